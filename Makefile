@@ -1,0 +1,24 @@
+# The two commands of the README: `make demo` and `make test`.
+BUILD ?= build
+JOBS ?= 2
+
+.PHONY: deps build demo test install clean
+
+deps:
+	@scripts/install-deps
+
+build: deps
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@cmake --build $(BUILD) -j$(JOBS)
+
+demo: build
+	@scripts/demo
+
+test: build
+	@cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
+
+install: build
+	cmake --install $(BUILD) $(if $(PREFIX),--prefix $(PREFIX))
+
+clean:
+	rm -rf $(BUILD)

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <optional>
+
+// Conversion between Unicode and the Windows Japanese code page 932, the encoding of every
+// stored text. Backed by glibc iconv "CP932" (not "SHIFT_JIS", which lacks the Windows
+// extensions such as ① and maps 0x8160 to U+301C).
+class Cp932Codec
+{
+public:
+    // The cp932 bytes of text, or nothing when a character has no cp932 form.
+    static std::optional<QByteArray> encode(const QString& text);
+    // Text of cp932 bytes; a byte sequence that is not valid cp932 becomes U+FFFD. NULs are kept.
+    static QString decode(const QByteArray& bytes);
+    static bool canEncode(const QString& text) { return encode(text).has_value(); }
+    // Length of text in cp932 bytes (a full-width character counts 2), or -1 when not encodable.
+    static int byteLength(const QString& text);
+};

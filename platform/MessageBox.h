@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <functional>
+
+class QWidget;
+
+// Modal message boxes go through here, so that a test can answer them ahead of time and see
+// what the user would have been shown.
+class MessageBox
+{
+public:
+    enum Button { Ok, Yes, No };
+    enum Buttons { OkOnly, YesNo };
+    enum Icon { NoIcon, Question, Exclamation, Critical, Information };
+
+    // Caption used when a message has none of its own.
+    static QString programTitle() { return QStringLiteral("Mossvale"); }
+
+    static Button show(QWidget* parent, const QString& text, const QString& caption = programTitle(),
+                       Buttons buttons = OkOnly, Icon icon = NoIcon, Button defaultButton = Ok);
+
+    // Test seam: the next box is answered with answer instead of being shown; whileOpen, when
+    // given, runs first, as if events arrived while the box was open.
+    static void setNextAnswer(Button answer, std::function<void()> whileOpen = {});
+    struct Shown
+    {
+        QString text;
+        QString caption;
+        Buttons buttons;
+        Icon icon;
+        Button defaultButton;
+    };
+    static QList<Shown>& shown(); // every box asked for, in order
+    static void reset();          // forgets answers and the record
+};

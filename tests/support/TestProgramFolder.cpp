@@ -1,0 +1,65 @@
+#include "TestProgramFolder.h"
+
+#include "platform/Cp932Codec.h"
+#include "settings/ProgramFolder.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+
+TestProgramFolder::TestProgramFolder(bool withDataFolder, bool withData)
+{
+    Q_ASSERT(m_dir.isValid());
+    setProgramFolder(m_dir.path());
+    if (withDataFolder)
+        QDir(m_dir.path()).mkpath(QStringLiteral("★MailData"));
+    if (withData) {
+        const QString source = QStringLiteral(MOSSVALE_PROGRAM_FOLDER);
+        for (const QString sub : {QStringLiteral("画像データ"), QStringLiteral("Sound"), QStringLiteral("HTML")}) {
+            QDirIterator it(source + u'/' + sub, QDir::Files, QDirIterator::Subdirectories);
+            while (it.hasNext()) {
+                const QString from = it.next();
+                const QString to = m_dir.path() + from.mid(source.size());
+                QDir().mkpath(QFileInfo(to).path());
+                QFile::copy(from, to);
+            }
+        }
+    }
+}
+
+TestProgramFolder::~TestProgramFolder()
+{
+    // Make everything removable again, in case a test took permissions away.
+    QDirIterator it(m_dir.path(), QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDirIterator::Subdirectories);
+    QFile(m_dir.path()).setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    while (it.hasNext())
+        QFile(it.next()).setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+}
+
+void TestProgramFolder::write(const QString& relative, const QByteArray& bytes) const
+{
+    const QString path = file(relative);
+    QDir().mkpath(QFileInfo(path).path());
+    QFile f(path);
+    if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        f.write(bytes);
+}
+
+QByteArray TestProgramFolder::read(const QString& relative) const
+{
+    QFile f(file(relative));
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+bool TestProgramFolder::exists(const QString& relative) const
+{
+    return QFileInfo::exists(file(relative));
+}
+
+QByteArray cp932(const QString& text)
+{
+    const auto bytes = Cp932Codec::encode(text);
+    Q_ASSERT_X(bytes.has_value(), "cp932", "text has no cp932 form");
+    return bytes.value_or(QByteArray());
+}

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QTemporaryDir>
+
+// A fresh, temporary program folder for one test: the program's paths point into it while it
+// lives. withData copies the shipped files (pages, picture, sound, help) from the build's
+// program folder; withDataFolder creates the empty "★MailData".
+class TestProgramFolder
+{
+public:
+    explicit TestProgramFolder(bool withDataFolder = true, bool withData = false);
+    ~TestProgramFolder();
+    TestProgramFolder(const TestProgramFolder&) = delete;
+    TestProgramFolder& operator=(const TestProgramFolder&) = delete;
+
+    QString path() const { return m_dir.path(); }
+    QString file(const QString& relative) const { return m_dir.filePath(relative); }
+
+    // Raw file access for fixtures and byte-for-byte checks.
+    void write(const QString& relative, const QByteArray& bytes) const;
+    QByteArray read(const QString& relative) const;
+    bool exists(const QString& relative) const;
+
+private:
+    QTemporaryDir m_dir;
+};
+
+// cp932 bytes of a text (fails the test's expectations loudly if it has no cp932 form).
+QByteArray cp932(const QString& text);

@@ -16,7 +16,7 @@ TestProgramFolder::TestProgramFolder(bool withDataFolder, bool withData)
         QDir(m_dir.path()).mkpath(QStringLiteral("★MailData"));
     if (withData) {
         const QString source = QStringLiteral(MOSSVALE_PROGRAM_FOLDER);
-        for (const QString sub : {QStringLiteral("画像データ"), QStringLiteral("Sound"), QStringLiteral("HTML")}) {
+        for (const QString& sub : {QStringLiteral("画像データ"), QStringLiteral("Sound"), QStringLiteral("HTML")}) {
             QDirIterator it(source + u'/' + sub, QDir::Files, QDirIterator::Subdirectories);
             while (it.hasNext()) {
                 const QString from = it.next();

@@ -1,5 +1,6 @@
 #include "platform/MessageBox.h"
 
+#include <QGuiApplication>
 #include <QMessageBox>
 #include <QQueue>
 
@@ -73,6 +74,11 @@ MessageBox::Button MessageBox::show(QWidget* parent, const QString& text, const 
         if (answer.whileOpen)
             answer.whileOpen();
         return answer.button;
+    }
+    if (QGuiApplication::platformName() == u"offscreen") {
+        // Nobody can answer a box that nobody sees: a headless run must not hang on one.
+        qWarning("Mossvale: %s: %s", qPrintable(caption), qPrintable(text));
+        return defaultButton;
     }
     QMessageBox box(standard(icon), caption, text,
                     buttons == YesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok, parent);

@@ -1,0 +1,283 @@
+#include "app/MainForm.h"
+
+#include "app/EventScene.h"
+#include "app/HELPForm.h"
+#include "keywords/GekitaiForm.h"
+#include "mailcheck/MsgForm.h"
+#include "maillib/NMail.h"
+#include "platform/MessageBox.h"
+#include "platform/PageView.h"
+#include "platform/SoundCommands.h"
+#include "platform/Twips.h"
+#include "platform/WindowPlacement.h"
+#include "settings/IdPassForm.h"
+#include "settings/OptionForm.h"
+#include "settings/ProgramFolder.h"
+#include "settings/SetForm.h"
+#include "settings/SettingsFiles.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QTimer>
+
+namespace {
+struct ButtonPlace
+{
+    QPushButton* MainForm::*member;
+    const char* name;
+    const char* caption;
+    int top;
+};
+
+// The left column: 360 twips apart, so neighbours overlap by 15; "終了" stands apart below.
+const ButtonPlace LeftColumn[] = {
+    {&MainForm::Command6, "Command6", "メールチェック", 0},
+    {&MainForm::Command7, "Command7", "メーラー設定", 360},
+    {&MainForm::Command8, "Command8", "Spam/迷惑設定", 720},
+    {&MainForm::Command9, "Command9", "設定", 1080},
+    {&MainForm::Command11, "Command11", "HELP", 1440},
+    {&MainForm::Command4, "Command4", "タスクトレイ常駐", 1800},
+    {&MainForm::Command5, "Command5", "イベント確認", 2160},
+    {&MainForm::Command12, "Command12", "イベント戻す", 2520},
+    {&MainForm::Command3, "Command3", "メーラー専門店", 2880},
+    {&MainForm::Command10, "Command10", "押し花とアイコン", 3240},
+    {&MainForm::Command2, "Command2", "終了", 3920},
+};
+
+QLineEdit* hiddenField(QWidget* parent, const char* name, QRect rect)
+{
+    auto* field = new QLineEdit(parent);
+    field->setObjectName(QString::fromLatin1(name));
+    field->setGeometry(rect);
+    field->hide();
+    return field;
+}
+} // namespace
+
+MainForm::MainForm(QWidget* parent) : QMainWindow(parent), m_sound(std::make_unique<SoundCommands>())
+{
+    buildLayout();
+    buildMenus();
+
+    SetForm::MainWindowLink link;
+    link.Check1 = Check1;
+    link.Text7 = Text7;
+    link.setTimer3Interval = [this](int ms) { setTimer3Interval(ms); };
+    link.showIdPassForm = [this] { m_idPassForm->show(); };
+    link.showOptionForm = [this] { m_optionForm->show(); };
+    m_setForm = std::make_unique<FormSlot<SetForm>>([link] { return new SetForm(link); });
+    m_idPassForm = std::make_unique<FormSlot<IdPassForm>>();
+    m_optionForm = std::make_unique<FormSlot<OptionForm>>();
+    m_gekitaiForm = std::make_unique<FormSlot<GekitaiForm>>();
+    m_msgForm = std::make_unique<FormSlot<MsgForm>>();
+    m_helpForm = std::make_unique<FormSlot<HELPForm>>();
+    m_scene = std::make_unique<EventScene>(EventScene::Controls{WebBrowser1, Command5, Command12, Timer1},
+                                           m_sound.get(), [this] { return Check1->isChecked(); });
+
+    connectHandlers();
+    Form_Load();
+}
+
+MainForm::~MainForm() = default;
+
+void MainForm::buildLayout()
+{
+    setObjectName(QStringLiteral("MainForm"));
+    setWindowTitle(QStringLiteral("Mossvale　Ver 1.0"));
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
+
+    auto* client = new QWidget(this);
+    client->setObjectName(QStringLiteral("client"));
+    client->setFixedSize(twipSize(6495, 4605));
+    client->setAutoFillBackground(true);
+    QPalette palette = client->palette();
+    palette.setColor(QPalette::Window, QColor(0, 192, 0));
+    client->setPalette(palette);
+    setCentralWidget(client);
+
+    Picture1 = new QFrame(client);
+    Picture1->setObjectName(QStringLiteral("Picture1"));
+    Picture1->setGeometry(twipRect(1440, 0, 5055, 4300));
+    WebBrowser1 = new PageView(Picture1);
+    WebBrowser1->setObjectName(QStringLiteral("WebBrowser1"));
+    // Larger than its frame, so that the frame crops its borders and scroll bars.
+    WebBrowser1->setGeometry(twipRect(-360, -360, 5655, 5175));
+
+    for (const ButtonPlace& place : LeftColumn) {
+        auto* button = new QPushButton(QString::fromUtf8(place.caption), client);
+        button->setObjectName(QString::fromLatin1(place.name));
+        button->setGeometry(twipRect(0, place.top, 1455, 375));
+        button->setStyleSheet(QStringLiteral("QPushButton { background-color: rgb(0, 128, 0); color: white;"
+                                             " border: 1px solid rgb(0, 64, 0); }"
+                                             "QPushButton:pressed { background-color: rgb(0, 96, 0); }"
+                                             "QPushButton:disabled { color: rgb(128, 192, 128); }"));
+        this->*place.member = button;
+    }
+    Command1 = new QPushButton(QStringLiteral("切断"), client);
+    Command1->setObjectName(QStringLiteral("Command1"));
+    Command1->setGeometry(twipRect(4920, 6000, 1095, 495));
+    Command1->hide();
+
+    Check1 = new QCheckBox(QStringLiteral("インターバルメールチェック"), client);
+    Check1->setObjectName(QStringLiteral("Check1"));
+    Check1->setGeometry(twipRect(0, 4320, 2655, 300));
+    Check1->setEnabled(false);
+    Text7 = new QLineEdit(client);
+    Text7->setObjectName(QStringLiteral("Text7"));
+    Text7->setGeometry(twipRect(2760, 4320, 735, 270));
+    Text7->setAlignment(Qt::AlignRight);
+    Text7->setEnabled(false);
+    Label1 = new QLabel(QStringLiteral("分"), client);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    Label1->setGeometry(twipRect(3660, 4395, 375, 255));
+    Label1->setStyleSheet(QStringLiteral("color: black; background: transparent;"));
+
+    Text1 = hiddenField(client, "Text1", twipRect(0, 5520, 3975, 270));
+    Text2 = hiddenField(client, "Text2", twipRect(360, 5040, 1575, 495));
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(100);
+    Timer3 = new QTimer(this);
+    Timer3->setObjectName(QStringLiteral("Timer3"));
+    Timer4 = new QTimer(this);
+    Timer4->setObjectName(QStringLiteral("Timer4"));
+    Timer4->setInterval(20);
+}
+
+void MainForm::buildMenus()
+{
+    mfile = menuBar()->addMenu(QStringLiteral("ファイル(&F)"));
+    mfile->setObjectName(QStringLiteral("mfile"));
+    auto item = [this](const char* name, const char* caption) {
+        QAction* action = mfile->addAction(QString::fromUtf8(caption));
+        action->setObjectName(QString::fromLatin1(name));
+        return action;
+    };
+    auto line = [this](const char* name) { mfile->addSeparator()->setObjectName(QString::fromLatin1(name)); };
+    mcheck = item("mcheck", "メールチェック");
+    line("mline2");
+    mspam = item("mspam", "Spam/迷惑メール設定");
+    mset = item("mset", "設定");
+    mtask = item("mtask", "タスクトレイに常駐");
+    line("mline3");
+    mzenmen = item("mzenmen", "常に前面表示");
+    mkaijyo = item("mkaijyo", "前面表示解除");
+    line("mline");
+    mend = item("mend", "終了");
+
+    // The tray pop-up; it never appears on the menu bar.
+    mnuPopup = new QMenu(QStringLiteral("popup"), this);
+    mnuPopup->setObjectName(QStringLiteral("mnuPopup"));
+    QAction* show = mnuPopup->addAction(QStringLiteral("メイン画面を表示"));
+    show->setObjectName(QStringLiteral("mnu_Popup0"));
+    mnuPopup->addSeparator()->setObjectName(QStringLiteral("mnu_Popup1"));
+    QAction* end = mnuPopup->addAction(QStringLiteral("終了"));
+    end->setObjectName(QStringLiteral("mnu_Popup2"));
+    connect(show, &QAction::triggered, this, [this] { mnu_Popup_Click(0); });
+    connect(end, &QAction::triggered, this, [this] { mnu_Popup_Click(2); });
+}
+
+void MainForm::connectHandlers()
+{
+    connect(Command1, &QPushButton::clicked, this, &MainForm::Command1_Click);
+    connect(Command2, &QPushButton::clicked, this, &MainForm::Command2_Click);
+    connect(Command3, &QPushButton::clicked, this, &MainForm::Command3_Click);
+    connect(Command4, &QPushButton::clicked, this, &MainForm::Command4_Click);
+    connect(Command5, &QPushButton::clicked, this, &MainForm::Command5_Click);
+    connect(Command6, &QPushButton::clicked, this, &MainForm::Command6_Click);
+    connect(Command7, &QPushButton::clicked, this, &MainForm::Command7_Click);
+    connect(Command8, &QPushButton::clicked, this, &MainForm::Command8_Click);
+    connect(Command9, &QPushButton::clicked, this, &MainForm::Command9_Click);
+    connect(Command10, &QPushButton::clicked, this, &MainForm::Command10_Click);
+    connect(Command11, &QPushButton::clicked, this, &MainForm::Command11_Click);
+    connect(Command12, &QPushButton::clicked, this, &MainForm::Command12_Click);
+    connect(Timer1, &QTimer::timeout, this, &MainForm::Timer1_Timer);
+    connect(Timer3, &QTimer::timeout, this, &MainForm::Timer3_Timer);
+    connect(Timer4, &QTimer::timeout, this, &MainForm::Timer4_Timer);
+    connect(mcheck, &QAction::triggered, this, &MainForm::Command6_Click);
+    connect(mspam, &QAction::triggered, this, &MainForm::Command8_Click);
+    connect(mset, &QAction::triggered, this, &MainForm::Command9_Click);
+    connect(mtask, &QAction::triggered, this, &MainForm::Command4_Click);
+    connect(mzenmen, &QAction::triggered, this, &MainForm::mzenmen_Click);
+    connect(mkaijyo, &QAction::triggered, this, &MainForm::mkaijyo_Click);
+    connect(mend, &QAction::triggered, this, &MainForm::Command2_Click);
+}
+
+void MainForm::Form_Load()
+{
+    // Without the data folder every setting would be lost silently at the end of the run.
+    if (const QString error = ensureDataFolder(); !error.isEmpty())
+        MessageBox::show(nullptr, error, MessageBox::programTitle(), MessageBox::OkOnly, MessageBox::Exclamation);
+
+    Text1->setText(ReadIniText(Paths::generalSettingsFile(), QStringLiteral("NAME"), NotSetText));
+    m_scene->prepare();
+    LoadServerSettings();
+    NMailInitializeWinSock();
+    NMailSetOption(1, 8192);
+    if (accountSettings().Pop3Server.isEmpty())
+        m_setForm->show();
+    SetForm* settings = m_setForm->get();
+    const int hangUp = ReadIniNumber(Paths::generalSettingsFile(), QStringLiteral("NUMBER"));
+    if (hangUp == 1 || hangUp == 0)
+        settings->Check1->setChecked(hangUp == 1);
+    Text7->setText(settings->Text2->text());
+    m_scene->silence();
+
+    Timer4->start();
+    adjustSize();
+    setFixedSize(size());
+    centreOnScreen(this);
+}
+
+void MainForm::Form_Unload()
+{
+    if (m_unloaded)
+        return;
+    m_unloaded = true;
+    m_scene->silence();
+    Timer1->stop();
+    reportWriteFailure(WriteIniText(Paths::generalSettingsFile(), QStringLiteral("NAME"), Text1->text()));
+    NMailEndWinSock();
+    Timer3->stop();
+    Timer4->stop();
+    QCoreApplication::exit(0);
+}
+
+void MainForm::endAtOnce()
+{
+    m_unloaded = true; // nothing is stored on this road
+    Timer1->stop();
+    Timer3->stop();
+    Timer4->stop();
+    QCoreApplication::exit(0);
+}
+
+void MainForm::closeEvent(QCloseEvent* event)
+{
+    Form_Unload();
+    event->accept();
+}
+
+void MainForm::setTimer3Interval(int milliseconds)
+{
+    if (milliseconds <= 0) {
+        Timer3->stop();
+        Timer3->setInterval(0);
+    } else if (!Timer3->isActive() || Timer3->interval() != milliseconds) {
+        Timer3->start(milliseconds);
+    }
+}
+
+void MainForm::reportWriteFailure(const QString& error)
+{
+    if (!error.isEmpty())
+        MessageBox::show(this, error, MessageBox::programTitle(), MessageBox::OkOnly, MessageBox::Exclamation);
+}

@@ -1,0 +1,132 @@
+#pragma once
+
+#include "platform/FormSlot.h"
+
+#include <QMainWindow>
+#include <memory>
+
+class EventScene;
+class GekitaiForm;
+class HELPForm;
+class IdPassForm;
+class MsgForm;
+class OptionForm;
+class PageView;
+class QAction;
+class QCheckBox;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+class QSystemTrayIcon;
+class QTimer;
+class SetForm;
+class SoundCommands;
+
+// The main window. Loading it starts the program; closing it runs the orderly shutdown.
+// Its buttons and menus lead to every other window; its hidden fields hold the mail program.
+class MainForm : public QMainWindow
+{
+    Q_OBJECT
+public:
+    explicit MainForm(QWidget* parent = nullptr);
+    ~MainForm() override;
+
+    // Buttons of the left column, the scene and the interval display.
+    QPushButton* Command1; // "切断", hidden
+    QPushButton* Command2;
+    QPushButton* Command3;
+    QPushButton* Command4;
+    QPushButton* Command5;
+    QPushButton* Command6;
+    QPushButton* Command7;
+    QPushButton* Command8;
+    QPushButton* Command9;
+    QPushButton* Command10;
+    QPushButton* Command11;
+    QPushButton* Command12;
+    QFrame* Picture1;
+    PageView* WebBrowser1;
+    QCheckBox* Check1;
+    QLineEdit* Text7;
+    QLabel* Label1;
+    QLineEdit* Text1; // hidden: path of the mail program, or "未設定"
+    QLineEdit* Text2; // hidden: its file title
+    QTimer* Timer1;
+    QTimer* Timer3;
+    QTimer* Timer4;
+
+    QMenu* mfile;
+    QAction* mcheck;
+    QAction* mspam;
+    QAction* mset;
+    QAction* mtask;
+    QAction* mzenmen;
+    QAction* mkaijyo;
+    QAction* mend;
+    QMenu* mnuPopup;
+
+    // The windows this one opens, each loaded on first use.
+    FormSlot<SetForm>& setForm() { return *m_setForm; }
+    FormSlot<IdPassForm>& idPassForm() { return *m_idPassForm; }
+    FormSlot<OptionForm>& optionForm() { return *m_optionForm; }
+    FormSlot<GekitaiForm>& gekitaiForm() { return *m_gekitaiForm; }
+    FormSlot<MsgForm>& msgForm() { return *m_msgForm; }
+    FormSlot<HELPForm>& helpForm() { return *m_helpForm; }
+
+    EventScene& scene() { return *m_scene; }
+    SoundCommands& sound() { return *m_sound; }
+
+    // The orderly shutdown: silence the sound, store the mail program, release the mail
+    // library, end the program. Runs once, whatever asked for it.
+    void Form_Unload();
+    // Ends the program at once, storing nothing (the "終了" button and menu item).
+    void endAtOnce();
+
+    // One complete mail check.
+    void CheckMailbox();
+
+    void Command1_Click();
+    void Command2_Click();
+    void Command3_Click();
+    void Command4_Click();
+    void Command5_Click();
+    void Command6_Click();
+    void Command7_Click();
+    void Command8_Click();
+    void Command9_Click();
+    void Command10_Click();
+    void Command11_Click();
+    void Command12_Click();
+    void Timer1_Timer();
+    void Timer3_Timer();
+    void Timer4_Timer();
+    void mzenmen_Click();
+    void mkaijyo_Click();
+    void TrayControl1_IconEvent(int code);
+    void mnu_Popup_Click(int index);
+    QSystemTrayIcon* TrayControl1() const { return m_tray; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildLayout();
+    void buildMenus();
+    void connectHandlers();
+    void Form_Load();
+    void setTimer3Interval(int milliseconds);
+    void reportWriteFailure(const QString& error);
+
+    std::unique_ptr<SoundCommands> m_sound;
+    std::unique_ptr<EventScene> m_scene;
+    std::unique_ptr<FormSlot<SetForm>> m_setForm;
+    std::unique_ptr<FormSlot<IdPassForm>> m_idPassForm;
+    std::unique_ptr<FormSlot<OptionForm>> m_optionForm;
+    std::unique_ptr<FormSlot<GekitaiForm>> m_gekitaiForm;
+    std::unique_ptr<FormSlot<MsgForm>> m_msgForm;
+    std::unique_ptr<FormSlot<HELPForm>> m_helpForm;
+    QSystemTrayIcon* m_tray = nullptr;
+    bool m_unloaded = false;
+};

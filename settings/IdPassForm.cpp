@@ -1,0 +1,146 @@
+#include "settings/IdPassForm.h"
+
+#include "platform/MessageBox.h"
+#include "platform/Twips.h"
+#include "settings/ProgramFolder.h"
+#include "settings/SettingsFiles.h"
+
+#include <QCheckBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+namespace {
+struct Placement
+{
+    const char* name;
+    QRect rect;
+};
+
+// Client area 2865 x 1860 twips.
+const Placement Label1Place{"Label1", twipRect(120, 180, 675, 255)};
+const Placement IdTextPlace{"IdText", twipRect(960, 120, 1632, 264)};
+const Placement Label2Place0{"Label2", twipRect(120, 600, 795, 255)};
+const Placement PassTextPlace{"PassText", twipRect(960, 600, 1632, 264)};
+const Placement Check1Place{"Check1", twipRect(420, 1020, 255, 255)};
+const Placement Label2Place1{"Label2", twipRect(780, 1020, 1875, 255)};
+const Placement OKCommandPlace{"OKCommand", twipRect(900, 1380, 852, 312)};
+const Placement CancelCommandPlace{"CancelCommand", twipRect(1860, 1380, 852, 312)};
+
+template <class W>
+W* place(W* widget, const Placement& placement)
+{
+    widget->setObjectName(QString::fromLatin1(placement.name));
+    widget->setGeometry(placement.rect);
+    return widget;
+}
+
+QLabel* makeLabel(QWidget* parent, const Placement& placement, const QString& text)
+{
+    auto* label = place(new QLabel(text, parent), placement);
+    label->setFocusPolicy(Qt::NoFocus);
+    return label;
+}
+} // namespace
+
+IdPassForm::IdPassForm(QWidget* parent) : QWidget(parent, Qt::Window)
+{
+    buildLayout();
+    Form_Load();
+}
+
+void IdPassForm::buildLayout()
+{
+    setObjectName(QStringLiteral("IdPassForm"));
+    setWindowTitle(QStringLiteral("ID,PASS"));
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    setFixedSize(twipSize(2865, 1860));
+
+    Label1 = makeLabel(this, Label1Place, QStringLiteral("ID"));
+    IdText = place(new QLineEdit(this), IdTextPlace);
+    Label2[0] = makeLabel(this, Label2Place0, QStringLiteral("Password"));
+    PassText = place(new QLineEdit(this), PassTextPlace);
+    PassText->setEchoMode(QLineEdit::Password);
+    PassText->setStyleSheet(QStringLiteral("lineedit-password-character: 42;")); // "*"
+    Check1 = place(new QCheckBox(this), Check1Place);
+    Label2[1] = makeLabel(this, Label2Place1, QStringLiteral("IDパスワードを保存する"));
+    Label2[1]->setStyleSheet(QStringLiteral("color: blue;"));
+    Label2[0]->setProperty("Index", 0);
+    Label2[1]->setProperty("Index", 1);
+    OKCommand = place(new QPushButton(QStringLiteral("OK"), this), OKCommandPlace);
+    CancelCommand = place(new QPushButton(QStringLiteral("Cancel"), this), CancelCommandPlace);
+    // OK is the default button; a focused button still answers Enter itself, as on the old
+    // platform.
+    OKCommand->setDefault(true);
+    OKCommand->setAutoDefault(true);
+    CancelCommand->setAutoDefault(true);
+
+    // Tab order by the design's tab index: Check1, CancelCommand, OKCommand, PassText, IdText.
+    setTabOrder(Check1, CancelCommand);
+    setTabOrder(CancelCommand, OKCommand);
+    setTabOrder(OKCommand, PassText);
+    setTabOrder(PassText, IdText);
+    Check1->setFocus();
+
+    connect(OKCommand, &QPushButton::clicked, this, &IdPassForm::OKCommand_Click);
+    connect(CancelCommand, &QPushButton::clicked, this, &IdPassForm::CancelCommand_Click);
+}
+
+void IdPassForm::Form_Load()
+{
+    const QString file = Paths::accountFile();
+    IdText->setText(ReadIniText(file, QStringLiteral("NAME"), QString()));
+    PassText->setText(ReadIniText(file, QStringLiteral("NAME2"), QString()));
+    // Check1 keeps its unticked design state: saving is asked for anew every time.
+}
+
+void IdPassForm::OKCommand_Click()
+{
+    AccountSettings& account = accountSettings();
+    account.UserId = IdText->text();
+    account.Password = PassText->text();
+    bool stored = true;
+    if (Check1->isChecked()) {
+        stored = store(QStringLiteral("NAME"), IdText->text()) && store(QStringLiteral("NAME2"), PassText->text()) &&
+                 store(QStringLiteral("NAME3"), QStringLiteral("1"));
+    } else {
+        // An account stored earlier stays in the file.
+        stored = store(QStringLiteral("NAME3"), QStringLiteral("0"));
+    }
+    // After a failed write the window stays open, so the user can try again or cancel; the
+    // values are already in effect for this session.
+    if (stored)
+        close();
+}
+
+void IdPassForm::CancelCommand_Click()
+{
+    close();
+}
+
+bool IdPassForm::store(const QString& key, const QString& text)
+{
+    const QString error = WriteIniText(Paths::accountFile(), key, text);
+    if (error.isEmpty())
+        return true;
+    MessageBox::show(this, error, MessageBox::programTitle(), MessageBox::OkOnly, MessageBox::Exclamation);
+    return false;
+}
+
+void IdPassForm::keyPressEvent(QKeyEvent* event)
+{
+    // Keys the focused control leaves alone: Enter presses the default button, Esc the cancel
+    // button. A focused push button takes Enter before it gets here.
+    switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        OKCommand->click();
+        return;
+    case Qt::Key_Escape:
+        CancelCommand->click();
+        return;
+    default:
+        QWidget::keyPressEvent(event);
+    }
+}

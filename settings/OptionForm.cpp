@@ -1,0 +1,158 @@
+#include "settings/OptionForm.h"
+
+#include "platform/MessageBox.h"
+#include "platform/Twips.h"
+#include "platform/WindowPlacement.h"
+#include "settings/SettingsFiles.h"
+
+#include <QCheckBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+namespace {
+struct Placement
+{
+    const char* name;
+    QRect rect;
+};
+
+// Client area 2955 x 3060 twips.
+const Placement Label1Place{"Label1", twipRect(120, 120, 1575, 195)};
+const Placement SmtpTextPlace{"SmtpText", twipRect(120, 360, 2652, 264)};
+const Placement Label2Place{"Label2", twipRect(120, 720, 1635, 195)};
+const Placement Pop3TextPlace{"Pop3Text", twipRect(120, 960, 2652, 264)};
+const Placement Label3Place{"Label3", twipRect(120, 1320, 1635, 195)};
+const Placement MailTextPlace{"MailText", twipRect(120, 1560, 2652, 264)};
+const Placement ApopCheckPlace{"ApopCheck", twipRect(480, 2040, 2172, 252)};
+const Placement OkCommandPlace{"OkCommand", twipRect(660, 2520, 972, 372)};
+const Placement CancelCommandPlace{"CancelCommand", twipRect(1860, 2520, 912, 372)};
+
+// The server settings file keeps at most this many characters of a value.
+constexpr int MaxServerValueLength = 100;
+
+const QString Blue = QStringLiteral("color: blue;");
+
+const QString Pop3Hint =
+    QStringLiteral("受信(POP3)サーバーの名前です。\n"
+                   "・ホスト名だけ (例: mail.example.jp): ポート110に接続し、サーバーが STLS に対応していれば"
+                   "暗号化(TLS)に切り替えます。\n"
+                   "・ホスト名:ポート番号 (例: mail.example.jp:1110): 別のポートに接続します。\n"
+                   "・pop3s://ホスト名 (例: pop3s://mail.example.jp): 最初から TLS で接続します(ポート995)。"
+                   "pop3s://ホスト名:ポート番号 で別のポートも指定できます。\n"
+                   "空欄のままではメールチェックを行いません。");
+
+template <class W>
+W* place(W* widget, const Placement& placement)
+{
+    widget->setObjectName(QString::fromLatin1(placement.name));
+    widget->setGeometry(placement.rect);
+    return widget;
+}
+
+QLabel* makeLabel(QWidget* parent, const Placement& placement, const QString& text, QWidget* buddy)
+{
+    auto* label = place(new QLabel(text, parent), placement);
+    label->setStyleSheet(Blue);
+    label->setFocusPolicy(Qt::NoFocus);
+    label->setBuddy(buddy); // the access key moves to the text box
+    return label;
+}
+
+QLineEdit* makeText(QWidget* parent, const Placement& placement)
+{
+    auto* text = place(new QLineEdit(parent), placement);
+    text->setMaxLength(MaxServerValueLength);
+    return text;
+}
+} // namespace
+
+OptionForm::OptionForm(QWidget* parent) : QWidget(parent, Qt::Window)
+{
+    buildLayout();
+    Form_Load();
+}
+
+void OptionForm::buildLayout()
+{
+    setObjectName(QStringLiteral("OptionForm"));
+    setWindowTitle(QStringLiteral("サーバー設定"));
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    setFixedSize(twipSize(2955, 3060));
+
+    SmtpText = makeText(this, SmtpTextPlace);
+    Pop3Text = makeText(this, Pop3TextPlace);
+    MailText = makeText(this, MailTextPlace);
+    Label1 = makeLabel(this, Label1Place, QStringLiteral("SMTPサーバー名(&S)"), SmtpText);
+    Label2 = makeLabel(this, Label2Place, QStringLiteral("POP3サーバー名(&P)"), Pop3Text);
+    Label3 = makeLabel(this, Label3Place, QStringLiteral("メールアドレス(&M)"), MailText);
+    ApopCheck = place(new QCheckBox(QStringLiteral("APOP を使用する(&A)"), this), ApopCheckPlace);
+    ApopCheck->setStyleSheet(Blue);
+    OkCommand = place(new QPushButton(QStringLiteral("設定"), this), OkCommandPlace);
+    CancelCommand = place(new QPushButton(QStringLiteral("中止"), this), CancelCommandPlace);
+    // No default button: Enter in a text box does nothing, but a focused button answers it.
+    OkCommand->setAutoDefault(true);
+    CancelCommand->setAutoDefault(true);
+
+    const QString smtpHint = QStringLiteral("送信(SMTP)サーバーの名前です。記録されるだけで、メールの送信には使いません。");
+    Label1->setToolTip(smtpHint);
+    SmtpText->setToolTip(smtpHint);
+    Label2->setToolTip(Pop3Hint);
+    Pop3Text->setToolTip(Pop3Hint);
+    ApopCheck->setToolTip(QStringLiteral("パスワードをそのまま送らず、APOP でログインします。"
+                                         "サーバーが APOP に対応している必要があります。"));
+
+    // Tab order by the design's tab index: MailText, CancelCommand, OkCommand, ApopCheck,
+    // Pop3Text, SmtpText.
+    setTabOrder(MailText, CancelCommand);
+    setTabOrder(CancelCommand, OkCommand);
+    setTabOrder(OkCommand, ApopCheck);
+    setTabOrder(ApopCheck, Pop3Text);
+    setTabOrder(Pop3Text, SmtpText);
+    MailText->setFocus();
+
+    connect(OkCommand, &QPushButton::clicked, this, &OptionForm::OkCommand_Click);
+    connect(CancelCommand, &QPushButton::clicked, this, &OptionForm::CancelCommand_Click);
+}
+
+void OptionForm::Form_Load()
+{
+    const AccountSettings& settings = accountSettings();
+    SmtpText->setText(settings.SmtpServer);
+    Pop3Text->setText(settings.Pop3Server);
+    MailText->setText(settings.MailAddress);
+    ApopCheck->setChecked(settings.UseApop != 0); // every non-zero value logs in with APOP
+    setTopmost(this, true);
+}
+
+void OptionForm::OkCommand_Click()
+{
+    AccountSettings& settings = accountSettings();
+    settings.SmtpServer = SmtpText->text();
+    settings.Pop3Server = Pop3Text->text();
+    settings.MailAddress = MailText->text();
+    settings.UseApop = ApopCheck->isChecked() ? 1 : 0;
+    const QString error = SaveServerSettings(settings);
+    if (!error.isEmpty()) {
+        // The values are in effect for this session; the window stays open so that the user
+        // can try again once the cause is mended.
+        MessageBox::show(this, error, MessageBox::programTitle(), MessageBox::OkOnly, MessageBox::Exclamation);
+        return;
+    }
+    close();
+}
+
+void OptionForm::CancelCommand_Click()
+{
+    close();
+}
+
+void OptionForm::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Escape) {
+        CancelCommand->click();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}

@@ -1,0 +1,179 @@
+#include "settings/SetForm.h"
+
+#include "platform/MessageBox.h"
+#include "platform/NumberText.h"
+#include "platform/Twips.h"
+#include "platform/WindowPlacement.h"
+#include "settings/ProgramFolder.h"
+#include "settings/SettingsFiles.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+
+namespace {
+QLabel* makeLabel(QWidget* parent, const char* name, const QString& text, QRect rect, const char* colour,
+                  bool bold = false)
+{
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(QString::fromLatin1(name));
+    label->setGeometry(rect);
+    label->setStyleSheet(QStringLiteral("color: %1;%2").arg(QString::fromLatin1(colour),
+                                                           bold ? QStringLiteral(" font-weight: bold;") : QString()));
+    return label;
+}
+
+template <class W>
+W* place(W* widget, const char* name, QRect rect)
+{
+    widget->setObjectName(QString::fromLatin1(name));
+    widget->setGeometry(rect);
+    return widget;
+}
+} // namespace
+
+SetForm::SetForm(MainWindowLink link, QWidget* parent) : QWidget(parent, Qt::Window), m_link(std::move(link))
+{
+    buildLayout();
+    Form_Load();
+}
+
+void SetForm::buildLayout()
+{
+    setObjectName(QStringLiteral("SetForm"));
+    setWindowTitle(QStringLiteral("設定"));
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
+    setFixedSize(twipSize(4215, 4620));
+
+    Command1 = place(new QPushButton(QStringLiteral("ID/PASS"), this), "Command1", twipRect(600, 120, 1455, 375));
+    Command1->setStyleSheet(QStringLiteral("background-color: rgb(255, 192, 128);"));
+    Command2 = place(new QPushButton(QStringLiteral("POPサーバー"), this), "Command2", twipRect(2040, 120, 1455, 375));
+    Command2->setStyleSheet(QStringLiteral("background-color: rgb(192, 224, 255);"));
+    Check1 = place(new QCheckBox(this), "Check1", twipRect(600, 600, 255, 255));
+    auto* label1 = makeLabel(this, "Label1", QStringLiteral("新着がなければ接続を切断する。"),
+                             twipRect(960, 645, 2535, 255), "blue");
+    auto* label5 = makeLabel(this, "Label5", QStringLiteral("インターバルメールチェック"),
+                             twipRect(600, 1080, 2775, 375), "red", true);
+    auto* label3 = makeLabel(this, "Label3",
+                             QStringLiteral("０以上の数字を入力すると、その間隔で自動的にメールチェックを行います。"
+                                            "チェックの都度手動で行う場合は０にしておいて下さい。（単位は分です。）"),
+                             twipRect(600, 1440, 2895, 855), "blue");
+    label3->setWordWrap(true);
+    label3->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    Text2 = place(new QLineEdit(this), "Text2", twipRect(2520, 2280, 375, 270));
+    Text2->setAlignment(Qt::AlignRight);
+    auto* label2 = makeLabel(this, "Label2", QStringLiteral("分"), twipRect(3000, 2325, 495, 255), "red");
+
+    Frame1 = place(new QFrame(this), "Frame1", twipRect(120, 2880, 3855, 1095));
+    Frame1->setFrameShape(QFrame::Box);
+    Frame1->setFrameShadow(QFrame::Sunken);
+    Option1 = place(new QRadioButton(Frame1), "Option1", twipRect(120, 240, 255, 255));
+    auto* label4 = makeLabel(Frame1, "Label4", QStringLiteral("新着メール有りでお知らせボードを表示"),
+                             twipRect(480, 240, 3015, 255), "black");
+    Option2 = place(new QRadioButton(Frame1), "Option2", twipRect(120, 720, 255, 255));
+    auto* label6 = makeLabel(Frame1, "Label6", QStringLiteral("新着メール有りで設定メーラーを起動"),
+                             twipRect(480, 720, 3015, 255), "black");
+    Check2 = place(new QCheckBox(QStringLiteral("新着お知らせボードを１秒で自動消去させる"), this), "Check2",
+                   twipRect(240, 4080, 3735, 495));
+    for (QLabel* label : {label1, label2, label3, label4, label5, label6})
+        label->setFocusPolicy(Qt::NoFocus);
+
+    // Tab order by the design's tab index: Check2, Text2, Check1, Command1, Command2, Option1, Option2.
+    setTabOrder(Check2, Text2);
+    setTabOrder(Text2, Check1);
+    setTabOrder(Check1, Command1);
+    setTabOrder(Command1, Command2);
+    setTabOrder(Command2, Option1);
+    setTabOrder(Option1, Option2);
+    Check2->setFocus();
+
+    connect(Text2, &QLineEdit::textChanged, this, &SetForm::Text2_Change);
+    connect(Command1, &QPushButton::clicked, this, &SetForm::Command1_Click);
+    connect(Command2, &QPushButton::clicked, this, &SetForm::Command2_Click);
+}
+
+void SetForm::Form_Load()
+{
+    const QString file = Paths::generalSettingsFile();
+    const int hangUp = ReadIniNumber(file, QStringLiteral("NUMBER"));
+    if (hangUp == 1 || hangUp == 0)
+        Check1->setChecked(hangUp == 1);
+    Text2->setText(QString::number(ReadIniNumber(file, QStringLiteral("NUMBER2")))); // runs Text2_Change
+    const int autoClose = ReadIniNumber(file, QStringLiteral("NUMBER4"));
+    if (autoClose == 1 || autoClose == 0)
+        Check2->setChecked(autoClose == 1);
+    const int action = ReadIniNumber(file, QStringLiteral("NUMBER5"));
+    Option1->setChecked(action == 1);
+    Option2->setChecked(action == 2);
+    centreOnScreen(this);
+}
+
+void SetForm::Text2_Change()
+{
+    if (Text2->text().isEmpty()) {
+        Text2->setText(QStringLiteral("0")); // runs this handler again for "0"
+        return;
+    }
+    const double value = leadingNumber(Text2->text());
+    if (value > 0) {
+        m_link.Check1->setChecked(true);
+        m_link.Text7->setText(Text2->text());
+        m_link.setTimer3Interval(1000);
+    } else if (value == 0) {
+        m_link.Check1->setChecked(false);
+        m_link.Text7->setText(Text2->text());
+        m_link.setTimer3Interval(0);
+        // A stopped interval is stored at once, so it holds even if the program ends without
+        // this window being closed.
+        reportWrite(WriteIniText(Paths::generalSettingsFile(), QStringLiteral("NUMBER2"), Text2->text()));
+    }
+}
+
+void SetForm::Form_Unload()
+{
+    const QString file = Paths::generalSettingsFile();
+    const QString number5 = Option1->isChecked() ? QStringLiteral("1")
+                            : Option2->isChecked() ? QStringLiteral("2")
+                                                   : QString();
+    const QString errors[] = {
+        WriteIniText(file, QStringLiteral("NUMBER"), Check1->isChecked() ? QStringLiteral("1") : QStringLiteral("0")),
+        WriteIniText(file, QStringLiteral("NUMBER2"), Text2->text()),
+        WriteIniText(file, QStringLiteral("NUMBER4"), Check2->isChecked() ? QStringLiteral("1") : QStringLiteral("0")),
+        WriteIniText(file, QStringLiteral("NUMBER5"), number5),
+    };
+    for (const QString& error : errors) {
+        if (!error.isEmpty()) {
+            reportWrite(error); // one message is enough: the four keys share one file
+            break;
+        }
+    }
+}
+
+void SetForm::closeEvent(QCloseEvent* event)
+{
+    Form_Unload();
+    event->accept();
+}
+
+void SetForm::Command1_Click()
+{
+    if (m_link.showIdPassForm)
+        m_link.showIdPassForm();
+}
+
+void SetForm::Command2_Click()
+{
+    if (m_link.showOptionForm)
+        m_link.showOptionForm();
+}
+
+void SetForm::reportWrite(const QString& error)
+{
+    if (!error.isEmpty())
+        MessageBox::show(this, error, MessageBox::programTitle(), MessageBox::OkOnly, MessageBox::Exclamation);
+}

@@ -199,7 +199,6 @@ void MainForm::connectHandlers()
     connect(Command10, &QPushButton::clicked, this, &MainForm::Command10_Click);
     connect(Command11, &QPushButton::clicked, this, &MainForm::Command11_Click);
     connect(Command12, &QPushButton::clicked, this, &MainForm::Command12_Click);
-    connect(Timer1, &QTimer::timeout, this, &MainForm::Timer1_Timer);
     connect(Timer3, &QTimer::timeout, this, &MainForm::Timer3_Timer);
     connect(Timer4, &QTimer::timeout, this, &MainForm::Timer4_Timer);
     connect(mcheck, &QAction::triggered, this, &MainForm::Command6_Click);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "mailcheck/IntervalTrigger.h"
+#include "mailcheck/MailCheck.h"
 #include "platform/FormSlot.h"
 
 #include <QMainWindow>
@@ -84,8 +86,11 @@ public:
     // Ends the program at once, storing nothing (the "終了" button and menu item).
     void endAtOnce();
 
-    // One complete mail check.
+    // One complete mail check; ignored while one is already running.
     void CheckMailbox();
+    bool isChecking() const { return m_checking; }
+    const MailCheck::Result& lastCheck() const { return m_lastCheck; }
+    const IntervalTrigger& trigger() const { return m_trigger; }
 
     void Command1_Click();
     void Command2_Click();
@@ -128,5 +133,9 @@ private:
     std::unique_ptr<FormSlot<MsgForm>> m_msgForm;
     std::unique_ptr<FormSlot<HELPForm>> m_helpForm;
     QSystemTrayIcon* m_tray = nullptr;
+    QString m_commonDialogFileName; // the open-file dialog remembers its last file for the run
     bool m_unloaded = false;
+    bool m_checking = false;
+    IntervalTrigger m_trigger;
+    MailCheck::Result m_lastCheck;
 };

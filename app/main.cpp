@@ -1,7 +1,22 @@
+#include "app/MainForm.h"
+#include "app/SignalBridge.h"
+
 #include <QApplication>
+#include <QIcon>
 
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
-    return 0;
+    QApplication::setApplicationName(QStringLiteral("Mossvale"));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/mossvale.png")));
+    // The main window hides in the tray and other windows come and go: only the shutdown
+    // steps end the program.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    MainForm mainForm;
+    SignalBridge signalBridge;
+    QObject::connect(&signalBridge, &SignalBridge::terminationRequested, &mainForm, &MainForm::close);
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &mainForm, [&mainForm] { mainForm.Form_Unload(); });
+    mainForm.show();
+    return app.exec();
 }

@@ -1,0 +1,85 @@
+// The mail check and what starts it: the "メールチェック" button and menu item, and the interval timers.
+#include "app/MainForm.h"
+#include "mailcheck/CheckHelpers.h"
+#include "mailcheck/MailCheck.h"
+#include "mailcheck/MsgForm.h"
+#include "platform/DialUpConnections.h"
+#include "platform/MessageBox.h"
+#include "platform/ProgramStart.h"
+#include "settings/IdPassForm.h"
+#include "settings/SetForm.h"
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QTimer>
+
+namespace {
+// The check's view of the real windows.
+class MainFormCheckWindows : public MailCheckWindows
+{
+public:
+    explicit MainFormCheckWindows(MainForm& form) : m_form(form) {}
+
+    bool noticeBoardChosen() override { return m_form.setForm().get()->Option1->isChecked(); }
+    bool mailProgramChosen() override { return m_form.setForm().get()->Option2->isChecked(); }
+    bool autoCloseNotice() override { return m_form.setForm().get()->Check2->isChecked(); }
+    bool hangUpWhenEmpty() override { return m_form.setForm().get()->Check1->isChecked(); }
+    QString mailProgramPath() override { return m_form.Text1->text(); }
+    void setAccountFields(const QString& userId, const QString& password) override
+    {
+        IdPassForm* account = m_form.idPassForm().get();
+        account->IdText->setText(userId);
+        account->PassText->setText(password);
+    }
+    void showSettingsWindow() override { m_form.setForm().show(); }
+    void startEventScene() override { m_form.Command5_Click(); }
+    void showNotice(const QString& text1, const QString& text2) override
+    {
+        MsgForm* notice = m_form.msgForm().get();
+        notice->Text1->setText(text1);
+        notice->Text2->setText(text2);
+        notice->show();
+    }
+    void unloadNotice() override { m_form.msgForm().unload(); }
+    void waitMilliseconds(int ms) override { WaitMilliseconds(ms); }
+    void showMessage(const QString& text, const QString& caption) override
+    {
+        MessageBox::show(&m_form, text, caption, MessageBox::OkOnly, MessageBox::NoIcon);
+    }
+    QString startProgram(const QString& commandLine) override { return startProgramDetached(commandLine); }
+    void hangUp() override { m_form.Command1_Click(); }
+
+private:
+    MainForm& m_form;
+};
+} // namespace
+
+void MainForm::Command6_Click()
+{
+    CheckMailbox();
+}
+
+void MainForm::CheckMailbox()
+{
+    // A trigger that fires while a check waits or shows a message must not start another one.
+    if (m_checking)
+        return;
+    m_checking = true;
+    MainFormCheckWindows windows(*this);
+    m_lastCheck = MailCheck(windows).run();
+    m_checking = false;
+}
+
+void MainForm::Timer3_Timer()
+{
+    m_trigger.tick();
+}
+
+void MainForm::Timer4_Timer()
+{
+    if (m_checking || !m_trigger.isDue(m_setForm->get()->Text2->text()))
+        return;
+    Command6_Click();
+    m_trigger.checkDone();
+}

@@ -1,0 +1,169 @@
+// The main window's buttons, menus and tray icon.
+#include "app/EventScene.h"
+#include "app/HELPForm.h"
+#include "app/MainForm.h"
+#include "keywords/GekitaiForm.h"
+#include "platform/DialUpConnections.h"
+#include "platform/ExternalBrowser.h"
+#include "platform/FileDialog.h"
+#include "platform/MessageBox.h"
+#include "platform/WindowPlacement.h"
+#include "settings/ProgramFolder.h"
+#include "settings/SetForm.h"
+
+#include <QCursor>
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QLocale>
+#include <QMenu>
+#include <QSystemTrayIcon>
+
+namespace {
+// The locale's short date and long time, like "2026/12/06 21:44:01"; the time zone is left out.
+QString generalDate(const QDateTime& when)
+{
+    const QLocale locale = QLocale::system();
+    QString timeFormat = locale.timeFormat(QLocale::LongFormat);
+    timeFormat.remove(QLatin1Char('t')).replace(QLatin1String("  "), QLatin1String(" "));
+    return locale.toString(when.date(), QLocale::ShortFormat) + u' ' + locale.toString(when.time(), timeFormat.trimmed());
+}
+
+void openPage(QWidget* parent, const QString& fileName)
+{
+    const QString path = Paths::htmlFolder() + u'/' + fileName;
+    if (!openInBrowser(path)) {
+        MessageBox::show(parent,
+                         QStringLiteral("ブラウザーを起動できませんでした。\n次のページを直接開いて下さい。\n%1")
+                             .arg(QDir::toNativeSeparators(path)),
+                         MessageBox::programTitle(), MessageBox::OkOnly, MessageBox::Exclamation);
+    }
+}
+} // namespace
+
+void MainForm::Command1_Click()
+{
+    hangUpDialUpConnections();
+}
+
+void MainForm::Command2_Click()
+{
+    endAtOnce();
+}
+
+void MainForm::Command3_Click()
+{
+    openPage(this, QStringLiteral("mailer.htm"));
+}
+
+void MainForm::Command10_Click()
+{
+    openPage(this, QStringLiteral("oshibana.htm"));
+}
+
+void MainForm::Command4_Click()
+{
+    if (!m_tray) {
+        m_tray = new QSystemTrayIcon(this);
+        m_tray->setObjectName(QStringLiteral("TrayControl1"));
+        connect(m_tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+            if (reason == QSystemTrayIcon::Trigger)
+                TrayControl1_IconEvent(0);
+            else if (reason == QSystemTrayIcon::Context)
+                TrayControl1_IconEvent(1);
+        });
+    }
+    m_tray->setIcon(windowIcon());
+    m_tray->setToolTip(generalDate(QDateTime::currentDateTime()));
+    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+        // Hiding the window without an icon to come back by would strand the user.
+        MessageBox::show(this,
+                         QStringLiteral("この画面にはタスクトレイがないため、常駐できません。\n"
+                                        "ウィンドウはこのまま表示しておきます。"),
+                         MessageBox::programTitle(), MessageBox::OkOnly, MessageBox::Exclamation);
+        return;
+    }
+    m_tray->show();
+    hide();
+}
+
+void MainForm::Command5_Click()
+{
+    m_scene->start();
+}
+
+void MainForm::Command12_Click()
+{
+    m_scene->putBack();
+}
+
+void MainForm::Timer1_Timer()
+{
+    m_scene->poll();
+}
+
+void MainForm::Command7_Click()
+{
+    const QString previousPath = Text1->text();
+    const QString previousTitle = Text2->text();
+    const QString chosen = FileDialog::getOpenFileName(this, m_commonDialogFileName);
+    if (!chosen.isEmpty())
+        m_commonDialogFileName = chosen;
+    Text1->setText(m_commonDialogFileName);
+    Text2->setText(m_commonDialogFileName.isEmpty() ? QString() : QFileInfo(m_commonDialogFileName).fileName());
+    const QString question = QStringLiteral("『 ") + Text2->text() + QStringLiteral("』 ") +
+                             QStringLiteral("が起動するメーラーとして設定されました。これで良いですか？");
+    const auto answer = MessageBox::show(this, question, QStringLiteral("確認"), MessageBox::YesNo,
+                                         MessageBox::Question, MessageBox::Yes);
+    if (answer == MessageBox::No) {
+        Text1->setText(previousPath);
+        Text2->setText(previousTitle);
+    }
+}
+
+void MainForm::Command8_Click()
+{
+    m_gekitaiForm->show();
+}
+
+void MainForm::Command9_Click()
+{
+    m_setForm->show();
+}
+
+void MainForm::Command11_Click()
+{
+    m_helpForm->show();
+}
+
+void MainForm::mzenmen_Click()
+{
+    setTopmost(this, true);
+}
+
+void MainForm::mkaijyo_Click()
+{
+    setTopmost(this, false);
+}
+
+void MainForm::TrayControl1_IconEvent(int code)
+{
+    if (code == 0) {
+        MessageBox::show(nullptr, QStringLiteral("Clicked!"), QStringLiteral("Mossvale"), MessageBox::OkOnly,
+                         MessageBox::Exclamation);
+    } else if (code == 1) {
+        mnuPopup->popup(QCursor::pos());
+    }
+}
+
+void MainForm::mnu_Popup_Click(int index)
+{
+    if (index == 0) {
+        show();
+        raise();
+        activateWindow();
+    } else if (index == 2) {
+        close(); // the shutdown steps run in closeEvent
+    }
+}

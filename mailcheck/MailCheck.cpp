@@ -1,0 +1,114 @@
+#include "mailcheck/MailCheck.h"
+
+#include "keywords/KeywordFile.h"
+#include "mailcheck/CheckHelpers.h"
+#include "maillib/Pop3Session.h"
+#include "settings/ProgramFolder.h"
+#include "settings/SettingsFiles.h"
+
+namespace {
+const QString NewMailText = QStringLiteral("新着メールがあります。");
+const QString NoMailProgramText = QStringLiteral("起動するメーラーが設定されていません。");
+const QString ErrorCaption = QStringLiteral("エラー");
+const QString ProgramTitle = QStringLiteral("Mossvale");
+
+// The keywords as the check compares them: without surrounding spaces, empty ones left out.
+// Nothing when the data file cannot be read, so that nothing is deleted on a partial list.
+std::optional<QStringList> loadKeywords()
+{
+    QStringList keywords;
+    const QString error = KeywordFile::ReadKeywordRecords([&keywords](const KeywordRecord& record) {
+        const QString keyword = trimSpaces(record.Keyword);
+        if (!keyword.isEmpty())
+            keywords.append(keyword);
+        return true;
+    });
+    if (!error.isEmpty())
+        return std::nullopt;
+    return keywords;
+}
+} // namespace
+
+QString firstMatchingKeyword(const QStringList& keywords, const QString& subject, const QString& sender)
+{
+    const QString s = trimSpaces(subject);
+    const QString f = trimSpaces(sender);
+    for (const QString& keyword : keywords) {
+        if (keyword.isEmpty())
+            continue;
+        if (s.contains(keyword, Qt::CaseSensitive) || f.contains(keyword, Qt::CaseSensitive))
+            return keyword;
+    }
+    return {};
+}
+
+MailCheck::Result MailCheck::run()
+{
+    Result result;
+    AccountSettings& account = accountSettings();
+    if (!account.Pop3Server.isEmpty()) {
+        Pop3Session session;
+        if (session.open(account.Pop3Server)) {
+            const QString userId = ReadIniText(Paths::accountFile(), QStringLiteral("NAME"), QString());
+            const QString password = ReadIniText(Paths::accountFile(), QStringLiteral("NAME2"), QString());
+            m_windows.setAccountFields(userId, password);
+            account.UserId = userId;
+            account.Password = password;
+            if (userId.isEmpty() || password.isEmpty()) {
+                m_windows.showSettingsWindow();
+            } else {
+                result.messages = session.login(account.UserId, account.Password, account.UseApop != 0);
+                if (result.messages > 0)
+                    scanMessages(session, result);
+                else if (result.messages < 0)
+                    m_windows.showMessage(TrimAtNul(session.errorText()), ErrorCaption);
+            }
+        }
+        session.close();
+    }
+    if (result.remaining() > 0)
+        announce(result.remaining());
+    else if (result.messages == 0 && m_windows.hangUpWhenEmpty())
+        m_windows.hangUp();
+    return result;
+}
+
+void MailCheck::scanMessages(Pop3Session& session, Result& result)
+{
+    // Read once, at the first message: nothing can change the file while the check runs.
+    const std::optional<QStringList> keywords = loadKeywords();
+    for (int k = 1; k <= result.messages; ++k) {
+        const std::optional<MessageHeaders> headers = session.headers(k);
+        // Without its own headers a message is never judged, least of all on another's texts.
+        if (!headers || !keywords)
+            continue;
+        const QString subject = TrimAtNul(headers->subject);
+        const QString sender = TrimAtNul(headers->sender);
+        if (firstMatchingKeyword(*keywords, subject, sender).isEmpty())
+            continue;
+        ++result.deleted;
+        result.deletedSubjects.append(trimSpaces(subject));
+        session.remove(k);
+    }
+}
+
+void MailCheck::announce(int newMail)
+{
+    m_windows.startEventScene();
+    if (m_windows.noticeBoardChosen()) {
+        m_windows.showNotice(NewMailText, QString::number(newMail));
+        if (m_windows.autoCloseNotice()) {
+            m_windows.waitMilliseconds(1000);
+            m_windows.unloadNotice();
+        }
+    } else if (m_windows.mailProgramChosen()) {
+        const QString path = m_windows.mailProgramPath();
+        if (path.isEmpty() || path == NotSetText) {
+            m_windows.showMessage(NoMailProgramText, ProgramTitle);
+            return;
+        }
+        const QString error = m_windows.startProgram(trimSpaces(path));
+        if (!error.isEmpty())
+            m_windows.showMessage(error, ProgramTitle);
+    }
+}

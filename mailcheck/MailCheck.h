@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+class Pop3Session;
+
+// What one mail check needs from the windows, kept narrow so that the check runs without them
+// in tests. The main window implements it with its real windows.
+class MailCheckWindows
+{
+public:
+    virtual ~MailCheckWindows() = default;
+
+    // The switches of the settings window.
+    virtual bool noticeBoardChosen() = 0; // "新着メール有りでお知らせボードを表示"
+    virtual bool mailProgramChosen() = 0; // "新着メール有りで設定メーラーを起動"
+    virtual bool autoCloseNotice() = 0;   // "新着お知らせボードを１秒で自動消去させる"
+    virtual bool hangUpWhenEmpty() = 0;   // "新着がなければ接続を切断する。"
+    // The mail program's command line (the main window's hidden Text1).
+    virtual QString mailProgramPath() = 0;
+
+    // The account window's two text boxes receive the stored account.
+    virtual void setAccountFields(const QString& userId, const QString& password) = 0;
+    virtual void showSettingsWindow() = 0;
+    virtual void startEventScene() = 0;
+    // Sets the notice board's two texts (creating it when needed) and shows it, modeless.
+    virtual void showNotice(const QString& text1, const QString& text2) = 0;
+    virtual void unloadNotice() = 0;
+    // Waits, handling events meanwhile (the notice board's one second).
+    virtual void waitMilliseconds(int ms) = 0;
+    virtual void showMessage(const QString& text, const QString& caption) = 0;
+    // Starts a program without waiting; empty text on success, else the message for the user.
+    virtual QString startProgram(const QString& commandLine) = 0;
+    virtual void hangUp() = 0;
+};
+
+// One complete check of the mailbox: log in, delete on the server every message whose subject
+// or sender holds a keyword, then announce what is left, or hang up when there was nothing.
+class MailCheck
+{
+public:
+    struct Result
+    {
+        int messages = 0; // M: the login's count, or 0 when the check never logged in (< 0: failed)
+        int deleted = 0;  // D: deletions asked of the server
+        QStringList deletedSubjects;
+        int remaining() const { return messages - deleted; } // N
+    };
+
+    explicit MailCheck(MailCheckWindows& windows) : m_windows(windows) {}
+
+    Result run();
+
+private:
+    void scanMessages(Pop3Session& session, Result& result);
+    void announce(int newMail);
+
+    MailCheckWindows& m_windows;
+};
+
+// The first keyword found in subject, then in sender (both without surrounding ASCII spaces),
+// by exact, case-sensitive search; an empty text when none matches. Empty keywords never match.
+QString firstMatchingKeyword(const QStringList& keywords, const QString& subject, const QString& sender);

@@ -1,0 +1,35 @@
+#pragma once
+
+#include "TestProgramFolder.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+// A message as a server stores it, with the subject and the sender's display name encoded as
+// mail programs send them.
+inline QByteArray mailMessage(const QString& subject, const QString& fromName, const QString& fromAddress)
+{
+    auto encoded = [](const QString& text) { return "=?UTF-8?B?" + text.toUtf8().toBase64() + "?="; };
+    return "From: " + encoded(fromName) + " <" + fromAddress.toUtf8() + ">\r\n" + "To: user@example.jp\r\n" +
+           "Subject: " + encoded(subject) + "\r\n" + "Date: Mon, 1 Jan 2024 09:00:00 +0900\r\n" +
+           "MIME-Version: 1.0\r\nContent-Type: text/plain; charset=UTF-8\r\n\r\nbody\r\n";
+}
+
+// The bytes of a keyword data file holding these keywords as live records.
+inline QByteArray keywordFileBytes(const QStringList& keywords)
+{
+    QByteArray bytes;
+    for (const QString& keyword : keywords) {
+        QByteArray text = cp932(keyword);
+        text.append(QByteArray(200 - text.size(), ' '));
+        bytes += QByteArray("\r\n\x01\x00", 4) + text;
+    }
+    return bytes;
+}
+
+inline void writeAccount(const TestProgramFolder& folder, const QString& user, const QString& password)
+{
+    folder.write(QStringLiteral("★MailData/iniIdPass.ini"),
+                 "[EXEINI]\r\nNAME=" + cp932(user) + "\r\nNAME2=" + cp932(password) + "\r\nNAME3=1\r\n");
+}

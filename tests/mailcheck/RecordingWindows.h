@@ -1,0 +1,45 @@
+#pragma once
+
+#include "mailcheck/MailCheck.h"
+
+#include <QStringList>
+
+// Stands in for the windows during a check and writes down, in order, what the check did to them.
+class RecordingWindows : public MailCheckWindows
+{
+public:
+    bool noticeBoard = false;
+    bool mailProgram = false;
+    bool autoClose = false;
+    bool hangUpSwitch = false;
+    QString programPath = QStringLiteral("未設定");
+    QStringList calls;
+
+    bool noticeBoardChosen() override { return noticeBoard; }
+    bool mailProgramChosen() override { return mailProgram; }
+    bool autoCloseNotice() override { return autoClose; }
+    bool hangUpWhenEmpty() override { return hangUpSwitch; }
+    QString mailProgramPath() override { return programPath; }
+    void setAccountFields(const QString& userId, const QString& password) override
+    {
+        calls << QStringLiteral("account %1 %2").arg(userId, password);
+    }
+    void showSettingsWindow() override { calls << QStringLiteral("settings"); }
+    void startEventScene() override { calls << QStringLiteral("scene"); }
+    void showNotice(const QString& text1, const QString& text2) override
+    {
+        calls << QStringLiteral("notice %1 %2").arg(text1, text2);
+    }
+    void unloadNotice() override { calls << QStringLiteral("unload notice"); }
+    void waitMilliseconds(int ms) override { calls << QStringLiteral("wait %1").arg(ms); }
+    void showMessage(const QString& text, const QString& caption) override
+    {
+        calls << QStringLiteral("message [%1] %2").arg(caption, text);
+    }
+    QString startProgram(const QString& commandLine) override
+    {
+        calls << QStringLiteral("start [%1]").arg(commandLine);
+        return {};
+    }
+    void hangUp() override { calls << QStringLiteral("hang up"); }
+};

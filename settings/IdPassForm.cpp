@@ -6,6 +6,7 @@
 #include "settings/SettingsFiles.h"
 
 #include <QCheckBox>
+#include <QFont>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -28,8 +29,7 @@ const Placement Label2Place1{"Label2", twipRect(780, 1020, 1875, 255)};
 const Placement OKCommandPlace{"OKCommand", twipRect(900, 1380, 852, 312)};
 const Placement CancelCommandPlace{"CancelCommand", twipRect(1860, 1380, 852, 312)};
 
-template <class W>
-W* place(W* widget, const Placement& placement)
+template <class W> W* place(W* widget, const Placement& placement)
 {
     widget->setObjectName(QString::fromLatin1(placement.name));
     widget->setGeometry(placement.rect);
@@ -39,6 +39,10 @@ W* place(W* widget, const Placement& placement)
 QLabel* makeLabel(QWidget* parent, const Placement& placement, const QString& text)
 {
     auto* label = place(new QLabel(text, parent), placement);
+    // A caption a little wider than designed grows into the free space to its right rather than
+    // being cut off.
+    const int room = parent->width() - placement.rect.left();
+    label->resize(qBound(placement.rect.width(), label->sizeHint().width(), room), placement.rect.height());
     label->setFocusPolicy(Qt::NoFocus);
     return label;
 }
@@ -56,6 +60,13 @@ void IdPassForm::buildLayout()
     setWindowTitle(QStringLiteral("ID,PASS"));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     setFixedSize(twipSize(2865, 1860));
+    // The design's sizes fit a narrow 9-point Japanese face at 96 dpi; a wider desktop font
+    // would clip the captions.
+    QFont designFont = font();
+    designFont.setFamilies({QStringLiteral("VL PGothic"), QStringLiteral("IPAPGothic"),
+                            QStringLiteral("Noto Sans CJK JP"), designFont.family()});
+    designFont.setPixelSize(12);
+    setFont(designFont);
 
     Label1 = makeLabel(this, Label1Place, QStringLiteral("ID"));
     IdText = place(new QLineEdit(this), IdTextPlace);

@@ -6,6 +6,7 @@
 #include "settings/SettingsFiles.h"
 
 #include <QCheckBox>
+#include <QFont>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -43,8 +44,7 @@ const QString Pop3Hint =
                    "pop3s://ホスト名:ポート番号 で別のポートも指定できます。\n"
                    "空欄のままではメールチェックを行いません。");
 
-template <class W>
-W* place(W* widget, const Placement& placement)
+template <class W> W* place(W* widget, const Placement& placement)
 {
     widget->setObjectName(QString::fromLatin1(placement.name));
     widget->setGeometry(placement.rect);
@@ -54,6 +54,10 @@ W* place(W* widget, const Placement& placement)
 QLabel* makeLabel(QWidget* parent, const Placement& placement, const QString& text, QWidget* buddy)
 {
     auto* label = place(new QLabel(text, parent), placement);
+    // A caption a little wider than designed grows into the free space to its right rather than
+    // being cut off.
+    const int room = parent->width() - placement.rect.left();
+    label->resize(qBound(placement.rect.width(), label->sizeHint().width(), room), placement.rect.height());
     label->setStyleSheet(Blue);
     label->setFocusPolicy(Qt::NoFocus);
     label->setBuddy(buddy); // the access key moves to the text box
@@ -80,6 +84,13 @@ void OptionForm::buildLayout()
     setWindowTitle(QStringLiteral("サーバー設定"));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     setFixedSize(twipSize(2955, 3060));
+    // The design's sizes fit a narrow 9-point Japanese face at 96 dpi; a wider desktop font
+    // would clip the captions.
+    QFont designFont = font();
+    designFont.setFamilies({QStringLiteral("VL PGothic"), QStringLiteral("IPAPGothic"),
+                            QStringLiteral("Noto Sans CJK JP"), designFont.family()});
+    designFont.setPixelSize(12);
+    setFont(designFont);
 
     SmtpText = makeText(this, SmtpTextPlace);
     Pop3Text = makeText(this, Pop3TextPlace);
@@ -95,7 +106,8 @@ void OptionForm::buildLayout()
     OkCommand->setAutoDefault(true);
     CancelCommand->setAutoDefault(true);
 
-    const QString smtpHint = QStringLiteral("送信(SMTP)サーバーの名前です。記録されるだけで、メールの送信には使いません。");
+    const QString smtpHint =
+        QStringLiteral("送信(SMTP)サーバーの名前です。記録されるだけで、メールの送信には使いません。");
     Label1->setToolTip(smtpHint);
     SmtpText->setToolTip(smtpHint);
     Label2->setToolTip(Pop3Hint);

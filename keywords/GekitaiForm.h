@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QWidget>
+
+class KeywordEntryValidator;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPlainTextEdit;
+class QPushButton;
+
+// "Spam/迷惑メール撃退": the spam keyword list. Lists the stored keywords in record order,
+// registers the entry as a new last record, removes the selected record, and explains its
+// controls in a hint area while the pointer moves over them. Every change goes to the keyword
+// data file at once; file failures are shown in a message box naming the file.
+class GekitaiForm : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit GekitaiForm(QWidget* parent = nullptr);
+
+    QFrame* Picture2;
+    QLabel* Label2;
+    QLineEdit* Text1;
+    QPushButton* Command1;
+    QPushButton* Command2;
+    QListWidget* List1;
+    QPlainTextEdit* Text2;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+
+private:
+    void buildLayout();
+    void watchPointer(QWidget* control);
+    void Form_Load();
+    void Command1_Click();
+    void Command2_Click();
+    void Command1_MouseMove();
+    void Command2_MouseMove();
+    void Text1_MouseMove();
+    void List1_MouseMove();
+    void Form_MouseMove();
+    void Text1_InputRejected();
+    void RefreshKeywordList();
+    bool SaveKeywordEntry(int n);
+    void showHint(const QString& text);
+    bool reportFailure(const QString& error);
+
+    KeywordEntryValidator* m_entryValidator = nullptr;
+};

@@ -5,6 +5,7 @@
 #include "keywords/GekitaiForm.h"
 #include "mailcheck/MsgForm.h"
 #include "maillib/NMail.h"
+#include "platform/DesignFont.h"
 #include "platform/MessageBox.h"
 #include "platform/PageView.h"
 #include "platform/SoundCommands.h"
@@ -93,6 +94,7 @@ void MainForm::buildLayout()
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);
 
+    setFont(designFont(font()));
     auto* client = new QWidget(this);
     client->setObjectName(QStringLiteral("client"));
     client->setFixedSize(twipSize(6495, 4605));

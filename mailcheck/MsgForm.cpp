@@ -1,9 +1,9 @@
 #include "mailcheck/MsgForm.h"
 
+#include "platform/DesignFont.h"
 #include "platform/Twips.h"
 #include "platform/WindowPlacement.h"
 
-#include <QFont>
 #include <QLineEdit>
 
 namespace {
@@ -43,13 +43,7 @@ void MsgForm::buildLayout()
     setWindowTitle(QStringLiteral("新着お知らせボード"));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     setFixedSize(twipSize(3585, 255));
-    // The design's sizes fit a narrow 9-point Japanese face at 96 dpi; a wider desktop font
-    // would clip the captions.
-    QFont designFont = font();
-    designFont.setFamilies({QStringLiteral("VL PGothic"), QStringLiteral("IPAPGothic"),
-                            QStringLiteral("Noto Sans CJK JP"), designFont.family()});
-    designFont.setPixelSize(12);
-    setFont(designFont);
+    setFont(designFont(font()));
 
     Text1 = makeText(this, Text1Place, Qt::AlignCenter);
     Text1->setStyleSheet(QStringLiteral("QLineEdit { background-color: rgb(0, 0, 255); color: white; "

@@ -39,6 +39,8 @@ PageView::PageView(QWidget* parent) : QWidget(parent)
     m_browser = new LocalPageBrowser(m_stack);
     m_browser->setOpenLinks(false);
     m_browser->setOpenExternalLinks(false);
+    // A web page's usual body margin, so pages made for a browser sit where their author put them.
+    m_browser->document()->setDocumentMargin(8);
     m_picture = new QLabel(m_stack);
     m_picture->setAlignment(Qt::AlignCenter);
     m_picture->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
@@ -126,3 +128,5 @@ void PageView::showNotFound()
     m_mode = Mode::NotFound;
     m_stack->setCurrentWidget(m_browser);
 }
+
+#include "moc_PageView.cpp"

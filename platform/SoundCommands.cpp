@@ -230,16 +230,23 @@ bool SoundCommands::isPlayableWave(const QString& path)
     const QByteArray head = file.read(4096);
     if (head.size() < 12 || !head.startsWith("RIFF") || head.mid(8, 4) != "WAVE")
         return false;
+    // Both a PCM format chunk and the start of the samples must be there.
+    bool pcm = false;
     qsizetype at = 12;
     while (at + 8 <= head.size()) {
+        const QByteArray id = head.mid(at, 4);
         const quint32 size = littleEndian32(head, at + 4);
-        if (head.mid(at, 4) == "fmt ") {
-            if (size < 16 || at + 10 > head.size())
+        if (id == "data")
+            return pcm;
+        if (id == "fmt ") {
+            if (size < 16 || at + 8 + 16 > head.size())
                 return false;
             const quint16 tag = quint16(quint8(head.at(at + 8)) | quint8(head.at(at + 9)) << 8);
-            return tag == 1 || tag == 3 || tag == 0xFFFE; // PCM, float, extensible
+            pcm = tag == 1 || tag == 3 || tag == 0xFFFE; // PCM, float, extensible
         }
         at += 8 + qsizetype(size) + (size & 1);
     }
     return false;
 }
+
+#include "moc_SoundCommands.cpp"

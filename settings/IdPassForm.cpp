@@ -1,12 +1,12 @@
 #include "settings/IdPassForm.h"
 
+#include "platform/DesignFont.h"
 #include "platform/MessageBox.h"
 #include "platform/Twips.h"
 #include "settings/ProgramFolder.h"
 #include "settings/SettingsFiles.h"
 
 #include <QCheckBox>
-#include <QFont>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -60,13 +60,7 @@ void IdPassForm::buildLayout()
     setWindowTitle(QStringLiteral("ID,PASS"));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     setFixedSize(twipSize(2865, 1860));
-    // The design's sizes fit a narrow 9-point Japanese face at 96 dpi; a wider desktop font
-    // would clip the captions.
-    QFont designFont = font();
-    designFont.setFamilies({QStringLiteral("VL PGothic"), QStringLiteral("IPAPGothic"),
-                            QStringLiteral("Noto Sans CJK JP"), designFont.family()});
-    designFont.setPixelSize(12);
-    setFont(designFont);
+    setFont(designFont(font()));
 
     Label1 = makeLabel(this, Label1Place, QStringLiteral("ID"));
     IdText = place(new QLineEdit(this), IdTextPlace);

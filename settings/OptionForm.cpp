@@ -1,12 +1,12 @@
 #include "settings/OptionForm.h"
 
+#include "platform/DesignFont.h"
 #include "platform/MessageBox.h"
 #include "platform/Twips.h"
 #include "platform/WindowPlacement.h"
 #include "settings/SettingsFiles.h"
 
 #include <QCheckBox>
-#include <QFont>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -84,13 +84,7 @@ void OptionForm::buildLayout()
     setWindowTitle(QStringLiteral("サーバー設定"));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     setFixedSize(twipSize(2955, 3060));
-    // The design's sizes fit a narrow 9-point Japanese face at 96 dpi; a wider desktop font
-    // would clip the captions.
-    QFont designFont = font();
-    designFont.setFamilies({QStringLiteral("VL PGothic"), QStringLiteral("IPAPGothic"),
-                            QStringLiteral("Noto Sans CJK JP"), designFont.family()});
-    designFont.setPixelSize(12);
-    setFont(designFont);
+    setFont(designFont(font()));
 
     SmtpText = makeText(this, SmtpTextPlace);
     Pop3Text = makeText(this, Pop3TextPlace);

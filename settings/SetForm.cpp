@@ -1,5 +1,6 @@
 #include "settings/SetForm.h"
 
+#include "platform/DesignFont.h"
 #include "platform/MessageBox.h"
 #include "platform/NumberText.h"
 #include "platform/Twips.h"
@@ -8,6 +9,7 @@
 #include "settings/SettingsFiles.h"
 
 #include <QCheckBox>
+#include <algorithm>
 #include <QCloseEvent>
 #include <QFrame>
 #include <QLabel>
@@ -22,6 +24,10 @@ QLabel* makeLabel(QWidget* parent, const char* name, const QString& text, QRect 
     auto* label = new QLabel(text, parent);
     label->setObjectName(QString::fromLatin1(name));
     label->setGeometry(rect);
+    // A caption wider than its design width may use the room up to the window's edge.
+    const int room = parent->width() - rect.left();
+    if (label->sizeHint().width() > rect.width() && room > rect.width())
+        label->resize(std::min(label->sizeHint().width(), room), rect.height());
     label->setStyleSheet(QStringLiteral("color: %1;%2").arg(QString::fromLatin1(colour),
                                                            bold ? QStringLiteral(" font-weight: bold;") : QString()));
     return label;
@@ -49,6 +55,7 @@ void SetForm::buildLayout()
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);
     setFixedSize(twipSize(4215, 4620));
+    setFont(designFont(font()));
 
     Command1 = place(new QPushButton(QStringLiteral("ID/PASS"), this), "Command1", twipRect(600, 120, 1455, 375));
     Command1->setStyleSheet(QStringLiteral("background-color: rgb(255, 192, 128);"));
@@ -64,6 +71,10 @@ void SetForm::buildLayout()
                                             "チェックの都度手動で行う場合は０にしておいて下さい。（単位は分です。）"),
                              twipRect(600, 1440, 2895, 855), "blue");
     label3->setWordWrap(true);
+    QFont smaller = label3->font();
+    smaller.setPixelSize(11); // four lines in the design's height
+    label3->setFont(smaller);
+    label3->setGeometry(twipRect(600, 1440, 2895, 855));
     label3->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     Text2 = place(new QLineEdit(this), "Text2", twipRect(2520, 2280, 375, 270));
     Text2->setAlignment(Qt::AlignRight);

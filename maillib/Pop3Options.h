@@ -1,0 +1,31 @@
+#pragma once
+
+#include "maillib/Pop3ReplyParser.h"
+
+#include <QList>
+#include <QSslCertificate>
+
+// Tunables of a POP3 session. The defaults are what the program uses.
+//
+// Time-outs: the whole check runs on the user-interface thread, so every wait is bounded.
+// connectTimeoutMs bounds the name look-up with the TCP connection and, for pop3s, the TLS
+// handshake (10 s: a reachable server answers in well under a second even on a slow link);
+// replyTimeoutMs bounds each reply from the moment it is awaited, including the greeting and
+// the STLS handshake (20 s: long enough for a busy server, short enough that a silent one
+// frees the program soon).
+struct Pop3Options
+{
+    int connectTimeoutMs = 10000;
+    int replyTimeoutMs = 20000;
+    // Send requests ahead of time when the server advertises PIPELINING.
+    bool allowPipelining = true;
+    // Header requests kept in flight ahead of the one awaited: with 1,000 of them a link of
+    // 100 ms round trip still carries 10,000 headers a second. Their replies wait in the
+    // network buffers, not here; only replies asked for out of order are kept.
+    int pipelineWindow = 1000;
+    // Certificates trusted in addition to the system's store (a test's self-signed server).
+    // Verification itself is never switched off.
+    QList<QSslCertificate> extraTrustedCertificates;
+    qsizetype maxLineLength = Pop3ReplyParser::DefaultMaxLineLength;
+    qsizetype maxHeaderLength = Pop3ReplyParser::DefaultMaxBodyLength;
+};

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QString>
+
+// The Japanese failure texts of the mail library.
+namespace Pop3Texts {
+
+inline QString badServerName(const QString& name)
+{
+    return QStringLiteral("POP3サーバー名「%1」が正しくありません。").arg(name);
+}
+inline QString hostNotFound(const QString& host)
+{
+    return QStringLiteral("POP3サーバー「%1」が見つかりません。サーバー名を確認してください。").arg(host);
+}
+inline QString connectFailed(const QString& reason)
+{
+    return QStringLiteral("POP3サーバーに接続できませんでした。（%1）").arg(reason);
+}
+inline QString connectTimeout(int seconds)
+{
+    return QStringLiteral("POP3サーバーへの接続が%1秒以内に完了しませんでした。").arg(seconds);
+}
+inline QString replyTimeout(int seconds)
+{
+    return QStringLiteral("POP3サーバーから%1秒以内に応答がありませんでした。").arg(seconds);
+}
+inline const QString disconnected = QStringLiteral("POP3サーバーとの接続が途中で切れました。");
+inline const QString lineTooLong = QStringLiteral("POP3サーバーの応答行が長すぎるため、中止しました。");
+inline const QString badReply = QStringLiteral("POP3サーバーの応答を解釈できませんでした。");
+inline const QString greetingRefused = QStringLiteral("POP3サーバーが接続を受け付けませんでした。");
+inline const QString certificateRejected =
+    QStringLiteral("サーバーの証明書を確認できなかったため、パスワードを送らずに中止しました。");
+inline const QString tlsFailed = QStringLiteral("暗号化通信（TLS）を開始できませんでした。");
+inline const QString stlsRefused = QStringLiteral("サーバーが暗号化通信（STLS）の開始を拒否しました。");
+inline const QString stlsInjection =
+    QStringLiteral("暗号化通信の開始前に余分なデータが届いたため、パスワードを送らずに中止しました。");
+inline const QString apopUnsupported =
+    QStringLiteral("サーバーの挨拶にタイムスタンプがないため、APOPでログインできません。"
+                   "APOPを使わない設定にしてください。");
+inline const QString lineBreakInAccount =
+    QStringLiteral("ユーザーIDまたはパスワードに改行文字が含まれているため、送信しませんでした。");
+inline const QString loginFailed = QStringLiteral("ログインに失敗しました。ユーザーIDとパスワードを確認してください。");
+inline const QString statFailed = QStringLiteral("メールの件数を取得できませんでした。");
+inline const QString notLoggedIn = QStringLiteral("POP3サーバーにログインしていません。");
+inline QString numberOutOfRange(int number)
+{
+    return QStringLiteral("メール番号%1はありません。").arg(number);
+}
+inline QString topFailed(int number)
+{
+    return QStringLiteral("メール%1のヘッダーを取得できませんでした。").arg(number);
+}
+inline QString deleteFailed(int number)
+{
+    return QStringLiteral("メール%1を削除できませんでした。").arg(number);
+}
+inline const QString quitFailed =
+    QStringLiteral("POP3セッションを正しく終了できませんでした。削除が反映されていない可能性があります。");
+inline const QString invalidHandle = QStringLiteral("無効なPOP3セッションです。");
+inline const QString serverSaid = QStringLiteral("サーバーの応答: ");
+
+} // namespace Pop3Texts

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QProcess>
+#include <QSslCertificate>
+#include <QString>
+#include <QTemporaryDir>
+
+// A real Dovecot POP3 server on 127.0.0.1 for tests, with its own configuration, state, log and
+// Maildirs in a temporary folder (never the system's). One plain port (STLS offered) and one
+// POP3S port, both free ports chosen at start, a self-signed certificate for "localhost",
+// 127.0.0.1 and ::1, APOP enabled and failed logins not delayed. Stopped by its PID when the
+// object is destroyed. Meant to be started once per test executable: stopping takes a second.
+class DovecotServer
+{
+public:
+    DovecotServer();
+    ~DovecotServer();
+    DovecotServer(const DovecotServer&) = delete;
+    DovecotServer& operator=(const DovecotServer&) = delete;
+
+    // Path of the Dovecot binary, or empty when it is not installed (tests skip then).
+    static QString binary();
+
+    // Starts the server and waits until it greets; false with errorText() on failure.
+    bool start();
+    void stop();
+    bool isRunning() const { return m_process.state() == QProcess::Running; }
+    QString errorText() const { return m_error; }
+
+    quint16 port() const { return m_port; }
+    quint16 tlsPort() const { return m_tlsPort; }
+    // Server names in the forms the client accepts: "127.0.0.1:port", "pop3s://127.0.0.1:port".
+    QString plainServer() const;
+    QString tlsServer() const;
+    // The self-signed certificate the server presents.
+    QSslCertificate certificate() const { return m_certificate; }
+
+    // Adds a user with an empty Maildir (takes effect at once). Names are plain ASCII words.
+    bool addUser(const QString& user, const QString& password);
+    // Delivers a whole message (header, blank line, body) to the end of user's mailbox.
+    bool deliver(const QString& user, const QByteArray& message);
+    // The messages left in user's Maildir, in delivery order.
+    QList<QByteArray> messages(const QString& user) const;
+    // The server's log, for failure reports.
+    QString log() const;
+
+private:
+    bool writeFiles();
+    bool makeCertificate();
+    bool waitUntilGreeting(int timeoutMs);
+    QString path(const QString& relative) const { return m_dir.filePath(relative); }
+    QString maildir(const QString& user) const { return path(QStringLiteral("mail/") + user); }
+
+    QTemporaryDir m_dir;
+    QProcess m_process;
+    quint16 m_port = 0;
+    quint16 m_tlsPort = 0;
+    QSslCertificate m_certificate;
+    int m_delivered = 0;
+    QString m_error;
+};

@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QList>
+#include <QMutex>
+#include <QString>
+#include <QThread>
+#include <functional>
+
+// A POP3 server on 127.0.0.1 that plays a script, for faults a real server will not produce on
+// demand. It serves one connection on its own thread, so a client can block on the test's
+// thread. Script lines:
+//   "S: text"  send text and CR LF            "C: text"  expect this client line ("C: *": any)
+//   "B: text"  send text and CR LF a byte at a time, with a short pause between bytes
+//   "R: text"  send text as is, without CR LF "W: ms"    stay silent for ms (ends early when
+//   "X"        close the connection                      the client goes away)
+// In S, B and R texts, \r, \n, \\ and \xHH stand for the bytes. A line that differs from a C
+// line is recorded as a failure and the connection is closed.
+//
+// After the script, an optional responder answers each further client line with the lines it
+// returns (each sent with CR LF); an empty list closes the connection.
+class ScriptedPop3Server
+{
+public:
+    using Responder = std::function<QList<QByteArray>(const QByteArray& command)>;
+
+    explicit ScriptedPop3Server(const QList<QByteArray>& script, Responder responder = {});
+    ~ScriptedPop3Server();
+    ScriptedPop3Server(const ScriptedPop3Server&) = delete;
+    ScriptedPop3Server& operator=(const ScriptedPop3Server&) = delete;
+
+    // Listens on a free port of address (127.0.0.1 or ::1); false when that fails.
+    bool start(const QHostAddress& address = QHostAddress(QHostAddress::LocalHost));
+    quint16 port() const { return m_port; }
+    // The server name for the client: "127.0.0.1:port" or "[::1]:port".
+    QString server() const;
+    // Waits until the connection has been served; false on time-out.
+    bool waitForFinished(int timeoutMs = 10000);
+
+    // Every line the client sent, without CR LF.
+    QList<QByteArray> received() const;
+    // What went against the script (empty when the client followed it).
+    QString failure() const;
+
+    // Bytes of a script text with its escapes resolved.
+    static QByteArray unescape(const QByteArray& text);
+
+private:
+    class Worker;
+    void record(const QByteArray& line);
+    void setFailure(const QString& text);
+
+    QList<QByteArray> m_script;
+    Responder m_responder;
+    Worker* m_worker = nullptr;
+    QHostAddress m_address;
+    quint16 m_port = 0;
+    mutable QMutex m_mutex;
+    QList<QByteArray> m_received;
+    QString m_failure;
+};

@@ -20,6 +20,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDir>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
@@ -215,8 +216,17 @@ void MainForm::connectHandlers()
 void MainForm::Form_Load()
 {
     // Without the data folder every setting would be lost silently at the end of the run.
-    if (const QString error = ensureDataFolder(); !error.isEmpty())
+    bool created = false;
+    if (const QString error = ensureDataFolder(&created); !error.isEmpty()) {
         MessageBox::show(nullptr, error, MessageBox::programTitle(), MessageBox::OkOnly, MessageBox::Exclamation);
+    } else if (created && !settingsBesideProgram()) {
+        MessageBox::show(nullptr,
+                         QStringLiteral("プログラムのフォルダー「%1」には書き込めないため、"
+                                        "設定とキーワードは「%2」に保存します。")
+                             .arg(QDir::toNativeSeparators(programFolder()),
+                                  QDir::toNativeSeparators(settingsFolder())),
+                         MessageBox::programTitle(), MessageBox::OkOnly, MessageBox::Information);
+    }
 
     Text1->setText(ReadIniText(Paths::generalSettingsFile(), QStringLiteral("NAME"), NotSetText));
     m_scene->prepare();

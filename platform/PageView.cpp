@@ -54,8 +54,13 @@ PageView::PageView(QWidget* parent) : QWidget(parent)
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_stack);
     connect(m_browser, &QTextBrowser::anchorClicked, this, [this](const QUrl& url) {
-        // Links lead to other local pages only; anything else stays where it is.
-        if (url.isLocalFile())
+        // Links lead to a place on the same page or to other local pages only; anything else
+        // stays where it is.
+        const bool samePage = (url.scheme().isEmpty() && url.path().isEmpty()) ||
+                              (url.isLocalFile() && FileScheme + url.toLocalFile() == m_address);
+        if (samePage && url.hasFragment())
+            m_browser->scrollToAnchor(url.fragment());
+        else if (url.isLocalFile())
             navigate(FileScheme + url.toLocalFile());
     });
     showNotFound();

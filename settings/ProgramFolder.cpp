@@ -2,6 +2,8 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
 
 namespace {
 QString& overrideFolder()
@@ -14,6 +16,11 @@ QString inProgramFolder(const QString& relative)
 {
     return programFolder() + u'/' + relative;
 }
+
+QString inSettingsFolder(const QString& relative)
+{
+    return settingsFolder() + u'/' + relative;
+}
 } // namespace
 
 QString programFolder()
@@ -23,18 +30,30 @@ QString programFolder()
     return QCoreApplication::applicationDirPath();
 }
 
+bool settingsBesideProgram()
+{
+    return QFileInfo(programFolder()).isWritable();
+}
+
+QString settingsFolder()
+{
+    if (settingsBesideProgram())
+        return programFolder();
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/Mossvale");
+}
+
 void setProgramFolder(const QString& folder)
 {
     overrideFolder() = QDir::cleanPath(folder);
 }
 
 namespace Paths {
-QString dataFolder() { return inProgramFolder(QStringLiteral("★MailData")); }
-QString serverSettingsFile() { return inProgramFolder(QStringLiteral("tolvex.ini")); }
-QString generalSettingsFile() { return inProgramFolder(QStringLiteral("★MailData/ini.ini")); }
-QString accountFile() { return inProgramFolder(QStringLiteral("★MailData/iniIdPass.ini")); }
-QString keywordDataFile() { return inProgramFolder(QStringLiteral("★MailData/Tlxdata50.data")); }
-QString keywordTempFile() { return inProgramFolder(QStringLiteral("★MailData/TLXDATA50.TMP")); }
+QString dataFolder() { return inSettingsFolder(QStringLiteral("★MailData")); }
+QString serverSettingsFile() { return inSettingsFolder(QStringLiteral("tolvex.ini")); }
+QString generalSettingsFile() { return inSettingsFolder(QStringLiteral("★MailData/ini.ini")); }
+QString accountFile() { return inSettingsFolder(QStringLiteral("★MailData/iniIdPass.ini")); }
+QString keywordDataFile() { return inSettingsFolder(QStringLiteral("★MailData/Tlxdata50.data")); }
+QString keywordTempFile() { return inSettingsFolder(QStringLiteral("★MailData/TLXDATA50.TMP")); }
 QString restingPage() { return inProgramFolder(QStringLiteral("画像データ/subako.html")); }
 QString eventPicture() { return inProgramFolder(QStringLiteral("画像データ/Bom.bmp")); }
 QString effectSound() { return inProgramFolder(QStringLiteral("Sound/Kouka.wav")); }
@@ -43,11 +62,15 @@ QString htmlFolder() { return inProgramFolder(QStringLiteral("HTML")); }
 QString fileAddress(const QString& path) { return QStringLiteral("file://") + path; }
 } // namespace Paths
 
-QString ensureDataFolder()
+QString ensureDataFolder(bool* created)
 {
     const QString folder = Paths::dataFolder();
+    if (created)
+        *created = false;
     if (QDir(folder).exists())
         return {};
+    if (created)
+        *created = true;
     if (!QDir().mkpath(folder))
         return QStringLiteral("フォルダー「%1」を作成できません。").arg(QDir::toNativeSeparators(folder));
     return {};

@@ -7,7 +7,13 @@
 QString programFolder();
 void setProgramFolder(const QString& folder);
 
-// Every file of the program, built from the program folder. Names the old program spelled in
+// Where the settings and the keyword list live: the program folder itself, as the program has
+// always kept them, unless that folder cannot be written (an installation in a system folder);
+// then a folder of the user's own, "Mossvale" in the user's data folder (~/.local/share).
+QString settingsFolder();
+bool settingsBesideProgram();
+
+// Every file of the program, built from the program folder or the settings folder. Names the old program spelled in
 // more than one letter case ("★MAilData", "tlxdata50.data") map to one name each here, because
 // this file system tells case apart.
 namespace Paths {
@@ -26,5 +32,6 @@ QString htmlFolder();          // "HTML"
 QString fileAddress(const QString& path);
 } // namespace Paths
 
-// Creates the data folder when it is missing. Empty text on success, else the reason.
-QString ensureDataFolder();
+// Creates the data folder (and a separate settings folder) when it is missing. Empty text on
+// success, else the reason. *created tells whether anything had to be made.
+QString ensureDataFolder(bool* created = nullptr);

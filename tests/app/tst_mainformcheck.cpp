@@ -1,0 +1,150 @@
+#include "../mailcheck/MailFixtures.h"
+#include "DovecotServer.h"
+#include "TestProgramFolder.h"
+#include "app/MainForm.h"
+#include "mailcheck/MsgForm.h"
+#include "maillib/Pop3Session.h"
+#include "platform/MessageBox.h"
+#include "settings/SetForm.h"
+#include "settings/SettingsFiles.h"
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+#include <QTimer>
+#include <memory>
+
+// The whole program checking a real Dovecot: timed checks, and triggers that must not nest.
+class TestMainFormCheck : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void cleanupTestCase();
+    void init();
+    void timedCheckRunsByItself();
+    void noNestedCheckDuringErrorMessage();
+    void noNestedCheckDuringNoticeWait();
+
+private:
+    QString mailbox(const QList<QStringList>& messages, const QString& password = QStringLiteral("secret"));
+    qsizetype logins(const QString& user) const;
+
+    std::unique_ptr<DovecotServer> m_server;
+    std::unique_ptr<TestProgramFolder> m_folder;
+    int m_users = 0;
+};
+
+void TestMainFormCheck::initTestCase()
+{
+    if (DovecotServer::binary().isEmpty())
+        QSKIP("dovecot (/usr/sbin/dovecot) is not installed; the check needs a real server");
+    m_server = std::make_unique<DovecotServer>();
+    QVERIFY2(m_server->start(), qPrintable(m_server->errorText()));
+    Pop3Options options = Pop3Session::defaultOptions();
+    options.extraTrustedCertificates = {m_server->certificate()};
+    options.connectTimeoutMs = options.replyTimeoutMs = 5000;
+    Pop3Session::setDefaultOptions(options);
+}
+
+void TestMainFormCheck::cleanupTestCase()
+{
+    m_server.reset();
+}
+
+void TestMainFormCheck::init()
+{
+    MessageBox::reset();
+    m_folder = std::make_unique<TestProgramFolder>(true, true);
+    accountSettings() = AccountSettings{};
+    m_folder->write("tolvex.ini", "SMTP=\r\nPOP3=" + m_server->plainServer().toLatin1() + "\r\nMAIL=\r\nAPOP=0\r\n");
+}
+
+QString TestMainFormCheck::mailbox(const QList<QStringList>& messages, const QString& password)
+{
+    const QString user = QStringLiteral("prog%1").arg(++m_users);
+    if (!m_server->addUser(user, QStringLiteral("secret")))
+        return {};
+    for (const QStringList& m : messages) {
+        if (!m_server->deliver(user, mailMessage(m.value(0), m.value(1), m.value(2))))
+            return {};
+    }
+    writeAccount(*m_folder, user, password);
+    return user;
+}
+
+qsizetype TestMainFormCheck::logins(const QString& user) const
+{
+    return m_server->log().count(QStringLiteral("Login: user=<%1>").arg(user));
+}
+
+void TestMainFormCheck::timedCheckRunsByItself()
+{
+    const QString user = mailbox({{"未承諾広告※ 激安", "店", "shop@spam.example"},
+                                  {"会議の件", "佐藤", "sato@example.jp"},
+                                  {"Lunch?", "Bob", "bob@example.com"},
+                                  {"当選しました", "懸賞事務局", "win@lottery.example"}});
+    m_folder->write("★MailData/Tlxdata50.data", keywordFileBytes({"未承諾広告※", "lottery.example"}));
+    m_folder->write("★MailData/ini.ini", "[EXEINI]\r\nNUMBER2=1\r\nNUMBER5=1\r\n");
+    MainForm form;
+    form.show();
+    QVERIFY(form.Timer3->isActive());
+    // Sixty-one ticks make a minute; let them come quickly instead of once a second.
+    form.Timer3->setInterval(5);
+    QTRY_VERIFY_WITH_TIMEOUT(form.lastCheck().messages == 4, 10000);
+    QCOMPARE(form.lastCheck().deleted, 2);
+    QCOMPARE(m_server->messages(user).size(), 2);
+    QVERIFY(form.msgForm().isLoaded());
+    QCOMPARE(form.msgForm().get()->Text2->text(), QStringLiteral("2"));
+    QCOMPARE(form.msgForm().get()->Text1->text(), QStringLiteral("新着メールがあります。"));
+    QVERIFY(!form.Command5->isEnabled()); // the event scene is on
+    QVERIFY(form.Command12->isEnabled());
+    QCOMPARE(form.trigger().minutes(), 0);
+    QCOMPARE(form.Text7->text(), QStringLiteral("1")); // the interval stays on show
+}
+
+void TestMainFormCheck::noNestedCheckDuringErrorMessage()
+{
+    const QString user = mailbox({{"a", "a", "a@a.jp"}}, QStringLiteral("wrong"));
+    MainForm form;
+    form.show();
+    // While the error box is open, the button and the interval poll both fire.
+    MessageBox::setNextAnswer(MessageBox::Ok, [&form] {
+        QTest::mouseClick(form.Command6, Qt::LeftButton);
+        form.mcheck->trigger();
+        QVERIFY(form.isChecking());
+    });
+    QTest::mouseClick(form.Command6, Qt::LeftButton);
+    QCOMPARE(MessageBox::shown().size(), 1);
+    QCOMPARE(MessageBox::shown().first().caption, QStringLiteral("エラー"));
+    QVERIFY(!form.isChecking());
+}
+
+void TestMainFormCheck::noNestedCheckDuringNoticeWait()
+{
+    const QString user = mailbox({{"a", "a", "a@a.jp"}});
+    m_folder->write("★MailData/ini.ini", "[EXEINI]\r\nNUMBER4=1\r\nNUMBER5=1\r\n");
+    MainForm form;
+    form.show();
+    // While the notice board waits its second, the button is pressed again and again.
+    int pressesDuringCheck = 0;
+    QTimer presser;
+    presser.setInterval(100);
+    connect(&presser, &QTimer::timeout, &form, [&] {
+        if (form.isChecking())
+            ++pressesDuringCheck;
+        QTest::mouseClick(form.Command6, Qt::LeftButton);
+    });
+    presser.start();
+    form.Command6_Click();
+    presser.stop();
+    QVERIFY(pressesDuringCheck >= 5);
+    QCOMPARE(logins(user), 1); // none of them started a check of its own
+    QVERIFY(!form.msgForm().isLoaded()); // the board closed itself after its second
+    QCOMPARE(form.lastCheck().messages, 1);
+}
+
+QTEST_MAIN(TestMainFormCheck)
+#include "tst_mainformcheck.moc"

@@ -1,0 +1,137 @@
+// mossvale-demo-shot PROGRAM_FOLDER OUTPUT_FOLDER [MAILDIR]
+// mossvale-demo-shot --notice-board COUNT OUTPUT.png
+//
+// The first form builds the real main window on PROGRAM_FOLDER, presses "メールチェック" once, saves the main window
+// and the notice board as OUTPUT_FOLDER/main-window.png and OUTPUT_FOLDER/notice-board.png, prints
+// what the check deleted and, given the server's MAILDIR, the messages left in it. Meant for the
+// offscreen platform, where nobody could press the button; the program itself takes no options.
+// The second saves the notice board showing COUNT, for tests that compare the board on screen.
+// Exit status: 0 when the check logged in (or the board was saved), 1 when it failed, 2 on wrong usage.
+#include "app/MainForm.h"
+#include "mailcheck/MsgForm.h"
+#include "maillib/HeaderDecoder.h"
+#include "platform/MessageBox.h"
+#include "settings/ProgramFolder.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QIcon>
+#include <QLineEdit>
+#include <QTextStream>
+#include <QTimer>
+#include <algorithm>
+
+namespace {
+QTextStream& out()
+{
+    static QTextStream stream(stdout);
+    return stream;
+}
+
+// Lets the windows lay out and paint before they are grabbed.
+void settle(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+bool save(QWidget* window, const QString& path)
+{
+    const bool saved = window->grab().save(path);
+    out() << (saved ? "  saved " : "  could not save ") << QDir::toNativeSeparators(path) << "\n";
+    return saved;
+}
+
+// Maildir files in delivery order: new/ and cur/ (Dovecot moves what a session has seen to cur/).
+QStringList maildirFiles(const QString& maildir)
+{
+    QStringList files;
+    for (const char* sub : {"new", "cur"}) {
+        const QDir dir(maildir + u'/' + QLatin1String(sub));
+        for (const QString& name : dir.entryList(QDir::Files))
+            files.append(dir.filePath(name));
+    }
+    std::sort(files.begin(), files.end(),
+              [](const QString& a, const QString& b) { return QFileInfo(a).fileName() < QFileInfo(b).fileName(); });
+    return files;
+}
+
+void listMaildir(const QString& maildir)
+{
+    const QStringList files = maildirFiles(maildir);
+    out() << "Left on the server (" << files.size() << "):\n";
+    for (const QString& path : files) {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray message = file.readAll();
+        const int end = message.indexOf("\r\n\r\n");
+        const MessageHeaders headers = HeaderDecoder::decode(end < 0 ? message : message.left(end + 2));
+        out() << "  + " << headers.subject << "  (" << headers.sender << ")\n";
+    }
+}
+
+void printCheck(const MailCheck::Result& result)
+{
+    out() << "Checked the mailbox: " << result.messages << " messages, " << result.deleted << " deleted as spam, "
+          << result.remaining() << " left.\n";
+    out() << "Deleted on the server (" << result.deletedSubjects.size() << "):\n";
+    for (const QString& subject : result.deletedSubjects)
+        out() << "  - " << subject << "\n";
+    for (const MessageBox::Shown& box : MessageBox::shown())
+        out() << "The program said: [" << box.caption << "] " << box.text << "\n";
+}
+// The notice board as the check shows it, with count as its number.
+int saveNoticeBoard(const QString& count, const QString& path)
+{
+    MsgForm notice;
+    notice.Text2->setText(count);
+    settle(200);
+    return notice.grab().save(path) ? 0 : 1;
+}
+
+int usage()
+{
+    QTextStream(stderr) << "usage: mossvale-demo-shot PROGRAM_FOLDER OUTPUT_FOLDER [MAILDIR]\n"
+                           "       mossvale-demo-shot --notice-board COUNT OUTPUT.png\n";
+    return 2;
+}
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Mossvale"));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/mossvale.png")));
+    const QStringList args = QApplication::arguments();
+    if (args.size() == 4 && args.at(1) == u"--notice-board")
+        return saveNoticeBoard(args.at(2), args.at(3));
+    if (args.size() < 3 || args.size() > 4)
+        return usage();
+    setProgramFolder(QDir(args.at(1)).absolutePath());
+    const QDir output(args.at(2));
+
+    MainForm mainForm;
+    mainForm.show();
+    settle(300);
+    mainForm.CheckMailbox();
+    settle(500);
+
+    const MailCheck::Result& result = mainForm.lastCheck();
+    printCheck(result);
+    if (args.size() == 4)
+        listMaildir(args.at(3));
+
+    out() << "Screenshots:\n";
+    save(&mainForm, output.filePath(QStringLiteral("main-window.png")));
+    if (MsgForm* notice = mainForm.msgForm().loaded()) {
+        out() << "The notice board \"" << notice->windowTitle() << "\" says: " << notice->Text1->text() << " "
+              << notice->Text2->text() << "\n";
+        save(notice, output.filePath(QStringLiteral("notice-board.png")));
+    }
+    out().flush();
+    return result.messages < 0 ? 1 : 0;
+}

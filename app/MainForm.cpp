@@ -255,11 +255,16 @@ void MainForm::Form_Unload()
     m_unloaded = true;
     m_scene->silence();
     Timer1->stop();
-    reportWriteFailure(WriteIniText(Paths::generalSettingsFile(), QStringLiteral("NAME"), Text1->text()));
+    saveMailProgramChoice();
     NMailEndWinSock();
     Timer3->stop();
     Timer4->stop();
     QCoreApplication::exit(0);
+}
+
+void MainForm::saveMailProgramChoice()
+{
+    reportWriteFailure(WriteIniText(Paths::generalSettingsFile(), QStringLiteral("NAME"), Text1->text()));
 }
 
 void MainForm::endAtOnce()

@@ -83,6 +83,8 @@ public:
     // The orderly shutdown: silence the sound, store the mail program, release the mail
     // library, end the program. Runs once, whatever asked for it.
     void Form_Unload();
+    // Stores the mail program's path, as the shutdown does (also when the desktop session saves).
+    void saveMailProgramChoice();
     // Ends the program at once, storing nothing (the "終了" button and menu item).
     void endAtOnce();
 

@@ -16,7 +16,10 @@ int main(int argc, char* argv[])
     MainForm mainForm;
     SignalBridge signalBridge;
     QObject::connect(&signalBridge, &SignalBridge::terminationRequested, &mainForm, &MainForm::close);
-    QObject::connect(&app, &QGuiApplication::commitDataRequest, &mainForm, [&mainForm] { mainForm.Form_Unload(); });
+    // The desktop session saves its state (also before logging out): store what the shutdown
+    // would store; the end itself comes as a close or a signal.
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &mainForm,
+                     [&mainForm] { mainForm.saveMailProgramChoice(); });
     mainForm.show();
     return app.exec();
 }

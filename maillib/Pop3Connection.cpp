@@ -2,7 +2,16 @@
 
 #include "maillib/Pop3Texts.h"
 
+#include <QHostInfo>
 #include <QSslConfiguration>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
 
 namespace {
 
@@ -41,6 +50,36 @@ QString sslErrorText(const QSslError& error)
     }
 }
 
+// The addresses of host, looked up on a helper thread so that a resolver that does not answer
+// (a machine off line, a dead name server) cannot hold the program past the deadline; the
+// thread is left to finish on its own then. Nothing on time-out.
+std::optional<QList<QHostAddress>> lookUp(const QString& host, const QDeadlineTimer& deadline)
+{
+    QHostAddress literal;
+    if (literal.setAddress(host))
+        return QList<QHostAddress>{literal};
+    struct Shared
+    {
+        std::mutex mutex;
+        std::condition_variable done;
+        bool finished = false;
+        QList<QHostAddress> addresses;
+    };
+    auto shared = std::make_shared<Shared>();
+    std::thread([shared, host] {
+        const QList<QHostAddress> addresses = QHostInfo::fromName(host).addresses();
+        const std::lock_guard lock(shared->mutex);
+        shared->addresses = addresses;
+        shared->finished = true;
+        shared->done.notify_all();
+    }).detach();
+    std::unique_lock lock(shared->mutex);
+    const auto wait = std::chrono::milliseconds(std::max<qint64>(0, deadline.remainingTime()));
+    if (!shared->done.wait_for(lock, wait, [&shared] { return shared->finished; }))
+        return std::nullopt;
+    return shared->addresses;
+}
+
 } // namespace
 
 Pop3Connection::Pop3Connection(const Pop3Options& options)
@@ -64,13 +103,26 @@ bool Pop3Connection::connectTo(const Pop3Address& address)
     m_socket->setSslConfiguration(config);
     m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
 
+    // The certificate is checked against the name the user gave, not the address it led to.
+    m_socket->setPeerVerifyName(address.host);
+
     const QDeadlineTimer deadline(m_options.connectTimeoutMs);
-    if (address.implicitTls)
-        m_socket->connectToHostEncrypted(address.host, address.port);
-    else
-        m_socket->connectToHost(address.host, address.port);
-    if (!m_socket->waitForConnected(int(deadline.remainingTime())))
-        return failFromSocket(deadline, m_options.connectTimeoutMs);
+    const std::optional<QList<QHostAddress>> addresses = lookUp(address.host, deadline);
+    if (!addresses)
+        return fail(Failure::Timeout, Pop3Texts::connectTimeout(seconds(m_options.connectTimeoutMs)));
+    if (addresses->isEmpty())
+        return fail(Failure::Network, Pop3Texts::hostNotFound(m_host));
+    for (const QHostAddress& ip : *addresses) {
+        if (address.implicitTls)
+            m_socket->connectToHostEncrypted(ip.toString(), address.port, address.host);
+        else
+            m_socket->connectToHost(ip, address.port);
+        if (m_socket->waitForConnected(int(deadline.remainingTime())))
+            break;
+        if (ip == addresses->last() || deadline.hasExpired())
+            return failFromSocket(deadline, m_options.connectTimeoutMs);
+        m_socket->abort(); // try the next address of the name
+    }
     m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     if (address.implicitTls)
         return waitForEncrypted(deadline, m_options.connectTimeoutMs);

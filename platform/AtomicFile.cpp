@@ -1,10 +1,15 @@
 #include "platform/AtomicFile.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 
 QString writeFileAtomically(const QString& path, const QByteArray& data, QFileDevice::Permissions permissions)
 {
+    // Renaming over a file would also replace one the user made read-only on purpose.
+    const QFileInfo existing(path);
+    if (existing.exists() && !existing.isWritable())
+        return QStringLiteral("ファイルが読み取り専用です。");
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return file.errorString();

@@ -3,6 +3,7 @@
 #include "platform/AtomicFile.h"
 #include "platform/Cp932Codec.h"
 
+#include <QFileInfo>
 #include <QList>
 #include <algorithm>
 #include <limits>
@@ -197,7 +198,9 @@ QString writeText(const QString& file, const QString& section, const QString& ke
     if (!value)
         return QStringLiteral("この文字コード(Shift_JIS)で表せない文字を含む値は保存できません。");
     QByteArray content;
-    readWholeFile(file, &content);
+    // A file that exists but cannot be read must not be replaced by one holding this key alone.
+    if (QFileInfo::exists(file) && !readWholeFile(file, &content))
+        return QStringLiteral("ファイルを読み込めません。");
     return writeFileAtomically(file, replaceValue(content, section.toLatin1(), key.toLatin1(), *value), permissions);
 }
 

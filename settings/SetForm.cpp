@@ -140,8 +140,10 @@ void SetForm::Text2_Change()
         m_link.Text7->setText(Text2->text());
         m_link.setTimer3Interval(0);
         // A stopped interval is stored at once, so it holds even if the program ends without
-        // this window being closed.
-        reportWrite(WriteIniText(Paths::generalSettingsFile(), QStringLiteral("NUMBER2"), Text2->text()));
+        // this window being closed. Writing what is already stored would only repeat a failure.
+        const QString file = Paths::generalSettingsFile();
+        if (ReadIniText(file, QStringLiteral("NUMBER2"), QString()) != Text2->text())
+            reportWrite(WriteIniText(file, QStringLiteral("NUMBER2"), Text2->text()));
     }
 }
 

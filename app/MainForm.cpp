@@ -220,12 +220,12 @@ void MainForm::Form_Load()
     if (const QString error = ensureDataFolder(&created); !error.isEmpty()) {
         MessageBox::show(nullptr, error, MessageBox::programTitle(), MessageBox::OkOnly, MessageBox::Exclamation);
     } else if (created && !settingsBesideProgram()) {
-        MessageBox::show(nullptr,
-                         QStringLiteral("プログラムのフォルダー「%1」には書き込めないため、"
-                                        "設定とキーワードは「%2」に保存します。")
-                             .arg(QDir::toNativeSeparators(programFolder()),
-                                  QDir::toNativeSeparators(settingsFolder())),
-                         MessageBox::programTitle(), MessageBox::OkOnly, MessageBox::Information);
+        MessageBox::show(
+            nullptr,
+            QStringLiteral("プログラムのフォルダー「%1」には書き込めないため、"
+                           "設定とキーワードは「%2」に保存します。")
+                .arg(QDir::toNativeSeparators(programFolder()), QDir::toNativeSeparators(settingsFolder())),
+            MessageBox::programTitle(), MessageBox::OkOnly, MessageBox::Information);
     }
 
     Text1->setText(ReadIniText(Paths::generalSettingsFile(), QStringLiteral("NAME"), NotSetText));

@@ -16,12 +16,6 @@
 #include <QPushButton>
 
 namespace {
-struct Placement
-{
-    const char* name;
-    QRect rect;
-};
-
 // Client area 7095 x 5115 twips; Label2 is placed inside Picture2.
 const Placement Picture2Place{"Picture2", twipRect(0, 120, 2415, 270)};
 const Placement Label2Place{"Label2", twipRect(240, 40, 2535, 195)};
@@ -39,13 +33,6 @@ const QString H2 =
                    "登録した文字を送信してきたメールアドレス、件名から検索し、あなたの目に触れることなく削除します。");
 const QString H3 =
     QStringLiteral("不要になったキーワードを削除します。リストでデータを選択し、このボタンをクリックして下さい。");
-
-template <class W> W* place(W* widget, const Placement& placement)
-{
-    widget->setObjectName(QString::fromLatin1(placement.name));
-    widget->setGeometry(placement.rect);
-    return widget;
-}
 
 void paint(QWidget* widget, QPalette::ColorRole role, const QColor& colour)
 {

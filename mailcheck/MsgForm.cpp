@@ -7,12 +7,6 @@
 #include <QLineEdit>
 
 namespace {
-struct Placement
-{
-    const char* name;
-    QRect rect;
-};
-
 // Client area 3585 x 255 twips; both boxes are a little taller than it, as designed.
 const Placement Text1Place{"Text1", twipRect(0, 0, 3135, 270)};
 const Placement Text2Place{"Text2", twipRect(3120, 0, 495, 270)};

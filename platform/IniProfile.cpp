@@ -37,7 +37,10 @@ QList<Line> splitLines(const QByteArray& content)
     return lines;
 }
 
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
 
 QByteArray trimmed(const QByteArray& bytes)
 {
@@ -61,8 +64,8 @@ std::optional<QByteArray> sectionName(const QByteArray& text)
 
 struct Found
 {
-    qsizetype keyLine = -1;     // index of the key's line, or -1
-    qsizetype sectionLine = -1; // index of the section's header, or -1
+    qsizetype keyLine = -1;       // index of the key's line, or -1
+    qsizetype sectionLine = -1;   // index of the section's header, or -1
     qsizetype lastInSection = -1; // last non-blank line of the section (the header when empty)
 };
 
@@ -96,7 +99,10 @@ Found find(const QByteArray& content, const QList<Line>& lines, const QByteArray
     return found;
 }
 
-bool isLeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
+bool isLeadByte(unsigned char c)
+{
+    return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+}
 
 } // namespace
 

@@ -2,6 +2,7 @@
 
 #include <QRect>
 #include <QSize>
+#include <QString>
 #include <cmath>
 
 // Window geometry is designed in twips: 1/1440 inch, 15 to a pixel at 96 dpi.
@@ -25,4 +26,19 @@ inline QRect twipRect(int left, int top, int width, int height)
 inline QSize twipSize(int width, int height)
 {
     return QSize(twipsToPixels(width), twipsToPixels(height));
+}
+
+// A control of a window's design: its name (also its objectName) and its place in twips.
+struct Placement
+{
+    const char* name;
+    QRect rect;
+};
+
+// Names and places a control as its window's design says.
+template <class W> W* place(W* widget, const Placement& placement)
+{
+    widget->setObjectName(QString::fromLatin1(placement.name));
+    widget->setGeometry(placement.rect);
+    return widget;
 }

@@ -13,12 +13,6 @@
 #include <QPushButton>
 
 namespace {
-struct Placement
-{
-    const char* name;
-    QRect rect;
-};
-
 // Client area 2865 x 1860 twips.
 const Placement Label1Place{"Label1", twipRect(120, 180, 675, 255)};
 const Placement IdTextPlace{"IdText", twipRect(960, 120, 1632, 264)};
@@ -28,13 +22,6 @@ const Placement Check1Place{"Check1", twipRect(420, 1020, 255, 255)};
 const Placement Label2Place1{"Label2", twipRect(780, 1020, 1875, 255)};
 const Placement OKCommandPlace{"OKCommand", twipRect(900, 1380, 852, 312)};
 const Placement CancelCommandPlace{"CancelCommand", twipRect(1860, 1380, 852, 312)};
-
-template <class W> W* place(W* widget, const Placement& placement)
-{
-    widget->setObjectName(QString::fromLatin1(placement.name));
-    widget->setGeometry(placement.rect);
-    return widget;
-}
 
 QLabel* makeLabel(QWidget* parent, const Placement& placement, const QString& text)
 {

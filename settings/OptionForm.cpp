@@ -13,12 +13,6 @@
 #include <QPushButton>
 
 namespace {
-struct Placement
-{
-    const char* name;
-    QRect rect;
-};
-
 // Client area 2955 x 3060 twips.
 const Placement Label1Place{"Label1", twipRect(120, 120, 1575, 195)};
 const Placement SmtpTextPlace{"SmtpText", twipRect(120, 360, 2652, 264)};
@@ -43,13 +37,6 @@ const QString Pop3Hint =
                    "・pop3s://ホスト名 (例: pop3s://mail.example.jp): 最初から TLS で接続します(ポート995)。"
                    "pop3s://ホスト名:ポート番号 で別のポートも指定できます。\n"
                    "空欄のままではメールチェックを行いません。");
-
-template <class W> W* place(W* widget, const Placement& placement)
-{
-    widget->setObjectName(QString::fromLatin1(placement.name));
-    widget->setGeometry(placement.rect);
-    return widget;
-}
 
 QLabel* makeLabel(QWidget* parent, const Placement& placement, const QString& text, QWidget* buddy)
 {

@@ -9,13 +9,13 @@
 #include "settings/SettingsFiles.h"
 
 #include <QCheckBox>
-#include <algorithm>
 #include <QCloseEvent>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <algorithm>
 
 namespace {
 QLabel* makeLabel(QWidget* parent, const char* name, const QString& text, QRect rect, const char* colour,
@@ -28,18 +28,12 @@ QLabel* makeLabel(QWidget* parent, const char* name, const QString& text, QRect 
     const int room = parent->width() - rect.left();
     if (label->sizeHint().width() > rect.width() && room > rect.width())
         label->resize(std::min(label->sizeHint().width(), room), rect.height());
-    label->setStyleSheet(QStringLiteral("color: %1;%2").arg(QString::fromLatin1(colour),
-                                                           bold ? QStringLiteral(" font-weight: bold;") : QString()));
+    label->setStyleSheet(
+        QStringLiteral("color: %1;%2")
+            .arg(QString::fromLatin1(colour), bold ? QStringLiteral(" font-weight: bold;") : QString()));
     return label;
 }
 
-template <class W>
-W* place(W* widget, const char* name, QRect rect)
-{
-    widget->setObjectName(QString::fromLatin1(name));
-    widget->setGeometry(rect);
-    return widget;
-}
 } // namespace
 
 SetForm::SetForm(MainWindowLink link, QWidget* parent) : QWidget(parent, Qt::Window), m_link(std::move(link))
@@ -57,11 +51,12 @@ void SetForm::buildLayout()
     setFixedSize(twipSize(4215, 4620));
     setFont(designFont(font()));
 
-    Command1 = place(new QPushButton(QStringLiteral("ID/PASS"), this), "Command1", twipRect(600, 120, 1455, 375));
+    Command1 = place(new QPushButton(QStringLiteral("ID/PASS"), this), {"Command1", twipRect(600, 120, 1455, 375)});
     Command1->setStyleSheet(QStringLiteral("background-color: rgb(255, 192, 128);"));
-    Command2 = place(new QPushButton(QStringLiteral("POPサーバー"), this), "Command2", twipRect(2040, 120, 1455, 375));
+    Command2 =
+        place(new QPushButton(QStringLiteral("POPサーバー"), this), {"Command2", twipRect(2040, 120, 1455, 375)});
     Command2->setStyleSheet(QStringLiteral("background-color: rgb(192, 224, 255);"));
-    Check1 = place(new QCheckBox(this), "Check1", twipRect(600, 600, 255, 255));
+    Check1 = place(new QCheckBox(this), {"Check1", twipRect(600, 600, 255, 255)});
     auto* label1 = makeLabel(this, "Label1", QStringLiteral("新着がなければ接続を切断する。"),
                              twipRect(960, 645, 2535, 255), "blue");
     auto* label5 = makeLabel(this, "Label5", QStringLiteral("インターバルメールチェック"),
@@ -76,21 +71,21 @@ void SetForm::buildLayout()
     label3->setFont(smaller);
     label3->setGeometry(twipRect(600, 1440, 2895, 855));
     label3->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    Text2 = place(new QLineEdit(this), "Text2", twipRect(2520, 2280, 375, 270));
+    Text2 = place(new QLineEdit(this), {"Text2", twipRect(2520, 2280, 375, 270)});
     Text2->setAlignment(Qt::AlignRight);
     auto* label2 = makeLabel(this, "Label2", QStringLiteral("分"), twipRect(3000, 2325, 495, 255), "red");
 
-    Frame1 = place(new QFrame(this), "Frame1", twipRect(120, 2880, 3855, 1095));
+    Frame1 = place(new QFrame(this), {"Frame1", twipRect(120, 2880, 3855, 1095)});
     Frame1->setFrameShape(QFrame::Box);
     Frame1->setFrameShadow(QFrame::Sunken);
-    Option1 = place(new QRadioButton(Frame1), "Option1", twipRect(120, 240, 255, 255));
+    Option1 = place(new QRadioButton(Frame1), {"Option1", twipRect(120, 240, 255, 255)});
     auto* label4 = makeLabel(Frame1, "Label4", QStringLiteral("新着メール有りでお知らせボードを表示"),
                              twipRect(480, 240, 3015, 255), "black");
-    Option2 = place(new QRadioButton(Frame1), "Option2", twipRect(120, 720, 255, 255));
+    Option2 = place(new QRadioButton(Frame1), {"Option2", twipRect(120, 720, 255, 255)});
     auto* label6 = makeLabel(Frame1, "Label6", QStringLiteral("新着メール有りで設定メーラーを起動"),
                              twipRect(480, 720, 3015, 255), "black");
-    Check2 = place(new QCheckBox(QStringLiteral("新着お知らせボードを１秒で自動消去させる"), this), "Check2",
-                   twipRect(240, 4080, 3735, 495));
+    Check2 = place(new QCheckBox(QStringLiteral("新着お知らせボードを１秒で自動消去させる"), this),
+                   {"Check2", twipRect(240, 4080, 3735, 495)});
     for (QLabel* label : {label1, label2, label3, label4, label5, label6})
         label->setFocusPolicy(Qt::NoFocus);
 
@@ -150,7 +145,7 @@ void SetForm::Text2_Change()
 void SetForm::Form_Unload()
 {
     const QString file = Paths::generalSettingsFile();
-    const QString number5 = Option1->isChecked() ? QStringLiteral("1")
+    const QString number5 = Option1->isChecked()   ? QStringLiteral("1")
                             : Option2->isChecked() ? QStringLiteral("2")
                                                    : QString();
     const QString errors[] = {

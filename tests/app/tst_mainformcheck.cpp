@@ -41,12 +41,9 @@ void TestMainFormCheck::initTestCase()
 {
     if (DovecotServer::binary().isEmpty())
         QSKIP("dovecot (/usr/sbin/dovecot) is not installed; the check needs a real server");
-    m_server = std::make_unique<DovecotServer>();
-    QVERIFY2(m_server->start(), qPrintable(m_server->errorText()));
-    Pop3Options options = Pop3Session::defaultOptions();
-    options.extraTrustedCertificates = {m_server->certificate()};
-    options.connectTimeoutMs = options.replyTimeoutMs = 5000;
-    Pop3Session::setDefaultOptions(options);
+    QString error;
+    m_server = startTrustedDovecot(&error);
+    QVERIFY2(m_server, qPrintable(error));
 }
 
 void TestMainFormCheck::cleanupTestCase()
@@ -65,12 +62,8 @@ void TestMainFormCheck::init()
 QString TestMainFormCheck::mailbox(const QList<QStringList>& messages, const QString& password)
 {
     const QString user = QStringLiteral("prog%1").arg(++m_users);
-    if (!m_server->addUser(user, QStringLiteral("secret")))
+    if (!fillMailbox(*m_server, user, QStringLiteral("secret"), messages))
         return {};
-    for (const QStringList& m : messages) {
-        if (!m_server->deliver(user, mailMessage(m.value(0), m.value(1), m.value(2))))
-            return {};
-    }
     writeAccount(*m_folder, user, password);
     return user;
 }
@@ -141,7 +134,7 @@ void TestMainFormCheck::noNestedCheckDuringNoticeWait()
     form.Command6_Click();
     presser.stop();
     QVERIFY(pressesDuringCheck >= 5);
-    QCOMPARE(logins(user), 1); // none of them started a check of its own
+    QCOMPARE(logins(user), 1);           // none of them started a check of its own
     QVERIFY(!form.msgForm().isLoaded()); // the board closed itself after its second
     QCOMPARE(form.lastCheck().messages, 1);
 }

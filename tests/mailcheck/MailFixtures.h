@@ -1,10 +1,13 @@
 #pragma once
 
+#include "DovecotServer.h"
 #include "TestProgramFolder.h"
+#include "maillib/Pop3Session.h"
 
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <memory>
 
 // A message as a server stores it, with the subject and the sender's display name encoded as
 // mail programs send them.
@@ -32,4 +35,33 @@ inline void writeAccount(const TestProgramFolder& folder, const QString& user, c
 {
     folder.write(QStringLiteral("★MailData/iniIdPass.ini"),
                  "[EXEINI]\r\nNAME=" + cp932(user) + "\r\nNAME2=" + cp932(password) + "\r\nNAME3=1\r\n");
+}
+
+// Starts the test executable's Dovecot and lets every check trust its certificate, with short
+// time-outs. Null (and the reason in *error) when it cannot start.
+inline std::unique_ptr<DovecotServer> startTrustedDovecot(QString* error)
+{
+    auto server = std::make_unique<DovecotServer>();
+    if (!server->start()) {
+        *error = server->errorText();
+        return nullptr;
+    }
+    Pop3Options options = Pop3Session::defaultOptions();
+    options.extraTrustedCertificates = {server->certificate()};
+    options.connectTimeoutMs = options.replyTimeoutMs = 5000;
+    Pop3Session::setDefaultOptions(options);
+    return server;
+}
+
+// A new user whose mailbox holds these (subject, sender name, sender address) messages.
+inline bool fillMailbox(DovecotServer& server, const QString& user, const QString& password,
+                        const QList<QStringList>& messages)
+{
+    if (!server.addUser(user, password))
+        return false;
+    for (const QStringList& m : messages) {
+        if (!server.deliver(user, mailMessage(m.value(0), m.value(1), m.value(2))))
+            return false;
+    }
+    return true;
 }

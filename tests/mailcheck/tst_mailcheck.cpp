@@ -53,12 +53,9 @@ void TestMailCheck::initTestCase()
 {
     if (DovecotServer::binary().isEmpty())
         QSKIP("dovecot (/usr/sbin/dovecot) is not installed; the check needs a real server");
-    m_server = std::make_unique<DovecotServer>();
-    QVERIFY2(m_server->start(), qPrintable(m_server->errorText()));
-    Pop3Options options = Pop3Session::defaultOptions();
-    options.extraTrustedCertificates = {m_server->certificate()};
-    options.connectTimeoutMs = options.replyTimeoutMs = 5000;
-    Pop3Session::setDefaultOptions(options);
+    QString error;
+    m_server = startTrustedDovecot(&error);
+    QVERIFY2(m_server, qPrintable(error));
 }
 
 void TestMailCheck::cleanupTestCase()
@@ -75,12 +72,8 @@ void TestMailCheck::init()
 QString TestMailCheck::mailbox(const QList<QStringList>& messages)
 {
     const QString user = QStringLiteral("check%1").arg(++m_users);
-    if (!m_server->addUser(user, Password))
+    if (!fillMailbox(*m_server, user, Password, messages))
         return {};
-    for (const QStringList& m : messages) {
-        if (!m_server->deliver(user, mailMessage(m.value(0), m.value(1), m.value(2))))
-            return {};
-    }
     writeAccount(*m_folder, user, Password);
     return user;
 }
@@ -129,26 +122,26 @@ void TestMailCheck::emptyMailbox()
 void TestMailCheck::deletesByKeyword_data()
 {
     QTest::addColumn<QStringList>("keywords");
-    QTest::addColumn<QStringList>("subject");  // subject, sender name, sender address
+    QTest::addColumn<QStringList>("subject"); // subject, sender name, sender address
     QTest::addColumn<bool>("deleted");
     const QStringList plain{"お元気ですか", "友人", "friend@example.jp"};
     QTest::newRow("keyword in subject") << QStringList{"未承諾広告※"}
                                         << QStringList{"未承諾広告※ 激安セール", "店", "shop@example.jp"} << true;
-    QTest::newRow("keyword in sender address") << QStringList{"spam.example"}
-                                               << QStringList{"ご案内", "店", "info@spam.example"} << true;
-    QTest::newRow("keyword in sender display name") << QStringList{"出会い"}
-                                                    << QStringList{"こんにちは", "出会いの会", "a@b.jp"} << true;
+    QTest::newRow("keyword in sender address")
+        << QStringList{"spam.example"} << QStringList{"ご案内", "店", "info@spam.example"} << true;
+    QTest::newRow("keyword in sender display name")
+        << QStringList{"出会い"} << QStringList{"こんにちは", "出会いの会", "a@b.jp"} << true;
     QTest::newRow("no keyword") << QStringList{"未承諾広告※"} << plain << false;
     QTest::newRow("case differs") << QStringList{"viagra"} << QStringList{"VIAGRA now", "x", "x@y.jp"} << false;
     QTest::newRow("width differs") << QStringList{"ＳＡＬＥ"} << QStringList{"SALE", "x", "x@y.jp"} << false;
     QTest::newRow("kana differs") << QStringList{"セール"} << QStringList{"ｾｰﾙ", "x", "x@y.jp"} << false;
-    QTest::newRow("spaces around keyword ignored") << QStringList{"  激安  "}
-                                                   << QStringList{"本日激安", "x", "x@y.jp"} << true;
-    QTest::newRow("spaces around subject ignored") << QStringList{"終わり"}
-                                                   << QStringList{"  夏の終わり  ", "x", "x@y.jp"} << true;
+    QTest::newRow("spaces around keyword ignored")
+        << QStringList{"  激安  "} << QStringList{"本日激安", "x", "x@y.jp"} << true;
+    QTest::newRow("spaces around subject ignored")
+        << QStringList{"終わり"} << QStringList{"  夏の終わり  ", "x", "x@y.jp"} << true;
     QTest::newRow("inner spaces count") << QStringList{"激 安"} << QStringList{"激安", "x", "x@y.jp"} << false;
-    QTest::newRow("full-width space not trimmed") << QStringList{"　激安"}
-                                                  << QStringList{"激安", "x", "x@y.jp"} << false;
+    QTest::newRow("full-width space not trimmed")
+        << QStringList{"　激安"} << QStringList{"激安", "x", "x@y.jp"} << false;
     QTest::newRow("spaces-only keyword matches nothing") << QStringList{"   "} << plain << false;
     QTest::newRow("later keyword matches") << QStringList{"nothing", "友人"} << plain << true;
 }
@@ -208,9 +201,11 @@ void TestMailCheck::noticeBoard()
     windows.mailProgram = true; // the notice board wins when both are somehow set
     windows.autoClose = autoClose;
     check(windows);
-    QStringList expected{QStringLiteral("account %1 %2").arg(user, Password), "scene", "notice 新着メールがあります。 2"};
+    QStringList expected{QStringLiteral("account %1 %2").arg(user, Password), "scene",
+                         "notice 新着メールがあります。 2"};
     if (autoClose)
-        expected << "wait 1000" << "unload notice";
+        expected << "wait 1000"
+                 << "unload notice";
     QCOMPARE(windows.calls, expected);
     QCOMPARE(m_server->messages(user).size(), 2); // announced mail stays on the server
 }
@@ -219,9 +214,12 @@ void TestMailCheck::mailProgram_data()
 {
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("not set") << "未設定" << "message [Mossvale] 起動するメーラーが設定されていません。";
-    QTest::newRow("empty") << "" << "message [Mossvale] 起動するメーラーが設定されていません。";
-    QTest::newRow("set, spaces trimmed") << "  /usr/bin/mail program  " << "start [/usr/bin/mail program]";
+    QTest::newRow("not set") << "未設定"
+                             << "message [Mossvale] 起動するメーラーが設定されていません。";
+    QTest::newRow("empty") << ""
+                           << "message [Mossvale] 起動するメーラーが設定されていません。";
+    QTest::newRow("set, spaces trimmed") << "  /usr/bin/mail program  "
+                                         << "start [/usr/bin/mail program]";
 }
 
 void TestMailCheck::mailProgram()
@@ -303,12 +301,17 @@ void TestMailCheck::failedHeaderRequestSkipsTheMessage()
 {
     // Message 2's headers are refused; it must not be judged by message 1's spam subject.
     const QByteArray spamHeader = "Subject: spam offer\r\nFrom: a@spam.example\r\n\r\n.";
-    ScriptedPop3Server server({"S: +OK ready", "C: CAPA", "S: +OK", "S: TOP", "S: USER", "S: .", "C: USER u",
-                               "S: +OK", "C: PASS p", "S: +OK", "C: STAT", "S: +OK 3 300", "C: TOP 1 0",
-                               "S: +OK\r\n" + spamHeader, "C: DELE 1", "S: +OK", "C: TOP 2 0",
-                               "S: -ERR no such message", "C: TOP 3 0",
-                               "S: +OK\r\nSubject: hello\r\nFrom: b@friend.example\r\n\r\n.", "C: QUIT",
-                               "S: +OK bye"});
+    ScriptedPop3Server server({"S: +OK ready", "C: CAPA",
+                               "S: +OK",       "S: TOP",
+                               "S: USER",      "S: .",
+                               "C: USER u",    "S: +OK",
+                               "C: PASS p",    "S: +OK",
+                               "C: STAT",      "S: +OK 3 300",
+                               "C: TOP 1 0",   "S: +OK\r\n" + spamHeader,
+                               "C: DELE 1",    "S: +OK",
+                               "C: TOP 2 0",   "S: -ERR no such message",
+                               "C: TOP 3 0",   "S: +OK\r\nSubject: hello\r\nFrom: b@friend.example\r\n\r\n.",
+                               "C: QUIT",      "S: +OK bye"});
     QVERIFY(server.start());
     accountSettings().Pop3Server = server.server();
     writeAccount(*m_folder, "u", "p");

@@ -3,45 +3,45 @@
 #include "platform/SoundCommands.h"
 
 #include <QByteArray>
+#include <QFile>
 #include <QList>
 #include <QString>
 #include <QtEndian>
 #include <cmath>
 #include <memory>
+#include <utility>
+
+// Writes a fixture file and gives back its path; a test cannot go on without it.
+inline QString writeFixture(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size())
+        qFatal("cannot write the fixture %s", qPrintable(path));
+    return path;
+}
 
 // A 16-bit mono PCM WAV file holding a sine tone.
 inline QByteArray makeWave(int milliseconds, int hertz = 440, int rate = 22050)
 {
-    const int samples = rate * milliseconds / 1000;
-    QByteArray data(samples * 2, '\0');
-    for (int i = 0; i < samples; ++i) {
-        const double value = 0.5 * std::sin(2 * M_PI * hertz * i / rate);
-        qToLittleEndian<qint16>(qint16(value * 32767), data.data() + 2 * i);
-    }
+    const quint32 samples = quint32(rate * milliseconds / 1000);
     QByteArray file;
-    const auto u32 = [&file](quint32 v) {
+    const auto put = [&file](quint32 value, int bytes) {
         char b[4];
-        qToLittleEndian(v, b);
-        file.append(b, 4);
-    };
-    const auto u16 = [&file](quint16 v) {
-        char b[2];
-        qToLittleEndian(v, b);
-        file.append(b, 2);
+        qToLittleEndian(value, b);
+        file.append(b, bytes);
     };
     file.append("RIFF");
-    u32(36 + quint32(data.size()));
+    put(36 + 2 * samples, 4);
     file.append("WAVEfmt ");
-    u32(16);
-    u16(1); // PCM
-    u16(1); // mono
-    u32(quint32(rate));
-    u32(quint32(rate * 2));
-    u16(2);
-    u16(16);
+    // Format chunk: PCM, mono, rate, bytes per second, block size, bits per sample.
+    for (const auto& [value, bytes] :
+         {std::pair{16u, 4}, {1u, 2}, {1u, 2}, {quint32(rate), 4}, {2u * rate, 4}, {2u, 2}, {16u, 2}})
+        put(value, bytes);
     file.append("data");
-    u32(quint32(data.size()));
-    return file + data;
+    put(2 * samples, 4);
+    for (quint32 i = 0; i < samples; ++i)
+        put(quint16(qint16(0.5 * 32767 * std::sin(2 * M_PI * hertz * i / rate))), 2);
+    return file;
 }
 
 // Stands in for the audio output: records what it is asked and ends its sound when the test says.
@@ -76,10 +76,8 @@ public:
     // The sound comes to its end by itself.
     void end()
     {
-        if (!m_playing)
-            return;
-        m_playing = false;
-        reportFinished();
+        if (std::exchange(m_playing, false))
+            reportFinished();
     }
     bool playing() const { return m_playing; }
 

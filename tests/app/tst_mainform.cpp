@@ -35,9 +35,8 @@ private Q_SLOTS:
     void hangUpSwitchFromFile_data();
     void hangUpSwitchFromFile();
     void intervalShownAndArmed();
-    void endAtOnceStoresNothing_data();
-    void endAtOnceStoresNothing();
-    void closingStoresMailProgram();
+    void endings_data();
+    void endings();
     void mailProgramChoice();
     void mailProgramChoiceCancelledAfterEarlierChoice();
     void mailProgramChoiceAnsweredNo();
@@ -134,33 +133,32 @@ void TestMainForm::intervalShownAndArmed()
     QVERIFY(!form->Check1->isChecked());
 }
 
-void TestMainForm::endAtOnceStoresNothing_data()
+void TestMainForm::endings_data()
 {
-    QTest::addColumn<bool>("fromMenu");
-    QTest::newRow("button") << false;
-    QTest::newRow("menu") << true;
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<QString>("stored");
+    QTest::newRow("終了 button ends at once") << "button" << "/usr/bin/old";
+    QTest::newRow("終了 menu item ends at once") << "menu" << "/usr/bin/old";
+    QTest::newRow("close box stores") << "close" << "/home/髙橋/メーラー①";
+    QTest::newRow("tray pop-up 終了 stores") << "tray" << "/home/髙橋/メーラー①";
 }
 
-void TestMainForm::endAtOnceStoresNothing()
+void TestMainForm::endings()
 {
-    QFETCH(bool, fromMenu);
-    m_folder->write("★MailData/ini.ini", "[EXEINI]\r\nNAME=/usr/bin/old\r\n");
-    auto form = start();
-    form->Text1->setText("/usr/bin/new");
-    if (fromMenu)
-        form->mend->trigger();
-    else
-        QTest::mouseClick(form->Command2, Qt::LeftButton);
-    QCOMPARE(ReadIniText(Paths::generalSettingsFile(), "NAME", ""), QStringLiteral("/usr/bin/old"));
-}
-
-void TestMainForm::closingStoresMailProgram()
-{
+    QFETCH(QString, how);
+    QFETCH(QString, stored);
     m_folder->write("★MailData/ini.ini", "[EXEINI]\r\nNAME=/usr/bin/old\r\n");
     auto form = start();
     form->Text1->setText(QStringLiteral("/home/髙橋/メーラー①"));
-    form->close();
-    QCOMPARE(ReadIniText(Paths::generalSettingsFile(), "NAME", ""), QStringLiteral("/home/髙橋/メーラー①"));
+    if (how == u"button")
+        QTest::mouseClick(form->Command2, Qt::LeftButton);
+    else if (how == u"menu")
+        form->mend->trigger();
+    else if (how == u"close")
+        form->close();
+    else
+        form->mnuPopup->actions().at(2)->trigger();
+    QCOMPARE(ReadIniText(Paths::generalSettingsFile(), "NAME", ""), stored);
 }
 
 void TestMainForm::mailProgramChoice()
@@ -296,11 +294,6 @@ void TestMainForm::trayIconCodesWhileHidden()
     items[0]->trigger();
     form->mnuPopup->hide();
     QVERIFY(form->isVisible());
-
-    form->Text1->setText("/usr/bin/chosen");
-    form->hide();
-    items[2]->trigger(); // the pop-up's "終了" stores the choice
-    QCOMPARE(ReadIniText(Paths::generalSettingsFile(), "NAME", ""), QStringLiteral("/usr/bin/chosen"));
 }
 
 void TestMainForm::topmostOnAndOff()

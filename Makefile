@@ -1,6 +1,7 @@
 # The two commands of the README: `make demo` and `make test`.
 BUILD ?= build
 JOBS ?= 2
+MAKEFLAGS += --no-print-directory
 
 .PHONY: deps build demo test install clean
 

@@ -8,7 +8,10 @@ int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Mossvale"));
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/mossvale.png")));
+    // The small size is drawn on its own, so that it still reads in a title bar or the tray.
+    QIcon icon(QStringLiteral(":/mossvale-32.png"));
+    icon.addFile(QStringLiteral(":/mossvale.png"));
+    QApplication::setWindowIcon(icon);
     // The main window hides in the tray and other windows come and go: only the shutdown
     // steps end the program.
     QApplication::setQuitOnLastWindowClosed(false);

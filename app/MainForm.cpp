@@ -232,7 +232,6 @@ void MainForm::Form_Load()
     m_scene->prepare();
     LoadServerSettings();
     NMailInitializeWinSock();
-    NMailSetOption(1, 8192);
     if (accountSettings().Pop3Server.isEmpty())
         m_setForm->show();
     SetForm* settings = m_setForm->get();

@@ -91,6 +91,8 @@ public:
     // One complete mail check; ignored while one is already running.
     void CheckMailbox();
     bool isChecking() const { return m_checking; }
+    // How the checks reach the server (tests trust their own server's certificate here).
+    void setMailOptions(const Pop3Options& options) { m_mailOptions = options; }
     const MailCheck::Result& lastCheck() const { return m_lastCheck; }
     const IntervalTrigger& trigger() const { return m_trigger; }
 
@@ -140,4 +142,5 @@ private:
     bool m_checking = false;
     IntervalTrigger m_trigger;
     MailCheck::Result m_lastCheck;
+    Pop3Options m_mailOptions;
 };

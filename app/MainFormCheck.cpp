@@ -67,7 +67,7 @@ void MainForm::CheckMailbox()
         return;
     m_checking = true;
     MainFormCheckWindows windows(*this);
-    m_lastCheck = MailCheck(windows).run();
+    m_lastCheck = MailCheck(windows, m_mailOptions).run();
     m_checking = false;
 }
 

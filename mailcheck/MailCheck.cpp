@@ -47,7 +47,7 @@ MailCheck::Result MailCheck::run()
     Result result;
     AccountSettings& account = accountSettings();
     if (!account.Pop3Server.isEmpty()) {
-        Pop3Session session;
+        Pop3Session session(m_options);
         if (session.open(account.Pop3Server)) {
             const QString userId = ReadIniText(Paths::accountFile(), QStringLiteral("NAME"), QString());
             const QString password = ReadIniText(Paths::accountFile(), QStringLiteral("NAME2"), QString());

@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "maillib/Pop3Options.h"
+
 class Pop3Session;
 
 // What one mail check needs from the windows, kept narrow so that the check runs without them
@@ -48,7 +50,10 @@ public:
         int remaining() const { return messages - deleted; } // N
     };
 
-    explicit MailCheck(MailCheckWindows& windows) : m_windows(windows) {}
+    // options: how the check's POP3 session connects and how long it may wait.
+    explicit MailCheck(MailCheckWindows& windows, const Pop3Options& options = Pop3Options())
+        : m_windows(windows), m_options(options)
+    {}
 
     Result run();
 
@@ -57,6 +62,7 @@ private:
     void announce(int newMail);
 
     MailCheckWindows& m_windows;
+    Pop3Options m_options;
 };
 
 // The first keyword found in subject, then in sender (both without surrounding ASCII spaces),

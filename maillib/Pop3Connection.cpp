@@ -5,13 +5,11 @@
 #include <QHostInfo>
 #include <QSslConfiguration>
 
+#include <QCoreApplication>
+#include <QTimer>
+
 #include <algorithm>
-#include <chrono>
-#include <condition_variable>
-#include <memory>
-#include <mutex>
-#include <optional>
-#include <thread>
+#include <set>
 
 namespace {
 
@@ -22,6 +20,19 @@ constexpr qint64 SocketBufferSize = 256 * 1024;
 int seconds(int milliseconds)
 {
     return (milliseconds + 999) / 1000;
+}
+
+// The connections alive on this thread, so that the end of the program can cancel them all.
+std::set<Pop3Connection*>& liveConnections()
+{
+    static thread_local std::set<Pop3Connection*> connections;
+    return connections;
+}
+
+bool& connectionsRefused()
+{
+    static thread_local bool refused = false;
+    return refused;
 }
 
 QString sslErrorText(const QSslError& error)
@@ -50,50 +61,133 @@ QString sslErrorText(const QSslError& error)
     }
 }
 
-// The addresses of host, looked up on a helper thread so that a resolver that does not answer
-// (a machine off line, a dead name server) cannot hold the program past the deadline; the
-// thread is left to finish on its own then. Nothing on time-out.
-std::optional<QList<QHostAddress>> lookUp(const QString& host, const QDeadlineTimer& deadline)
-{
-    QHostAddress literal;
-    if (literal.setAddress(host))
-        return QList<QHostAddress>{literal};
-    struct Shared
-    {
-        std::mutex mutex;
-        std::condition_variable done;
-        bool finished = false;
-        QList<QHostAddress> addresses;
-    };
-    auto shared = std::make_shared<Shared>();
-    std::thread([shared, host] {
-        const QList<QHostAddress> addresses = QHostInfo::fromName(host).addresses();
-        const std::lock_guard lock(shared->mutex);
-        shared->addresses = addresses;
-        shared->finished = true;
-        shared->done.notify_all();
-    }).detach();
-    std::unique_lock lock(shared->mutex);
-    const auto wait = std::chrono::milliseconds(std::max<qint64>(0, deadline.remainingTime()));
-    if (!shared->done.wait_for(lock, wait, [&shared] { return shared->finished; }))
-        return std::nullopt;
-    return shared->addresses;
-}
-
 } // namespace
 
 Pop3Connection::Pop3Connection(const Pop3Options& options)
     : m_options(options), m_parser(options.maxLineLength, options.maxHeaderLength)
-{}
+{
+    liveConnections().insert(this);
+}
 
 Pop3Connection::~Pop3Connection()
 {
+    liveConnections().erase(this);
     abort();
+}
+
+void Pop3Connection::cancelAll()
+{
+    connectionsRefused() = true;
+    for (Pop3Connection* connection : liveConnections())
+        connection->cancel();
+}
+
+void Pop3Connection::allowConnections()
+{
+    connectionsRefused() = false;
+}
+
+void Pop3Connection::cancel()
+{
+    m_cancelled = true;
+    fail(Failure::Cancelled, Pop3Texts::cancelled);
+}
+
+void Pop3Connection::setSessionDeadline(const QDeadlineTimer& deadline, int timeoutMs)
+{
+    m_sessionDeadline = deadline;
+    m_sessionTimeoutMs = timeoutMs;
+}
+
+// Runs the thread's events, user input held back, until done() or a deadline. Input held back
+// reaches the windows when the wait ends, so nothing the user does can start a second session or
+// change what this one uses; repainting, timers, signals and the desktop's pings go on.
+Pop3Connection::Wait Pop3Connection::waitUntil(const std::function<bool()>& done, const QDeadlineTimer& deadline)
+{
+    QTimer wake; // bounds the sleep of each turn, so that a deadline is seen as it passes
+    wake.setSingleShot(true);
+    for (;;) {
+        if (m_cancelled)
+            return Wait::Cancelled;
+        if (done())
+            return Wait::Done;
+        if (m_sessionDeadline.hasExpired())
+            return Wait::SessionExpired;
+        if (deadline.hasExpired())
+            return Wait::Expired;
+        const qint64 left =
+            std::min(deadline.remainingTime() < 0 ? qint64(1000) : deadline.remainingTime(),
+                     m_sessionDeadline.remainingTime() < 0 ? qint64(1000) : m_sessionDeadline.remainingTime());
+        wake.start(int(std::clamp<qint64>(left, 1, 1000)));
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents | QEventLoop::WaitForMoreEvents);
+    }
+}
+
+bool Pop3Connection::failWait(Wait wait, int timeoutMs, bool connecting)
+{
+    switch (wait) {
+    case Wait::Cancelled:
+        return fail(Failure::Cancelled, Pop3Texts::cancelled);
+    case Wait::SessionExpired:
+        return fail(Failure::Timeout, Pop3Texts::checkTimeout(seconds(m_sessionTimeoutMs)));
+    case Wait::Expired:
+        return fail(Failure::Timeout, connecting ? Pop3Texts::connectTimeout(seconds(timeoutMs))
+                                                 : Pop3Texts::replyTimeout(seconds(timeoutMs)));
+    case Wait::Done:
+        break;
+    }
+    return failFromSocket();
 }
 
 bool Pop3Connection::connectTo(const Pop3Address& address)
 {
+    if (connectionsRefused())
+        return fail(Failure::Cancelled, Pop3Texts::cancelled);
     m_host = address.host;
+    const QDeadlineTimer deadline(m_options.connectTimeoutMs);
+
+    // The look-up runs on Qt's resolver threads; a resolver that never answers is left behind at
+    // the deadline.
+    QObject context;
+    bool looked = false;
+    QHostInfo found;
+    QHostAddress literal;
+    if (literal.setAddress(address.host)) {
+        found.setAddresses({literal});
+        looked = true;
+    } else {
+        const int id = QHostInfo::lookupHost(address.host, &context, [&](const QHostInfo& info) {
+            found = info;
+            looked = true;
+        });
+        const Wait wait = waitUntil([&] { return looked; }, deadline);
+        if (wait != Wait::Done) {
+            QHostInfo::abortHostLookup(id);
+            return failWait(wait, m_options.connectTimeoutMs, true);
+        }
+    }
+    const QList<QHostAddress> addresses = found.addresses();
+    if (addresses.isEmpty())
+        return fail(Failure::HostNotFound, Pop3Texts::hostNotFound(m_host));
+    for (const QHostAddress& ip : addresses) {
+        if (connectToAddress(ip, address, deadline))
+            break;
+        if (ip == addresses.last() || deadline.hasExpired() || m_cancelled || m_sessionDeadline.hasExpired())
+            return failWait(m_cancelled                      ? Wait::Cancelled
+                            : m_sessionDeadline.hasExpired() ? Wait::SessionExpired
+                            : deadline.hasExpired()          ? Wait::Expired
+                                                             : Wait::Done,
+                            m_options.connectTimeoutMs, true);
+        m_socket->abort(); // try the next address of the name
+    }
+    if (address.implicitTls)
+        return waitForEncrypted(deadline, m_options.connectTimeoutMs);
+    return true;
+}
+
+bool Pop3Connection::connectToAddress(const QHostAddress& ip, const Pop3Address& address,
+                                      const QDeadlineTimer& deadline)
+{
     m_socket = std::make_unique<QSslSocket>();
     m_socket->setReadBufferSize(SocketBufferSize);
     QSslConfiguration config = QSslConfiguration::defaultConfiguration();
@@ -101,31 +195,21 @@ bool Pop3Connection::connectTo(const Pop3Address& address)
     if (!m_options.extraTrustedCertificates.isEmpty())
         config.addCaCertificates(m_options.extraTrustedCertificates);
     m_socket->setSslConfiguration(config);
-    m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-
     // The certificate is checked against the name the user gave, not the address it led to.
     m_socket->setPeerVerifyName(address.host);
-
-    const QDeadlineTimer deadline(m_options.connectTimeoutMs);
-    const std::optional<QList<QHostAddress>> addresses = lookUp(address.host, deadline);
-    if (!addresses)
-        return fail(Failure::Timeout, Pop3Texts::connectTimeout(seconds(m_options.connectTimeoutMs)));
-    if (addresses->isEmpty())
-        return fail(Failure::Network, Pop3Texts::hostNotFound(m_host));
-    for (const QHostAddress& ip : *addresses) {
-        if (address.implicitTls)
-            m_socket->connectToHostEncrypted(ip.toString(), address.port, address.host);
-        else
-            m_socket->connectToHost(ip, address.port);
-        if (m_socket->waitForConnected(int(deadline.remainingTime())))
-            break;
-        if (ip == addresses->last() || deadline.hasExpired())
-            return failFromSocket(deadline, m_options.connectTimeoutMs);
-        m_socket->abort(); // try the next address of the name
-    }
-    m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     if (address.implicitTls)
-        return waitForEncrypted(deadline, m_options.connectTimeoutMs);
+        m_socket->connectToHostEncrypted(ip.toString(), address.port, address.host);
+    else
+        m_socket->connectToHost(ip, address.port);
+    const Wait wait = waitUntil(
+        [this] {
+            const auto state = m_socket->state();
+            return state == QAbstractSocket::ConnectedState || state == QAbstractSocket::UnconnectedState;
+        },
+        deadline);
+    if (wait != Wait::Done || m_socket->state() != QAbstractSocket::ConnectedState)
+        return false;
+    m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     return true;
 }
 
@@ -133,7 +217,7 @@ bool Pop3Connection::startTls()
 {
     // Anything already received would have come before the handshake, unprotected: a reply
     // slipped in there by an attacker must never be read as if it came over TLS.
-    if (m_parser.bufferedBytes() > 0 || m_socket->bytesAvailable() > 0)
+    if (hasUnreadData())
         return fail(Failure::Security, Pop3Texts::stlsInjection);
     m_socket->startClientEncryption();
     return waitForEncrypted(QDeadlineTimer(m_options.replyTimeoutMs), m_options.replyTimeoutMs);
@@ -141,12 +225,14 @@ bool Pop3Connection::startTls()
 
 bool Pop3Connection::waitForEncrypted(const QDeadlineTimer& deadline, int timeoutMs)
 {
-    if (m_socket->waitForEncrypted(int(deadline.remainingTime())))
+    const Wait wait = waitUntil(
+        [this] { return m_socket->isEncrypted() || m_socket->state() == QAbstractSocket::UnconnectedState; }, deadline);
+    if (wait == Wait::Done && m_socket->isEncrypted())
         return true;
-    if (!m_socket->sslHandshakeErrors().isEmpty())
-        return fail(Failure::Security, Pop3Texts::certificateRejected + u'\n' + securityReason());
-    if (deadline.hasExpired())
-        return fail(Failure::Timeout, Pop3Texts::connectTimeout(seconds(timeoutMs)));
+    if (wait == Wait::Done && !m_socket->sslHandshakeErrors().isEmpty())
+        return fail(Failure::Security, Pop3Texts::certificateRejected(m_host) + u'\n' + securityReason());
+    if (wait != Wait::Done)
+        return failWait(wait, timeoutMs, true);
     return fail(Failure::Security, Pop3Texts::tlsFailed + QStringLiteral("（%1）").arg(m_socket->errorString()));
 }
 
@@ -169,17 +255,16 @@ void Pop3Connection::send(const QByteArray& command, bool multiLine)
     m_socket->write(command + "\r\n");
 }
 
-void Pop3Connection::flushWrites()
+bool Pop3Connection::hasUnreadData() const
 {
-    if (m_socket->bytesToWrite() > 0)
-        m_socket->flush();
+    return m_parser.bufferedBytes() > 0 || (m_socket && m_socket->bytesAvailable() > 0);
 }
 
 bool Pop3Connection::nextReply(Pop3Reply* reply)
 {
     if (!isOpen())
         return false;
-    flushWrites();
+    m_socket->flush();
     const QDeadlineTimer deadline(m_options.replyTimeoutMs);
     while (!m_parser.takeReply(reply)) {
         if (!readMore(deadline))
@@ -190,8 +275,13 @@ bool Pop3Connection::nextReply(Pop3Reply* reply)
 
 bool Pop3Connection::readMore(const QDeadlineTimer& deadline)
 {
-    if (m_socket->bytesAvailable() == 0 && !m_socket->waitForReadyRead(int(deadline.remainingTime())))
-        return failFromSocket(deadline, m_options.replyTimeoutMs);
+    const Wait wait = waitUntil(
+        [this] { return m_socket->bytesAvailable() > 0 || m_socket->state() != QAbstractSocket::ConnectedState; },
+        deadline);
+    if (wait != Wait::Done)
+        return failWait(wait, m_options.replyTimeoutMs, false);
+    if (m_socket->bytesAvailable() == 0)
+        return failFromSocket();
     m_parser.feed(m_socket->read(SocketBufferSize));
     switch (m_parser.error()) {
     case Pop3ReplyParser::Error::None:
@@ -203,25 +293,17 @@ bool Pop3Connection::readMore(const QDeadlineTimer& deadline)
     }
 }
 
-bool Pop3Connection::failFromSocket(const QDeadlineTimer& deadline, int timeoutMs)
+bool Pop3Connection::failFromSocket()
 {
-    const bool connected = m_socket->state() == QAbstractSocket::ConnectedState;
-    if (connected && deadline.hasExpired())
-        return fail(Failure::Timeout, Pop3Texts::replyTimeout(seconds(timeoutMs)));
-    switch (m_socket->error()) {
+    switch (m_socket ? m_socket->error() : QAbstractSocket::UnknownSocketError) {
     case QAbstractSocket::HostNotFoundError:
-        return fail(Failure::Network, Pop3Texts::hostNotFound(m_host));
+        return fail(Failure::HostNotFound, Pop3Texts::hostNotFound(m_host));
+    case QAbstractSocket::ConnectionRefusedError:
+        return fail(Failure::Refused, Pop3Texts::connectionRefused(m_host));
     case QAbstractSocket::RemoteHostClosedError:
+    case QAbstractSocket::UnknownSocketError:
         return fail(Failure::Network, Pop3Texts::disconnected);
-    case QAbstractSocket::SocketTimeoutError:
-        return fail(Failure::Timeout, connected ? Pop3Texts::replyTimeout(seconds(timeoutMs))
-                                                : Pop3Texts::connectTimeout(seconds(timeoutMs)));
     default:
-        if (!connected && deadline.hasExpired())
-            return fail(Failure::Timeout, Pop3Texts::connectTimeout(seconds(timeoutMs)));
-        if (m_socket->state() == QAbstractSocket::UnconnectedState &&
-            m_socket->error() == QAbstractSocket::UnknownSocketError)
-            return fail(Failure::Network, Pop3Texts::disconnected);
         return fail(Failure::Network, Pop3Texts::connectFailed(m_socket->errorString()));
     }
 }
@@ -236,10 +318,10 @@ bool Pop3Connection::fail(Failure failure, const QString& text)
     return false;
 }
 
+// The socket object stays until the connection goes: a cancel may come from a handler that runs
+// inside one of its waits.
 void Pop3Connection::abort()
 {
-    if (m_socket) {
+    if (m_socket && m_socket->state() != QAbstractSocket::UnconnectedState)
         m_socket->abort();
-        m_socket.reset();
-    }
 }

@@ -7,16 +7,21 @@
 
 // Tunables of a POP3 session. The defaults are what the program uses.
 //
-// Time-outs: the whole check runs on the user-interface thread, so every wait is bounded.
+// Time-outs: every wait is bounded, so a server can hold a check only so long.
 // connectTimeoutMs bounds the name look-up with the TCP connection and, for pop3s, the TLS
 // handshake (10 s: a reachable server answers in well under a second even on a slow link);
 // replyTimeoutMs bounds each reply from the moment it is awaited, including the greeting and
 // the STLS handshake (20 s: long enough for a busy server, short enough that a silent one
-// frees the program soon).
+// frees the program soon). A session as a whole ends after sessionTimeoutMs plus
+// perMessageTimeoutMs for each message in the mailbox (60 s + 20 ms a message: ten times what a
+// healthy server needs even at 100 ms round trip), so a server that answers just inside the
+// reply time-out cannot hold the program for long.
 struct Pop3Options
 {
     int connectTimeoutMs = 10000;
     int replyTimeoutMs = 20000;
+    int sessionTimeoutMs = 60000;
+    int perMessageTimeoutMs = 20;
     // Send requests ahead of time when the server advertises PIPELINING.
     bool allowPipelining = true;
     // Header requests kept in flight ahead of the one awaited: with 1,000 of them a link of

@@ -6,13 +6,10 @@
 #include <QCryptographicHash>
 #include <QRegularExpression>
 
-namespace {
+#include <algorithm>
+#include <climits>
 
-Pop3Options& processDefaults()
-{
-    static Pop3Options options;
-    return options;
-}
+namespace {
 
 bool hasLineBreakOrNul(const QString& text)
 {
@@ -30,21 +27,19 @@ QString serverReply(const Pop3Reply& reply)
 
 } // namespace
 
-Pop3Options Pop3Session::defaultOptions()
-{
-    return processDefaults();
-}
-
-void Pop3Session::setDefaultOptions(const Pop3Options& options)
-{
-    processDefaults() = options;
-}
-
 Pop3Session::Pop3Session(const Pop3Options& options) : m_options(options), m_connection(options) {}
 
 Pop3Session::~Pop3Session()
 {
     m_connection.abort();
+}
+
+void Pop3Session::abort()
+{
+    m_connection.abort();
+    if (m_state != State::Closed)
+        m_state = State::Failed;
+    m_inFlight.clear();
 }
 
 // ---- Connection: greeting, capabilities, STLS ----
@@ -61,6 +56,8 @@ bool Pop3Session::open(const QString& server)
         m_state = State::Failed;
         return false;
     }
+    m_sessionDeadline = QDeadlineTimer(m_options.sessionTimeoutMs);
+    m_connection.setSessionDeadline(m_sessionDeadline, m_options.sessionTimeoutMs);
     if (!m_connection.connectTo(address))
         return failSession();
     m_connection.expectGreeting();
@@ -69,9 +66,7 @@ bool Pop3Session::open(const QString& server)
         return failSession();
     if (!greeting.ok) {
         setServerError(Pop3Texts::greetingRefused, greeting);
-        m_connection.abort();
-        m_state = State::Failed;
-        return false;
+        return failSession();
     }
     static const QRegularExpression timestamp(QStringLiteral("<[^<>\\s]+>"));
     const QRegularExpressionMatch match = timestamp.match(QString::fromLatin1(greeting.statusText));
@@ -112,9 +107,7 @@ bool Pop3Session::startTls()
         return failSession();
     if (!reply.ok) {
         setServerError(Pop3Texts::stlsRefused, reply);
-        m_connection.abort();
-        m_state = State::Failed;
-        return false;
+        return failSession();
     }
     if (!m_connection.startTls())
         return failSession();
@@ -139,14 +132,6 @@ int Pop3Session::login(const QString& user, const QString& password, bool apop)
         m_error = Pop3Texts::apopUnsupported;
         return -1;
     }
-    if (!sendLogin(user, password, apop))
-        return -1;
-    return readLoginReplies(apop ? 2 : 3);
-}
-
-// With PIPELINING the login and STAT go out together; otherwise each waits for the one before.
-bool Pop3Session::sendLogin(const QString& user, const QString& password, bool apop)
-{
     QList<QByteArray> commands;
     if (apop) {
         const QByteArray digest =
@@ -155,74 +140,100 @@ bool Pop3Session::sendLogin(const QString& user, const QString& password, bool a
     } else {
         commands = {"USER " + user.toUtf8(), "PASS " + password.toUtf8()};
     }
-    commands.append("STAT");
-    m_inFlight.clear();
-    for (qsizetype i = 0; i < commands.size(); ++i) {
-        m_connection.send(commands.at(i), false);
-        if (!m_pipelining && i + 1 < commands.size()) {
-            Pop3Reply reply;
-            if (!m_connection.nextReply(&reply))
-                return failSession();
-            if (!reply.ok) {
-                setServerError(Pop3Texts::loginFailed, reply);
-                return false;
-            }
-        }
+    // With PIPELINING the login, STAT and LIST go out together; otherwise each waits for the one
+    // before, and a refusal stops the rest.
+    for (const QByteArray& command : commands) {
+        if (!send(Request::Login, 0, command))
+            return -1;
     }
-    return true;
+    if (!send(Request::Stat, 0, "STAT") || !send(Request::List, 0, "LIST"))
+        return -1;
+    return readLogin();
 }
 
-int Pop3Session::readLoginReplies(int replies)
+int Pop3Session::readLogin()
 {
-    const int pending = m_connection.pendingReplies();
-    Q_ASSERT(pending <= replies);
-    Pop3Reply reply;
-    for (int i = 0; i < pending; ++i) {
-        if (!m_connection.nextReply(&reply)) {
-            failSession();
-            return -1;
-        }
-        if (!reply.ok && m_error.isEmpty()) {
-            setServerError(i + 1 < pending ? Pop3Texts::loginFailed : Pop3Texts::statFailed, reply);
-        }
-    }
-    if (!m_error.isEmpty())
+    Pop3Reply stat;
+    Pop3Reply list;
+    if (!readUntil(Request::Stat, 0, &stat) || !readUntil(Request::List, 0, &list))
         return -1;
-    bool ok = false;
-    const int count = reply.statusText.split(' ').value(0).toInt(&ok);
-    if (!ok || count < 0) {
-        m_error = Pop3Texts::badReply;
-        failSession();
+    if (m_refused)
+        return -1;
+    if (!stat.ok) {
+        setServerError(Pop3Texts::statFailed, stat);
         return -1;
     }
+    const QList<QByteArray> words = stat.statusText.split(' ');
+    bool countOk = false;
+    bool sizeOk = false;
+    const int count = words.value(0).toInt(&countOk);
+    const qint64 size = words.value(1).toLongLong(&sizeOk);
+    if (!countOk || !sizeOk || count < 0 || size < 0)
+        return doubt(Pop3Texts::badReply), -1;
     m_count = count;
+    m_statSize = size;
+    if (!readList(list))
+        return -1;
+    const qint64 allowance = qint64(std::min(count, 10000000)) * m_options.perMessageTimeoutMs;
+    QDeadlineTimer deadline = m_sessionDeadline;
+    deadline += allowance;
+    m_connection.setSessionDeadline(deadline, int(std::min<qint64>(m_options.sessionTimeoutMs + allowance, INT_MAX)));
     m_state = State::Transaction;
     return count;
 }
 
-// ---- Transaction: headers, deletions, the pipeline ----
+// LIST must name exactly the messages 1 to the count, in order: a server whose count and list
+// disagree would have the check judge messages that do not exist, or others than it thinks.
+bool Pop3Session::readList(const Pop3Reply& reply)
+{
+    if (!reply.ok || reply.truncated)
+        return true; // sizes unknown: the header blocks are not measured against them
+    QList<qint64> sizes;
+    qint64 total = 0;
+    for (const QByteArray& line : reply.body.split('\n')) {
+        const QList<QByteArray> words = line.trimmed().split(' ');
+        if (words.value(0).isEmpty())
+            continue;
+        bool numberOk = false;
+        bool sizeOk = false;
+        const qint64 number = words.value(0).toLongLong(&numberOk);
+        const qint64 size = words.value(1).toLongLong(&sizeOk);
+        if (!numberOk || !sizeOk || size < 0 || number != sizes.size() + 1 || sizes.size() >= m_count)
+            return doubt(Pop3Texts::listInconsistent);
+        sizes.append(size);
+        total += size;
+    }
+    if (sizes.size() != m_count)
+        return doubt(Pop3Texts::listInconsistent);
+    m_sizes = sizes;
+    // Only a server whose own figures add up is held to them when the session ends.
+    m_sizesAddUp = total == m_statSize;
+    return true;
+}
+
+// ---- Transaction: headers and deletions ----
 
 std::optional<MessageHeaders> Pop3Session::headers(int number)
 {
     if (!checkNumber(number))
         return std::nullopt;
-    if (number < m_lastAsked) {
-        // Going back: drop what was fetched ahead so the kept replies stay within one window.
-        forgetBefore(m_count + 1);
-        m_prefetchNext = number + 1;
+    if (m_deleted.contains(number)) {
+        m_error = Pop3Texts::numberOutOfRange(number);
+        return std::nullopt;
     }
-    forgetBefore(number);
-    m_lastAsked = number;
-    if (!m_buffered.contains(number) && !m_wantedTops.contains(number))
-        sendRequest(Request::Top, number, "TOP " + QByteArray::number(number) + " 0", true);
+    if (!isInFlight(Request::Top, number) && !send(Request::Top, number, "TOP " + QByteArray::number(number) + " 0"))
+        return std::nullopt;
     prefetchAfter(number);
-    while (!m_buffered.contains(number)) {
-        if (!processNextReply())
-            return std::nullopt;
-    }
-    const Pop3Reply reply = m_buffered.take(number);
+    Pop3Reply reply;
+    if (!readUntil(Request::Top, number, &reply))
+        return std::nullopt;
     if (!reply.ok) {
         setServerError(Pop3Texts::topFailed(number), reply);
+        return std::nullopt;
+    }
+    // TOP n 0 gives the header and the blank line after it, never more than the whole message.
+    if (!m_sizes.isEmpty() && reply.body.size() > m_sizes.at(number - 1) + 2) {
+        doubt(Pop3Texts::headerNotOwn);
         return std::nullopt;
     }
     return HeaderDecoder::decode(reply.body);
@@ -230,27 +241,26 @@ std::optional<MessageHeaders> Pop3Session::headers(int number)
 
 bool Pop3Session::remove(int number)
 {
-    if (!checkNumber(number))
+    if (!checkNumber(number) || m_deleted.contains(number))
         return false;
-    forget(number); // a later header request must see the deletion, as it would unpipelined
-    sendRequest(Request::Dele, number, "DELE " + QByteArray::number(number), false);
-    return m_state == State::Transaction;
+    m_deleted.insert(number);
+    return send(Request::Dele, number, "DELE " + QByteArray::number(number));
 }
 
 bool Pop3Session::close()
 {
-    if (m_state != State::Authorization && m_state != State::Transaction) {
-        m_connection.abort();
+    if (m_state == State::Closed || m_state == State::Failed) {
         if (m_state == State::Closed)
             m_error = Pop3Texts::notLoggedIn;
+        m_connection.abort();
         return false;
     }
-    forgetBefore(m_count + 1);
-    Pop3Reply reply;
-    const bool answered = syncRequest("QUIT", false, &reply);
-    m_connection.abort();
-    if (!answered)
+    if (m_state == State::Transaction && !verifyInStep())
         return false;
+    Pop3Reply reply;
+    if (!send(Request::Quit, 0, "QUIT") || !readUntil(Request::Quit, 0, &reply))
+        return false;
+    m_connection.abort();
     m_state = State::Closed;
     if (!reply.ok) {
         setServerError(Pop3Texts::quitFailed, reply);
@@ -273,102 +283,128 @@ bool Pop3Session::checkNumber(int number)
     return true;
 }
 
-// Without PIPELINING a request waits until every earlier reply (a deletion's, say) is in.
-void Pop3Session::sendRequest(Request request, int number, const QByteArray& command, bool multiLine)
-{
-    if (!m_pipelining && !drainAll())
-        return;
-    m_connection.send(command, multiLine);
-    m_inFlight.push_back({request, number, true});
-    if (request == Request::Top)
-        m_wantedTops.insert(number);
-}
+// ---- The pipeline ----
 
-bool Pop3Session::drainAll()
+// Without PIPELINING a request waits until every earlier reply is in: a window of one. With it,
+// requests go at once; only the header requests sent ahead are held to the window.
+bool Pop3Session::send(Request request, int number, const QByteArray& command)
 {
-    while (!m_inFlight.empty()) {
-        if (!processNextReply())
+    while (!m_pipelining && unanswered() > 0) {
+        if (!readOldest())
             return false;
     }
-    return true;
-}
-
-bool Pop3Session::syncRequest(const QByteArray& command, bool multiLine, Pop3Reply* reply)
-{
-    sendRequest(Request::Other, 0, command, multiLine);
-    while (!m_inFlight.empty()) {
-        const bool last = m_inFlight.size() == 1;
-        if (!processNextReply(last ? reply : nullptr))
-            return false;
-    }
-    return m_state != State::Failed;
-}
-
-// Reads the oldest outstanding reply and files it: a wanted header block is kept, a refused
-// deletion recorded, the answer to a synchronous request handed back through own.
-bool Pop3Session::processNextReply(Pop3Reply* own)
-{
-    if (m_inFlight.empty() || m_state == State::Failed)
+    // One at a time, every byte received belongs to a request already answered: anything more
+    // is a reply nobody asked for, and everything after it would be out of step.
+    if (!m_pipelining && m_state == State::Transaction && m_connection.hasUnreadData())
+        return doubt(Pop3Texts::outOfStep);
+    if (m_state == State::Failed || (m_refused && request != Request::Quit))
         return false;
-    Pop3Reply reply;
-    if (!m_connection.nextReply(&reply))
-        return failSession();
-    const InFlight request = m_inFlight.front();
-    m_inFlight.pop_front();
-    switch (request.request) {
-    case Request::Top:
-        if (request.wanted) {
-            m_wantedTops.remove(request.number);
-            m_buffered.insert(request.number, std::move(reply));
-        }
-        break;
-    case Request::Dele:
-        if (!reply.ok) {
-            m_refusedDeletions.append(request.number);
-            setServerError(Pop3Texts::deleteFailed(request.number), reply);
-        }
-        break;
-    case Request::Other:
-        if (own)
-            *own = std::move(reply);
-        break;
-    }
-    return true;
-}
-
-void Pop3Session::forgetBefore(int number)
-{
-    for (auto it = m_buffered.begin(); it != m_buffered.end();) {
-        it = it.key() < number ? m_buffered.erase(it) : std::next(it);
-    }
-    for (InFlight& request : m_inFlight) {
-        if (request.request == Request::Top && request.wanted && request.number < number) {
-            request.wanted = false;
-            m_wantedTops.remove(request.number);
-        }
-    }
-}
-
-void Pop3Session::forget(int number)
-{
-    m_buffered.remove(number);
-    if (!m_wantedTops.remove(number))
-        return;
-    for (InFlight& request : m_inFlight) {
-        if (request.request == Request::Top && request.number == number)
-            request.wanted = false;
-    }
+    m_connection.send(command, request == Request::Top || request == Request::List);
+    m_inFlight.push_back({request, number, std::nullopt});
+    return m_connection.isOpen() || failSession();
 }
 
 void Pop3Session::prefetchAfter(int number)
 {
     if (!m_pipelining)
         return;
-    const int last = int(std::min<qint64>(m_count, qint64(number) + m_options.pipelineWindow));
-    for (m_prefetchNext = std::max(m_prefetchNext, number + 1); m_prefetchNext <= last; ++m_prefetchNext) {
-        if (!m_buffered.contains(m_prefetchNext) && !m_wantedTops.contains(m_prefetchNext))
-            sendRequest(Request::Top, m_prefetchNext, "TOP " + QByteArray::number(m_prefetchNext) + " 0", true);
+    m_prefetchNext = std::max(m_prefetchNext, number + 1);
+    for (; m_prefetchNext <= m_count && qsizetype(m_inFlight.size()) < m_options.pipelineWindow; ++m_prefetchNext) {
+        if (!isInFlight(Request::Top, m_prefetchNext) &&
+            !send(Request::Top, m_prefetchNext, "TOP " + QByteArray::number(m_prefetchNext) + " 0"))
+            return;
     }
+}
+
+bool Pop3Session::isInFlight(Request request, int number) const
+{
+    return std::any_of(m_inFlight.begin(), m_inFlight.end(),
+                       [&](const InFlight& sent) { return sent.request == request && sent.number == number; });
+}
+
+qsizetype Pop3Session::unanswered() const
+{
+    return std::count_if(m_inFlight.begin(), m_inFlight.end(), [](const InFlight& sent) { return !sent.reply; });
+}
+
+// Reads replies in order until the one to (request, number) is in, and hands it over.
+bool Pop3Session::readUntil(Request request, int number, Pop3Reply* reply)
+{
+    auto target = [&] {
+        return std::find_if(m_inFlight.begin(), m_inFlight.end(),
+                            [&](const InFlight& sent) { return sent.request == request && sent.number == number; });
+    };
+    if (target() == m_inFlight.end())
+        return m_state != State::Failed && doubt(Pop3Texts::outOfStep);
+    while (!target()->reply) {
+        if (!readOldest(request, number))
+            return false;
+    }
+    const auto found = target();
+    *reply = std::move(*found->reply);
+    m_inFlight.erase(found);
+    return true;
+}
+
+// Reads the oldest outstanding reply. The one awaited, and those to requests whose answer is
+// collected later (STAT, LIST, QUIT), stay with their request; the others are filed: a refused
+// login or deletion is recorded, a header block nobody waits for any more is dropped.
+bool Pop3Session::readOldest(Request awaited, int awaitedNumber)
+{
+    const auto oldest =
+        std::find_if(m_inFlight.begin(), m_inFlight.end(), [](const InFlight& sent) { return !sent.reply; });
+    Pop3Reply reply;
+    if (oldest == m_inFlight.end() || !m_connection.nextReply(&reply))
+        return failSession();
+    const InFlight request = *oldest;
+    const bool kept = request.request == Request::Stat || request.request == Request::List ||
+                      request.request == Request::Quit ||
+                      (request.request == awaited && request.number == awaitedNumber);
+    if (kept) {
+        oldest->reply = std::move(reply);
+        return true;
+    }
+    m_inFlight.erase(oldest);
+    if (request.request == Request::Login && !reply.ok && !m_refused) {
+        m_refused = true;
+        setServerError(Pop3Texts::loginFailed, reply);
+    } else if (request.request == Request::Dele) {
+        if (reply.ok) {
+            ++m_confirmedDeletions;
+        } else {
+            m_refusedDeletions.append(request.number);
+            setServerError(Pop3Texts::deleteFailed(request.number), reply);
+        }
+    }
+    return true;
+}
+
+// Before QUIT commits the deletions: every reply read, and STAT answered with exactly what must
+// remain. A reply repeated or lost anywhere in the stream shifts the ones after it, and STAT's
+// answer, or the bytes left over, give it away.
+bool Pop3Session::verifyInStep()
+{
+    while (unanswered() > 0) {
+        if (!readOldest())
+            return false;
+    }
+    m_inFlight.clear();
+    Pop3Reply reply;
+    if (!send(Request::Stat, 0, "STAT") || !readUntil(Request::Stat, 0, &reply))
+        return false;
+    const QList<QByteArray> words = reply.statusText.split(' ');
+    bool countOk = false;
+    bool sizeOk = false;
+    const int count = words.value(0).toInt(&countOk);
+    const qint64 size = words.value(1).toLongLong(&sizeOk);
+    qint64 expectedSize = m_statSize;
+    for (int number : m_deleted) {
+        if (!m_refusedDeletions.contains(number) && !m_sizes.isEmpty())
+            expectedSize -= m_sizes.at(number - 1);
+    }
+    const bool inStep = reply.ok && countOk && sizeOk && count == m_count - m_confirmedDeletions &&
+                        (!m_sizesAddUp || size == expectedSize) && !m_connection.hasUnreadData();
+    return inStep || doubt(Pop3Texts::outOfStep);
 }
 
 bool Pop3Session::failSession()
@@ -377,13 +413,19 @@ bool Pop3Session::failSession()
         m_error = m_connection.failureText();
     m_state = State::Failed;
     m_inFlight.clear();
-    m_wantedTops.clear();
-    m_buffered.clear();
     m_connection.abort();
     return false;
 }
 
+bool Pop3Session::doubt(const QString& text)
+{
+    m_connection.failProtocol(text);
+    return failSession();
+}
+
+// The first refusal is the one the user needs to hear of; a transport failure replaces it.
 void Pop3Session::setServerError(const QString& text, const Pop3Reply& reply)
 {
-    m_error = text + u'\n' + Pop3Texts::serverSaid + serverReply(reply);
+    if (m_error.isEmpty())
+        m_error = text + u'\n' + Pop3Texts::serverSaid + serverReply(reply);
 }

@@ -4,89 +4,94 @@
 #include "maillib/Pop3Connection.h"
 #include "maillib/Pop3Options.h"
 
-#include <QHash>
 #include <QList>
 #include <QSet>
 #include <QString>
 #include <deque>
 #include <optional>
 
-// One POP3 session, used blocking on the calling thread: open, log in, read header blocks with
-// TOP n 0 (never RETR), delete, close. Every wait is bounded by the time-outs of Pop3Options
-// (defaults: 10 s to connect, 20 s for each reply).
+// One POP3 session: open, log in, read header blocks with TOP n 0 (never RETR), delete, close.
+// Every wait is bounded (Pop3Options) and keeps the thread's events flowing, user input held.
 //
-// When the server advertises PIPELINING, header requests for the messages after the one asked
-// for are sent ahead (Pop3Options::pipelineWindow of them) and their replies kept until asked
-// for; deletions join the same stream without waiting. Without it, one request is on the wire at
-// a time. What the caller sees is the same either way: remove() only queues the deletion (its
-// reply is checked later), a header request after a deletion of the same message is sent anew,
-// and close() says whether the server took the session's deletions.
+// Requests go through one queue of what is in flight. When the server advertises PIPELINING the
+// queue holds up to Pop3Options::pipelineWindow header requests sent ahead, with the deletions
+// joining the same stream; without it the window is one request. What the caller sees is the
+// same either way.
 //
-// Any transport failure ends the session at once without QUIT, so the server applies none of
-// its deletions; errorText() then says why. A certificate that fails verification stops the
-// session before the password is sent.
+// A session commits nothing it cannot vouch for. Each reply is checked against the request it
+// answers; at login the server's count and its LIST must agree; a header block larger than the
+// message it belongs to is refused. close() reads every outstanding reply, asks STAT, which must
+// give the count and size that remain after this session's deletions, and finds nothing left
+// unread before it sends QUIT. Any doubt, and any transport failure, ends the session at once
+// without QUIT, so the server applies none of its deletions; errorText() then says why. A
+// certificate that fails verification stops the session before the password is sent.
 class Pop3Session
 {
 public:
-    explicit Pop3Session(const Pop3Options& options = defaultOptions());
+    explicit Pop3Session(const Pop3Options& options = Pop3Options());
     ~Pop3Session();
     Pop3Session(const Pop3Session&) = delete;
     Pop3Session& operator=(const Pop3Session&) = delete;
 
-    // Options used by sessions built without explicit ones (the NMail functions); tests set the
-    // certificates they trust and short time-outs here.
-    static Pop3Options defaultOptions();
-    static void setDefaultOptions(const Pop3Options& options);
-
     // Connects, reads the greeting, asks CAPA and starts TLS when the server offers STLS. The
     // forms of server are those of Pop3Address. False on failure, with errorText().
     bool open(const QString& server);
-    // Logs in with USER/PASS, or with APOP when apop is set, and asks STAT. Returns the number of
-    // messages (0 for an empty mailbox) or -1 on failure. A user name or password holding CR,
-    // LF or NUL is refused without being sent.
+    // Logs in with USER/PASS, or with APOP when apop is set, and asks STAT and LIST. Returns the
+    // number of messages (0 for an empty mailbox) or -1 on failure: refused() tells a refusal
+    // by the server from a broken session. A user name or password holding CR, LF or NUL is
+    // refused without being sent.
     int login(const QString& user, const QString& password, bool apop);
     // The decoded headers of message number (1 to the count), or nothing when the server
-    // refused them or the session failed; errorText() says which.
+    // refused them (the session goes on) or the session failed; errorText() says which.
     std::optional<MessageHeaders> headers(int number);
-    // Asks the server to delete message number when the session ends. False only when the
-    // request could not be made at all (no session, number out of range).
+    // Asks the server to delete message number when the session ends. False when the request
+    // could not be made (no session, number out of range or already asked).
     bool remove(int number);
-    // Sends QUIT and waits for its answer; true when the server confirmed the end of the session
-    // (its deletions then take effect). Without an open session it only drops the connection.
+    // Proves the stream in step, then sends QUIT; true when the server confirmed the end of the
+    // session, so that its deletions took effect. A deletion the server refused is left out of
+    // deletionsConfirmed(). Without an open session it only drops the connection.
     bool close();
+    // Drops the connection at once, without QUIT: nothing asked in this session is deleted.
+    void abort();
 
     QString errorText() const { return m_error; }
     int messageCount() const { return m_count; }
     bool isPipelining() const { return m_pipelining; }
     bool isEncrypted() const { return m_connection.isEncrypted(); }
-    // The kind of transport failure that ended the session, if any.
+    // The session broke (transport, time-out, doubt, cancel): nothing of it is committed.
+    bool isBroken() const { return m_state == State::Failed; }
+    // The login was answered -ERR by the server (as opposed to a broken session).
+    bool refused() const { return m_refused; }
+    // The kind of failure that ended the session, if any.
     Pop3Connection::Failure failure() const { return m_connection.failure(); }
-    // Messages whose deletion the server refused.
+    // Messages whose deletion the server refused, and deletions it confirmed.
     QList<int> refusedDeletions() const { return m_refusedDeletions; }
+    int deletionsConfirmed() const { return m_confirmedDeletions; }
 
 private:
     enum class State { Closed, Authorization, Transaction, Failed };
-    enum class Request { Top, Dele, Other };
+    enum class Request { Login, Stat, List, Top, Dele, Quit };
     struct InFlight
     {
         Request request;
         int number;
-        bool wanted;
+        std::optional<Pop3Reply> reply; // in, but not collected yet
     };
 
     bool readCapabilities();
     bool startTls();
-    bool sendLogin(const QString& user, const QString& password, bool apop);
-    int readLoginReplies(int replies);
-    void sendRequest(Request request, int number, const QByteArray& command, bool multiLine);
-    bool drainAll();
-    bool processNextReply(Pop3Reply* own = nullptr);
-    bool syncRequest(const QByteArray& command, bool multiLine, Pop3Reply* reply);
-    void forgetBefore(int number);
-    void forget(int number);
+    int readLogin();
+    bool readList(const Pop3Reply& reply);
+    bool send(Request request, int number, const QByteArray& command);
+    bool readUntil(Request request, int number, Pop3Reply* reply);
+    bool readOldest(Request awaited = Request::Login, int awaitedNumber = -1);
+    qsizetype unanswered() const;
+    bool isInFlight(Request request, int number) const;
     void prefetchAfter(int number);
     bool checkNumber(int number);
+    bool verifyInStep();
     bool failSession();
+    bool doubt(const QString& text);
     void setServerError(const QString& text, const Pop3Reply& reply);
 
     Pop3Options m_options;
@@ -95,12 +100,16 @@ private:
     QByteArray m_timestamp;
     QSet<QByteArray> m_capabilities;
     bool m_pipelining = false;
+    bool m_refused = false;
     int m_count = 0;
-    std::deque<InFlight> m_inFlight;
-    QSet<int> m_wantedTops;           // TOP requests in flight whose reply is still wanted
-    QHash<int, Pop3Reply> m_buffered; // replies to TOP requests sent ahead
-    int m_prefetchNext = 1;           // every message below it and above the last asked is requested
-    int m_lastAsked = 0;
+    qint64 m_statSize = 0;
+    bool m_sizesAddUp = false;
+    QDeadlineTimer m_sessionDeadline;
+    std::deque<InFlight> m_inFlight; // requests sent and not collected yet, oldest first
+    int m_prefetchNext = 1;          // the next header request to send ahead
+    QList<qint64> m_sizes;           // from LIST, by message number - 1; empty when unknown
+    QSet<int> m_deleted;             // deletions asked in this session
     QList<int> m_refusedDeletions;
+    int m_confirmedDeletions = 0;
     QString m_error;
 };

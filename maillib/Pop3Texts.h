@@ -17,6 +17,11 @@ inline QString connectFailed(const QString& reason)
 {
     return QStringLiteral("POP3サーバーに接続できませんでした。（%1）").arg(reason);
 }
+inline QString connectionRefused(const QString& host)
+{
+    return QStringLiteral("POP3サーバー「%1」が接続を拒否しました。サーバー名とポート番号を確認してください。")
+        .arg(host);
+}
 inline QString connectTimeout(int seconds)
 {
     return QStringLiteral("POP3サーバーへの接続が%1秒以内に完了しませんでした。").arg(seconds);
@@ -29,8 +34,10 @@ inline const QString disconnected = QStringLiteral("POP3サーバーとの接続
 inline const QString lineTooLong = QStringLiteral("POP3サーバーの応答行が長すぎるため、中止しました。");
 inline const QString badReply = QStringLiteral("POP3サーバーの応答を解釈できませんでした。");
 inline const QString greetingRefused = QStringLiteral("POP3サーバーが接続を受け付けませんでした。");
-inline const QString certificateRejected =
-    QStringLiteral("サーバーの証明書を確認できなかったため、パスワードを送らずに中止しました。");
+inline QString certificateRejected(const QString& host)
+{
+    return QStringLiteral("サーバー「%1」の証明書を確認できなかったため、パスワードを送らずに中止しました。").arg(host);
+}
 inline const QString tlsFailed = QStringLiteral("暗号化通信（TLS）を開始できませんでした。");
 inline const QString stlsRefused = QStringLiteral("サーバーが暗号化通信（STLS）の開始を拒否しました。");
 inline const QString stlsInjection =
@@ -57,7 +64,16 @@ inline QString deleteFailed(int number)
 }
 inline const QString quitFailed =
     QStringLiteral("POP3セッションを正しく終了できませんでした。削除が反映されていない可能性があります。");
-inline const QString invalidHandle = QStringLiteral("無効なPOP3セッションです。");
+inline QString checkTimeout(int seconds)
+{
+    return QStringLiteral("メールチェックが%1秒以内に終わらなかったため、中止しました。").arg(seconds);
+}
+inline const QString cancelled = QStringLiteral("プログラムの終了のため、メールチェックを中止しました。");
+inline const QString outOfStep = QStringLiteral("POP3サーバーの応答が要求と食い違ったため、安全のため中止しました。");
+inline const QString listInconsistent =
+    QStringLiteral("POP3サーバーが示したメールの件数と一覧が食い違ったため、安全のため中止しました。");
+inline const QString headerNotOwn =
+    QStringLiteral("POP3サーバーから届いたヘッダーが要求したメールのものと考えられないため、安全のため中止しました。");
 inline const QString serverSaid = QStringLiteral("サーバーの応答: ");
 
 } // namespace Pop3Texts

@@ -82,6 +82,7 @@ void TestMainFormCheck::timedCheckRunsByItself()
     m_folder->write("★MailData/Tlxdata50.data", keywordFileBytes({"未承諾広告※", "lottery.example"}));
     m_folder->write("★MailData/ini.ini", "[EXEINI]\r\nNUMBER2=1\r\nNUMBER5=1\r\n");
     MainForm form;
+    form.setMailOptions(checkOptions());
     form.show();
     QVERIFY(form.Timer3->isActive());
     // Sixty-one ticks make a minute; let them come quickly instead of once a second.
@@ -102,6 +103,7 @@ void TestMainFormCheck::noNestedCheckDuringErrorMessage()
 {
     const QString user = mailbox({{"a", "a", "a@a.jp"}}, QStringLiteral("wrong"));
     MainForm form;
+    form.setMailOptions(checkOptions());
     form.show();
     // While the error box is open, the button and the interval poll both fire.
     MessageBox::setNextAnswer(MessageBox::Ok, [&form] {
@@ -120,6 +122,7 @@ void TestMainFormCheck::noNestedCheckDuringNoticeWait()
     const QString user = mailbox({{"a", "a", "a@a.jp"}});
     m_folder->write("★MailData/ini.ini", "[EXEINI]\r\nNUMBER4=1\r\nNUMBER5=1\r\n");
     MainForm form;
+    form.setMailOptions(checkOptions());
     form.show();
     // While the notice board waits its second, the button is pressed again and again.
     int pressesDuringCheck = 0;

@@ -37,6 +37,13 @@ inline void writeAccount(const TestProgramFolder& folder, const QString& user, c
                  "[EXEINI]\r\nNAME=" + cp932(user) + "\r\nNAME2=" + cp932(password) + "\r\nNAME3=1\r\n");
 }
 
+// The options every check of the test executable uses.
+inline Pop3Options& checkOptions()
+{
+    static Pop3Options options;
+    return options;
+}
+
 // Starts the test executable's Dovecot and lets every check trust its certificate, with short
 // time-outs. Null (and the reason in *error) when it cannot start.
 inline std::unique_ptr<DovecotServer> startTrustedDovecot(QString* error)
@@ -46,10 +53,8 @@ inline std::unique_ptr<DovecotServer> startTrustedDovecot(QString* error)
         *error = server->errorText();
         return nullptr;
     }
-    Pop3Options options = Pop3Session::defaultOptions();
-    options.extraTrustedCertificates = {server->certificate()};
-    options.connectTimeoutMs = options.replyTimeoutMs = 5000;
-    Pop3Session::setDefaultOptions(options);
+    checkOptions().extraTrustedCertificates = {server->certificate()};
+    checkOptions().connectTimeoutMs = checkOptions().replyTimeoutMs = 5000;
     return server;
 }
 

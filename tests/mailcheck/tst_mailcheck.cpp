@@ -92,7 +92,7 @@ QStringList TestMailCheck::subjectsLeft(const QString& user) const
 
 MailCheck::Result TestMailCheck::check(RecordingWindows& windows)
 {
-    return MailCheck(windows).run();
+    return MailCheck(windows, checkOptions()).run();
 }
 
 void TestMailCheck::emptyMailbox_data()
@@ -307,10 +307,12 @@ void TestMailCheck::failedHeaderRequestSkipsTheMessage()
                                "C: USER u",    "S: +OK",
                                "C: PASS p",    "S: +OK",
                                "C: STAT",      "S: +OK 3 300",
+                               "C: LIST",      "S: -ERR",
                                "C: TOP 1 0",   "S: +OK\r\n" + spamHeader,
                                "C: DELE 1",    "S: +OK",
                                "C: TOP 2 0",   "S: -ERR no such message",
                                "C: TOP 3 0",   "S: +OK\r\nSubject: hello\r\nFrom: b@friend.example\r\n\r\n.",
+                               "C: STAT",      "S: +OK 2 200",
                                "C: QUIT",      "S: +OK bye"});
     QVERIFY(server.start());
     accountSettings().Pop3Server = server.server();

@@ -3,6 +3,7 @@
 #include "mailcheck/IntervalTrigger.h"
 #include "mailcheck/MailCheck.h"
 #include "platform/FormSlot.h"
+#include "settings/Settings.h"
 
 #include <QMainWindow>
 #include <memory>
@@ -27,7 +28,8 @@ class SetForm;
 class SoundCommands;
 
 // The main window. Loading it starts the program; closing it runs the orderly shutdown.
-// Its buttons and menus lead to every other window; its hidden fields hold the mail program.
+// Its buttons and menus lead to every other window. It owns the program's live settings and
+// lends them to the windows that edit them; its hidden Text1 shows the mail program.
 class MainForm : public QMainWindow
 {
     Q_OBJECT
@@ -68,6 +70,8 @@ public:
     QAction* mkaijyo;
     QAction* mend;
     QMenu* mnuPopup;
+
+    SettingsModel& settings() { return m_settings; }
 
     // The windows this one opens, each loaded on first use.
     FormSlot<SetForm>& setForm() { return *m_setForm; }
@@ -124,8 +128,11 @@ private:
     void connectHandlers();
     void Form_Load();
     void setTimer3Interval(int milliseconds);
+    void settingChanged(SettingKey key);
+    void applyInterval();
     void reportWriteFailure(const QString& error);
 
+    SettingsModel m_settings; // outlives the windows that edit it
     std::unique_ptr<SoundCommands> m_sound;
     std::unique_ptr<EventScene> m_scene;
     std::unique_ptr<FormSlot<SetForm>> m_setForm;

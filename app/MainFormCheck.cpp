@@ -9,9 +9,7 @@
 #include "settings/IdPassForm.h"
 #include "settings/SetForm.h"
 
-#include <QCheckBox>
 #include <QLineEdit>
-#include <QRadioButton>
 #include <QTimer>
 
 namespace {
@@ -21,11 +19,6 @@ class MainFormCheckWindows : public MailCheckWindows
 public:
     explicit MainFormCheckWindows(MainForm& form) : m_form(form) {}
 
-    bool noticeBoardChosen() override { return m_form.setForm().get()->Option1->isChecked(); }
-    bool mailProgramChosen() override { return m_form.setForm().get()->Option2->isChecked(); }
-    bool autoCloseNotice() override { return m_form.setForm().get()->Check2->isChecked(); }
-    bool hangUpWhenEmpty() override { return m_form.setForm().get()->Check1->isChecked(); }
-    QString mailProgramPath() override { return m_form.Text1->text(); }
     void setAccountFields(const QString& userId, const QString& password) override
     {
         IdPassForm* account = m_form.idPassForm().get();
@@ -67,7 +60,7 @@ void MainForm::CheckMailbox()
         return;
     m_checking = true;
     MainFormCheckWindows windows(*this);
-    m_lastCheck = MailCheck(windows).run();
+    m_lastCheck = MailCheck(windows, m_settings).run();
     m_checking = false;
 }
 
@@ -78,7 +71,7 @@ void MainForm::Timer3_Timer()
 
 void MainForm::Timer4_Timer()
 {
-    if (m_checking || !m_trigger.isDue(m_setForm->get()->Text2->text()))
+    if (m_checking || !m_trigger.isDue(m_settings.general().interval))
         return;
     Command6_Click();
     m_trigger.checkDone();

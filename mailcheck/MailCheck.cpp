@@ -3,8 +3,7 @@
 #include "keywords/KeywordFile.h"
 #include "mailcheck/CheckHelpers.h"
 #include "maillib/Pop3Session.h"
-#include "settings/ProgramFolder.h"
-#include "settings/SettingsFiles.h"
+#include "settings/Settings.h"
 
 namespace {
 const QString NewMailText = QStringLiteral("新着メールがあります。");
@@ -45,16 +44,13 @@ QString firstMatchingKeyword(const QStringList& keywords, const QString& subject
 MailCheck::Result MailCheck::run()
 {
     Result result;
-    AccountSettings& account = accountSettings();
+    const AccountSettings& account = m_settings.account();
     if (!account.Pop3Server.isEmpty()) {
         Pop3Session session;
         if (session.open(account.Pop3Server)) {
-            const QString userId = ReadIniText(Paths::accountFile(), QStringLiteral("NAME"), QString());
-            const QString password = ReadIniText(Paths::accountFile(), QStringLiteral("NAME2"), QString());
-            m_windows.setAccountFields(userId, password);
-            account.UserId = userId;
-            account.Password = password;
-            if (userId.isEmpty() || password.isEmpty()) {
+            m_settings.loadAccount();
+            m_windows.setAccountFields(account.UserId, account.Password);
+            if (account.UserId.isEmpty() || account.Password.isEmpty()) {
                 m_windows.showSettingsWindow();
             } else {
                 result.messages = session.login(account.UserId, account.Password, account.UseApop != 0);
@@ -68,7 +64,7 @@ MailCheck::Result MailCheck::run()
     }
     if (result.remaining() > 0)
         announce(result.remaining());
-    else if (result.messages == 0 && m_windows.hangUpWhenEmpty())
+    else if (result.messages == 0 && m_settings.general().hangUpWhenEmpty)
         m_windows.hangUp();
     return result;
 }
@@ -95,14 +91,15 @@ void MailCheck::scanMessages(Pop3Session& session, Result& result)
 void MailCheck::announce(int newMail)
 {
     m_windows.startEventScene();
-    if (m_windows.noticeBoardChosen()) {
+    const GeneralSettings& settings = m_settings.general();
+    if (settings.newMailAction == NewMailAction::NoticeBoard) {
         m_windows.showNotice(NewMailText, QString::number(newMail));
-        if (m_windows.autoCloseNotice()) {
+        if (settings.autoCloseNotice) {
             m_windows.waitMilliseconds(1000);
             m_windows.unloadNotice();
         }
-    } else if (m_windows.mailProgramChosen()) {
-        const QString path = m_windows.mailProgramPath();
+    } else if (settings.newMailAction == NewMailAction::MailProgram) {
+        const QString path = settings.mailProgram;
         if (path.isEmpty() || path == NotSetText) {
             m_windows.showMessage(NoMailProgramText, ProgramTitle);
             return;

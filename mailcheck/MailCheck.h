@@ -4,6 +4,7 @@
 #include <QStringList>
 
 class Pop3Session;
+class SettingsModel;
 
 // What one mail check needs from the windows, kept narrow so that the check runs without them
 // in tests. The main window implements it with its real windows.
@@ -11,14 +12,6 @@ class MailCheckWindows
 {
 public:
     virtual ~MailCheckWindows() = default;
-
-    // The switches of the settings window.
-    virtual bool noticeBoardChosen() = 0; // "新着メール有りでお知らせボードを表示"
-    virtual bool mailProgramChosen() = 0; // "新着メール有りで設定メーラーを起動"
-    virtual bool autoCloseNotice() = 0;   // "新着お知らせボードを１秒で自動消去させる"
-    virtual bool hangUpWhenEmpty() = 0;   // "新着がなければ接続を切断する。"
-    // The mail program's command line (the main window's hidden Text1).
-    virtual QString mailProgramPath() = 0;
 
     // The account window's two text boxes receive the stored account.
     virtual void setAccountFields(const QString& userId, const QString& password) = 0;
@@ -48,7 +41,9 @@ public:
         int remaining() const { return messages - deleted; } // N
     };
 
-    explicit MailCheck(MailCheckWindows& windows) : m_windows(windows) {}
+    // The switches, the server and the mail program come from settings; the account is read
+    // from the account file into it at every check.
+    MailCheck(MailCheckWindows& windows, SettingsModel& settings) : m_windows(windows), m_settings(settings) {}
 
     Result run();
 
@@ -57,6 +52,7 @@ private:
     void announce(int newMail);
 
     MailCheckWindows& m_windows;
+    SettingsModel& m_settings;
 };
 
 // The first keyword found in subject, then in sender (both without surrounding ASCII spaces),

@@ -1,10 +1,12 @@
 #pragma once
 
 #include "mailcheck/MailCheck.h"
+#include "settings/Settings.h"
 
 #include <QStringList>
 
 // Stands in for the windows during a check and writes down, in order, what the check did to them.
+// The switches are put into the settings the check reads.
 class RecordingWindows : public MailCheckWindows
 {
 public:
@@ -15,11 +17,15 @@ public:
     QString programPath = QStringLiteral("未設定");
     QStringList calls;
 
-    bool noticeBoardChosen() override { return noticeBoard; }
-    bool mailProgramChosen() override { return mailProgram; }
-    bool autoCloseNotice() override { return autoClose; }
-    bool hangUpWhenEmpty() override { return hangUpSwitch; }
-    QString mailProgramPath() override { return programPath; }
+    void applySwitches(SettingsModel& settings) const
+    {
+        settings.setNewMailAction(noticeBoard   ? NewMailAction::NoticeBoard
+                                  : mailProgram ? NewMailAction::MailProgram
+                                                : NewMailAction::Neither);
+        settings.setAutoCloseNotice(autoClose);
+        settings.setHangUpWhenEmpty(hangUpSwitch);
+        settings.setMailProgram(programPath);
+    }
     void setAccountFields(const QString& userId, const QString& password) override
     {
         calls << QStringLiteral("account %1 %2").arg(userId, password);

@@ -4,7 +4,7 @@
 #include "ScriptedPop3Server.h"
 #include "maillib/Pop3Session.h"
 #include "settings/ProgramFolder.h"
-#include "settings/SettingsFiles.h"
+#include "settings/Settings.h"
 
 #include <QTest>
 #include <memory>
@@ -42,6 +42,7 @@ private:
 
     std::unique_ptr<DovecotServer> m_server;
     std::unique_ptr<TestProgramFolder> m_folder;
+    std::unique_ptr<SettingsModel> m_settings;
     int m_users = 0;
 };
 
@@ -66,7 +67,8 @@ void TestMailCheck::cleanupTestCase()
 void TestMailCheck::init()
 {
     m_folder = std::make_unique<TestProgramFolder>();
-    accountSettings() = AccountSettings{m_server->plainServer(), {}, {}, 0, {}, {}};
+    m_settings = std::make_unique<SettingsModel>();
+    m_settings->setServer({}, m_server->plainServer(), {}, 0);
 }
 
 QString TestMailCheck::mailbox(const QList<QStringList>& messages)
@@ -92,7 +94,8 @@ QStringList TestMailCheck::subjectsLeft(const QString& user) const
 
 MailCheck::Result TestMailCheck::check(RecordingWindows& windows)
 {
-    return MailCheck(windows).run();
+    windows.applySwitches(*m_settings);
+    return MailCheck(windows, *m_settings).run();
 }
 
 void TestMailCheck::emptyMailbox_data()
@@ -267,8 +270,8 @@ void TestMailCheck::incompleteAccountConnectsAndCloses()
     windows.noticeBoard = true;
     QCOMPARE(check(windows).messages, 0);
     QCOMPARE(windows.calls, (QStringList{QStringLiteral("account %1 ").arg(user), "settings", "hang up"}));
-    QCOMPARE(accountSettings().UserId, user);
-    QCOMPARE(accountSettings().Password, QString());
+    QCOMPARE(m_settings->account().UserId, user);
+    QCOMPARE(m_settings->account().Password, QString());
     QCOMPARE(m_server->log().count(QStringLiteral("Login: user=<%1>").arg(user)), loginsBefore);
 }
 
@@ -289,7 +292,7 @@ void TestMailCheck::failedLoginShowsErrorAndNeverHangsUp()
 void TestMailCheck::noServerOrNoConnection()
 {
     for (const QString& server : {QString(), QStringLiteral("127.0.0.1:1")}) {
-        accountSettings().Pop3Server = server;
+        m_settings->setServer({}, server, {}, 0);
         RecordingWindows windows;
         windows.hangUpSwitch = true;
         QCOMPARE(check(windows).messages, 0);
@@ -313,7 +316,7 @@ void TestMailCheck::failedHeaderRequestSkipsTheMessage()
                                "C: TOP 3 0",   "S: +OK\r\nSubject: hello\r\nFrom: b@friend.example\r\n\r\n.",
                                "C: QUIT",      "S: +OK bye"});
     QVERIFY(server.start());
-    accountSettings().Pop3Server = server.server();
+    m_settings->setServer({}, server.server(), {}, 0);
     writeAccount(*m_folder, "u", "p");
     m_folder->write("★MailData/Tlxdata50.data", keywordFileBytes({"spam"}));
     RecordingWindows windows;

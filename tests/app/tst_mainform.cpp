@@ -1,5 +1,4 @@
 #include "TestProgramFolder.h"
-#include "app/EventScene.h"
 #include "app/HELPForm.h"
 #include "app/MainForm.h"
 #include "keywords/GekitaiForm.h"
@@ -8,44 +7,43 @@
 #include "platform/MessageBox.h"
 #include "platform/PageView.h"
 #include "platform/WindowPlacement.h"
+#include "settings/IdPassForm.h"
+#include "settings/OptionForm.h"
 #include "settings/ProgramFolder.h"
 #include "settings/SetForm.h"
-#include "settings/SettingsFiles.h"
 
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QSet>
 #include <QSystemTrayIcon>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
 #include <memory>
 
-// The main window on the offscreen platform: start-up, shutdown and every command.
+// The main window on the offscreen platform: start-up, shutdown, the settings it owns, every command.
 class TestMainForm : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
     void init();
-    void cleanup();
-    void firstStartWithoutFiles();
-    void startWithServerSet();
-    void hangUpSwitchFromFile_data();
-    void hangUpSwitchFromFile();
-    void intervalShownAndArmed();
+    void cleanup() { setBrowserOpener({}); }
+    void startUp_data();
+    void startUp();
+    void firstStartStoresAtExit();
+    void settingsWindowDrivesTheMainWindow();
     void endings_data();
     void endings();
+    void mailProgramChoice_data();
     void mailProgramChoice();
-    void mailProgramChoiceCancelledAfterEarlierChoice();
-    void mailProgramChoiceAnsweredNo();
     void windowsOpenOnceEach();
     void webPagesOpenInBrowser();
-    void trayWithoutTrayHostKeepsWindow();
-    void trayIconCodesWhileHidden();
+    void trayIconWhileHidden();
     void topmostOnAndOff();
-    void screenshots();
+    void windowsRender();
 
 private:
     std::unique_ptr<MainForm> start();
@@ -56,12 +54,6 @@ void TestMainForm::init()
 {
     MessageBox::reset();
     m_folder = std::make_unique<TestProgramFolder>(true, true);
-    accountSettings() = AccountSettings{};
-}
-
-void TestMainForm::cleanup()
-{
-    setBrowserOpener({});
 }
 
 std::unique_ptr<MainForm> TestMainForm::start()
@@ -71,85 +63,100 @@ std::unique_ptr<MainForm> TestMainForm::start()
     return form;
 }
 
-void TestMainForm::firstStartWithoutFiles()
+void TestMainForm::startUp_data()
+{
+    QTest::addColumn<QByteArray>("general");
+    QTest::addColumn<bool>("server"); // a POP3 server is configured
+    QTest::addColumn<bool>("intervalOn");
+    QTest::addColumn<QString>("text7");
+    QTest::newRow("no files: settings window shown") << QByteArray() << false << false << "0";
+    QTest::newRow("interval 5") << QByteArray("NUMBER=1\r\nNUMBER2=5\r\n") << true << true << "5";
+    QTest::newRow("negative interval shown, not armed") << QByteArray("NUMBER2=-3\r\n") << true << false << "-3";
+}
+
+void TestMainForm::startUp()
+{
+    QFETCH(QByteArray, general);
+    QFETCH(bool, server);
+    QFETCH(bool, intervalOn);
+    QFETCH(QString, text7);
+    if (!general.isEmpty())
+        m_folder->write(GeneralFile, "[EXEINI]\r\n" + general);
+    if (server)
+        m_folder->writeServer("pop.example.jp", 1);
+    auto form = start();
+    QCOMPARE(form->settings().account().Pop3Server, QString(server ? "pop.example.jp" : ""));
+    QVERIFY(form->setForm().isLoaded()); // loaded hidden in any case
+    QCOMPARE(form->setForm().get()->isVisible(), !server);
+    QCOMPARE(form->setForm().get()->Check1->isChecked(), general.contains("NUMBER=1"));
+    QCOMPARE(form->Check1->isChecked(), intervalOn);
+    QCOMPARE(form->Timer3->isActive(), intervalOn);
+    QCOMPARE(form->Text7->text(), text7);
+    // The event scene rests and the interval poll runs.
+    QVERIFY(form->Command5->isEnabled() && !form->Command12->isEnabled() && !form->Timer1->isActive());
+    QCOMPARE(form->WebBrowser1->address(), Paths::fileAddress(Paths::restingPage()));
+    QVERIFY(form->Timer4->isActive());
+    QCOMPARE(form->size(), QSize(433, 307 + form->menuBar()->height()));
+}
+
+void TestMainForm::firstStartStoresAtExit()
 {
     m_folder = std::make_unique<TestProgramFolder>(false, true); // not even the data folder
     auto form = start();
-    QVERIFY(QDir(Paths::dataFolder()).exists());
     QCOMPARE(form->Text1->text(), QStringLiteral("未設定"));
-    QVERIFY(form->setForm().isLoaded());
-    QVERIFY(form->setForm().get()->isVisible()); // no server: the settings window opens
-    // The event scene rests.
-    QVERIFY(form->Command5->isEnabled());
-    QVERIFY(!form->Command12->isEnabled());
-    QVERIFY(!form->Timer1->isActive());
-    QCOMPARE(form->WebBrowser1->address(), Paths::fileAddress(Paths::restingPage()));
-    QVERIFY(!form->Timer3->isActive());
-    QVERIFY(form->Timer4->isActive());
-    QCOMPARE(form->Timer4->interval(), 20);
-    QCOMPARE(form->size(), QSize(433, 307 + form->menuBar()->height()));
     form->close();
-    QCOMPARE(ReadIniText(Paths::generalSettingsFile(), "NAME", "absent"), QStringLiteral("未設定"));
+    QCOMPARE(m_folder->read(GeneralFile), QByteArray("[EXEINI]\r\nNUMBER2=0\r\nNAME=\x96\xA2\x90\xDD\x92\xE8\r\n"));
 }
 
-void TestMainForm::startWithServerSet()
+void TestMainForm::settingsWindowDrivesTheMainWindow()
 {
-    m_folder->write("tolvex.ini", "SMTP=s\r\nPOP3=pop.example.jp\r\nMAIL=m\r\nAPOP=1\r\n");
+    m_folder->writeServer("pop.example.jp");
     auto form = start();
-    QCOMPARE(accountSettings().Pop3Server, QStringLiteral("pop.example.jp"));
-    QCOMPARE(accountSettings().UseApop, qint16(1));
-    QVERIFY(form->setForm().isLoaded()); // loaded as the live store of the switches,
-    QVERIFY(!form->setForm().get()->isVisible()); // but not shown
-}
-
-void TestMainForm::hangUpSwitchFromFile_data()
-{
-    QTest::addColumn<QByteArray>("number");
-    QTest::addColumn<bool>("ticked");
-    QTest::newRow("1 ticks") << QByteArray("1") << true;
-    QTest::newRow("0 clears") << QByteArray("0") << false;
-    QTest::newRow("2 leaves the window's own state") << QByteArray("2") << false;
-}
-
-void TestMainForm::hangUpSwitchFromFile()
-{
-    QFETCH(QByteArray, number);
-    QFETCH(bool, ticked);
-    m_folder->write("★MailData/ini.ini", "[EXEINI]\r\nNUMBER=" + number + "\r\n");
-    auto form = start();
-    QCOMPARE(form->setForm().get()->Check1->isChecked(), ticked);
-}
-
-void TestMainForm::intervalShownAndArmed()
-{
-    m_folder->write("★MailData/ini.ini", "[EXEINI]\r\nNUMBER2=5\r\n");
-    auto form = start();
-    QCOMPARE(form->Text7->text(), QStringLiteral("5"));
-    QVERIFY(form->Check1->isChecked());
-    QVERIFY(form->Timer3->isActive());
-    QCOMPARE(form->Timer3->interval(), 1000);
-    form->setForm().get()->Text2->setText("0");
-    QVERIFY(!form->Timer3->isActive());
-    QVERIFY(!form->Check1->isChecked());
+    SetForm* settings = form->setForm().show();
+    const struct
+    {
+        const char* typed;
+        bool on;
+        const char* shown;
+    } steps[] = {{"5", true, "5"}, {"-3", true, "5"}, {"0", false, "0"}, {"2", true, "2"}};
+    for (const auto& step : steps) {
+        settings->Text2->setText(step.typed);
+        QCOMPARE(form->Check1->isChecked(), step.on);
+        QCOMPARE(form->Timer3->isActive(), step.on);
+        QCOMPARE(form->Text7->text(), QString(step.shown));
+    }
+    // Its buttons open the account and server windows, which edit the same settings.
+    QTest::mouseClick(settings->Command1, Qt::LeftButton);
+    QVERIFY(form->idPassForm().isLoaded() && form->idPassForm().get()->isVisible());
+    QTest::mouseClick(settings->Command2, Qt::LeftButton);
+    OptionForm* server = form->optionForm().loaded();
+    QVERIFY(server && server->isVisible());
+    server->Pop3Text->setText("other.example.jp");
+    server->OkCommand->click();
+    QCOMPARE(form->settings().account().Pop3Server, QStringLiteral("other.example.jp"));
 }
 
 void TestMainForm::endings_data()
 {
     QTest::addColumn<QString>("how");
     QTest::addColumn<QString>("stored");
-    QTest::newRow("終了 button ends at once") << "button" << "/usr/bin/old";
-    QTest::newRow("終了 menu item ends at once") << "menu" << "/usr/bin/old";
-    QTest::newRow("close box stores") << "close" << "/home/髙橋/メーラー①";
-    QTest::newRow("tray pop-up 終了 stores") << "tray" << "/home/髙橋/メーラー①";
+    QTest::newRow("終了 button ends at once") << "button"
+                                              << "/usr/bin/old";
+    QTest::newRow("終了 menu item ends at once") << "menu"
+                                                 << "/usr/bin/old";
+    QTest::newRow("close box stores") << "close"
+                                      << "/home/メーラー①";
+    QTest::newRow("tray pop-up 終了 stores") << "tray"
+                                             << "/home/メーラー①";
 }
 
 void TestMainForm::endings()
 {
     QFETCH(QString, how);
     QFETCH(QString, stored);
-    m_folder->write("★MailData/ini.ini", "[EXEINI]\r\nNAME=/usr/bin/old\r\n");
+    m_folder->write(GeneralFile, "[EXEINI]\r\nNAME=/usr/bin/old\r\n");
     auto form = start();
-    form->Text1->setText(QStringLiteral("/home/髙橋/メーラー①"));
+    form->Text1->setText(QStringLiteral("/home/メーラー①"));
     if (how == u"button")
         QTest::mouseClick(form->Command2, Qt::LeftButton);
     else if (how == u"menu")
@@ -158,141 +165,111 @@ void TestMainForm::endings()
         form->close();
     else
         form->mnuPopup->actions().at(2)->trigger();
-    QCOMPARE(ReadIniText(Paths::generalSettingsFile(), "NAME", ""), stored);
+    SettingsModel next;
+    next.loadGeneral();
+    QCOMPARE(next.general().mailProgram, stored);
+}
+
+void TestMainForm::mailProgramChoice_data()
+{
+    QTest::addColumn<QString>("chosen"); // empty: the dialog is cancelled
+    QTest::addColumn<bool>("yes");
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("title");
+    QTest::newRow("first use cancelled") << "" << true << ""
+                                         << "";
+    QTest::newRow("chosen") << "/opt/my mail/起動.sh" << true << "/opt/my mail/起動.sh"
+                            << "起動.sh";
+    QTest::newRow("answered No keeps the old one") << "/usr/bin/new" << false << "/usr/bin/old"
+                                                   << "";
 }
 
 void TestMainForm::mailProgramChoice()
 {
+    QFETCH(QString, chosen);
+    QFETCH(bool, yes);
+    QFETCH(QString, path);
+    QFETCH(QString, title);
+    m_folder->write(GeneralFile, "[EXEINI]\r\nNAME=/usr/bin/old\r\n");
     auto form = start();
-    FileDialog::setNextFileName(QString()); // first use, cancelled
-    MessageBox::setNextAnswer(MessageBox::Yes);
+    FileDialog::setNextFileName(chosen);
+    MessageBox::setNextAnswer(yes ? MessageBox::Yes : MessageBox::No);
     QTest::mouseClick(form->Command7, Qt::LeftButton);
-    QCOMPARE(form->Text1->text(), QString());
-    QCOMPARE(form->Text2->text(), QString());
     const MessageBox::Shown question = MessageBox::shown().last();
-    QCOMPARE(question.text, QStringLiteral("『 』 が起動するメーラーとして設定されました。これで良いですか？"));
-    QCOMPARE(question.caption, QStringLiteral("確認"));
+    QCOMPARE(question.text,
+             "『 " + QFileInfo(chosen).fileName() + "』 が起動するメーラーとして設定されました。これで良いですか？");
     QCOMPARE(question.buttons, MessageBox::YesNo);
-    QCOMPARE(question.icon, MessageBox::Question);
+    QCOMPARE(form->Text2->text(), title);
+    QCOMPARE(form->settings().general().mailProgram, path); // what the next check starts
     form->close();
-    QVERIFY(m_folder->read("★MailData/ini.ini").contains("NAME=\r\n"));
-    auto next = start();
-    QCOMPARE(next->Text1->text(), QStringLiteral("未設定"));
-}
-
-void TestMainForm::mailProgramChoiceCancelledAfterEarlierChoice()
-{
-    auto form = start();
-    FileDialog::setNextFileName(QStringLiteral("/opt/my mail/起動.sh"));
-    MessageBox::setNextAnswer(MessageBox::Yes);
-    form->Command7_Click();
-    QCOMPARE(form->Text1->text(), QStringLiteral("/opt/my mail/起動.sh"));
-    QCOMPARE(form->Text2->text(), QStringLiteral("起動.sh"));
-    form->Text1->setText("changed meanwhile");
-    FileDialog::setNextFileName(QString());
-    MessageBox::setNextAnswer(MessageBox::Yes);
-    form->Command7_Click();
-    QCOMPARE(form->Text1->text(), QStringLiteral("/opt/my mail/起動.sh")); // the dialog remembers its file
-    QCOMPARE(MessageBox::shown().last().text,
-             QStringLiteral("『 起動.sh』 が起動するメーラーとして設定されました。これで良いですか？"));
-}
-
-void TestMainForm::mailProgramChoiceAnsweredNo()
-{
-    m_folder->write("★MailData/ini.ini", "[EXEINI]\r\nNAME=/usr/bin/old\r\n");
-    auto form = start();
-    FileDialog::setNextFileName(QStringLiteral("/usr/bin/new"));
-    MessageBox::setNextAnswer(MessageBox::No);
-    form->Command7_Click();
-    QCOMPARE(form->Text1->text(), QStringLiteral("/usr/bin/old"));
-    QCOMPARE(form->Text2->text(), QString());
-    form->close();
-    QCOMPARE(ReadIniText(Paths::generalSettingsFile(), "NAME", ""), QStringLiteral("/usr/bin/old"));
+    QCOMPARE(m_folder->read(GeneralFile), "[EXEINI]\r\nNAME=" + cp932(path) + "\r\nNUMBER2=0\r\n");
 }
 
 void TestMainForm::windowsOpenOnceEach()
 {
-    m_folder->write("tolvex.ini", "POP3=pop.example.jp\r\n");
+    m_folder->writeServer("pop.example.jp");
     auto form = start();
     QTest::mouseClick(form->Command8, Qt::LeftButton);
     GekitaiForm* keywords = form->gekitaiForm().loaded();
     QVERIFY(keywords && keywords->isVisible());
     form->mspam->trigger();
     QCOMPARE(form->gekitaiForm().loaded(), keywords);
-    QTest::mouseClick(form->Command9, Qt::LeftButton);
-    QVERIFY(form->setForm().get()->isVisible());
+    QVERIFY(!form->setForm().get()->isVisible());
     form->mset->trigger();
+    SetForm* settings = form->setForm().loaded();
+    QVERIFY(settings->isVisible());
+    QTest::mouseClick(form->Command9, Qt::LeftButton);
+    QCOMPARE(form->setForm().loaded(), settings);
     QTest::mouseClick(form->Command11, Qt::LeftButton);
     HELPForm* help = form->helpForm().loaded();
     QVERIFY(help && help->isVisible());
     QCOMPARE(help->WebBrowser1->address(), Paths::fileAddress(Paths::helpPage()));
-    help->close();
-    QTest::mouseClick(form->Command11, Qt::LeftButton);
-    QVERIFY(form->helpForm().loaded() != nullptr);
-    QVERIFY(form->helpForm().loaded()->isVisible());
 }
 
 void TestMainForm::webPagesOpenInBrowser()
 {
     auto form = start();
-    QList<QUrl> opened;
+    QStringList opened;
     setBrowserOpener([&opened](const QUrl& url) {
-        opened << url;
-        return true;
+        opened << url.toLocalFile();
+        return QFile::exists(url.toLocalFile());
     });
     QTest::mouseClick(form->Command3, Qt::LeftButton);
     QTest::mouseClick(form->Command10, Qt::LeftButton);
-    QCOMPARE(opened.size(), 2);
-    QCOMPARE(opened[0].toLocalFile(), Paths::htmlFolder() + "/mailer.htm");
-    QCOMPARE(opened[1].toLocalFile(), Paths::htmlFolder() + "/oshibana.htm");
-    QVERIFY(QFile::exists(opened[0].toLocalFile()) && QFile::exists(opened[1].toLocalFile()));
+    QCOMPARE(opened, (QStringList{Paths::htmlFolder() + "/mailer.htm", Paths::htmlFolder() + "/oshibana.htm"}));
     QVERIFY(MessageBox::shown().isEmpty());
-
     setBrowserOpener([](const QUrl&) { return false; });
     QTest::mouseClick(form->Command3, Qt::LeftButton);
     QCOMPARE(MessageBox::shown().size(), 1);
     QVERIFY(MessageBox::shown().first().text.contains("mailer.htm"));
 }
 
-void TestMainForm::trayWithoutTrayHostKeepsWindow()
-{
-    if (QSystemTrayIcon::isSystemTrayAvailable())
-        QSKIP("a tray host is present; the tray itself is tested under Xvfb");
-    auto form = start();
-    QTest::mouseClick(form->Command4, Qt::LeftButton);
-    QVERIFY(form->isVisible());
-    QCOMPARE(MessageBox::shown().size(), 1);
-    QVERIFY(MessageBox::shown().first().text.contains(QStringLiteral("タスクトレイ")));
-}
-
-void TestMainForm::trayIconCodesWhileHidden()
+void TestMainForm::trayIconWhileHidden()
 {
     auto form = start();
+    const QDate before = QDate::currentDate();
     form->mtask->trigger();
-    const QString firstTip = form->TrayControl1()->toolTip();
-    QVERIFY(firstTip.contains(QLocale::system().toString(QDate::currentDate(), QLocale::ShortFormat)));
-    QTest::qWait(1100);
-    form->Command4_Click();
-    QVERIFY(form->TrayControl1()->toolTip() != firstTip); // the tip shows the second time
-    form->hide();                                           // as in the tray
+    const QDate after = QDate::currentDate(); // the tip may be dated either side of midnight
+    const QString tip = form->TrayControl1()->toolTip();
+    const auto shortDate = [](QDate date) { return QLocale::system().toString(date, QLocale::ShortFormat); };
+    QVERIFY2(tip.contains(shortDate(before)) || tip.contains(shortDate(after)), qPrintable(tip));
+    if (!QSystemTrayIcon::isSystemTrayAvailable()) { // without a tray the window must stay reachable
+        QVERIFY(form->isVisible());
+        QVERIFY(MessageBox::shown().first().text.contains(QStringLiteral("タスクトレイ")));
+    }
+    form->hide(); // as in the tray
     MessageBox::reset();
     form->TrayControl1_IconEvent(0);
     QCOMPARE(MessageBox::shown().size(), 1);
     QCOMPARE(MessageBox::shown().first().text, QStringLiteral("Clicked!"));
-    QCOMPARE(MessageBox::shown().first().caption, QStringLiteral("Mossvale"));
     QCOMPARE(MessageBox::shown().first().icon, MessageBox::Exclamation);
-    QVERIFY(!form->isVisible());
-    form->TrayControl1_IconEvent(7);
-    QVERIFY(!form->isVisible());
     form->TrayControl1_IconEvent(1);
     QTRY_VERIFY(form->mnuPopup->isVisible());
     const QList<QAction*> items = form->mnuPopup->actions();
     QCOMPARE(items.size(), 3);
     QCOMPARE(items[0]->text(), QStringLiteral("メイン画面を表示"));
     QVERIFY(items[1]->isSeparator());
-    QCOMPARE(items[2]->text(), QStringLiteral("終了"));
     items[0]->trigger();
-    form->mnuPopup->hide();
     QVERIFY(form->isVisible());
 }
 
@@ -301,27 +278,28 @@ void TestMainForm::topmostOnAndOff()
     auto form = start();
     form->mzenmen->trigger();
     QVERIFY(isTopmost(form.get()));
-    form->mzenmen->trigger();
-    QVERIFY(isTopmost(form.get()));
-    QVERIFY(form->isVisible());
     form->mkaijyo->trigger();
     QVERIFY(!isTopmost(form.get()));
     QVERIFY(form->isVisible());
 }
 
-void TestMainForm::screenshots()
+void TestMainForm::windowsRender()
 {
-    const QString dir = qEnvironmentVariable("MOSSVALE_SCREENSHOTS");
-    if (dir.isEmpty())
-        QSKIP("set MOSSVALE_SCREENSHOTS to a folder to save pictures of the windows");
-    m_folder->write("★MailData/ini.ini", "[EXEINI]\r\nNUMBER2=10\r\nNUMBER5=1\r\n");
+    m_folder->write(GeneralFile, "[EXEINI]\r\nNUMBER2=10\r\nNUMBER5=1\r\n");
     auto form = start();
-    QTest::qWait(200);
-    QVERIFY(form->grab().save(dir + "/mainform.png"));
-    QVERIFY(form->setForm().show()->grab().save(dir + "/setform.png"));
-    form->Command5_Click();
-    QTest::qWait(200);
-    QVERIFY(form->grab().save(dir + "/mainform-event.png"));
+    const QImage main = form->grab().toImage();
+    const QImage settings = form->setForm().show()->grab().toImage();
+    QCOMPARE(main.size(), form->size() * main.devicePixelRatio());
+    QCOMPARE(settings.size(), form->setForm().loaded()->size() * settings.devicePixelRatio());
+    // The green ground below the scene, and real drawing: text and buttons, not one flat colour.
+    QCOMPARE(main.pixelColor(main.width() - 4, main.height() - 3), QColor(0, 192, 0));
+    for (const QImage& image : {main, settings}) {
+        QSet<QRgb> colours;
+        for (int y = 0; y < image.height(); y += 2)
+            for (int x = 0; x < image.width(); x += 2)
+                colours.insert(image.pixel(x, y));
+        QVERIFY2(colours.size() > 20, qPrintable(QString::number(colours.size())));
+    }
 }
 
 QTEST_MAIN(TestMainForm)

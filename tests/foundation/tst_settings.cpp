@@ -55,7 +55,6 @@ const Change ForgetAccount = [](SettingsModel& s) {
 const AccountSettings Preset{"pop0", "smtp0", "mail0", 1, {}, {}};
 } // namespace
 
-Q_DECLARE_METATYPE(SaveRow)
 class TestSettings : public QObject
 {
     Q_OBJECT

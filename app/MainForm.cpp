@@ -7,6 +7,7 @@
 #include "maillib/NMail.h"
 #include "platform/DesignFont.h"
 #include "platform/MessageBox.h"
+#include "platform/NumberText.h"
 #include "platform/PageView.h"
 #include "platform/SoundCommands.h"
 #include "platform/Twips.h"
@@ -15,7 +16,6 @@
 #include "settings/OptionForm.h"
 #include "settings/ProgramFolder.h"
 #include "settings/SetForm.h"
-#include "settings/SettingsFiles.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -67,15 +67,14 @@ MainForm::MainForm(QWidget* parent) : QMainWindow(parent), m_sound(std::make_uni
     buildLayout();
     buildMenus();
 
-    SetForm::MainWindowLink link;
-    link.Check1 = Check1;
-    link.Text7 = Text7;
-    link.setTimer3Interval = [this](int ms) { setTimer3Interval(ms); };
-    link.showIdPassForm = [this] { m_idPassForm->show(); };
-    link.showOptionForm = [this] { m_optionForm->show(); };
-    m_setForm = std::make_unique<FormSlot<SetForm>>([link] { return new SetForm(link); });
-    m_idPassForm = std::make_unique<FormSlot<IdPassForm>>();
-    m_optionForm = std::make_unique<FormSlot<OptionForm>>();
+    m_setForm = std::make_unique<FormSlot<SetForm>>([this] {
+        auto* form = new SetForm(m_settings);
+        connect(form, &SetForm::idPassRequested, this, [this] { m_idPassForm->show(); });
+        connect(form, &SetForm::serverRequested, this, [this] { m_optionForm->show(); });
+        return form;
+    });
+    m_idPassForm = std::make_unique<FormSlot<IdPassForm>>([this] { return new IdPassForm(m_settings); });
+    m_optionForm = std::make_unique<FormSlot<OptionForm>>([this] { return new OptionForm(m_settings); });
     m_gekitaiForm = std::make_unique<FormSlot<GekitaiForm>>();
     m_msgForm = std::make_unique<FormSlot<MsgForm>>();
     m_helpForm = std::make_unique<FormSlot<HELPForm>>();
@@ -141,6 +140,11 @@ void MainForm::buildLayout()
     Label1->setObjectName(QStringLiteral("Label1"));
     Label1->setGeometry(twipRect(3660, 4395, 375, 255));
     Label1->setStyleSheet(QStringLiteral("color: black; background: transparent;"));
+    // The free corner right of the interval: short enough for one line; the whole story is its tip.
+    StatusLabel = new QLabel(client);
+    StatusLabel->setObjectName(QStringLiteral("StatusLabel"));
+    StatusLabel->setGeometry(twipRect(4080, 4335, 2400, 255));
+    StatusLabel->setStyleSheet(QStringLiteral("color: black; background: transparent;"));
 
     Text1 = hiddenField(client, "Text1", twipRect(0, 5520, 3975, 270));
     Text2 = hiddenField(client, "Text2", twipRect(360, 5040, 1575, 495));
@@ -211,6 +215,8 @@ void MainForm::connectHandlers()
     connect(mzenmen, &QAction::triggered, this, &MainForm::mzenmen_Click);
     connect(mkaijyo, &QAction::triggered, this, &MainForm::mkaijyo_Click);
     connect(mend, &QAction::triggered, this, &MainForm::Command2_Click);
+    connect(&m_settings, &SettingsModel::generalChanged, this, &MainForm::settingChanged);
+    connect(Text1, &QLineEdit::textChanged, &m_settings, &SettingsModel::setMailProgram);
 }
 
 void MainForm::Form_Load()
@@ -228,17 +234,16 @@ void MainForm::Form_Load()
             MessageBox::programTitle(), MessageBox::OkOnly, MessageBox::Information);
     }
 
-    Text1->setText(ReadIniText(Paths::generalSettingsFile(), QStringLiteral("NAME"), NotSetText));
+    m_settings.loadGeneral();
+    Text1->setText(m_settings.general().mailProgram);
     m_scene->prepare();
-    LoadServerSettings();
+    m_settings.loadServer();
     NMailInitializeWinSock();
-    if (accountSettings().Pop3Server.isEmpty())
+    if (m_settings.account().Pop3Server.isEmpty())
         m_setForm->show();
-    SetForm* settings = m_setForm->get();
-    const int hangUp = ReadIniNumber(Paths::generalSettingsFile(), QStringLiteral("NUMBER"));
-    if (hangUp == 1 || hangUp == 0)
-        settings->Check1->setChecked(hangUp == 1);
-    Text7->setText(settings->Text2->text());
+    m_setForm->get(); // loaded hidden as ever: its load stores a zero interval at once
+    applyInterval();
+    Text7->setText(m_settings.general().interval);
     m_scene->silence();
 
     Timer4->start();
@@ -263,7 +268,7 @@ void MainForm::Form_Unload()
 
 void MainForm::saveMailProgramChoice()
 {
-    reportWriteFailure(WriteIniText(Paths::generalSettingsFile(), QStringLiteral("NAME"), Text1->text()));
+    reportWriteFailure(m_settings.saveMailProgram());
 }
 
 void MainForm::endAtOnce()
@@ -289,6 +294,27 @@ void MainForm::setTimer3Interval(int milliseconds)
     } else if (!Timer3->isActive() || Timer3->interval() != milliseconds) {
         Timer3->start(milliseconds);
     }
+}
+
+void MainForm::settingChanged(SettingKey key)
+{
+    if (key == SettingKey::MailProgram && Text1->text() != m_settings.general().mailProgram)
+        Text1->setText(m_settings.general().mailProgram);
+    else if (key == SettingKey::Interval)
+        applyInterval();
+}
+
+// A positive interval arms the one-second tick and a zero one stops it; a negative one changes
+// nothing here.
+void MainForm::applyInterval()
+{
+    const QString& interval = m_settings.general().interval;
+    const double value = leadingNumber(interval);
+    if (value < 0)
+        return;
+    Check1->setChecked(value > 0);
+    Text7->setText(interval);
+    setTimer3Interval(value > 0 ? 1000 : 0);
 }
 
 void MainForm::reportWriteFailure(const QString& error)

@@ -3,6 +3,7 @@
 #include "mailcheck/IntervalTrigger.h"
 #include "mailcheck/MailCheck.h"
 #include "platform/FormSlot.h"
+#include "settings/Settings.h"
 
 #include <QMainWindow>
 #include <memory>
@@ -27,7 +28,8 @@ class SetForm;
 class SoundCommands;
 
 // The main window. Loading it starts the program; closing it runs the orderly shutdown.
-// Its buttons and menus lead to every other window; its hidden fields hold the mail program.
+// Its buttons and menus lead to every other window. It owns the program's live settings and
+// lends them to the windows that edit them; its hidden Text1 shows the mail program.
 class MainForm : public QMainWindow
 {
     Q_OBJECT
@@ -53,6 +55,7 @@ public:
     QCheckBox* Check1;
     QLineEdit* Text7;
     QLabel* Label1;
+    QLabel* StatusLabel; // the outcome of the last check, or how far the running one has come
     QLineEdit* Text1; // hidden: path of the mail program, or "未設定"
     QLineEdit* Text2; // hidden: its file title
     QTimer* Timer1;
@@ -68,6 +71,8 @@ public:
     QAction* mkaijyo;
     QAction* mend;
     QMenu* mnuPopup;
+
+    SettingsModel& settings() { return m_settings; }
 
     // The windows this one opens, each loaded on first use.
     FormSlot<SetForm>& setForm() { return *m_setForm; }
@@ -93,7 +98,10 @@ public:
     bool isChecking() const { return m_checking; }
     // How the checks reach the server (tests trust their own server's certificate here).
     void setMailOptions(const Pop3Options& options) { m_mailOptions = options; }
-    const MailCheck::Result& lastCheck() const { return m_lastCheck; }
+    const CheckOutcome& lastCheck() const { return m_lastCheck; }
+    // Shows text where the user looks (under the picture, and in the tray icon's tip); details
+    // when the pointer rests on it.
+    void showCheckStatus(const QString& text, const QString& details);
     const IntervalTrigger& trigger() const { return m_trigger; }
 
     void Command1_Click();
@@ -126,8 +134,11 @@ private:
     void connectHandlers();
     void Form_Load();
     void setTimer3Interval(int milliseconds);
+    void settingChanged(SettingKey key);
+    void applyInterval();
     void reportWriteFailure(const QString& error);
 
+    SettingsModel m_settings; // outlives the windows that edit it
     std::unique_ptr<SoundCommands> m_sound;
     std::unique_ptr<EventScene> m_scene;
     std::unique_ptr<FormSlot<SetForm>> m_setForm;
@@ -141,6 +152,10 @@ private:
     bool m_unloaded = false;
     bool m_checking = false;
     IntervalTrigger m_trigger;
-    MailCheck::Result m_lastCheck;
+    void updateTrayTip();
+
+    CheckOutcome m_lastCheck;
+    bool m_timedCheck = false; // the running check was started by the interval
+    QString m_trayDate;        // when the window went to the tray
     Pop3Options m_mailOptions;
 };

@@ -9,23 +9,21 @@
 #include "settings/IdPassForm.h"
 #include "settings/SetForm.h"
 
-#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QLabel>
 #include <QLineEdit>
-#include <QRadioButton>
 #include <QTimer>
 
 namespace {
+// A scan shorter than this shows no count: it would only flicker.
+constexpr int ProgressAfterMs = 500;
+
 // The check's view of the real windows.
 class MainFormCheckWindows : public MailCheckWindows
 {
 public:
-    explicit MainFormCheckWindows(MainForm& form) : m_form(form) {}
+    explicit MainFormCheckWindows(MainForm& form) : m_form(form) { m_started.start(); }
 
-    bool noticeBoardChosen() override { return m_form.setForm().get()->Option1->isChecked(); }
-    bool mailProgramChosen() override { return m_form.setForm().get()->Option2->isChecked(); }
-    bool autoCloseNotice() override { return m_form.setForm().get()->Check2->isChecked(); }
-    bool hangUpWhenEmpty() override { return m_form.setForm().get()->Check1->isChecked(); }
-    QString mailProgramPath() override { return m_form.Text1->text(); }
     void setAccountFields(const QString& userId, const QString& password) override
     {
         IdPassForm* account = m_form.idPassForm().get();
@@ -33,6 +31,11 @@ public:
         account->PassText->setText(password);
     }
     void showSettingsWindow() override { m_form.setForm().show(); }
+    void showProgress(int done, int total) override
+    {
+        if (m_started.elapsed() >= ProgressAfterMs)
+            m_form.showCheckStatus(QStringLiteral("確認中 %1/%2").arg(done).arg(total), QString());
+    }
     void startEventScene() override { m_form.Command5_Click(); }
     void showNotice(const QString& text1, const QString& text2) override
     {
@@ -52,6 +55,7 @@ public:
 
 private:
     MainForm& m_form;
+    QElapsedTimer m_started;
 };
 } // namespace
 
@@ -66,9 +70,19 @@ void MainForm::CheckMailbox()
     if (m_checking)
         return;
     m_checking = true;
+    const bool manual = !m_timedCheck;
+    showCheckStatus(QStringLiteral("確認中…"), QString());
     MainFormCheckWindows windows(*this);
-    m_lastCheck = MailCheck(windows, m_mailOptions).run();
+    m_lastCheck = MailCheck(windows, m_settings, m_mailOptions).run(manual);
+    showCheckStatus(m_lastCheck.summary(), m_lastCheck.details());
     m_checking = false;
+}
+
+void MainForm::showCheckStatus(const QString& text, const QString& details)
+{
+    StatusLabel->setText(StatusLabel->fontMetrics().elidedText(text, Qt::ElideRight, StatusLabel->width()));
+    StatusLabel->setToolTip(details.isEmpty() ? text : details);
+    updateTrayTip();
 }
 
 void MainForm::Timer3_Timer()
@@ -78,8 +92,10 @@ void MainForm::Timer3_Timer()
 
 void MainForm::Timer4_Timer()
 {
-    if (m_checking || !m_trigger.isDue(m_setForm->get()->Text2->text()))
+    if (m_checking || !m_trigger.isDue(m_settings.general().interval))
         return;
+    m_timedCheck = true;
     Command6_Click();
+    m_timedCheck = false;
     m_trigger.checkDone();
 }

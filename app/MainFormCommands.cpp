@@ -15,6 +15,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
+#include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
 #include <QMenu>
@@ -75,7 +76,8 @@ void MainForm::Command4_Click()
         });
     }
     m_tray->setIcon(windowIcon());
-    m_tray->setToolTip(generalDate(QDateTime::currentDateTime()));
+    m_trayDate = generalDate(QDateTime::currentDateTime());
+    updateTrayTip();
     if (!QSystemTrayIcon::isSystemTrayAvailable()) {
         // Hiding the window without an icon to come back by would strand the user.
         MessageBox::show(this,
@@ -166,4 +168,13 @@ void MainForm::mnu_Popup_Click(int index)
     } else if (index == 2) {
         close(); // the shutdown steps run in closeEvent
     }
+}
+
+// The date the window went to the tray, then what the last check found.
+void MainForm::updateTrayTip()
+{
+    if (!m_tray)
+        return;
+    const QString status = m_checking ? StatusLabel->text() : m_lastCheck.summary();
+    m_tray->setToolTip(status.isEmpty() ? m_trayDate : m_trayDate + u'\n' + status);
 }

@@ -1,11 +1,14 @@
 #pragma once
 
-#include <QString>
-#include <QStringList>
-
+#include "mailcheck/CheckOutcome.h"
 #include "maillib/Pop3Options.h"
 
+#include <QString>
+#include <QStringList>
+#include <optional>
+
 class Pop3Session;
+class SettingsModel;
 
 // What one mail check needs from the windows, kept narrow so that the check runs without them
 // in tests. The main window implements it with its real windows.
@@ -14,17 +17,11 @@ class MailCheckWindows
 public:
     virtual ~MailCheckWindows() = default;
 
-    // The switches of the settings window.
-    virtual bool noticeBoardChosen() = 0; // "新着メール有りでお知らせボードを表示"
-    virtual bool mailProgramChosen() = 0; // "新着メール有りで設定メーラーを起動"
-    virtual bool autoCloseNotice() = 0;   // "新着お知らせボードを１秒で自動消去させる"
-    virtual bool hangUpWhenEmpty() = 0;   // "新着がなければ接続を切断する。"
-    // The mail program's command line (the main window's hidden Text1).
-    virtual QString mailProgramPath() = 0;
-
     // The account window's two text boxes receive the stored account.
     virtual void setAccountFields(const QString& userId, const QString& password) = 0;
     virtual void showSettingsWindow() = 0;
+    // How far the scan has come: done of total messages judged.
+    virtual void showProgress(int done, int total) = 0;
     virtual void startEventScene() = 0;
     // Sets the notice board's two texts (creating it when needed) and shows it, modeless.
     virtual void showNotice(const QString& text1, const QString& text2) = 0;
@@ -39,29 +36,33 @@ public:
 
 // One complete check of the mailbox: log in, delete on the server every message whose subject
 // or sender holds a keyword, then announce what is left, or hang up when there was nothing.
+// Every way it can end is a CheckOutcome; a check that could not connect, or broke, never looks
+// like an empty mailbox: it announces nothing and never hangs up.
 class MailCheck
 {
 public:
-    struct Result
-    {
-        int messages = 0; // M: the login's count, or 0 when the check never logged in (< 0: failed)
-        int deleted = 0;  // D: deletions asked of the server
-        QStringList deletedSubjects;
-        int remaining() const { return messages - deleted; } // N
-    };
+    // After this many header requests refused in a row the server is taken to have no more
+    // messages than it showed, whatever its count said.
+    static constexpr int MaxRefusedInARow = 20;
 
-    // options: how the check's POP3 session connects and how long it may wait.
-    explicit MailCheck(MailCheckWindows& windows, const Pop3Options& options = Pop3Options())
-        : m_windows(windows), m_options(options)
+    // The switches, the server and the mail program come from settings; the account is read
+    // from the account file into it at every check. options: how the session connects and how
+    // long it may wait.
+    MailCheck(MailCheckWindows& windows, SettingsModel& settings, const Pop3Options& options = Pop3Options())
+        : m_windows(windows), m_settings(settings), m_options(options)
     {}
 
-    Result run();
+    // manual: the user asked for this check, so a failure to check is also shown in a box.
+    CheckOutcome run(bool manual = true);
 
 private:
-    void scanMessages(Pop3Session& session, Result& result);
+    void checkMailbox(CheckOutcome& outcome);
+    void scanMessages(Pop3Session& session, CheckOutcome& outcome);
+    void finish(Pop3Session& session, CheckOutcome& outcome);
     void announce(int newMail);
 
     MailCheckWindows& m_windows;
+    SettingsModel& m_settings;
     Pop3Options m_options;
 };
 

@@ -3,8 +3,7 @@
 #include "platform/DesignFont.h"
 #include "platform/MessageBox.h"
 #include "platform/Twips.h"
-#include "settings/ProgramFolder.h"
-#include "settings/SettingsFiles.h"
+#include "settings/Settings.h"
 
 #include <QCheckBox>
 #include <QKeyEvent>
@@ -35,7 +34,7 @@ QLabel* makeLabel(QWidget* parent, const Placement& placement, const QString& te
 }
 } // namespace
 
-IdPassForm::IdPassForm(QWidget* parent) : QWidget(parent, Qt::Window)
+IdPassForm::IdPassForm(SettingsModel& settings, QWidget* parent) : QWidget(parent, Qt::Window), m_settings(settings)
 {
     buildLayout();
     Form_Load();
@@ -81,43 +80,28 @@ void IdPassForm::buildLayout()
 
 void IdPassForm::Form_Load()
 {
-    const QString file = Paths::accountFile();
-    IdText->setText(ReadIniText(file, QStringLiteral("NAME"), QString()));
-    PassText->setText(ReadIniText(file, QStringLiteral("NAME2"), QString()));
+    const AccountSettings stored = m_settings.storedAccount();
+    IdText->setText(stored.UserId);
+    PassText->setText(stored.Password);
     // Check1 keeps its unticked design state: saving is asked for anew every time.
 }
 
 void IdPassForm::OKCommand_Click()
 {
-    AccountSettings& account = accountSettings();
-    account.UserId = IdText->text();
-    account.Password = PassText->text();
-    bool stored = true;
-    if (Check1->isChecked()) {
-        stored = store(QStringLiteral("NAME"), IdText->text()) && store(QStringLiteral("NAME2"), PassText->text()) &&
-                 store(QStringLiteral("NAME3"), QStringLiteral("1"));
-    } else {
-        // An account stored earlier stays in the file.
-        stored = store(QStringLiteral("NAME3"), QStringLiteral("0"));
+    m_settings.setAccount(IdText->text(), PassText->text());
+    const QString error = m_settings.saveAccount(Check1->isChecked());
+    if (!error.isEmpty()) {
+        // The window stays open, so the user can try again or cancel; the values are already in
+        // effect for this session.
+        MessageBox::show(this, error, MessageBox::programTitle(), MessageBox::OkOnly, MessageBox::Exclamation);
+        return;
     }
-    // After a failed write the window stays open, so the user can try again or cancel; the
-    // values are already in effect for this session.
-    if (stored)
-        close();
+    close();
 }
 
 void IdPassForm::CancelCommand_Click()
 {
     close();
-}
-
-bool IdPassForm::store(const QString& key, const QString& text)
-{
-    const QString error = WriteIniText(Paths::accountFile(), key, text);
-    if (error.isEmpty())
-        return true;
-    MessageBox::show(this, error, MessageBox::programTitle(), MessageBox::OkOnly, MessageBox::Exclamation);
-    return false;
 }
 
 void IdPassForm::keyPressEvent(QKeyEvent* event)

@@ -7,15 +7,16 @@ class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class SettingsModel;
 
-// "ID,PASS": the POP3 account name and password. OK puts them into AccountSettings and, when
-// the box is ticked, stores them in the account file; Cancel, Esc and the close box change
-// nothing. The mail check writes the stored account into the two text boxes of a loaded window.
+// "ID,PASS": the POP3 account name and password. OK puts them into the settings and, when the
+// box is ticked, stores them in the account file; Cancel, Esc and the close box change nothing.
+// The mail check writes the stored account into the two text boxes of a loaded window.
 class IdPassForm : public QWidget
 {
     Q_OBJECT
 public:
-    explicit IdPassForm(QWidget* parent = nullptr);
+    explicit IdPassForm(SettingsModel& settings, QWidget* parent = nullptr);
 
     QLabel* Label1;
     QLineEdit* IdText;
@@ -33,5 +34,6 @@ private:
     void Form_Load();
     void OKCommand_Click();
     void CancelCommand_Click();
-    bool store(const QString& key, const QString& text);
+
+    SettingsModel& m_settings;
 };

@@ -4,7 +4,7 @@
 #include "platform/MessageBox.h"
 #include "platform/Twips.h"
 #include "platform/WindowPlacement.h"
-#include "settings/SettingsFiles.h"
+#include "settings/Settings.h"
 
 #include <QCheckBox>
 #include <QKeyEvent>
@@ -59,7 +59,7 @@ QLineEdit* makeText(QWidget* parent, const Placement& placement)
 }
 } // namespace
 
-OptionForm::OptionForm(QWidget* parent) : QWidget(parent, Qt::Window)
+OptionForm::OptionForm(SettingsModel& settings, QWidget* parent) : QWidget(parent, Qt::Window), m_settings(settings)
 {
     buildLayout();
     Form_Load();
@@ -111,7 +111,7 @@ void OptionForm::buildLayout()
 
 void OptionForm::Form_Load()
 {
-    const AccountSettings& settings = accountSettings();
+    const AccountSettings& settings = m_settings.account();
     SmtpText->setText(settings.SmtpServer);
     Pop3Text->setText(settings.Pop3Server);
     MailText->setText(settings.MailAddress);
@@ -121,12 +121,8 @@ void OptionForm::Form_Load()
 
 void OptionForm::OkCommand_Click()
 {
-    AccountSettings& settings = accountSettings();
-    settings.SmtpServer = SmtpText->text();
-    settings.Pop3Server = Pop3Text->text();
-    settings.MailAddress = MailText->text();
-    settings.UseApop = ApopCheck->isChecked() ? 1 : 0;
-    const QString error = SaveServerSettings(settings);
+    m_settings.setServer(SmtpText->text(), Pop3Text->text(), MailText->text(), ApopCheck->isChecked() ? 1 : 0);
+    const QString error = m_settings.saveServer();
     if (!error.isEmpty()) {
         // The values are in effect for this session; the window stays open so that the user
         // can try again once the cause is mended.

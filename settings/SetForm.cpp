@@ -5,8 +5,7 @@
 #include "platform/NumberText.h"
 #include "platform/Twips.h"
 #include "platform/WindowPlacement.h"
-#include "settings/ProgramFolder.h"
-#include "settings/SettingsFiles.h"
+#include "settings/Settings.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -36,7 +35,7 @@ QLabel* makeLabel(QWidget* parent, const char* name, const QString& text, QRect 
 
 } // namespace
 
-SetForm::SetForm(MainWindowLink link, QWidget* parent) : QWidget(parent, Qt::Window), m_link(std::move(link))
+SetForm::SetForm(SettingsModel& settings, QWidget* parent) : QWidget(parent, Qt::Window), m_settings(settings)
 {
     buildLayout();
     Form_Load();
@@ -99,23 +98,22 @@ void SetForm::buildLayout()
     Check2->setFocus();
 
     connect(Text2, &QLineEdit::textChanged, this, &SetForm::Text2_Change);
+    connect(Check1, &QCheckBox::toggled, &m_settings, &SettingsModel::setHangUpWhenEmpty);
+    connect(Check2, &QCheckBox::toggled, &m_settings, &SettingsModel::setAutoCloseNotice);
+    connect(Option1, &QRadioButton::toggled, this, &SetForm::Option_Click);
+    connect(Option2, &QRadioButton::toggled, this, &SetForm::Option_Click);
     connect(Command1, &QPushButton::clicked, this, &SetForm::Command1_Click);
     connect(Command2, &QPushButton::clicked, this, &SetForm::Command2_Click);
 }
 
 void SetForm::Form_Load()
 {
-    const QString file = Paths::generalSettingsFile();
-    const int hangUp = ReadIniNumber(file, QStringLiteral("NUMBER"));
-    if (hangUp == 1 || hangUp == 0)
-        Check1->setChecked(hangUp == 1);
-    Text2->setText(QString::number(ReadIniNumber(file, QStringLiteral("NUMBER2")))); // runs Text2_Change
-    const int autoClose = ReadIniNumber(file, QStringLiteral("NUMBER4"));
-    if (autoClose == 1 || autoClose == 0)
-        Check2->setChecked(autoClose == 1);
-    const int action = ReadIniNumber(file, QStringLiteral("NUMBER5"));
-    Option1->setChecked(action == 1);
-    Option2->setChecked(action == 2);
+    const GeneralSettings& settings = m_settings.general();
+    Check1->setChecked(settings.hangUpWhenEmpty);
+    Text2->setText(settings.interval); // runs Text2_Change
+    Check2->setChecked(settings.autoCloseNotice);
+    Option1->setChecked(settings.newMailAction == NewMailAction::NoticeBoard);
+    Option2->setChecked(settings.newMailAction == NewMailAction::MailProgram);
     centreOnScreen(this);
 }
 
@@ -125,41 +123,23 @@ void SetForm::Text2_Change()
         Text2->setText(QStringLiteral("0")); // runs this handler again for "0"
         return;
     }
-    const double value = leadingNumber(Text2->text());
-    if (value > 0) {
-        m_link.Check1->setChecked(true);
-        m_link.Text7->setText(Text2->text());
-        m_link.setTimer3Interval(1000);
-    } else if (value == 0) {
-        m_link.Check1->setChecked(false);
-        m_link.Text7->setText(Text2->text());
-        m_link.setTimer3Interval(0);
-        // A stopped interval is stored at once, so it holds even if the program ends without
-        // this window being closed. Writing what is already stored would only repeat a failure.
-        const QString file = Paths::generalSettingsFile();
-        if (ReadIniText(file, QStringLiteral("NUMBER2"), QString()) != Text2->text())
-            reportWrite(WriteIniText(file, QStringLiteral("NUMBER2"), Text2->text()));
-    }
+    m_settings.setInterval(Text2->text());
+    // A stopped interval is stored at once, so it holds even if the program ends without this
+    // window being closed.
+    if (leadingNumber(Text2->text()) == 0)
+        reportWrite(m_settings.saveInterval());
+}
+
+void SetForm::Option_Click()
+{
+    m_settings.setNewMailAction(Option1->isChecked()   ? NewMailAction::NoticeBoard
+                                : Option2->isChecked() ? NewMailAction::MailProgram
+                                                       : NewMailAction::Neither);
 }
 
 void SetForm::Form_Unload()
 {
-    const QString file = Paths::generalSettingsFile();
-    const QString number5 = Option1->isChecked()   ? QStringLiteral("1")
-                            : Option2->isChecked() ? QStringLiteral("2")
-                                                   : QString();
-    const QString errors[] = {
-        WriteIniText(file, QStringLiteral("NUMBER"), Check1->isChecked() ? QStringLiteral("1") : QStringLiteral("0")),
-        WriteIniText(file, QStringLiteral("NUMBER2"), Text2->text()),
-        WriteIniText(file, QStringLiteral("NUMBER4"), Check2->isChecked() ? QStringLiteral("1") : QStringLiteral("0")),
-        WriteIniText(file, QStringLiteral("NUMBER5"), number5),
-    };
-    for (const QString& error : errors) {
-        if (!error.isEmpty()) {
-            reportWrite(error); // one message is enough: the four keys share one file
-            break;
-        }
-    }
+    reportWrite(m_settings.saveSwitches());
 }
 
 void SetForm::closeEvent(QCloseEvent* event)
@@ -170,14 +150,12 @@ void SetForm::closeEvent(QCloseEvent* event)
 
 void SetForm::Command1_Click()
 {
-    if (m_link.showIdPassForm)
-        m_link.showIdPassForm();
+    Q_EMIT idPassRequested();
 }
 
 void SetForm::Command2_Click()
 {
-    if (m_link.showOptionForm)
-        m_link.showOptionForm();
+    Q_EMIT serverRequested();
 }
 
 void SetForm::reportWrite(const QString& error)

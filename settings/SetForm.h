@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QWidget>
-#include <functional>
 
 class QCheckBox;
 class QFrame;
@@ -9,25 +8,16 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
+class SettingsModel;
 
-// "設定": the switches and the interval of automatic checks. While the program runs, its
-// controls are the live store of these settings; other windows read them from here. It writes
-// them to the general settings file when the user closes it.
+// "設定": the switches and the interval of automatic checks. Every change of a control goes to
+// the settings at once; the window writes them to the general settings file when the user
+// closes it, and a zero interval at once. Its buttons ask for the account and server windows.
 class SetForm : public QWidget
 {
     Q_OBJECT
 public:
-    // What this window drives in the main window, and the two windows its buttons open.
-    struct MainWindowLink
-    {
-        QCheckBox* Check1 = nullptr; // "インターバルメールチェック", ticked while checks are timed
-        QLineEdit* Text7 = nullptr;  // the interval shown beside it
-        std::function<void(int)> setTimer3Interval; // 0 stops the one-second tick
-        std::function<void()> showIdPassForm;
-        std::function<void()> showOptionForm;
-    };
-
-    explicit SetForm(MainWindowLink link, QWidget* parent = nullptr);
+    explicit SetForm(SettingsModel& settings, QWidget* parent = nullptr);
 
     QCheckBox* Check1;
     QCheckBox* Check2;
@@ -37,6 +27,10 @@ public:
     QPushButton* Command1;
     QPushButton* Command2;
 
+Q_SIGNALS:
+    void idPassRequested(); // "ID/PASS"
+    void serverRequested(); // "POPサーバー"
+
 protected:
     void closeEvent(QCloseEvent* event) override;
 
@@ -45,10 +39,11 @@ private:
     void Form_Load();
     void Form_Unload();
     void Text2_Change();
+    void Option_Click();
     void Command1_Click();
     void Command2_Click();
     void reportWrite(const QString& error);
 
-    MainWindowLink m_link;
+    SettingsModel& m_settings;
     QFrame* Frame1;
 };

@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <iterator>
 
 namespace {
 const QString Section = QStringLiteral("EXEINI");
@@ -26,12 +27,20 @@ QFileDevice::Permissions permissionsFor(const QString& file)
         return QFileDevice::ReadOwner | QFileDevice::WriteOwner;
     return {};
 }
+
+// A line of the server settings file starts with the key and "=".
+QString prefixOf(SettingKey key)
+{
+    return keyName(key) + u'=';
+}
 } // namespace
 
-AccountSettings& accountSettings()
+QString keyName(SettingKey key)
 {
-    static AccountSettings settings;
-    return settings;
+    static const char* const Names[] = {"NAME",  "NUMBER", "NUMBER2", "NUMBER4", "NUMBER5", "NAME",
+                                        "NAME2", "NAME3",  "SMTP",    "POP3",    "MAIL",    "APOP"};
+    static_assert(std::size(Names) == size_t(SettingKey::Apop) + 1);
+    return QString::fromLatin1(Names[int(key)]);
 }
 
 qint16 apopValue(const QString& text)
@@ -53,13 +62,13 @@ void LoadServerSettings(AccountSettings& settings)
         const QString text = Cp932Codec::decode(line);
         const QString prefix = text.left(5);
         const QString value = text.mid(5, MaxServerValueLength);
-        if (prefix == u"SMTP=")
+        if (prefix == prefixOf(SettingKey::Smtp))
             settings.SmtpServer = value;
-        else if (prefix == u"POP3=")
+        else if (prefix == prefixOf(SettingKey::Pop3))
             settings.Pop3Server = value;
-        else if (prefix == u"MAIL=")
+        else if (prefix == prefixOf(SettingKey::Mail))
             settings.MailAddress = value;
-        else if (prefix == u"APOP=")
+        else if (prefix == prefixOf(SettingKey::Apop))
             settings.UseApop = apopValue(value);
     }
 }
@@ -67,9 +76,10 @@ void LoadServerSettings(AccountSettings& settings)
 QString SaveServerSettings(const AccountSettings& settings)
 {
     const QString file = Paths::serverSettingsFile();
-    const QString text = QStringLiteral("SMTP=") + settings.SmtpServer + QStringLiteral("\r\nPOP3=") +
-                         settings.Pop3Server + QStringLiteral("\r\nMAIL=") + settings.MailAddress +
-                         QStringLiteral("\r\nAPOP=") + QString::number(settings.UseApop) + QStringLiteral("\r\n");
+    const QString crlf = QStringLiteral("\r\n");
+    const QString text = prefixOf(SettingKey::Smtp) + settings.SmtpServer + crlf + prefixOf(SettingKey::Pop3) +
+                         settings.Pop3Server + crlf + prefixOf(SettingKey::Mail) + settings.MailAddress + crlf +
+                         prefixOf(SettingKey::Apop) + QString::number(settings.UseApop) + crlf;
     const auto bytes = Cp932Codec::encode(text);
     if (!bytes)
         return failedWriteMessage(file, QStringLiteral("Shift_JIS で表せない文字が含まれています。"));

@@ -3,7 +3,28 @@
 #include <QFileDevice>
 #include <QString>
 
-// The server and account values every window shares. One instance for the whole run.
+// Every key the program stores, named once. The general settings file ("★MailData/ini.ini") and
+// the account file ("★MailData/iniIdPass.ini") are INI files with the one section "EXEINI"; the
+// server settings file ("tolvex.ini") is four prefixed lines.
+enum class SettingKey {
+    MailProgram,   // general "NAME": path of the user's mail program
+    HangUp,        // general "NUMBER": hang up after a check with nothing new
+    Interval,      // general "NUMBER2": minutes between timed checks, as typed
+    AutoClose,     // general "NUMBER4": the notice board closes itself after a second
+    NewMailAction, // general "NUMBER5": 1 notice board, 2 mail program
+    UserId,        // account "NAME"
+    Password,      // account "NAME2"
+    AccountSaved,  // account "NAME3": "1" when saving was ticked at the last OK
+    Smtp,          // server "SMTP="
+    Pop3,          // server "POP3="
+    Mail,          // server "MAIL="
+    Apop,          // server "APOP="
+};
+
+// The key's name as stored ("NAME", "NUMBER2", "SMTP", ...).
+QString keyName(SettingKey key);
+
+// The server and account values.
 struct AccountSettings
 {
     QString Pop3Server; // empty: no server configured
@@ -12,17 +33,17 @@ struct AccountSettings
     qint16 UseApop = 0; // non-zero: APOP login
     QString UserId;
     QString Password;
-};
 
-AccountSettings& accountSettings();
+    bool operator==(const AccountSettings&) const = default;
+};
 
 // Reads "tolvex.ini": lines "SMTP=", "POP3=", "MAIL=", "APOP=" (the last of each wins, values cut
 // to 100 characters). A missing file, or a missing line, leaves the fields as they were.
-void LoadServerSettings(AccountSettings& settings = accountSettings());
+void LoadServerSettings(AccountSettings& settings);
 
 // Rewrites "tolvex.ini" with the four lines, values exactly as they are. Empty text on success,
 // else a message for the user that names the file.
-QString SaveServerSettings(const AccountSettings& settings = accountSettings());
+QString SaveServerSettings(const AccountSettings& settings);
 
 // The value of "APOP=" as the field holds it: the leading number rounded half to even; a value
 // outside the 16-bit range counts as on.
@@ -31,7 +52,8 @@ qint16 apopValue(const QString& text);
 // Section "EXEINI" of an INI file; see IniProfile for the exact rules.
 QString ReadIniText(const QString& file, const QString& key, const QString& defaultText);
 int ReadIniNumber(const QString& file, const QString& key);
-// Empty text on success, else a message for the user that names the file.
+// Empty text on success, else a message for the user that names the file. The account file is
+// written for its owner alone.
 QString WriteIniText(const QString& file, const QString& key, const QString& text);
 
 // The text shown when no mail program is chosen.

@@ -55,7 +55,6 @@ void TestMainFormCheck::init()
 {
     MessageBox::reset();
     m_folder = std::make_unique<TestProgramFolder>(true, true);
-    accountSettings() = AccountSettings{};
     m_folder->write("tolvex.ini", "SMTP=\r\nPOP3=" + m_server->plainServer().toLatin1() + "\r\nMAIL=\r\nAPOP=0\r\n");
 }
 

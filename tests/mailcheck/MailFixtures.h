@@ -54,7 +54,7 @@ inline std::unique_ptr<DovecotServer> startTrustedDovecot(QString* error)
         return nullptr;
     }
     checkOptions().extraTrustedCertificates = {server->certificate()};
-    checkOptions().connectTimeoutMs = checkOptions().replyTimeoutMs = 5000;
+    checkOptions().connectTimeoutMs = checkOptions().replyTimeoutMs = 2000;
     return server;
 }
 

@@ -1,10 +1,12 @@
 #pragma once
 
 #include "mailcheck/MailCheck.h"
+#include "settings/Settings.h"
 
 #include <QStringList>
 
 // Stands in for the windows during a check and writes down, in order, what the check did to them.
+// The switches are put into the settings the check reads.
 class RecordingWindows : public MailCheckWindows
 {
 public:
@@ -14,17 +16,23 @@ public:
     bool hangUpSwitch = false;
     QString programPath = QStringLiteral("未設定");
     QStringList calls;
+    std::pair<int, int> lastProgress;
 
-    bool noticeBoardChosen() override { return noticeBoard; }
-    bool mailProgramChosen() override { return mailProgram; }
-    bool autoCloseNotice() override { return autoClose; }
-    bool hangUpWhenEmpty() override { return hangUpSwitch; }
-    QString mailProgramPath() override { return programPath; }
+    void applySwitches(SettingsModel& settings) const
+    {
+        settings.setNewMailAction(noticeBoard   ? NewMailAction::NoticeBoard
+                                  : mailProgram ? NewMailAction::MailProgram
+                                                : NewMailAction::Neither);
+        settings.setAutoCloseNotice(autoClose);
+        settings.setHangUpWhenEmpty(hangUpSwitch);
+        settings.setMailProgram(programPath);
+    }
     void setAccountFields(const QString& userId, const QString& password) override
     {
         calls << QStringLiteral("account %1 %2").arg(userId, password);
     }
     void showSettingsWindow() override { calls << QStringLiteral("settings"); }
+    void showProgress(int done, int total) override { lastProgress = {done, total}; }
     void startEventScene() override { calls << QStringLiteral("scene"); }
     void showNotice(const QString& text1, const QString& text2) override
     {

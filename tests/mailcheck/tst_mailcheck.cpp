@@ -2,332 +2,334 @@
 #include "MailFixtures.h"
 #include "RecordingWindows.h"
 #include "ScriptedPop3Server.h"
-#include "maillib/Pop3Session.h"
-#include "settings/ProgramFolder.h"
-#include "settings/SettingsFiles.h"
+#include "settings/Settings.h"
 
+#include <QDir>
+#include <QTcpServer>
 #include <QTest>
 #include <memory>
 
-// One check against a real Dovecot: what is deleted on the server, and what the windows are told.
-class TestMailCheck : public QObject
-{
-    Q_OBJECT
-private Q_SLOTS:
-    void initTestCase();
-    void cleanupTestCase();
-    void init();
-
-    void emptyMailbox_data();
-    void emptyMailbox();
-    void deletesByKeyword_data();
-    void deletesByKeyword();
-    void everyMessageMatching();
-    void noticeBoard_data();
-    void noticeBoard();
-    void mailProgram_data();
-    void mailProgram();
-    void missingKeywordFileIsCreatedEmpty();
-    void unusableDataFolderDeletesNothing();
-    void incompleteAccountConnectsAndCloses();
-    void failedLoginShowsErrorAndNeverHangsUp();
-    void noServerOrNoConnection();
-    void failedHeaderRequestSkipsTheMessage();
-
-private:
-    // A user whose mailbox holds these (subject, sender name, sender address) messages.
-    QString mailbox(const QList<QStringList>& messages);
-    QStringList subjectsLeft(const QString& user) const;
-    MailCheck::Result check(RecordingWindows& windows);
-
-    std::unique_ptr<DovecotServer> m_server;
-    std::unique_ptr<TestProgramFolder> m_folder;
-    int m_users = 0;
-};
+using Kind = CheckOutcome::Kind;
+using Script = QList<QByteArray>;
 
 namespace {
 const QString Password = QStringLiteral("secret");
-}
+const Script Greeting = {"S: +OK ready", "C: CAPA", "S: +OK", "S: TOP", "S: USER", "S: .",
+                         "C: USER u",    "S: +OK",  "C: PASS p", "S: +OK"};
 
-void TestMailCheck::initTestCase()
+// What the windows are told after a check of a mailbox of these messages.
+struct AnnounceRow
 {
-    if (DovecotServer::binary().isEmpty())
-        QSKIP("dovecot (/usr/sbin/dovecot) is not installed; the check needs a real server");
-    QString error;
-    m_server = startTrustedDovecot(&error);
-    QVERIFY2(m_server, qPrintable(error));
-}
+    const char* name;
+    QList<QStringList> messages; // subject, sender name, sender address
+    QStringList keywords;
+    NewMailAction action;
+    bool autoClose;
+    bool hangUp;
+    QString program;
+    QStringList calls; // after the account line
+    int left;
+};
 
-void TestMailCheck::cleanupTestCase()
+// How a check that could not check ends.
+struct FailureRow
 {
-    m_server.reset();
-}
+    const char* name;
+    Script script; // for the scripted server; empty: the server is given as is
+    QString server;
+    Kind kind;
+    const char* reason; // a part of the reason the user is shown
+    bool quitSent;
+};
+} // namespace
 
-void TestMailCheck::init()
-{
-    m_folder = std::make_unique<TestProgramFolder>();
-    accountSettings() = AccountSettings{m_server->plainServer(), {}, {}, 0, {}, {}};
-}
+Q_DECLARE_METATYPE(AnnounceRow)
+Q_DECLARE_METATYPE(FailureRow)
 
-QString TestMailCheck::mailbox(const QList<QStringList>& messages)
+// One check: what is deleted on the server, what the windows are told, and how failures end.
+class TestMailCheck : public QObject
 {
-    const QString user = QStringLiteral("check%1").arg(++m_users);
-    if (!fillMailbox(*m_server, user, Password, messages))
-        return {};
-    writeAccount(*m_folder, user, Password);
-    return user;
-}
+    Q_OBJECT
 
-QStringList TestMailCheck::subjectsLeft(const QString& user) const
-{
-    QStringList subjects;
-    for (const QByteArray& message : m_server->messages(user)) {
-        for (const QByteArray& line : message.split('\n')) {
-            if (line.startsWith("Subject: =?UTF-8?B?"))
-                subjects << QString::fromUtf8(QByteArray::fromBase64(line.mid(19).chopped(3)));
+    std::unique_ptr<DovecotServer> m_server;
+    std::unique_ptr<TestProgramFolder> m_folder;
+    std::unique_ptr<SettingsModel> m_settings;
+    int m_users = 0;
+
+    QString mailbox(const QList<QStringList>& messages)
+    {
+        const QString user = QStringLiteral("check%1").arg(++m_users);
+        if (!fillMailbox(*m_server, user, Password, messages))
+            return {};
+        m_folder->writeAccount(user, Password);
+        return user;
+    }
+    QStringList subjectsLeft(const QString& user) const
+    {
+        QStringList subjects;
+        for (const QByteArray& message : m_server->messages(user)) {
+            const qsizetype at = message.indexOf("Subject: =?UTF-8?B?");
+            subjects << QString::fromUtf8(QByteArray::fromBase64(message.mid(at + 19).split('?').value(0)));
+        }
+        return subjects;
+    }
+    CheckOutcome check(RecordingWindows& windows, bool manual = true)
+    {
+        windows.applySwitches(*m_settings);
+        return MailCheck(windows, *m_settings, checkOptions()).run(manual);
+    }
+    qsizetype logins(const QString& user) const
+    {
+        return m_server->log().count(QStringLiteral("Login: user=<%1>").arg(user));
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QString error;
+        m_server = startTrustedDovecot(&error);
+        QVERIFY2(m_server, qPrintable(error));
+    }
+    void cleanupTestCase() { m_server.reset(); }
+    void init()
+    {
+        m_folder = std::make_unique<TestProgramFolder>();
+        m_settings = std::make_unique<SettingsModel>();
+        m_settings->setServer({}, m_server->plainServer(), {}, 0);
+    }
+
+    // Exactly the matching mail goes, by the exact rules: case, width and kana count, spaces
+    // around texts do not.
+    void deletesByKeyword_data()
+    {
+        QTest::addColumn<QStringList>("keywords");
+        QTest::addColumn<QStringList>("subject"); // subject, sender name, sender address
+        QTest::addColumn<bool>("deleted");
+        const QStringList plain{"お元気ですか", "友人", "friend@example.jp"};
+        QTest::newRow("in subject") << QStringList{"未承諾広告※"}
+                                    << QStringList{"未承諾広告※ 激安セール", "店", "shop@example.jp"} << true;
+        QTest::newRow("in sender address") << QStringList{"spam.example"}
+                                           << QStringList{"ご案内", "店", "info@spam.example"} << true;
+        QTest::newRow("in display name") << QStringList{"出会い"} << QStringList{"やあ", "出会いの会", "a@b.jp"} << true;
+        QTest::newRow("no keyword") << QStringList{"未承諾広告※"} << plain << false;
+        QTest::newRow("case differs") << QStringList{"viagra"} << QStringList{"VIAGRA now", "x", "x@y.jp"} << false;
+        QTest::newRow("width differs") << QStringList{"ＳＡＬＥ"} << QStringList{"SALE", "x", "x@y.jp"} << false;
+        QTest::newRow("kana differs") << QStringList{"セール"} << QStringList{"ｾｰﾙ", "x", "x@y.jp"} << false;
+        QTest::newRow("spaces around keyword") << QStringList{"  激安  "} << QStringList{"本日激安", "x", "x@y.jp"}
+                                               << true;
+        QTest::newRow("spaces around subject") << QStringList{"終わり"}
+                                               << QStringList{"  夏の終わり  ", "x", "x@y.jp"} << true;
+        QTest::newRow("inner spaces count") << QStringList{"激 安"} << QStringList{"激安", "x", "x@y.jp"} << false;
+        QTest::newRow("full-width space kept") << QStringList{"　激安"} << QStringList{"激安", "x", "x@y.jp"} << false;
+        QTest::newRow("spaces-only keyword") << QStringList{"   "} << plain << false;
+        QTest::newRow("later keyword") << QStringList{"nothing", "友人"} << plain << true;
+    }
+
+    void deletesByKeyword()
+    {
+        QFETCH(QStringList, keywords);
+        QFETCH(QStringList, subject);
+        QFETCH(bool, deleted);
+        const QStringList keep{"残すメール", "知人", "keep@example.jp"};
+        const QString user = mailbox({keep, subject, keep});
+        m_folder->write("★MailData/Tlxdata50.data", keywordFileBytes(keywords));
+        RecordingWindows windows;
+        const CheckOutcome outcome = check(windows);
+        QCOMPARE(outcome.kind, Kind::Checked);
+        QCOMPARE(outcome.messages, 3);
+        QCOMPARE(outcome.deleted, deleted ? 1 : 0);
+        QStringList left{"残すメール", "残すメール"};
+        if (!deleted)
+            left.insert(1, subject.first());
+        QCOMPARE(subjectsLeft(user), left);
+    }
+
+    // What remains is announced as the settings say; nothing new, and only then, hangs up.
+    void announces_data()
+    {
+        QTest::addColumn<AnnounceRow>("row");
+        const QStringList a{"a", "a", "a@a.jp"};
+        const QStringList spam{"spam", "s", "s@spam.example"};
+        const QString notice = QStringLiteral("notice 新着メールがあります。 %1");
+        const QString noProgram = QStringLiteral("message [Mossvale] 起動するメーラーが設定されていません。");
+        using enum NewMailAction;
+        const AnnounceRow rows[] = {
+            {"empty, hang-up on", {}, {}, NoticeBoard, false, true, "", {"hang up"}, 0},
+            {"empty, hang-up off", {}, {}, NoticeBoard, false, false, "", {}, 0},
+            {"all deleted: no scene, no hang-up", {spam, spam}, {"spam"}, NoticeBoard, false, true, "", {}, 0},
+            {"notice stays", {a, spam, a}, {"spam"}, NoticeBoard, false, true, "", {"scene", notice.arg(2)}, 2},
+            {"notice closes itself", {a}, {}, NoticeBoard, true, false, "",
+             {"scene", notice.arg(1), "wait 1000", "unload notice"}, 1},
+            {"mail program not set", {a}, {}, MailProgram, false, false, "未設定", {"scene", noProgram}, 1},
+            {"mail program empty", {a}, {}, MailProgram, false, false, "", {"scene", noProgram}, 1},
+            {"mail program, spaces trimmed", {a}, {}, MailProgram, false, false, "  /usr/bin/mail program  ",
+             {"scene", "start [/usr/bin/mail program]"}, 1},
+        };
+        for (const AnnounceRow& row : rows)
+            QTest::newRow(row.name) << row;
+    }
+
+    void announces()
+    {
+        QFETCH(AnnounceRow, row);
+        const QString user = mailbox(row.messages);
+        m_folder->write("★MailData/Tlxdata50.data", keywordFileBytes(row.keywords));
+        RecordingWindows windows;
+        windows.noticeBoard = row.action == NewMailAction::NoticeBoard;
+        windows.mailProgram = row.action == NewMailAction::MailProgram;
+        windows.autoClose = row.autoClose;
+        windows.hangUpSwitch = row.hangUp;
+        windows.programPath = row.program;
+        QCOMPARE(check(windows).remaining(), row.left);
+        QCOMPARE(windows.calls, QStringList{QStringLiteral("account %1 %2").arg(user, Password)} + row.calls);
+        QCOMPARE(m_server->messages(user).size(), row.left); // announced mail stays on the server
+    }
+
+    // A check that could not check says why, announces nothing and never hangs up; one that
+    // broke after the login sends no QUIT, so nothing is deleted.
+    void failuresAreTold_data()
+    {
+        QTest::addColumn<FailureRow>("row");
+        QTest::addColumn<bool>("manual");
+        static QTcpServer closed;
+        closed.listen(QHostAddress::LocalHost);
+        const QString closedPort = QStringLiteral("127.0.0.1:%1").arg(closed.serverPort());
+        closed.close();
+        const Script stat = {"C: STAT", "S: +OK 2 200", "C: LIST", "S: -ERR"};
+        const FailureRow rows[] = {
+            {"no such host", {}, "nosuch.invalid", Kind::NoConnection, "見つかりません", false},
+            {"port closed", {}, closedPort, Kind::NoConnection, "接続を拒否しました", false},
+            {"silent after the greeting", {"S: +OK ready", "W: 3000"}, {}, Kind::NoConnection, "応答がありません", false},
+            {"dropped mid-check", Greeting + stat + Script{"C: TOP 1 0", "X"}, {}, Kind::Broken, "途中で切れました",
+             false},
+            {"QUIT refused", Greeting + stat + Script{"C: TOP 1 0", "S: -ERR", "C: TOP 2 0", "S: -ERR", "C: STAT",
+                                                      "S: +OK 2 200", "C: QUIT", "S: -ERR busy"},
+             {}, Kind::Broken, "正しく終了できませんでした", true},
+            {"login refused", {"S: +OK ready", "C: CAPA", "S: -ERR", "C: USER u", "S: +OK", "C: PASS p",
+                               "S: -ERR [AUTH] no", "C: QUIT", "S: +OK"},
+             {}, Kind::LoginRefused, "-ERR [AUTH] no", true},
+        };
+        for (const FailureRow& row : rows) {
+            QTest::addRow("%s, manual", row.name) << row << true;
+            QTest::addRow("%s, timed", row.name) << row << false;
         }
     }
-    return subjects;
-}
 
-MailCheck::Result TestMailCheck::check(RecordingWindows& windows)
-{
-    return MailCheck(windows, checkOptions()).run();
-}
-
-void TestMailCheck::emptyMailbox_data()
-{
-    QTest::addColumn<bool>("hangUpSwitch");
-    QTest::newRow("hang-up switch on") << true;
-    QTest::newRow("hang-up switch off") << false;
-}
-
-void TestMailCheck::emptyMailbox()
-{
-    QFETCH(bool, hangUpSwitch);
-    const QString user = mailbox({});
-    RecordingWindows windows;
-    windows.hangUpSwitch = hangUpSwitch;
-    windows.noticeBoard = true;
-    const MailCheck::Result result = check(windows);
-    QCOMPARE(result.messages, 0);
-    QStringList expected{QStringLiteral("account %1 %2").arg(user, Password)};
-    if (hangUpSwitch)
-        expected << QStringLiteral("hang up");
-    QCOMPARE(windows.calls, expected);
-    // An empty mailbox never needs the keyword list.
-    QVERIFY(!m_folder->exists("★MailData/Tlxdata50.data"));
-}
-
-void TestMailCheck::deletesByKeyword_data()
-{
-    QTest::addColumn<QStringList>("keywords");
-    QTest::addColumn<QStringList>("subject"); // subject, sender name, sender address
-    QTest::addColumn<bool>("deleted");
-    const QStringList plain{"お元気ですか", "友人", "friend@example.jp"};
-    QTest::newRow("keyword in subject") << QStringList{"未承諾広告※"}
-                                        << QStringList{"未承諾広告※ 激安セール", "店", "shop@example.jp"} << true;
-    QTest::newRow("keyword in sender address")
-        << QStringList{"spam.example"} << QStringList{"ご案内", "店", "info@spam.example"} << true;
-    QTest::newRow("keyword in sender display name")
-        << QStringList{"出会い"} << QStringList{"こんにちは", "出会いの会", "a@b.jp"} << true;
-    QTest::newRow("no keyword") << QStringList{"未承諾広告※"} << plain << false;
-    QTest::newRow("case differs") << QStringList{"viagra"} << QStringList{"VIAGRA now", "x", "x@y.jp"} << false;
-    QTest::newRow("width differs") << QStringList{"ＳＡＬＥ"} << QStringList{"SALE", "x", "x@y.jp"} << false;
-    QTest::newRow("kana differs") << QStringList{"セール"} << QStringList{"ｾｰﾙ", "x", "x@y.jp"} << false;
-    QTest::newRow("spaces around keyword ignored")
-        << QStringList{"  激安  "} << QStringList{"本日激安", "x", "x@y.jp"} << true;
-    QTest::newRow("spaces around subject ignored")
-        << QStringList{"終わり"} << QStringList{"  夏の終わり  ", "x", "x@y.jp"} << true;
-    QTest::newRow("inner spaces count") << QStringList{"激 安"} << QStringList{"激安", "x", "x@y.jp"} << false;
-    QTest::newRow("full-width space not trimmed")
-        << QStringList{"　激安"} << QStringList{"激安", "x", "x@y.jp"} << false;
-    QTest::newRow("spaces-only keyword matches nothing") << QStringList{"   "} << plain << false;
-    QTest::newRow("later keyword matches") << QStringList{"nothing", "友人"} << plain << true;
-}
-
-void TestMailCheck::deletesByKeyword()
-{
-    QFETCH(QStringList, keywords);
-    QFETCH(QStringList, subject);
-    QFETCH(bool, deleted);
-    const QStringList keep{"残すメール", "知人", "keep@example.jp"};
-    const QString user = mailbox({keep, subject, keep});
-    m_folder->write("★MailData/Tlxdata50.data", keywordFileBytes(keywords));
-    RecordingWindows windows;
-    windows.noticeBoard = true;
-    windows.hangUpSwitch = true;
-    const MailCheck::Result result = check(windows);
-    QVERIFY2(result.messages == 3, qPrintable(windows.calls.join(u'|') + m_server->log().right(600)));
-    QCOMPARE(result.deleted, deleted ? 1 : 0);
-    QStringList left{"残すメール", "残すメール"};
-    if (!deleted)
-        left.insert(1, subject.first());
-    QCOMPARE(subjectsLeft(user), left);
-    QCOMPARE(windows.calls, (QStringList{QStringLiteral("account %1 %2").arg(user, Password), "scene",
-                                         QStringLiteral("notice 新着メールがあります。 %1").arg(left.size())}));
-}
-
-void TestMailCheck::everyMessageMatching()
-{
-    const QString user = mailbox({{"広告1", "a", "ad@spam.example"},
-                                  {"広告2 spam.example", "spam.example", "ad@spam.example"},
-                                  {"広告3", "a", "ad@spam.example"}});
-    m_folder->write("★MailData/Tlxdata50.data", keywordFileBytes({"spam.example"}));
-    RecordingWindows windows;
-    windows.noticeBoard = true;
-    windows.hangUpSwitch = true;
-    const MailCheck::Result result = check(windows);
-    QCOMPARE(result.messages, 3);
-    QCOMPARE(result.deleted, 3); // the message matching twice counts once
-    QCOMPARE(subjectsLeft(user), QStringList());
-    // Nothing new: no scene, no notice, and no hang-up either, since the mailbox was not empty.
-    QCOMPARE(windows.calls, QStringList{QStringLiteral("account %1 %2").arg(user, Password)});
-}
-
-void TestMailCheck::noticeBoard_data()
-{
-    QTest::addColumn<bool>("autoClose");
-    QTest::newRow("stays") << false;
-    QTest::newRow("closes after a second") << true;
-}
-
-void TestMailCheck::noticeBoard()
-{
-    QFETCH(bool, autoClose);
-    const QString user = mailbox({{"a", "a", "a@a.jp"}, {"b", "b", "b@b.jp"}});
-    RecordingWindows windows;
-    windows.noticeBoard = true;
-    windows.mailProgram = true; // the notice board wins when both are somehow set
-    windows.autoClose = autoClose;
-    check(windows);
-    QStringList expected{QStringLiteral("account %1 %2").arg(user, Password), "scene",
-                         "notice 新着メールがあります。 2"};
-    if (autoClose)
-        expected << "wait 1000"
-                 << "unload notice";
-    QCOMPARE(windows.calls, expected);
-    QCOMPARE(m_server->messages(user).size(), 2); // announced mail stays on the server
-}
-
-void TestMailCheck::mailProgram_data()
-{
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("not set") << "未設定"
-                             << "message [Mossvale] 起動するメーラーが設定されていません。";
-    QTest::newRow("empty") << ""
-                           << "message [Mossvale] 起動するメーラーが設定されていません。";
-    QTest::newRow("set, spaces trimmed") << "  /usr/bin/mail program  "
-                                         << "start [/usr/bin/mail program]";
-}
-
-void TestMailCheck::mailProgram()
-{
-    QFETCH(QString, path);
-    QFETCH(QString, expected);
-    const QString user = mailbox({{"a", "a", "a@a.jp"}});
-    RecordingWindows windows;
-    windows.mailProgram = true;
-    windows.programPath = path;
-    check(windows);
-    QCOMPARE(windows.calls, (QStringList{QStringLiteral("account %1 %2").arg(user, Password), "scene", expected}));
-}
-
-void TestMailCheck::missingKeywordFileIsCreatedEmpty()
-{
-    const QString user = mailbox({{"a", "a", "a@a.jp"}});
-    QVERIFY(!m_folder->exists("★MailData/Tlxdata50.data"));
-    RecordingWindows windows;
-    QCOMPARE(check(windows).deleted, 0);
-    QVERIFY(m_folder->exists("★MailData/Tlxdata50.data"));
-    QCOMPARE(m_folder->read("★MailData/Tlxdata50.data"), QByteArray());
-    QCOMPARE(m_server->messages(user).size(), 1);
-}
-
-void TestMailCheck::unusableDataFolderDeletesNothing()
-{
-    const QString user = mailbox({{"spam", "a", "a@a.jp"}});
-    // The keyword file's place is taken by a folder: the list cannot be read, so nothing may go.
-    QDir(m_folder->path()).mkpath("★MailData/Tlxdata50.data");
-    RecordingWindows windows;
-    const MailCheck::Result result = check(windows);
-    QCOMPARE(result.messages, 1);
-    QCOMPARE(result.deleted, 0);
-    QCOMPARE(m_server->messages(user).size(), 1);
-}
-
-void TestMailCheck::incompleteAccountConnectsAndCloses()
-{
-    const QString user = mailbox({{"a", "a", "a@a.jp"}});
-    m_folder->write("★MailData/iniIdPass.ini", "[EXEINI]\r\nNAME=" + user.toLatin1() + "\r\nNAME2=\r\n");
-    const qsizetype loginsBefore = m_server->log().count(QStringLiteral("Login: user=<%1>").arg(user));
-    RecordingWindows windows;
-    windows.hangUpSwitch = true;
-    windows.noticeBoard = true;
-    QCOMPARE(check(windows).messages, 0);
-    QCOMPARE(windows.calls, (QStringList{QStringLiteral("account %1 ").arg(user), "settings", "hang up"}));
-    QCOMPARE(accountSettings().UserId, user);
-    QCOMPARE(accountSettings().Password, QString());
-    QCOMPARE(m_server->log().count(QStringLiteral("Login: user=<%1>").arg(user)), loginsBefore);
-}
-
-void TestMailCheck::failedLoginShowsErrorAndNeverHangsUp()
-{
-    const QString user = mailbox({{"a", "a", "a@a.jp"}});
-    writeAccount(*m_folder, user, "wrong password");
-    RecordingWindows windows;
-    windows.hangUpSwitch = true;
-    windows.noticeBoard = true;
-    const MailCheck::Result result = check(windows);
-    QVERIFY(result.messages < 0);
-    QCOMPARE(windows.calls.size(), 2);
-    QVERIFY2(windows.calls.at(1).startsWith("message [エラー] "), qPrintable(windows.calls.at(1)));
-    QVERIFY2(windows.calls.at(1).contains("-ERR"), qPrintable(windows.calls.at(1))); // the server's own words
-}
-
-void TestMailCheck::noServerOrNoConnection()
-{
-    for (const QString& server : {QString(), QStringLiteral("127.0.0.1:1")}) {
-        accountSettings().Pop3Server = server;
+    void failuresAreTold()
+    {
+        QFETCH(FailureRow, row);
+        QFETCH(bool, manual);
+        ScriptedPop3Server server(row.script);
+        QVERIFY(row.script.isEmpty() || server.start());
+        m_settings->setServer({}, row.script.isEmpty() ? row.server : server.server(), {}, 0);
+        m_folder->writeAccount("u", "p");
         RecordingWindows windows;
         windows.hangUpSwitch = true;
-        QCOMPARE(check(windows).messages, 0);
-        QCOMPARE(windows.calls, QStringList{"hang up"}); // no message, and the account is not read
+        windows.noticeBoard = true;
+        const CheckOutcome outcome = check(windows, manual);
+        QCOMPARE(outcome.kind, row.kind);
+        QVERIFY2(outcome.reason.contains(QString::fromUtf8(row.reason)), qPrintable(outcome.reason));
+        QVERIFY(!windows.calls.contains("hang up") && !windows.calls.contains("scene"));
+        // A refused login always shows its box; a failure to check only when the user asked.
+        const bool box = manual || row.kind == Kind::LoginRefused;
+        QCOMPARE(windows.calls.filter(QStringLiteral("message [")).size(), box ? 1 : 0);
+        QVERIFY(!outcome.summary().isEmpty());
+        if (!row.script.isEmpty()) {
+            QVERIFY(server.waitForFinished());
+            QCOMPARE(server.received().contains("QUIT"), row.quitSent);
+        }
     }
-}
 
-void TestMailCheck::failedHeaderRequestSkipsTheMessage()
-{
-    // Message 2's headers are refused; it must not be judged by message 1's spam subject.
-    const QByteArray spamHeader = "Subject: spam offer\r\nFrom: a@spam.example\r\n\r\n.";
-    ScriptedPop3Server server({"S: +OK ready", "C: CAPA",
-                               "S: +OK",       "S: TOP",
-                               "S: USER",      "S: .",
-                               "C: USER u",    "S: +OK",
-                               "C: PASS p",    "S: +OK",
-                               "C: STAT",      "S: +OK 3 300",
-                               "C: LIST",      "S: -ERR",
-                               "C: TOP 1 0",   "S: +OK\r\n" + spamHeader,
-                               "C: DELE 1",    "S: +OK",
-                               "C: TOP 2 0",   "S: -ERR no such message",
-                               "C: TOP 3 0",   "S: +OK\r\nSubject: hello\r\nFrom: b@friend.example\r\n\r\n.",
-                               "C: STAT",      "S: +OK 2 200",
-                               "C: QUIT",      "S: +OK bye"});
-    QVERIFY(server.start());
-    accountSettings().Pop3Server = server.server();
-    writeAccount(*m_folder, "u", "p");
-    m_folder->write("★MailData/Tlxdata50.data", keywordFileBytes({"spam"}));
-    RecordingWindows windows;
-    windows.noticeBoard = true;
-    const MailCheck::Result result = check(windows);
-    QVERIFY(server.waitForFinished());
-    QVERIFY2(server.failure().isEmpty(), qPrintable(server.failure()));
-    QCOMPARE(result.messages, 3);
-    QCOMPARE(result.deleted, 1);
-    QVERIFY(!server.received().contains("DELE 2"));
-    QCOMPARE(windows.calls.last(), QStringLiteral("notice 新着メールがあります。 2"));
-}
+    // A certificate that fails verification: told why, the password never sent, no hang-up.
+    void untrustedCertificate()
+    {
+        const QString user = mailbox({{"a", "a", "a@a.jp"}});
+        const qsizetype before = logins(user);
+        RecordingWindows windows;
+        windows.hangUpSwitch = true;
+        windows.applySwitches(*m_settings);
+        const CheckOutcome outcome = MailCheck(windows, *m_settings, Pop3Options()).run(false);
+        QCOMPARE(outcome.kind, Kind::NoConnection);
+        QVERIFY2(outcome.reason.contains(QStringLiteral("証明書")), qPrintable(outcome.reason));
+        QVERIFY(!windows.calls.contains("hang up"));
+        QCOMPARE(logins(user), before);
+        QCOMPARE(check(windows).kind, Kind::Checked); // the control: a login is seen in the log
+        QTRY_COMPARE(logins(user), before + 1);
+    }
+
+    void incompleteAccountNeverLogsIn()
+    {
+        const QString user = mailbox({{"a", "a", "a@a.jp"}});
+        m_folder->write("★MailData/iniIdPass.ini", "[EXEINI]\r\nNAME=" + user.toLatin1() + "\r\nNAME2=\r\n");
+        const qsizetype before = logins(user);
+        RecordingWindows windows;
+        windows.hangUpSwitch = true;
+        QCOMPARE(check(windows).kind, Kind::AccountMissing);
+        QCOMPARE(windows.calls, (QStringList{QStringLiteral("account %1 ").arg(user), "settings", "hang up"}));
+        m_folder->writeAccount(user, Password);
+        QCOMPARE(check(windows).kind, Kind::Checked);
+        QTRY_COMPARE(logins(user), before + 1); // one login: the second check's
+    }
+
+    // A message whose headers are refused is never judged on another's texts; a list that
+    // cannot be read deletes nothing and says so; a deletion refused is told and not counted.
+    void neverJudgesBlind()
+    {
+        const QByteArray spam = "+OK\r\nSubject: spam offer\r\nFrom: a@spam.example\r\n\r\n.";
+        ScriptedPop3Server server(Greeting + Script{"C: STAT", "S: +OK 3 300", "C: LIST", "S: -ERR", "C: TOP 1 0",
+                                                    "S: " + spam, "C: DELE 1", "S: -ERR locked", "C: TOP 2 0",
+                                                    "S: -ERR no such message", "C: TOP 3 0", "S: " + spam,
+                                                    "C: DELE 3", "S: +OK", "C: STAT", "S: +OK 2 200", "C: QUIT",
+                                                    "S: +OK bye"});
+        QVERIFY(server.start());
+        m_settings->setServer({}, server.server(), {}, 0);
+        m_folder->writeAccount("u", "p");
+        m_folder->write("★MailData/Tlxdata50.data", keywordFileBytes({"spam"}));
+        RecordingWindows windows;
+        windows.noticeBoard = true;
+        const CheckOutcome outcome = check(windows);
+        QVERIFY(server.waitForFinished());
+        QVERIFY2(server.failure().isEmpty(), qPrintable(server.failure()));
+        QCOMPARE(outcome.deleted, 1);
+        QCOMPARE(outcome.refusedDeletions, QList<int>{1});
+        QVERIFY2(outcome.notice.contains(QStringLiteral("メール1を削除できませんでした")), qPrintable(outcome.notice));
+        QCOMPARE(windows.calls.last(), QStringLiteral("notice 新着メールがあります。 2"));
+
+        m_settings->setServer({}, m_server->plainServer(), {}, 0);
+        const QString user = mailbox({{"spam", "a", "a@a.jp"}});
+        QDir(m_folder->path()).mkpath("★MailData/Tlxdata50.data"); // a folder where the list should be
+        const CheckOutcome unread = check(windows);
+        QCOMPARE(unread.deleted, 0);
+        QVERIFY2(unread.notice.contains(QStringLiteral("Tlxdata50.data")), qPrintable(unread.notice));
+        QCOMPARE(m_server->messages(user).size(), 1);
+    }
+
+    // A count that the server's answers belie ends the scan early; only what exists is announced.
+    void lyingCountIsBounded()
+    {
+        ScriptedPop3Server server(Greeting + Script{"C: STAT", "S: +OK 100000 100", "C: LIST", "S: -ERR"},
+                                  [](const QByteArray& command) -> QList<QByteArray> {
+                                      const int n = command.split(' ').value(1).toInt();
+                                      if (command.startsWith("TOP") && n <= 3)
+                                          return {"+OK", "Subject: hi", "", "."};
+                                      if (command.startsWith("STAT"))
+                                          return {"+OK 100000 100"};
+                                      return {command.startsWith("TOP") ? "-ERR no such message" : "+OK"};
+                                  });
+        QVERIFY(server.start());
+        m_settings->setServer({}, server.server(), {}, 0);
+        m_folder->writeAccount("u", "p");
+        Pop3Options options = checkOptions();
+        options.allowPipelining = false;
+        RecordingWindows windows;
+        windows.noticeBoard = true;
+        windows.applySwitches(*m_settings);
+        const CheckOutcome outcome = MailCheck(windows, *m_settings, options).run();
+        QCOMPARE(outcome.remaining(), 3);
+        QVERIFY(server.waitForFinished());
+        QCOMPARE(server.received().filter("TOP").size(), 3 + MailCheck::MaxRefusedInARow);
+    }
+};
 
 QTEST_GUILESS_MAIN(TestMailCheck)
 #include "tst_mailcheck.moc"

@@ -8,6 +8,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <sys/stat.h>
+
 TestProgramFolder::TestProgramFolder(bool withDataFolder, bool withData)
 {
     Q_ASSERT(m_dir.isValid());
@@ -55,6 +57,26 @@ QByteArray TestProgramFolder::read(const QString& relative) const
 bool TestProgramFolder::exists(const QString& relative) const
 {
     return QFileInfo::exists(file(relative));
+}
+
+void TestProgramFolder::writeServer(const QString& pop3, qint16 apop) const
+{
+    write(ServerFile, "SMTP=\r\nPOP3=" + cp932(pop3) + "\r\nMAIL=\r\nAPOP=" + QByteArray::number(apop) + "\r\n");
+}
+
+void TestProgramFolder::writeAccount(const QString& user, const QString& password) const
+{
+    write(AccountFile, "[EXEINI]\r\nNAME=" + cp932(user) + "\r\nNAME2=" + cp932(password) + "\r\nNAME3=1\r\n");
+}
+
+int TestProgramFolder::mode(const QString& relative) const
+{
+    struct stat info
+    {
+    };
+    if (::stat(QFile::encodeName(file(relative)).constData(), &info) != 0)
+        return 0;
+    return int(info.st_mode & 07777);
 }
 
 QByteArray cp932(const QString& text)

@@ -22,10 +22,20 @@ public:
     void write(const QString& relative, const QByteArray& bytes) const;
     QByteArray read(const QString& relative) const;
     bool exists(const QString& relative) const;
+    // The settings files as the program stores them.
+    void writeServer(const QString& pop3, qint16 apop = 0) const;
+    void writeAccount(const QString& user, const QString& password) const;
+    // Permission bits of a file, 0 when it is missing.
+    int mode(const QString& relative) const;
 
 private:
     QTemporaryDir m_dir;
 };
+
+// The settings files, relative to the program folder.
+inline const QString ServerFile = QStringLiteral("tolvex.ini");
+inline const QString GeneralFile = QStringLiteral("★MailData/ini.ini");
+inline const QString AccountFile = QStringLiteral("★MailData/iniIdPass.ini");
 
 // cp932 bytes of a text (fails the test's expectations loudly if it has no cp932 form).
 QByteArray cp932(const QString& text);

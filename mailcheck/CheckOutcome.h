@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QDateTime>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+// How one mail check ended: a value the window shows, so that "could not check" never looks like
+// "no mail".
+struct CheckOutcome
+{
+    enum class Kind {
+        NotRun,         // no check yet
+        NotConfigured,  // no POP3 server set
+        AccountMissing, // user id or password empty: the settings window was opened
+        Checked,        // the mailbox was scanned and the session closed in good order
+        LoginRefused,   // the server refused the account
+        NoConnection,   // the server could not be reached (name, refused, time-out, certificate)
+        Broken,         // the session broke after the connection: nothing was deleted
+        Cancelled,      // the program is ending
+    };
+
+    Kind kind = Kind::NotRun;
+    QDateTime finished;
+    int messages = 0; // M: the login's count (Checked only)
+    int deleted = 0;  // D: deletions the server confirmed
+    QList<int> deletedNumbers; // the messages deleted, and their subjects, in the same order
+    QStringList deletedSubjects;
+    QList<int> refusedDeletions; // messages whose deletion the server refused
+    QString reason;              // why it failed, or what went wrong on the way (Japanese)
+    QString notice;              // something the user should know even though the check went through
+
+    int remaining() const { return kind == Kind::Checked ? messages - deleted : 0; } // N
+    // Nothing came: what the hang-up after an empty check waits for. A check that could not
+    // connect, was refused or broke has not learnt that nothing came.
+    bool foundNothing() const
+    {
+        return kind == Kind::NotConfigured || kind == Kind::AccountMissing || (kind == Kind::Checked && messages == 0);
+    }
+    bool failed() const { return kind == Kind::LoginRefused || kind == Kind::NoConnection || kind == Kind::Broken; }
+
+    // One line for the window: when, how many new and deleted, or why it failed.
+    QString summary() const;
+    // The whole story, for a tool tip or a message box.
+    QString details() const;
+};

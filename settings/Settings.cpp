@@ -1,0 +1,176 @@
+#include "settings/Settings.h"
+
+#include "platform/NumberText.h"
+#include "settings/ProgramFolder.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace {
+QString switchText(bool on)
+{
+    return on ? QStringLiteral("1") : QStringLiteral("0");
+}
+
+// The interval as a read of the file gives it back: its leading whole number ("1.5" is 1, letters are 0).
+QString storedNumberText(const QString& text)
+{
+    constexpr double Low = std::numeric_limits<int>::min(), High = std::numeric_limits<int>::max();
+    return QString::number(int(std::clamp(std::trunc(leadingNumber(text)), Low, High)));
+}
+} // namespace
+
+template <class T> void SettingsModel::setGeneral(T GeneralSettings::*field, T value, SettingKey key)
+{
+    if (m_general.*field == value)
+        return;
+    m_general.*field = std::move(value);
+    Q_EMIT generalChanged(key);
+}
+
+void SettingsModel::setMailProgram(const QString& path)
+{
+    setGeneral(&GeneralSettings::mailProgram, path, SettingKey::MailProgram);
+}
+
+void SettingsModel::setHangUpWhenEmpty(bool on)
+{
+    setGeneral(&GeneralSettings::hangUpWhenEmpty, on, SettingKey::HangUp);
+}
+
+void SettingsModel::setInterval(const QString& text)
+{
+    setGeneral(&GeneralSettings::interval, text, SettingKey::Interval);
+}
+
+void SettingsModel::setAutoCloseNotice(bool on)
+{
+    setGeneral(&GeneralSettings::autoCloseNotice, on, SettingKey::AutoClose);
+}
+
+void SettingsModel::setNewMailAction(NewMailAction action)
+{
+    setGeneral(&GeneralSettings::newMailAction, action, SettingKey::NewMailAction);
+}
+
+void SettingsModel::setServer(const QString& smtp, const QString& pop3, const QString& mail, qint16 useApop)
+{
+    AccountSettings next = m_account;
+    next.SmtpServer = smtp;
+    next.Pop3Server = pop3;
+    next.MailAddress = mail;
+    next.UseApop = useApop;
+    if (next == m_account)
+        return;
+    m_account = next;
+    Q_EMIT serverChanged();
+}
+
+void SettingsModel::setAccount(const QString& userId, const QString& password)
+{
+    if (m_account.UserId == userId && m_account.Password == password)
+        return;
+    m_account.UserId = userId;
+    m_account.Password = password;
+    Q_EMIT accountChanged();
+}
+
+void SettingsModel::loadGeneral()
+{
+    // The one reader of the general settings file.
+    const QString file = Paths::generalSettingsFile();
+    const auto number = [&file](SettingKey key) { return ReadIniNumber(file, keyName(key)); };
+    setMailProgram(ReadIniText(file, keyName(SettingKey::MailProgram), NotSetText));
+    if (const int hangUp = number(SettingKey::HangUp); hangUp == 0 || hangUp == 1)
+        setHangUpWhenEmpty(hangUp == 1);
+    m_storedInterval = ReadIniText(file, keyName(SettingKey::Interval), QString());
+    setInterval(QString::number(number(SettingKey::Interval)));
+    if (const int autoClose = number(SettingKey::AutoClose); autoClose == 0 || autoClose == 1)
+        setAutoCloseNotice(autoClose == 1);
+    const int action = number(SettingKey::NewMailAction);
+    setNewMailAction(action == 1 || action == 2 ? NewMailAction(action) : NewMailAction::Neither);
+}
+
+void SettingsModel::loadServer()
+{
+    AccountSettings next = m_account;
+    LoadServerSettings(next);
+    setServer(next.SmtpServer, next.Pop3Server, next.MailAddress, next.UseApop);
+}
+
+AccountSettings SettingsModel::storedAccount() const
+{
+    // The one reader of the account file.
+    const QString file = Paths::accountFile();
+    AccountSettings stored;
+    stored.UserId = ReadIniText(file, keyName(SettingKey::UserId), QString());
+    stored.Password = ReadIniText(file, keyName(SettingKey::Password), QString());
+    return stored;
+}
+
+void SettingsModel::loadAccount()
+{
+    const AccountSettings stored = storedAccount();
+    setAccount(stored.UserId, stored.Password);
+}
+
+QString SettingsModel::writeGeneral(SettingKey key, const QString& text)
+{
+    const QString error = WriteIniText(Paths::generalSettingsFile(), keyName(key), text);
+    if (error.isEmpty() && key == SettingKey::Interval)
+        m_storedInterval = text;
+    return error;
+}
+
+QString SettingsModel::saveMailProgram()
+{
+    return writeGeneral(SettingKey::MailProgram, m_general.mailProgram);
+}
+
+QString SettingsModel::saveSwitches()
+{
+    const NewMailAction action = m_general.newMailAction;
+    const QString errors[] = {
+        writeGeneral(SettingKey::HangUp, switchText(m_general.hangUpWhenEmpty)),
+        writeGeneral(SettingKey::Interval, m_general.interval),
+        writeGeneral(SettingKey::AutoClose, switchText(m_general.autoCloseNotice)),
+        writeGeneral(SettingKey::NewMailAction,
+                     action == NewMailAction::Neither ? QString() : QString::number(int(action))),
+    };
+    for (const QString& error : errors) {
+        if (!error.isEmpty())
+            return error; // one message is enough: the four keys share one file
+    }
+    // From now on the interval is what the next load would read back, as the main window shows it.
+    setInterval(storedNumberText(m_general.interval));
+    return {};
+}
+
+QString SettingsModel::saveInterval()
+{
+    // Writing what is already stored would only repeat a failure.
+    if (m_storedInterval == m_general.interval)
+        return {};
+    return writeGeneral(SettingKey::Interval, m_general.interval);
+}
+
+QString SettingsModel::saveServer()
+{
+    return SaveServerSettings(m_account);
+}
+
+QString SettingsModel::saveAccount(bool remember)
+{
+    const QString file = Paths::accountFile();
+    const auto write = [&file](SettingKey key, const QString& text) { return WriteIniText(file, keyName(key), text); };
+    if (!remember)
+        return write(SettingKey::AccountSaved, QStringLiteral("0")); // a stored account stays in the file
+    for (const auto& [key, text] :
+         {std::pair{SettingKey::UserId, m_account.UserId}, std::pair{SettingKey::Password, m_account.Password},
+          std::pair{SettingKey::AccountSaved, QStringLiteral("1")}}) {
+        if (QString error = write(key, text); !error.isEmpty())
+            return error;
+    }
+    return {};
+}

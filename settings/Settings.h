@@ -1,0 +1,82 @@
+#pragma once
+
+#include "settings/SettingsFiles.h"
+
+#include <QObject>
+#include <QString>
+
+// What a check does when it finds new mail ("NUMBER5").
+enum class NewMailAction { Neither = 0, NoticeBoard = 1, MailProgram = 2 };
+
+// The values of the general settings file.
+struct GeneralSettings
+{
+    QString mailProgram = NotSetText;       // "NAME": a path, or NotSetText
+    bool hangUpWhenEmpty = false;           // "NUMBER"
+    QString interval = QStringLiteral("0"); // "NUMBER2": minutes as typed; at most 0 means no timed checks
+    bool autoCloseNotice = false;           // "NUMBER4"
+    NewMailAction newMailAction = NewMailAction::Neither; // "NUMBER5"
+
+    bool operator==(const GeneralSettings&) const = default;
+};
+
+// The program's live settings: the general switches, the server and the account. The main window
+// owns the one instance and lends it to the windows that edit it; the mail check reads it.
+// Setters take effect at once and signal a change; the files are written only by the save
+// functions, at the moments each window chooses. Every save returns an empty text on success,
+// else a message for the user that names the file; the values in memory stay as they are.
+class SettingsModel : public QObject
+{
+    Q_OBJECT
+public:
+    explicit SettingsModel(QObject* parent = nullptr) : QObject(parent) {}
+
+    const GeneralSettings& general() const { return m_general; }
+    // The server values and the account in use (UserId, Password).
+    const AccountSettings& account() const { return m_account; }
+
+    void setMailProgram(const QString& path);
+    void setHangUpWhenEmpty(bool on);
+    void setInterval(const QString& text);
+    void setAutoCloseNotice(bool on);
+    void setNewMailAction(NewMailAction action);
+    void setServer(const QString& smtp, const QString& pop3, const QString& mail, qint16 useApop);
+    void setAccount(const QString& userId, const QString& password);
+
+    // Reads the five keys of the general settings file. A key that is missing keeps its value,
+    // except the interval, which reads as its leading whole number; "NUMBER" and "NUMBER4" other
+    // than 0 or 1, and "NUMBER5" other than 1 or 2, leave (or select neither) as stored.
+    void loadGeneral();
+    // Reads the server settings file (see LoadServerSettings).
+    void loadServer();
+    // The account file's "NAME" and "NAME2" in UserId and Password (empty when absent), read
+    // afresh; the other fields are empty.
+    AccountSettings storedAccount() const;
+    // Puts the stored account in use, as every check does before it logs in.
+    void loadAccount();
+
+    // "NAME" of the general settings file.
+    QString saveMailProgram();
+    // "NUMBER", "NUMBER2", "NUMBER4", "NUMBER5", in this order ("NUMBER5" empty for neither). Once
+    // stored, the interval takes the form a load reads back: its leading whole number.
+    QString saveSwitches();
+    // "NUMBER2" alone, unless the file already holds that text.
+    QString saveInterval();
+    // The whole server settings file.
+    QString saveServer();
+    // Remembered: "NAME", "NAME2", "NAME3" = "1"; else "NAME3" = "0" alone, keeping a stored account.
+    QString saveAccount(bool remember);
+
+Q_SIGNALS:
+    void generalChanged(SettingKey key);
+    void serverChanged();
+    void accountChanged();
+
+private:
+    template <class T> void setGeneral(T GeneralSettings::*field, T value, SettingKey key);
+    QString writeGeneral(SettingKey key, const QString& text);
+
+    GeneralSettings m_general;
+    AccountSettings m_account;
+    QString m_storedInterval; // "NUMBER2" as the file holds it, so that a repeat write is skipped
+};

@@ -169,8 +169,11 @@ QString ensureDataFile()
     if (QString error = ensureDataFolder(); !error.isEmpty())
         return cannotOpen(data, error);
     QFile file(data);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly) && !QFileInfo::exists(data))
-        return cannotOpen(data, file.errorString());
+    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+        const int error = errno;
+        if (!QFileInfo::exists(data)) // else another opening created it meanwhile
+            return cannotOpen(data, openErrorText(file, error));
+    }
     return {};
 }
 
@@ -180,7 +183,7 @@ QString writeTemp(const QByteArray& kept)
     const QString temp = Paths::keywordTempFile();
     QFile file(temp);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
-        return cannotWrite(temp, file.errorString());
+        return cannotWrite(temp, openErrorText(file, errno));
     QString reason;
     for (qsizetype at = 0; reason.isEmpty() && at < kept.size(); at += KeywordRecordSize) {
         reason = reachStep("compact-write-temp") ? writeFully(file, kept.constData() + at, KeywordRecordSize)
@@ -317,7 +320,7 @@ QString KeywordFile::WriteKeywordRecord(int n, const KeywordRecord& record)
     const QString data = Paths::keywordDataFile();
     QFile file(data);
     if (!file.open(QIODevice::ReadWrite | QIODevice::Unbuffered))
-        return cannotOpen(data, file.errorString());
+        return cannotOpen(data, openErrorText(file, errno));
     const qint64 oldSize = file.size();
     if (!file.seek(qint64(n - 1) * KeywordRecordSize))
         return cannotWrite(data, file.errorString());
@@ -337,7 +340,7 @@ QString KeywordFile::MarkKeywordRecord(int n)
     const QString data = Paths::keywordDataFile();
     QFile file(data);
     if (!file.open(QIODevice::ReadWrite | QIODevice::Unbuffered))
-        return cannotOpen(data, file.errorString());
+        return cannotOpen(data, openErrorText(file, errno));
     if (n < 1 || qint64(n) * KeywordRecordSize > file.size())
         return fileError(QStringLiteral("に%1件目のキーワードがありません。").arg(n), data, {});
     char removed[2];

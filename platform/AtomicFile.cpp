@@ -29,6 +29,14 @@ QString writeErrorText(int errorNumber)
     }
 }
 
+QString openErrorText(const QFileDevice& file, int errorNumber)
+{
+    const QString reason = file.errorString();
+    if (errorNumber != 0 && reason == QString::fromStdString(std::generic_category().message(errorNumber)))
+        return writeErrorText(errorNumber);
+    return reason;
+}
+
 QString writeFully(QFileDevice& file, const char* bytes, qint64 size)
 {
     // Qt reports a write that stopped part-way as a short count with no error text; the error
@@ -47,7 +55,7 @@ QString writeFileAtomically(const QString& path, const QByteArray& data, QFileDe
         return QStringLiteral("ファイルが読み取り専用です。");
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        return file.errorString();
+        return openErrorText(file, errno);
     // Restrict the temporary file before any byte of a secret reaches the disk.
     if (permissions && !file.setPermissions(permissions))
         return file.errorString();

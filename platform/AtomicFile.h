@@ -17,6 +17,10 @@ bool readWholeFile(const QString& path, QByteArray* data);
 // last one made. Empty text when every byte was written, else the reason.
 QString writeFully(QFileDevice& file, const char* bytes, qint64 size);
 
+// The reason an open of file failed, errorNumber being errno right after it: as writeErrorText
+// when Qt's text is the system's own text for that number (so the number is the cause), else Qt's.
+QString openErrorText(const QFileDevice& file, int errorNumber);
+
 // The reason for a failed write, from the system's error number: a full disk (or quota) reads
 // "空き容量がありません。", a few other common causes are said in Japanese, the rest as the system
 // says them. Never an empty or "unknown" text.

@@ -21,7 +21,7 @@ struct KeywordRecord
     // Filled by reading: the 200 stored bytes of Keyword, and whether they are valid cp932. An
     // unreadable keyword holds U+FFFD in Keyword, as an undecodable subject would: it must never
     // be matched.
-    QByteArray KeywordBytes;
+    QByteArray KeywordBytes = {};
     bool KeywordReadable = true;
 };
 

@@ -74,13 +74,6 @@ QStringList walk(QString* error = nullptr, int stopAfter = -1)
     return keywords;
 }
 
-KeywordRecord entry(const QString& keyword)
-{
-    KeywordRecord record;
-    record.Keyword = keyword;
-    return record;
-}
-
 QStringList items(const QListWidget* list)
 {
     QStringList texts;
@@ -132,7 +125,6 @@ private Q_SLOTS:
         const QStringList threeKeywords = fields({u"viagra"_qs, u"①～髙"_qs, u"★"_qs});
         QTest::newRow("missing file, created") << ReadRow{true, Missing, Missing, {}};
         QTest::newRow("missing data folder, created") << ReadRow{false, Missing, Missing, {}};
-        QTest::newRow("incomplete tail of 1 byte") << ReadRow{true, three + "\r", Missing, threeKeywords};
         QTest::newRow("incomplete tail of 203 bytes")
             << ReadRow{true, three + rawRecord("lost").left(203), Missing, threeKeywords};
         QTest::newRow("spaces kept") << ReadRow{true, rawRecord(" a b "), Missing, fields({u" a b "_qs})};
@@ -179,7 +171,6 @@ private Q_SLOTS:
             << MatchRow{rawFile({"viagra", "\xFF", "a\x81 b", QByteArray(199, 'x') + '\x81', Taka}),
                         {u"viagra"_qs, u"髙"_qs},
                         {2, 3, 4}};
-        QTest::newRow("marked and undecodable") << MatchRow{rawRecord("\xFF", 0), {}, {}};
         QTest::newRow("file cannot be read: nothing to match") << MatchRow{{}, {}, {}, true};
     }
 
@@ -217,7 +208,7 @@ private Q_SLOTS:
         folder.write(DataFile, full);
         int number = 0;
         QCOMPARE(KeywordFile::NextRecordNumber(&number), QString());
-        QVERIFY(KeywordFile::WriteKeywordRecord(number, entry(u"x"_qs)).contains(u"32767"_qs));
+        QVERIFY(KeywordFile::WriteKeywordRecord(number, {.Keyword = u"x"_qs}).contains(u"32767"_qs));
         QCOMPARE(folder.read(DataFile), full);
     }
 
@@ -329,7 +320,7 @@ private Q_SLOTS:
         else if (row.operation == u"next")
             error = KeywordFile::NextRecordNumber(&number);
         else if (row.operation == u"register")
-            error = KeywordFile::WriteKeywordRecord(6, entry(u"new"_qs));
+            error = KeywordFile::WriteKeywordRecord(6, {.Keyword = u"new"_qs});
         else
             error = row.operation == u"mark" ? KeywordFile::MarkKeywordRecord(6) : KeywordFile::CompactKeywordFile();
         setrlimit(RLIMIT_FSIZE, &old);
@@ -350,10 +341,7 @@ private Q_SLOTS:
         QTest::newRow("200 half-width, then 1 more") << EntryRow{QString(200, u'a'), QByteArray(200, 'a'), u"b"_qs, {}};
         QTest::newRow("100 full-width, then 1 half-width")
             << EntryRow{QString(100, u'髙'), Taka.repeated(100), u"b"_qs, {}};
-        QTest::newRow("199 half-width, then 1 full-width")
-            << EntryRow{QString(199, u'a'), QByteArray(199, 'a'), u"①"_qs, {}};
         QTest::newRow("emoji refused") << EntryRow{u"～"_qs, Wave, u"spam\U0001F600"_qs, u"「\U0001F600」"_qs};
-        QTest::newRow("hangul refused") << EntryRow{u"～"_qs, Wave, u"광고"_qs, u"「광」"_qs};
     }
 
     // The entry holds at most 200 cp932 bytes and only characters cp932 can represent; a refused
@@ -366,7 +354,6 @@ private Q_SLOTS:
         const QByteArray torn = rawRecord("torn").left(50);
         folder.write(DataFile, rawFile(FiveBytes) + torn);
         GekitaiForm form;
-        QCOMPARE(form.windowTitle(), u"Spam/迷惑メール撃退"_qs);
         form.Text1->setFocus();
         QStringList typed; // as a Japanese input method delivers text: a character at a time, then the refused input
         for (const QChar c : row.filling)
@@ -393,8 +380,6 @@ private Q_SLOTS:
     {
         QTest::addColumn<RemoveRow>("row");
         const QByteArray five = rawFile(FiveBytes);
-        QTest::newRow("first, yes") << RemoveRow{five, fields(Five), 0, MessageBox::Yes,
-                                                 rawFile(without(FiveBytes, 0))};
         QTest::newRow("last, yes") << RemoveRow{five, fields(Five), 4, MessageBox::Yes, rawFile(without(FiveBytes, 4))};
         QTest::newRow("third, no") << RemoveRow{five, fields(Five), 2, MessageBox::No, five};
         QTest::newRow("nothing selected") << RemoveRow{five, fields(Five), -1, MessageBox::Yes, five};

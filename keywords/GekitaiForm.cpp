@@ -42,6 +42,15 @@ void paint(QWidget* widget, QPalette::ColorRole role, const QColor& colour)
     widget->setAutoFillBackground(true);
 }
 
+// A damaged record never matches; listed by its bytes, the user can see it and remove it.
+QString unreadableItemText(const KeywordRecord& record)
+{
+    QByteArray bytes = record.KeywordBytes;
+    while (bytes.endsWith(' '))
+        bytes.chop(1);
+    return QStringLiteral("（読めないキーワード） ") + QString::fromLatin1(bytes.toHex(' ').toUpper());
+}
+
 // Only U+0020 counts: the mail check strips exactly these around a keyword, and a keyword that
 // is empty there would never match.
 bool onlySpaces(const QString& text)
@@ -169,7 +178,8 @@ void GekitaiForm::Command2_Click()
         MessageBox::show(this, QStringLiteral("データが選択されていません。"));
         return;
     }
-    const int n = List1->row(selected.first()) + 1;
+    // Items carry their record numbers: records marked for removal are not listed.
+    const int n = selected.first()->data(Qt::UserRole).toInt();
     const MessageBox::Button answer =
         MessageBox::show(this, QStringLiteral("選択された（行、青色）データを削除します。よろしいですか"),
                          QStringLiteral("確認"), MessageBox::YesNo, MessageBox::Question, MessageBox::Yes);
@@ -182,12 +192,20 @@ void GekitaiForm::Command2_Click()
 void GekitaiForm::RefreshKeywordList()
 {
     List1->clear();
-    QStringList keywords;
-    const QString error = KeywordFile::ReadKeywordRecords([&keywords](const KeywordRecord& record) {
-        keywords.append(record.Keyword);
+    QList<QListWidgetItem*> items;
+    int n = 0;
+    const QString error = KeywordFile::ReadKeywordRecords([&](const KeywordRecord& record) {
+        ++n;
+        // A record left marked by an interrupted removal is gone for the user; the next removal drops it.
+        if (record.InUse == 0)
+            return true;
+        auto* item = new QListWidgetItem(record.KeywordReadable ? record.Keyword : unreadableItemText(record));
+        item->setData(Qt::UserRole, n);
+        items.append(item);
         return true;
     });
-    List1->addItems(keywords);
+    for (QListWidgetItem* item : items)
+        List1->addItem(item);
     reportFailure(error);
 }
 

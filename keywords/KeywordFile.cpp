@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QtEndian>
+#include <cerrno>
 #include <filesystem>
 #include <system_error>
 
@@ -73,6 +74,18 @@ QByteArray survivingRecords(const QByteArray& bytes)
             kept.append(record, KeywordRecordSize);
     }
     return kept;
+}
+
+// Only U+0020 counts: a keyword of other blanks is the user's own choice.
+QString trimmedSpaces(const QString& text)
+{
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && text.at(begin) == u' ')
+        ++begin;
+    while (end > begin && text.at(end - 1) == u' ')
+        --end;
+    return text.mid(begin, end - begin);
 }
 
 bool syncToDisk(QFile& file)
@@ -156,8 +169,11 @@ QString ensureDataFile()
     if (QString error = ensureDataFolder(); !error.isEmpty())
         return cannotOpen(data, error);
     QFile file(data);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly) && !QFileInfo::exists(data))
-        return cannotOpen(data, file.errorString());
+    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+        const int error = errno;
+        if (!QFileInfo::exists(data)) // else another opening created it meanwhile
+            return cannotOpen(data, openErrorText(file, error));
+    }
     return {};
 }
 
@@ -166,25 +182,22 @@ QString writeTemp(const QByteArray& kept)
 {
     const QString temp = Paths::keywordTempFile();
     QFile file(temp);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return cannotWrite(temp, file.errorString());
-    for (qsizetype at = 0; at < kept.size(); at += KeywordRecordSize) {
-        if (!reachStep("compact-write-temp") ||
-            file.write(kept.constData() + at, KeywordRecordSize) != KeywordRecordSize) {
-            const QString reason = file.errorString();
-            file.close();
-            QFile::remove(temp);
-            return cannotWrite(temp, reason);
-        }
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
+        return cannotWrite(temp, openErrorText(file, errno));
+    QString reason;
+    for (qsizetype at = 0; reason.isEmpty() && at < kept.size(); at += KeywordRecordSize) {
+        reason = reachStep("compact-write-temp") ? writeFully(file, kept.constData() + at, KeywordRecordSize)
+                                                 : writeErrorText(0);
     }
-    if (!reachStep("compact-sync-temp") || !syncToDisk(file)) {
-        const QString reason = file.errorString();
-        file.close();
-        QFile::remove(temp);
-        return cannotWrite(temp, reason);
-    }
+    if (reason.isEmpty() && !reachStep("compact-sync-temp"))
+        reason = writeErrorText(0);
+    else if (reason.isEmpty() && !syncToDisk(file))
+        reason = writeErrorText(errno);
     file.close();
-    return {};
+    if (reason.isEmpty())
+        return {};
+    QFile::remove(temp);
+    return cannotWrite(temp, reason);
 }
 } // namespace
 
@@ -223,7 +236,11 @@ KeywordRecord KeywordFile::decodeRecord(const QByteArray& bytes)
     KeywordRecord record;
     record.LineBreak = Cp932Codec::decode(bytes.left(LineBreakFieldBytes)).leftJustified(LineBreakFieldBytes, u' ');
     record.InUse = inUseOf(bytes.constData());
-    record.Keyword = Cp932Codec::decode(bytes.mid(4, KeywordFieldBytes)).leftJustified(KeywordFieldBytes, u' ');
+    record.KeywordBytes = bytes.mid(4, KeywordFieldBytes);
+    const std::optional<QString> keyword = Cp932Codec::decodeStrict(record.KeywordBytes);
+    record.KeywordReadable = keyword.has_value();
+    // An unreadable keyword still fills the field, for the window to list; KeywordReadable keeps it from matching.
+    record.Keyword = keyword.value_or(Cp932Codec::decode(record.KeywordBytes)).leftJustified(KeywordFieldBytes, u' ');
     return record;
 }
 
@@ -246,6 +263,34 @@ QString KeywordFile::ReadKeywordRecords(const Visitor& visit)
             return {};
     }
     return {};
+}
+
+QString KeywordFile::LoadMatchKeywords(QStringList* keywords, QList<int>* unreadableRecords)
+{
+    QStringList found;
+    QList<int> unreadable;
+    int n = 0;
+    const QString error = ReadKeywordRecords([&](const KeywordRecord& record) {
+        ++n;
+        if (record.InUse == 0)
+            return true;
+        if (!record.KeywordReadable) {
+            unreadable.append(n);
+            return true;
+        }
+        const QString keyword = trimmedSpaces(record.Keyword);
+        if (!keyword.isEmpty())
+            found.append(keyword);
+        return true;
+    });
+    if (!error.isEmpty()) {
+        found.clear();
+        unreadable.clear();
+    }
+    *keywords = found;
+    if (unreadableRecords)
+        *unreadableRecords = unreadable;
+    return error;
 }
 
 QString KeywordFile::NextRecordNumber(int* number)
@@ -275,12 +320,14 @@ QString KeywordFile::WriteKeywordRecord(int n, const KeywordRecord& record)
     const QString data = Paths::keywordDataFile();
     QFile file(data);
     if (!file.open(QIODevice::ReadWrite | QIODevice::Unbuffered))
-        return cannotOpen(data, file.errorString());
+        return cannotOpen(data, openErrorText(file, errno));
     const qint64 oldSize = file.size();
-    if (file.seek(qint64(n - 1) * KeywordRecordSize) && file.write(*bytes) == KeywordRecordSize)
+    if (!file.seek(qint64(n - 1) * KeywordRecordSize))
+        return cannotWrite(data, file.errorString());
+    const QString reason = writeFully(file, bytes->constData(), KeywordRecordSize);
+    if (reason.isEmpty())
         return {};
     // A full disk may have taken part of the record: give the file back its old length.
-    const QString reason = file.errorString();
     if (file.size() > oldSize)
         file.resize(oldSize);
     return cannotWrite(data, reason);
@@ -293,13 +340,15 @@ QString KeywordFile::MarkKeywordRecord(int n)
     const QString data = Paths::keywordDataFile();
     QFile file(data);
     if (!file.open(QIODevice::ReadWrite | QIODevice::Unbuffered))
-        return cannotOpen(data, file.errorString());
+        return cannotOpen(data, openErrorText(file, errno));
     if (n < 1 || qint64(n) * KeywordRecordSize > file.size())
         return fileError(QStringLiteral("に%1件目のキーワードがありません。").arg(n), data, {});
     char removed[2];
     qToLittleEndian<qint16>(0, removed);
-    if (!file.seek(qint64(n - 1) * KeywordRecordSize + LineBreakFieldBytes) || file.write(removed, 2) != 2)
+    if (!file.seek(qint64(n - 1) * KeywordRecordSize + LineBreakFieldBytes))
         return cannotWrite(data, file.errorString());
+    if (QString reason = writeFully(file, removed, 2); !reason.isEmpty())
+        return cannotWrite(data, reason);
     return {};
 }
 

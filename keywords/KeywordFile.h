@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
+#include <QStringList>
 #include <QtGlobal>
 #include <functional>
 #include <optional>
@@ -16,6 +18,11 @@ struct KeywordRecord
     QString LineBreak = QStringLiteral("\r\n");
     qint16 InUse = 1;
     QString Keyword;
+    // Filled by reading: the 200 stored bytes of Keyword, and whether they are valid cp932. An
+    // unreadable keyword holds U+FFFD in Keyword, as an undecodable subject would: it must never
+    // be matched.
+    QByteArray KeywordBytes = {};
+    bool KeywordReadable = true;
 };
 
 inline constexpr int KeywordRecordSize = 204;
@@ -40,6 +47,13 @@ public:
     // delivered. On an error nothing, or only the records before the failing read, was delivered;
     // a caller that must not act on a partial list checks the result.
     static QString ReadKeywordRecords(const Visitor& visit);
+
+    // The keywords a mail check may match with, in record order: each without the spaces (U+0020)
+    // around it, empty ones left out, records marked for removal left out, and records whose
+    // keyword bytes are not valid cp932 left out (their numbers, from 1, go to unreadableRecords
+    // when given). On an error the lists are left empty and the text says why: the caller then
+    // deletes nothing rather than act on a partial list.
+    static QString LoadMatchKeywords(QStringList* keywords, QList<int>* unreadableRecords = nullptr);
 
     // The record number for a new keyword: number of whole records + 1 (1 for an empty file). An
     // incomplete record at the end is overwritten by the next write at that number. May be past

@@ -95,6 +95,23 @@ QString Cp932Codec::decode(const QByteArray& bytes)
     return QString::fromUtf8(out);
 }
 
+std::optional<QString> Cp932Codec::decodeStrict(const QByteArray& bytes)
+{
+    IconvHandle& handle = decoder();
+    if (!handle.valid())
+        return std::nullopt;
+    QByteArray in = bytes;
+    QByteArray out(in.size() * 3 + 16, Qt::Uninitialized);
+    char* inPtr = in.data();
+    size_t inLeft = size_t(in.size());
+    char* outPtr = out.data();
+    size_t outLeft = size_t(out.size());
+    if (iconv(handle.get(), &inPtr, &inLeft, &outPtr, &outLeft) == size_t(-1) || inLeft != 0)
+        return std::nullopt;
+    out.truncate(out.size() - qsizetype(outLeft));
+    return QString::fromUtf8(out);
+}
+
 int Cp932Codec::byteLength(const QString& text)
 {
     const auto bytes = encode(text);

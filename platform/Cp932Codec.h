@@ -14,6 +14,9 @@ public:
     static std::optional<QByteArray> encode(const QString& text);
     // Text of cp932 bytes; a byte sequence that is not valid cp932 becomes U+FFFD. NULs are kept.
     static QString decode(const QByteArray& bytes);
+    // Text of cp932 bytes, or nothing when any byte sequence is not valid cp932 (no replacement),
+    // for stored data whose meaning must be exact. NULs are kept.
+    static std::optional<QString> decodeStrict(const QByteArray& bytes);
     static bool canEncode(const QString& text) { return encode(text).has_value(); }
     // Length of text in cp932 bytes (a full-width character counts 2), or -1 when not encodable.
     static int byteLength(const QString& text);

@@ -3,6 +3,8 @@
 #include "platform/AtomicFile.h"
 #include "platform/Cp932Codec.h"
 
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QList>
 #include <algorithm>
@@ -62,6 +64,66 @@ std::optional<QByteArray> sectionName(const QByteArray& text)
     return trimmed(t.mid(1, close < 0 ? -1 : close - 1));
 }
 
+// Names compare without regard to ASCII letter case only, byte by byte, as cp932 names always did.
+QByteArray asciiLower(const QByteArray& name)
+{
+    QByteArray lower = name;
+    for (char& c : lower) {
+        if (c >= 'A' && c <= 'Z')
+            c = char(c - 'A' + 'a');
+    }
+    return lower;
+}
+
+QByteArray keyOf(const QByteArray& line)
+{
+    const qsizetype eq = line.indexOf('=');
+    return trimmed(eq < 0 ? line : line.left(eq));
+}
+
+// The value of a trimmed key line: blanks around it and one pair of enclosing quotes removed.
+QByteArray valueOf(const QByteArray& line)
+{
+    const qsizetype eq = line.indexOf('=');
+    QByteArray value = eq < 0 ? QByteArray() : trimmed(line.mid(eq + 1));
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
+        value = value.mid(1, value.size() - 2);
+    return value;
+}
+
+QString tooLarge(const QString& file, const QString& outcome)
+{
+    return QStringLiteral("設定ファイル「%1」が大きすぎるため（1 MB 超）、%2。")
+        .arg(QDir::toNativeSeparators(file), outcome);
+}
+
+// Reads file whole into content; a missing file leaves content empty and is no error. A file over
+// MaxFileBytes is not read: the error says so, with outcome ("…ませんでした") saying what was not done.
+QString readBounded(const QString& file, QByteArray* content, const QString& outcome)
+{
+    if (!QFileInfo::exists(file))
+        return {};
+    QFile in(file);
+    const auto cannotRead = [&] {
+        content->clear();
+        return QStringLiteral("設定ファイル「%1」を読み込めません。\n(%2)")
+            .arg(QDir::toNativeSeparators(file), in.errorString());
+    };
+    if (!in.open(QIODevice::ReadOnly))
+        return cannotRead();
+    if (in.size() > MaxFileBytes)
+        return tooLarge(file, outcome);
+    // Bounded even where the size is not known beforehand (a pipe or device in its place).
+    *content = in.read(MaxFileBytes + 1);
+    if (in.error() != QFileDevice::NoError)
+        return cannotRead();
+    if (content->size() > MaxFileBytes) {
+        content->clear();
+        return tooLarge(file, outcome);
+    }
+    return {};
+}
+
 struct Found
 {
     qsizetype keyLine = -1;       // index of the key's line, or -1
@@ -78,7 +140,7 @@ Found find(const QByteArray& content, const QList<Line>& lines, const QByteArray
         if (const auto name = sectionName(text)) {
             if (inSection)
                 break; // only the first section of that name counts
-            inSection = name->compare(section, Qt::CaseInsensitive) == 0;
+            inSection = asciiLower(*name) == asciiLower(section);
             if (inSection) {
                 found.sectionLine = i;
                 found.lastInSection = i;
@@ -91,9 +153,7 @@ Found find(const QByteArray& content, const QList<Line>& lines, const QByteArray
         if (t.isEmpty() || t.startsWith(';'))
             continue;
         found.lastInSection = i;
-        const qsizetype eq = t.indexOf('=');
-        const QByteArray lineKey = trimmed(eq < 0 ? t : t.left(eq));
-        if (found.keyLine < 0 && lineKey.compare(key, Qt::CaseInsensitive) == 0)
+        if (found.keyLine < 0 && asciiLower(keyOf(t)) == asciiLower(key))
             found.keyLine = i;
     }
     return found;
@@ -122,20 +182,8 @@ QByteArray cutCp932(const QByteArray& bytes, int limit)
 
 QByteArray lookupValue(const QByteArray& content, const QByteArray& section, const QByteArray& key, bool* found)
 {
-    const QList<Line> lines = splitLines(content);
-    const Found where = find(content, lines, section, key);
-    *found = where.keyLine >= 0;
-    if (where.keyLine < 0)
-        return {};
-    const Line& line = lines[where.keyLine];
-    const QByteArray t = trimmed(content.mid(line.begin, line.end - line.begin));
-    const qsizetype eq = t.indexOf('=');
-    QByteArray value = eq < 0 ? QByteArray() : trimmed(t.mid(eq + 1));
-    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
-        value = value.mid(1, value.size() - 2);
-    return value;
+    return Document(content).value(section, key, found);
 }
-
 QByteArray replaceValue(const QByteArray& content, const QByteArray& section, const QByteArray& key,
                         const QByteArray& value)
 {
@@ -164,22 +212,59 @@ QByteArray replaceValue(const QByteArray& content, const QByteArray& section, co
     return result;
 }
 
-QString readText(const QString& file, const QString& section, const QString& key, const QString& defaultText)
+Document::Document(const QByteArray& content)
 {
-    QByteArray content;
-    if (!readWholeFile(file, &content))
-        return defaultText;
-    bool found = false;
-    const QByteArray value = lookupValue(content, section.toLatin1(), key.toLatin1(), &found);
-    const QByteArray cut = cutCp932(value, MaxValueBytes);
-    if (cut.isEmpty())
-        return defaultText;
-    return Cp932Codec::decode(cut);
+    QByteArray section;
+    bool inSection = false;
+    for (const Line& line : splitLines(content)) {
+        const QByteArray text = content.mid(line.begin, line.end - line.begin);
+        if (const auto name = sectionName(text)) {
+            section = asciiLower(*name);
+            inSection = !m_values.contains(section); // a later section of the same name is never read
+            if (inSection)
+                m_values.insert(section, {});
+            continue;
+        }
+        const QByteArray t = trimmed(text);
+        if (!inSection || t.isEmpty() || t.startsWith(';'))
+            continue;
+        QHash<QByteArray, QByteArray>& keys = m_values[section];
+        const QByteArray key = asciiLower(keyOf(t));
+        if (!keys.contains(key))
+            keys.insert(key, valueOf(t));
+    }
 }
 
-int readNumber(const QString& file, const QString& section, const QString& key)
+Document Document::load(const QString& file)
 {
-    const QString text = readText(file, section, key, QString());
+    QByteArray content;
+    const QString error = readBounded(file, &content, QStringLiteral("読み込みませんでした"));
+    Document document(content);
+    document.m_error = error;
+    return document;
+}
+
+QByteArray Document::value(const QByteArray& section, const QByteArray& key, bool* found) const
+{
+    *found = false;
+    const auto keys = m_values.constFind(asciiLower(section));
+    if (keys == m_values.cend())
+        return {};
+    const auto at = keys->constFind(asciiLower(key));
+    *found = at != keys->cend();
+    return *found ? *at : QByteArray();
+}
+
+QString Document::text(const QString& section, const QString& key, const QString& defaultText) const
+{
+    bool found = false;
+    const QByteArray cut = cutCp932(value(section.toLatin1(), key.toLatin1(), &found), MaxValueBytes);
+    return cut.isEmpty() ? defaultText : Cp932Codec::decode(cut);
+}
+
+int Document::number(const QString& section, const QString& key) const
+{
+    const QString text = this->text(section, key, QString());
     qsizetype i = 0;
     bool negative = false;
     if (i < text.size() && (text[i] == u'-' || text[i] == u'+'))
@@ -195,6 +280,16 @@ int readNumber(const QString& file, const QString& section, const QString& key)
     return int(std::clamp<qint64>(value, std::numeric_limits<int>::min(), std::numeric_limits<int>::max()));
 }
 
+QString readText(const QString& file, const QString& section, const QString& key, const QString& defaultText)
+{
+    return Document::load(file).text(section, key, defaultText);
+}
+
+int readNumber(const QString& file, const QString& section, const QString& key)
+{
+    return Document::load(file).number(section, key);
+}
+
 QString writeText(const QString& file, const QString& section, const QString& key, const QString& text,
                   QFileDevice::Permissions permissions)
 {
@@ -203,11 +298,15 @@ QString writeText(const QString& file, const QString& section, const QString& ke
     const auto value = Cp932Codec::encode(text);
     if (!value)
         return QStringLiteral("この文字コード(Shift_JIS)で表せない文字を含む値は保存できません。");
+    // A file that cannot be read, or is too large to read, must not be replaced by one holding this key alone.
     QByteArray content;
-    // A file that exists but cannot be read must not be replaced by one holding this key alone.
-    if (QFileInfo::exists(file) && !readWholeFile(file, &content))
-        return QStringLiteral("ファイルを読み込めません。");
-    return writeFileAtomically(file, replaceValue(content, section.toLatin1(), key.toLatin1(), *value), permissions);
+    const QString notRewritten = QStringLiteral("書き換えませんでした");
+    if (QString error = readBounded(file, &content, notRewritten); !error.isEmpty())
+        return error;
+    const QByteArray updated = replaceValue(content, section.toLatin1(), key.toLatin1(), *value);
+    if (updated.size() > MaxFileBytes) // else the next start would refuse to read it
+        return tooLarge(file, notRewritten);
+    return writeFileAtomically(file, updated, permissions);
 }
 
 } // namespace IniProfile

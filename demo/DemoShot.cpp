@@ -74,8 +74,9 @@ void listMaildir(const QString& maildir)
     }
 }
 
-void printCheck(const MailCheck::Result& result)
+void printCheck(const CheckOutcome& result)
 {
+    out() << result.details() << "\n";
     out() << "Checked the mailbox: " << result.messages << " messages, " << result.deleted << " deleted as spam, "
           << result.remaining() << " left.\n";
     out() << "Deleted on the server (" << result.deletedSubjects.size() << "):\n";
@@ -120,7 +121,7 @@ int main(int argc, char* argv[])
     mainForm.CheckMailbox();
     settle(500);
 
-    const MailCheck::Result& result = mainForm.lastCheck();
+    const CheckOutcome& result = mainForm.lastCheck();
     printCheck(result);
     if (args.size() == 4)
         listMaildir(args.at(3));

@@ -40,7 +40,10 @@ QString CheckOutcome::details() const
     QStringList lines{finished.toString(QStringLiteral("yyyy/MM/dd HH:mm:ss"))};
     switch (kind) {
     case Kind::Checked:
-        lines << QStringLiteral("メールチェック完了: %1 通中、新着 %2 通、削除 %3 通。").arg(messages).arg(remaining()).arg(deleted);
+        lines << QStringLiteral("メールチェック完了: %1 通中、新着 %2 通、削除 %3 通。")
+                     .arg(messages)
+                     .arg(remaining())
+                     .arg(deleted);
         break;
     case Kind::NoConnection:
         lines << QStringLiteral("メールを確認できませんでした。") << reason

@@ -22,8 +22,8 @@ struct CheckOutcome
 
     Kind kind = Kind::NotRun;
     QDateTime finished;
-    int messages = 0; // M: the login's count (Checked only)
-    int deleted = 0;  // D: deletions the server confirmed
+    int messages = 0;          // M: the login's count (Checked only)
+    int deleted = 0;           // D: deletions the server confirmed
     QList<int> deletedNumbers; // the messages deleted, and their subjects, in the same order
     QStringList deletedSubjects;
     QList<int> refusedDeletions; // messages whose deletion the server refused

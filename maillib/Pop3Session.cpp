@@ -128,6 +128,7 @@ int Pop3Session::login(const QString& user, const QString& password, bool apop)
         return -1;
     }
     m_error.clear();
+    m_errorRank = ErrorRank::Skipped;
     if (apop && m_timestamp.isEmpty()) {
         m_error = Pop3Texts::apopUnsupported;
         return -1;
@@ -228,7 +229,7 @@ std::optional<MessageHeaders> Pop3Session::headers(int number)
     if (!readUntil(Request::Top, number, &reply))
         return std::nullopt;
     if (!reply.ok) {
-        setServerError(Pop3Texts::topFailed(number), reply);
+        setServerError(Pop3Texts::topFailed(number), reply, ErrorRank::Skipped);
         return std::nullopt;
     }
     // TOP n 0 gives the header and the blank line after it, never more than the whole message.
@@ -263,7 +264,7 @@ bool Pop3Session::close()
     m_connection.abort();
     m_state = State::Closed;
     if (!reply.ok) {
-        setServerError(Pop3Texts::quitFailed, reply);
+        setServerError(Pop3Texts::quitFailed, reply, ErrorRank::Session);
         return false;
     }
     return true;
@@ -409,8 +410,10 @@ bool Pop3Session::verifyInStep()
 
 bool Pop3Session::failSession()
 {
-    if (!m_connection.failureText().isEmpty())
+    if (!m_connection.failureText().isEmpty()) {
         m_error = m_connection.failureText();
+        m_errorRank = ErrorRank::Session;
+    }
     m_state = State::Failed;
     m_inFlight.clear();
     m_connection.abort();
@@ -423,9 +426,12 @@ bool Pop3Session::doubt(const QString& text)
     return failSession();
 }
 
-// The first refusal is the one the user needs to hear of; a transport failure replaces it.
-void Pop3Session::setServerError(const QString& text, const Pop3Reply& reply)
+// The first refusal of a rank is the one the user needs to hear of; a graver one replaces it, and a
+// failure of the whole session replaces them all.
+void Pop3Session::setServerError(const QString& text, const Pop3Reply& reply, ErrorRank rank)
 {
-    if (m_error.isEmpty())
+    if (m_error.isEmpty() || rank > m_errorRank) {
         m_error = text + u'\n' + Pop3Texts::serverSaid + serverReply(reply);
+        m_errorRank = rank;
+    }
 }

@@ -92,7 +92,9 @@ private:
     bool verifyInStep();
     bool failSession();
     bool doubt(const QString& text);
-    void setServerError(const QString& text, const Pop3Reply& reply);
+    // How much an error matters to the user: a message skipped, a request refused, the session lost.
+    enum class ErrorRank { Skipped, Refused, Session };
+    void setServerError(const QString& text, const Pop3Reply& reply, ErrorRank rank = ErrorRank::Refused);
 
     Pop3Options m_options;
     Pop3Connection m_connection;
@@ -112,4 +114,5 @@ private:
     QList<int> m_refusedDeletions;
     int m_confirmedDeletions = 0;
     QString m_error;
+    ErrorRank m_errorRank = ErrorRank::Skipped;
 };

@@ -14,8 +14,8 @@ using Script = QList<QByteArray>;
 
 namespace {
 const QString Password = QStringLiteral("secret");
-const Script Greeting = {"S: +OK ready", "C: CAPA", "S: +OK", "S: TOP", "S: USER", "S: .",
-                         "C: USER u",    "S: +OK",  "C: PASS p", "S: +OK"};
+const Script Greeting = {"S: +OK ready", "C: CAPA",   "S: +OK", "S: TOP",    "S: USER",
+                         "S: .",         "C: USER u", "S: +OK", "C: PASS p", "S: +OK"};
 
 // What the windows are told after a check of a mailbox of these messages.
 struct AnnounceRow
@@ -108,17 +108,18 @@ private Q_SLOTS:
         const QStringList plain{"お元気ですか", "友人", "friend@example.jp"};
         QTest::newRow("in subject") << QStringList{"未承諾広告※"}
                                     << QStringList{"未承諾広告※ 激安セール", "店", "shop@example.jp"} << true;
-        QTest::newRow("in sender address") << QStringList{"spam.example"}
-                                           << QStringList{"ご案内", "店", "info@spam.example"} << true;
-        QTest::newRow("in display name") << QStringList{"出会い"} << QStringList{"やあ", "出会いの会", "a@b.jp"} << true;
+        QTest::newRow("in sender address")
+            << QStringList{"spam.example"} << QStringList{"ご案内", "店", "info@spam.example"} << true;
+        QTest::newRow("in display name") << QStringList{"出会い"} << QStringList{"やあ", "出会いの会", "a@b.jp"}
+                                         << true;
         QTest::newRow("no keyword") << QStringList{"未承諾広告※"} << plain << false;
         QTest::newRow("case differs") << QStringList{"viagra"} << QStringList{"VIAGRA now", "x", "x@y.jp"} << false;
         QTest::newRow("width differs") << QStringList{"ＳＡＬＥ"} << QStringList{"SALE", "x", "x@y.jp"} << false;
         QTest::newRow("kana differs") << QStringList{"セール"} << QStringList{"ｾｰﾙ", "x", "x@y.jp"} << false;
-        QTest::newRow("spaces around keyword") << QStringList{"  激安  "} << QStringList{"本日激安", "x", "x@y.jp"}
-                                               << true;
-        QTest::newRow("spaces around subject") << QStringList{"終わり"}
-                                               << QStringList{"  夏の終わり  ", "x", "x@y.jp"} << true;
+        QTest::newRow("spaces around keyword")
+            << QStringList{"  激安  "} << QStringList{"本日激安", "x", "x@y.jp"} << true;
+        QTest::newRow("spaces around subject")
+            << QStringList{"終わり"} << QStringList{"  夏の終わり  ", "x", "x@y.jp"} << true;
         QTest::newRow("inner spaces count") << QStringList{"激 安"} << QStringList{"激安", "x", "x@y.jp"} << false;
         QTest::newRow("full-width space kept") << QStringList{"　激安"} << QStringList{"激安", "x", "x@y.jp"} << false;
         QTest::newRow("spaces-only keyword") << QStringList{"   "} << plain << false;
@@ -158,12 +159,26 @@ private Q_SLOTS:
             {"empty, hang-up off", {}, {}, NoticeBoard, false, false, "", {}, 0},
             {"all deleted: no scene, no hang-up", {spam, spam}, {"spam"}, NoticeBoard, false, true, "", {}, 0},
             {"notice stays", {a, spam, a}, {"spam"}, NoticeBoard, false, true, "", {"scene", notice.arg(2)}, 2},
-            {"notice closes itself", {a}, {}, NoticeBoard, true, false, "",
-             {"scene", notice.arg(1), "wait 1000", "unload notice"}, 1},
+            {"notice closes itself",
+             {a},
+             {},
+             NoticeBoard,
+             true,
+             false,
+             "",
+             {"scene", notice.arg(1), "wait 1000", "unload notice"},
+             1},
             {"mail program not set", {a}, {}, MailProgram, false, false, "未設定", {"scene", noProgram}, 1},
             {"mail program empty", {a}, {}, MailProgram, false, false, "", {"scene", noProgram}, 1},
-            {"mail program, spaces trimmed", {a}, {}, MailProgram, false, false, "  /usr/bin/mail program  ",
-             {"scene", "start [/usr/bin/mail program]"}, 1},
+            {"mail program, spaces trimmed",
+             {a},
+             {},
+             MailProgram,
+             false,
+             false,
+             "  /usr/bin/mail program  ",
+             {"scene", "start [/usr/bin/mail program]"},
+             1},
         };
         for (const AnnounceRow& row : rows)
             QTest::newRow(row.name) << row;
@@ -199,15 +214,33 @@ private Q_SLOTS:
         const FailureRow rows[] = {
             {"no such host", {}, "nosuch.invalid", Kind::NoConnection, "見つかりません", false},
             {"port closed", {}, closedPort, Kind::NoConnection, "接続を拒否しました", false},
-            {"silent after the greeting", {"S: +OK ready", "W: 3000"}, {}, Kind::NoConnection, "応答がありません", false},
-            {"dropped mid-check", Greeting + stat + Script{"C: TOP 1 0", "X"}, {}, Kind::Broken, "途中で切れました",
+            {"silent after the greeting",
+             {"S: +OK ready", "W: 3000"},
+             {},
+             Kind::NoConnection,
+             "応答がありません",
              false},
-            {"QUIT refused", Greeting + stat + Script{"C: TOP 1 0", "S: -ERR", "C: TOP 2 0", "S: -ERR", "C: STAT",
-                                                      "S: +OK 2 200", "C: QUIT", "S: -ERR busy"},
-             {}, Kind::Broken, "正しく終了できませんでした", true},
-            {"login refused", {"S: +OK ready", "C: CAPA", "S: -ERR", "C: USER u", "S: +OK", "C: PASS p",
-                               "S: -ERR [AUTH] no", "C: QUIT", "S: +OK"},
-             {}, Kind::LoginRefused, "-ERR [AUTH] no", true},
+            {"dropped mid-check",
+             Greeting + stat + Script{"C: TOP 1 0", "X"},
+             {},
+             Kind::Broken,
+             "途中で切れました",
+             false},
+            {"QUIT refused",
+             Greeting + stat +
+                 Script{"C: TOP 1 0", "S: -ERR", "C: TOP 2 0", "S: -ERR", "C: STAT", "S: +OK 2 200", "C: QUIT",
+                        "S: -ERR busy"},
+             {},
+             Kind::Broken,
+             "正しく終了できませんでした",
+             true},
+            {"login refused",
+             {"S: +OK ready", "C: CAPA", "S: -ERR", "C: USER u", "S: +OK", "C: PASS p", "S: -ERR [AUTH] no", "C: QUIT",
+              "S: +OK"},
+             {},
+             Kind::LoginRefused,
+             "-ERR [AUTH] no",
+             true},
         };
         for (const FailureRow& row : rows) {
             QTest::addRow("%s, manual", row.name) << row << true;
@@ -278,9 +311,8 @@ private Q_SLOTS:
         const QByteArray spam = "+OK\r\nSubject: spam offer\r\nFrom: a@spam.example\r\n\r\n.";
         ScriptedPop3Server server(Greeting + Script{"C: STAT", "S: +OK 3 300", "C: LIST", "S: -ERR", "C: TOP 1 0",
                                                     "S: " + spam, "C: DELE 1", "S: -ERR locked", "C: TOP 2 0",
-                                                    "S: -ERR no such message", "C: TOP 3 0", "S: " + spam,
-                                                    "C: DELE 3", "S: +OK", "C: STAT", "S: +OK 2 200", "C: QUIT",
-                                                    "S: +OK bye"});
+                                                    "S: -ERR no such message", "C: TOP 3 0", "S: " + spam, "C: DELE 3",
+                                                    "S: +OK", "C: STAT", "S: +OK 2 200", "C: QUIT", "S: +OK bye"});
         QVERIFY(server.start());
         m_settings->setServer({}, server.server(), {}, 0);
         m_folder->writeAccount("u", "p");
@@ -297,7 +329,8 @@ private Q_SLOTS:
 
         m_settings->setServer({}, m_server->plainServer(), {}, 0);
         const QString user = mailbox({{"spam", "a", "a@a.jp"}});
-        QDir(m_folder->path()).mkpath("★MailData/Tlxdata50.data"); // a folder where the list should be
+        QFile::remove(m_folder->file("★MailData/Tlxdata50.data"));
+        QVERIFY(QDir(m_folder->path()).mkpath("★MailData/Tlxdata50.data")); // a folder where the list should be
         const CheckOutcome unread = check(windows);
         QCOMPARE(unread.deleted, 0);
         QVERIFY2(unread.notice.contains(QStringLiteral("Tlxdata50.data")), qPrintable(unread.notice));
@@ -327,7 +360,9 @@ private Q_SLOTS:
         const CheckOutcome outcome = MailCheck(windows, *m_settings, options).run();
         QCOMPARE(outcome.remaining(), 3);
         QVERIFY(server.waitForFinished());
-        QCOMPARE(server.received().filter("TOP").size(), 3 + MailCheck::MaxRefusedInARow);
+        const QList<QByteArray> sent = server.received();
+        QCOMPARE(std::count_if(sent.begin(), sent.end(), [](const QByteArray& c) { return c.startsWith("TOP"); }),
+                 3 + MailCheck::MaxRefusedInARow);
     }
 };
 

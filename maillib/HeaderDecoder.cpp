@@ -114,6 +114,18 @@ QString capped(QString text)
     return text;
 }
 
+// The first MaxHeaderBlockBytes of block, moved back to the start of a UTF-8 character: a cut
+// inside one would make the whole block fail as UTF-8 and be read as cp932.
+QByteArray cutBlock(const QByteArray& block)
+{
+    if (block.size() <= HeaderDecoder::MaxHeaderBlockBytes)
+        return block;
+    qsizetype cut = HeaderDecoder::MaxHeaderBlockBytes;
+    for (int back = 0; back < 3 && (uchar(block.at(cut)) & 0xC0) == 0x80; ++back)
+        --cut;
+    return block.first(cut);
+}
+
 } // namespace
 
 QByteArray HeaderDecoder::fieldValue(const QByteArray& headerBlock, const QByteArray& name)
@@ -193,13 +205,7 @@ QString HeaderDecoder::decodeField(const QByteArray& value)
 
 MessageHeaders HeaderDecoder::decode(const QByteArray& headerBlock)
 {
-    QByteArray block = headerBlock;
-    if (block.size() > MaxHeaderBlockBytes) {
-        qsizetype cut = MaxHeaderBlockBytes;
-        for (int back = 0; back < 3 && (uchar(block.at(cut)) & 0xC0) == 0x80; ++back)
-            --cut; // not inside a UTF-8 character, which would make the whole block read as cp932
-        block.truncate(cut);
-    }
+    const QByteArray block = cutBlock(headerBlock);
     MessageHeaders headers;
     headers.subject = decodeField(fieldValue(block, "Subject"));
     headers.date = decodeField(fieldValue(block, "Date"));

@@ -188,7 +188,7 @@ QString HeaderDecoder::decodeField(const QByteArray& value)
         const bool adjacent = pending && onlyBlanks(between);
         if (!adjacent) {
             flushPending();
-            text += CharsetDecoder::decodeRaw(between.toByteArray());
+            text += CharsetDecoder::decodeRaw(QByteArray::fromRawData(between.data(), between.size()));
         } else if (word.charset != pendingCharset) {
             flushPending(); // blanks between encoded words are dropped
         }
@@ -199,7 +199,7 @@ QString HeaderDecoder::decodeField(const QByteArray& value)
     }
     flushPending();
     if (text.size() < MaxFieldChars) // else the rest is dropped undecoded
-        text += CharsetDecoder::decodeRaw(value.mid(pos));
+        text += CharsetDecoder::decodeRaw(QByteArray::fromRawData(value.constData() + pos, value.size() - pos));
     return capped(text);
 }
 

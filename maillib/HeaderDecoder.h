@@ -20,7 +20,8 @@ struct MessageHeaders
 //
 // Bounds, so that one hostile mail costs little at every check: all work is linear in the input.
 // - decode() looks at only the first MaxHeaderBlockBytes of the block (cut back to the start of
-//   a UTF-8 character): a field that starts later is missing, rawHeader is that part only.
+//   a UTF-8 character): a field that starts later is missing, one that runs past the cut ends
+//   there, and rawHeader is that part only.
 // - An encoded word is at most MaxEncodedWordChars characters from "=?" to "?=" (RFC 2047);
 //   a longer one is not searched for and stays as the text it is. A candidate that is not an
 //   encoded word is left as text and the search goes on after its "=?".

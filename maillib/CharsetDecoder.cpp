@@ -3,6 +3,7 @@
 #include "platform/Cp932Codec.h"
 
 #include <QStringDecoder>
+#include <map>
 
 namespace {
 
@@ -25,13 +26,20 @@ bool isIso2022JpAlias(const QByteArray& name)
            name == "cp50222" || name == "jis";
 }
 
-bool isAscii(const QByteArray& bytes)
+// Qt's decoder for a charset name, invalid when the name is unknown. Looking a name up costs
+// more than decoding a short word, and a header may hold thousands of words, so each thread
+// keeps the decoders of the last few names it saw.
+QStringDecoder& decoderFor(const QByteArray& name)
 {
-    for (char c : bytes) {
-        if (uchar(c) >= 0x80)
-            return false;
+    thread_local std::map<QByteArray, QStringDecoder> decoders;
+    auto it = decoders.find(name);
+    if (it == decoders.end()) {
+        if (decoders.size() >= 16)
+            decoders.clear();
+        it = decoders.emplace(name, QStringDecoder(name.constData(), QStringDecoder::Flag::Stateless)).first;
     }
-    return true;
+    it->second.resetState();
+    return it->second;
 }
 
 // A JIS X 0208 code (each byte 0x21-0x7E) as its cp932 double byte; rows 89-92 land on the
@@ -53,7 +61,7 @@ enum class JisMode { Ascii, Kanji, Katakana, Unsupported };
 // Reads an escape sequence at bytes[i]; returns its length, or 0 when none is recognised.
 int readEscape(const QByteArray& bytes, qsizetype i, JisMode* mode)
 {
-    const QByteArray rest = bytes.mid(i, 4);
+    const QByteArrayView rest = QByteArrayView(bytes).sliced(i);
     if (rest.startsWith("\x1b(B") || rest.startsWith("\x1b(J") || rest.startsWith("\x1b(H")) {
         *mode = JisMode::Ascii;
         return 3;
@@ -98,7 +106,8 @@ QString CharsetDecoder::decodeIso2022Jp(const QByteArray& bytes)
     QByteArray run;
     JisMode mode = JisMode::Ascii;
     const auto flush = [&]() {
-        text += Cp932Codec::decode(run);
+        if (!run.isEmpty())
+            text += Cp932Codec::decode(run);
         run.clear();
     };
     for (qsizetype i = 0; i < bytes.size();) {
@@ -108,6 +117,12 @@ QString CharsetDecoder::decodeIso2022Jp(const QByteArray& bytes)
                 i += length;
                 continue;
             }
+        } else if (mode == JisMode::Ascii) { // up to the next escape every byte goes through as is
+            const qsizetype escape = bytes.indexOf('\x1b', i);
+            const qsizetype stop = escape < 0 ? bytes.size() : escape;
+            run.append(bytes.constData() + i, stop - i);
+            i = stop;
+            continue;
         }
         if (c == '\r' || c == '\n') {
             mode = JisMode::Ascii; // a line end always resets to ASCII
@@ -141,9 +156,7 @@ QString CharsetDecoder::decodeRaw(const QByteArray& bytes)
 {
     if (bytes.contains('\x1b'))
         return decodeIso2022Jp(bytes);
-    if (isAscii(bytes))
-        return QString::fromLatin1(bytes);
-    const QString utf8 = strictUtf8(bytes);
+    const QString utf8 = strictUtf8(bytes); // ASCII included
     if (!utf8.isNull())
         return utf8;
     return Cp932Codec::decode(bytes);
@@ -166,9 +179,8 @@ QString CharsetDecoder::decode(const QByteArray& bytes, const QByteArray& charse
         const QString utf8 = strictUtf8(bytes);
         return utf8.isNull() ? decodeRaw(bytes) : utf8;
     }
-    QStringDecoder decoder(name.constData(), QStringDecoder::Flag::Stateless);
+    QStringDecoder& decoder = decoderFor(name);
     if (!decoder.isValid())
         return decodeRaw(bytes);
-    QString text = decoder(bytes);
-    return text;
+    return decoder(bytes);
 }

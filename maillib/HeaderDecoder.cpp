@@ -2,7 +2,7 @@
 
 #include "maillib/CharsetDecoder.h"
 
-#include <QList>
+#include <algorithm>
 
 namespace {
 
@@ -11,25 +11,14 @@ bool isBlank(char c)
     return c == ' ' || c == '\t';
 }
 
-QByteArray trimBlanks(const QByteArray& bytes)
+bool isBlankOrLineEnd(char c)
 {
-    qsizetype start = 0;
-    qsizetype end = bytes.size();
-    while (start < end && (isBlank(bytes.at(start)) || bytes.at(start) == '\r' || bytes.at(start) == '\n'))
-        ++start;
-    while (end > start && (isBlank(bytes.at(end - 1)) || bytes.at(end - 1) == '\r' || bytes.at(end - 1) == '\n'))
-        --end;
-    return bytes.mid(start, end - start);
+    return isBlank(c) || c == '\r' || c == '\n';
 }
 
-QList<QByteArray> splitLines(const QByteArray& block)
+char asciiLower(char c)
 {
-    QList<QByteArray> lines = block.split('\n');
-    for (QByteArray& line : lines) {
-        if (line.endsWith('\r'))
-            line.chop(1);
-    }
-    return lines;
+    return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
 }
 
 int hexValue(char c)
@@ -43,7 +32,7 @@ int hexValue(char c)
     return -1;
 }
 
-QByteArray decodeQ(const QByteArray& text)
+QByteArray decodeQ(QByteArrayView text)
 {
     QByteArray out;
     out.reserve(text.size());
@@ -70,33 +59,39 @@ struct EncodedWord
     QByteArray bytes;
 };
 
-// Finds the next "=?charset?B|Q?text?=" from position from; encoded text holds no blanks or '?'.
+// Where the run of bytes from from on that holds no '?' and no blank ends, not past limit.
+qsizetype tokenEnd(const QByteArray& value, qsizetype from, qsizetype limit)
+{
+    while (from < limit && value.at(from) != '?' && !isBlank(value.at(from)))
+        ++from;
+    return from;
+}
+
+// Finds the next "=?charset?B|Q?text?=" from position from: at most MaxEncodedWordChars long,
+// charset and encoded text without blanks or '?'. Each candidate is read only up to its first
+// blank or second '?' and never past that length; a rejected one is searched on after its "=?",
+// so every byte is looked at a bounded number of times.
 bool findEncodedWord(const QByteArray& value, qsizetype from, EncodedWord* word)
 {
-    for (qsizetype start = value.indexOf("=?", from); start >= 0; start = value.indexOf("=?", start + 1)) {
-        const qsizetype q1 = value.indexOf('?', start + 2);
-        if (q1 < 0)
-            return false;
-        if (q1 + 3 >= value.size() || value.at(q1 + 2) != '?')
+    for (qsizetype start = value.indexOf("=?", from); start >= 0; start = value.indexOf("=?", start + 2)) {
+        const qsizetype limit = std::min(value.size(), start + HeaderDecoder::MaxEncodedWordChars);
+        const qsizetype q1 = tokenEnd(value, start + 2, limit);
+        if (q1 == start + 2 || q1 + 2 >= limit || value.at(q1) != '?' || value.at(q1 + 2) != '?')
             continue;
+        const qsizetype q3 = tokenEnd(value, q1 + 3, limit);
+        if (q3 + 1 >= limit || value.at(q3) != '?' || value.at(q3 + 1) != '=')
+            continue;
+        const QByteArrayView text = QByteArrayView(value).sliced(q1 + 3, q3 - q1 - 3);
         const char encoding = value.at(q1 + 1);
-        const qsizetype q3 = value.indexOf("?=", q1 + 3);
-        if (q3 < 0)
-            return false;
-        const QByteArray charset = value.mid(start + 2, q1 - start - 2);
-        const QByteArray text = value.mid(q1 + 3, q3 - q1 - 3);
-        if (charset.isEmpty() || charset.contains(' ') || charset.contains('\t') || text.contains(' ') ||
-            text.contains('\t') || text.contains('?'))
-            continue;
         if (encoding == 'B' || encoding == 'b')
-            word->bytes = QByteArray::fromBase64(text);
+            word->bytes = QByteArray::fromBase64(text.toByteArray());
         else if (encoding == 'Q' || encoding == 'q')
             word->bytes = decodeQ(text);
         else
             continue;
         word->start = start;
         word->end = q3 + 2;
-        word->charset = charset.toLower();
+        word->charset = value.mid(start + 2, q1 - start - 2).toLower();
         if (const qsizetype star = word->charset.indexOf('*'); star >= 0)
             word->charset.truncate(star);
         return true;
@@ -104,32 +99,72 @@ bool findEncodedWord(const QByteArray& value, qsizetype from, EncodedWord* word)
     return false;
 }
 
-bool onlyBlanks(const QByteArray& bytes)
+bool onlyBlanks(QByteArrayView bytes)
 {
-    for (char c : bytes) {
-        if (!isBlank(c))
-            return false;
+    return std::all_of(bytes.begin(), bytes.end(), isBlank);
+}
+
+// Text cut to MaxFieldChars code units, without splitting a surrogate pair.
+QString capped(QString text)
+{
+    if (text.size() > HeaderDecoder::MaxFieldChars) {
+        const qsizetype keep = HeaderDecoder::MaxFieldChars;
+        text.truncate(text.at(keep - 1).isHighSurrogate() ? keep - 1 : keep);
     }
-    return true;
+    return text;
+}
+
+// The first MaxHeaderBlockBytes of block, moved back to the start of a UTF-8 character: a cut
+// inside one would make the whole block fail as UTF-8 and be read as cp932.
+QByteArray cutBlock(const QByteArray& block)
+{
+    if (block.size() <= HeaderDecoder::MaxHeaderBlockBytes)
+        return block;
+    qsizetype cut = HeaderDecoder::MaxHeaderBlockBytes;
+    for (int back = 0; back < 3 && (uchar(block.at(cut)) & 0xC0) == 0x80; ++back)
+        --cut;
+    return block.first(cut);
 }
 
 } // namespace
 
 QByteArray HeaderDecoder::fieldValue(const QByteArray& headerBlock, const QByteArray& name)
 {
-    const QList<QByteArray> lines = splitLines(headerBlock);
-    const QByteArray prefix = name.toLower() + ':';
-    for (qsizetype i = 0; i < lines.size(); ++i) {
-        const QByteArray& line = lines.at(i);
-        if (line.isEmpty())
+    // One pass over the lines (split at LF, a CR before it dropped) up to the first empty one.
+    const qsizetype size = headerBlock.size();
+    const auto lineEnd = [&](qsizetype start) {
+        const qsizetype lf = headerBlock.indexOf('\n', start);
+        return lf < 0 ? size : lf;
+    };
+    const auto contentEnd = [&](qsizetype start, qsizetype end) {
+        return end > start && headerBlock.at(end - 1) == '\r' ? end - 1 : end;
+    };
+    for (qsizetype start = 0; start <= size;) {
+        const qsizetype end = lineEnd(start);
+        const qsizetype stop = contentEnd(start, end);
+        if (stop == start)
             break; // end of the header block
-        if (line.size() < prefix.size() || line.left(prefix.size()).toLower() != prefix)
+        const bool match = stop - start > name.size() && headerBlock.at(start + name.size()) == ':' &&
+                           std::equal(name.begin(), name.end(), headerBlock.begin() + start,
+                                      [](char a, char b) { return asciiLower(a) == asciiLower(b); });
+        if (!match) {
+            start = end + 1;
             continue;
-        QByteArray value = line.mid(prefix.size());
+        }
+        QByteArray value = headerBlock.mid(start + name.size() + 1, stop - start - name.size() - 1);
         // Unfolding removes only the line break; the blanks that start the next line stay.
-        for (qsizetype j = i + 1; j < lines.size() && !lines.at(j).isEmpty() && isBlank(lines.at(j).at(0)); ++j)
-            value += lines.at(j);
-        return trimBlanks(value);
+        for (start = end + 1; start < size && isBlank(headerBlock.at(start));) {
+            const qsizetype next = lineEnd(start);
+            value.append(headerBlock.constData() + start, contentEnd(start, next) - start);
+            start = next + 1;
+        }
+        qsizetype first = 0;
+        qsizetype last = value.size();
+        while (first < last && isBlankOrLineEnd(value.at(first)))
+            ++first;
+        while (last > first && isBlankOrLineEnd(value.at(last - 1)))
+            --last;
+        return value.mid(first, last - first);
     }
     return QByteArray();
 }
@@ -141,19 +176,19 @@ QString HeaderDecoder::decodeField(const QByteArray& value)
     QByteArray pendingBytes;
     bool pending = false;
     const auto flushPending = [&]() {
-        if (pending)
+        if (pending && !pendingBytes.isEmpty()) // no charset makes text of no bytes
             text += CharsetDecoder::decode(pendingBytes, pendingCharset);
         pendingBytes.clear();
         pending = false;
     };
     qsizetype pos = 0;
     EncodedWord word;
-    while (findEncodedWord(value, pos, &word)) {
-        const QByteArray between = value.mid(pos, word.start - pos);
+    while (text.size() < MaxFieldChars && findEncodedWord(value, pos, &word)) {
+        const QByteArrayView between = QByteArrayView(value).sliced(pos, word.start - pos);
         const bool adjacent = pending && onlyBlanks(between);
         if (!adjacent) {
             flushPending();
-            text += CharsetDecoder::decodeRaw(between);
+            text += CharsetDecoder::decodeRaw(QByteArray::fromRawData(between.data(), between.size()));
         } else if (word.charset != pendingCharset) {
             flushPending(); // blanks between encoded words are dropped
         }
@@ -163,16 +198,18 @@ QString HeaderDecoder::decodeField(const QByteArray& value)
         pos = word.end;
     }
     flushPending();
-    text += CharsetDecoder::decodeRaw(value.mid(pos));
-    return text;
+    if (text.size() < MaxFieldChars) // else the rest is dropped undecoded
+        text += CharsetDecoder::decodeRaw(QByteArray::fromRawData(value.constData() + pos, value.size() - pos));
+    return capped(text);
 }
 
 MessageHeaders HeaderDecoder::decode(const QByteArray& headerBlock)
 {
+    const QByteArray block = cutBlock(headerBlock);
     MessageHeaders headers;
-    headers.subject = decodeField(fieldValue(headerBlock, "Subject"));
-    headers.date = decodeField(fieldValue(headerBlock, "Date"));
-    headers.sender = decodeField(fieldValue(headerBlock, "From"));
-    headers.rawHeader = CharsetDecoder::decodeRaw(headerBlock);
+    headers.subject = decodeField(fieldValue(block, "Subject"));
+    headers.date = decodeField(fieldValue(block, "Date"));
+    headers.sender = decodeField(fieldValue(block, "From"));
+    headers.rawHeader = CharsetDecoder::decodeRaw(block);
     return headers;
 }

@@ -247,11 +247,11 @@ QString Pop3Connection::securityReason() const
     return QStringLiteral("理由: ") + reasons.join(QStringLiteral("。")) + QStringLiteral("。");
 }
 
-void Pop3Connection::send(const QByteArray& command, bool multiLine)
+void Pop3Connection::send(const QByteArray& command, bool multiLine, qsizetype maxBody)
 {
     if (!isOpen())
         return;
-    m_parser.expect(multiLine);
+    m_parser.expect(multiLine, maxBody);
     m_socket->write(command + "\r\n");
 }
 

@@ -29,8 +29,9 @@ public:
     bool connectTo(const Pop3Address& address);
     // Starts TLS on the open connection after the server accepted STLS.
     bool startTls();
-    // Writes one request line (CR LF is added); multiLine says whether +OK carries a body.
-    void send(const QByteArray& command, bool multiLine);
+    // Writes one request line (CR LF is added); multiLine says whether +OK carries a body, and
+    // maxBody bounds it (0: the options' maxHeaderLength).
+    void send(const QByteArray& command, bool multiLine, qsizetype maxBody = 0);
     // Announces a reply that arrives unasked (the greeting).
     void expectGreeting() { m_parser.expect(false); }
     // The next reply in request order, waiting at most the reply time-out for it.

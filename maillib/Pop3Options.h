@@ -33,4 +33,6 @@ struct Pop3Options
     QList<QSslCertificate> extraTrustedCertificates;
     qsizetype maxLineLength = Pop3ReplyParser::DefaultMaxLineLength;
     qsizetype maxHeaderLength = Pop3ReplyParser::DefaultMaxBodyLength;
+    // LIST and UIDL name every message: 16 MB holds them for a mailbox of some 300,000.
+    qsizetype maxListingLength = 16 * 1024 * 1024;
 };

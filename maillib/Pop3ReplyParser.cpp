@@ -4,9 +4,9 @@ Pop3ReplyParser::Pop3ReplyParser(qsizetype maxLineLength, qsizetype maxBodyLengt
     : m_maxLine(maxLineLength), m_maxBody(maxBodyLength)
 {}
 
-void Pop3ReplyParser::expect(bool multiLine)
+void Pop3ReplyParser::expect(bool multiLine, qsizetype maxBody)
 {
-    m_expected.push_back(multiLine);
+    m_expected.push_back({multiLine, maxBody > 0 ? maxBody : m_maxBody});
     process();
 }
 
@@ -109,7 +109,7 @@ void Pop3ReplyParser::handleStatusLine(const QByteArray& line)
         return;
     }
     m_current.statusText = line.mid(textStart + 1);
-    if (m_current.ok && m_expected.front()) {
+    if (m_current.ok && m_expected.front().multiLine) {
         m_inBody = true;
         m_current.body = QByteArray(""); // present, even when empty
     } else
@@ -126,7 +126,7 @@ void Pop3ReplyParser::handleBodyLine(const QByteArray& line, bool cut)
     const qsizetype skip = line.startsWith('.') ? 1 : 0;
     const qsizetype length = line.size() - skip + 2;
     m_current.truncated = m_current.truncated || cut;
-    if (m_current.body.size() + length > m_maxBody) {
+    if (m_current.body.size() + length > m_expected.front().maxBody) {
         m_current.truncated = true;
         return;
     }

@@ -32,8 +32,9 @@ public:
     explicit Pop3ReplyParser(qsizetype maxLineLength = DefaultMaxLineLength,
                              qsizetype maxBodyLength = DefaultMaxBodyLength);
 
-    // Announces the next reply; multiLine says whether "+OK" to it is followed by a body.
-    void expect(bool multiLine);
+    // Announces the next reply; multiLine says whether "+OK" to it is followed by a body, whose
+    // bound is maxBody (0: the parser's own).
+    void expect(bool multiLine, qsizetype maxBody = 0);
     // Adds bytes received from the server.
     void feed(const QByteArray& bytes);
     // The oldest complete reply, if there is one; returns false otherwise.
@@ -60,7 +61,12 @@ private:
     qsizetype m_scan = 0;      // where the search for the next LF resumes
     bool m_discarding = false; // dropping the rest of an over-long body line
     QByteArray m_lineHead;     // kept start of that line
-    std::deque<bool> m_expected;
+    struct Expected
+    {
+        bool multiLine;
+        qsizetype maxBody;
+    };
+    std::deque<Expected> m_expected;
     bool m_inBody = false;
     Pop3Reply m_current;
     std::deque<Pop3Reply> m_ready;

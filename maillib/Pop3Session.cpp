@@ -147,7 +147,7 @@ int Pop3Session::login(const QString& user, const QString& password, bool apop)
         if (!send(Request::Login, 0, command))
             return -1;
     }
-    if (!send(Request::Stat, 0, "STAT") || !send(Request::List, 0, "LIST"))
+    if (!send(Request::Stat, 0, "STAT") || !send(Request::List, 0, "LIST") || !send(Request::Uidl, 0, "UIDL"))
         return -1;
     return readLogin();
 }
@@ -156,7 +156,9 @@ int Pop3Session::readLogin()
 {
     Pop3Reply stat;
     Pop3Reply list;
-    if (!readUntil(Request::Stat, 0, &stat) || !readUntil(Request::List, 0, &list))
+    Pop3Reply uidl;
+    if (!readUntil(Request::Stat, 0, &stat) || !readUntil(Request::List, 0, &list) ||
+        !readUntil(Request::Uidl, 0, &uidl))
         return -1;
     if (m_refused)
         return -1;
@@ -175,6 +177,7 @@ int Pop3Session::readLogin()
     m_statSize = size;
     if (!readList(list))
         return -1;
+    readUidl(uidl);
     const qint64 allowance = qint64(std::min(count, 10000000)) * m_options.perMessageTimeoutMs;
     QDeadlineTimer deadline = m_sessionDeadline;
     deadline += allowance;
@@ -210,6 +213,30 @@ bool Pop3Session::readList(const Pop3Reply& reply)
     // Only a server whose own figures add up is held to them when the session ends.
     m_sizesAddUp = total == m_statSize;
     return true;
+}
+
+// An id is 1 to 70 printable characters, one per message, never two alike; a list that breaks
+// that is not used at all, so that no message is ever taken for another.
+void Pop3Session::readUidl(const Pop3Reply& reply)
+{
+    if (!reply.ok || reply.truncated)
+        return;
+    QList<QByteArray> uids;
+    QSet<QByteArray> seen;
+    for (const QByteArray& line : reply.body.split('\n')) {
+        const QList<QByteArray> words = line.trimmed().split(' ');
+        if (words.value(0).isEmpty())
+            continue;
+        const QByteArray& uid = words.value(1);
+        const bool printable = std::all_of(uid.begin(), uid.end(), [](char c) { return c > 0x20 && c < 0x7f; });
+        if (words.size() != 2 || words.at(0).toLongLong() != uids.size() + 1 || uid.isEmpty() || uid.size() > 70 ||
+            !printable || seen.contains(uid) || uids.size() >= m_count)
+            return;
+        seen.insert(uid);
+        uids.append(uid);
+    }
+    if (uids.size() == m_count)
+        m_uids = uids;
 }
 
 // ---- Transaction: headers and deletions ----
@@ -262,8 +289,11 @@ bool Pop3Session::close()
     if (!send(Request::Quit, 0, "QUIT") || !readUntil(Request::Quit, 0, &reply))
         return false;
     m_connection.abort();
+    const bool committing = m_state == State::Transaction;
     m_state = State::Closed;
-    if (!reply.ok) {
+    // Before the login nothing can be lost: a server that ends the session its own way (after a
+    // refused login, say) needs no word of it.
+    if (!reply.ok && committing) {
         setServerError(Pop3Texts::quitFailed, reply, ErrorRank::Session);
         return false;
     }
@@ -300,7 +330,8 @@ bool Pop3Session::send(Request request, int number, const QByteArray& command)
         return doubt(Pop3Texts::outOfStep);
     if (m_state == State::Failed || (m_refused && request != Request::Quit))
         return false;
-    m_connection.send(command, request == Request::Top || request == Request::List);
+    const bool listing = request == Request::List || request == Request::Uidl;
+    m_connection.send(command, request == Request::Top || listing, listing ? m_options.maxListingLength : 0);
     m_inFlight.push_back({request, number, std::nullopt});
     return m_connection.isOpen() || failSession();
 }
@@ -359,7 +390,7 @@ bool Pop3Session::readOldest(Request awaited, int awaitedNumber)
         return failSession();
     const InFlight request = *oldest;
     const bool kept = request.request == Request::Stat || request.request == Request::List ||
-                      request.request == Request::Quit ||
+                      request.request == Request::Uidl || request.request == Request::Quit ||
                       (request.request == awaited && request.number == awaitedNumber);
     if (kept) {
         oldest->reply = std::move(reply);

@@ -36,7 +36,7 @@ public:
     // Connects, reads the greeting, asks CAPA and starts TLS when the server offers STLS. The
     // forms of server are those of Pop3Address. False on failure, with errorText().
     bool open(const QString& server);
-    // Logs in with USER/PASS, or with APOP when apop is set, and asks STAT and LIST. Returns the
+    // Logs in with USER/PASS, or with APOP when apop is set, and asks STAT, LIST and UIDL. Returns the
     // number of messages (0 for an empty mailbox) or -1 on failure: refused() tells a refusal
     // by the server from a broken session. A user name or password holding CR, LF or NUL is
     // refused without being sent.
@@ -56,6 +56,12 @@ public:
 
     QString errorText() const { return m_error; }
     int messageCount() const { return m_count; }
+    // The server's unique id of message number, from UIDL at login; empty when the server gave
+    // none, or a list that could not be trusted (an id repeated, a number missing).
+    QByteArray uniqueId(int number) const { return m_uids.value(number - 1); }
+    bool hasUniqueIds() const { return !m_uids.isEmpty() || m_count == 0; }
+    // The size of message number from LIST, or -1 when unknown.
+    qint64 messageSize(int number) const { return m_sizes.value(number - 1, -1); }
     bool isPipelining() const { return m_pipelining; }
     bool isEncrypted() const { return m_connection.isEncrypted(); }
     // The session broke (transport, time-out, doubt, cancel): nothing of it is committed.
@@ -70,7 +76,7 @@ public:
 
 private:
     enum class State { Closed, Authorization, Transaction, Failed };
-    enum class Request { Login, Stat, List, Top, Dele, Quit };
+    enum class Request { Login, Stat, List, Uidl, Top, Dele, Quit };
     struct InFlight
     {
         Request request;
@@ -82,6 +88,7 @@ private:
     bool startTls();
     int readLogin();
     bool readList(const Pop3Reply& reply);
+    void readUidl(const Pop3Reply& reply);
     bool send(Request request, int number, const QByteArray& command);
     bool readUntil(Request request, int number, Pop3Reply* reply);
     bool readOldest(Request awaited = Request::Login, int awaitedNumber = -1);
@@ -110,6 +117,7 @@ private:
     std::deque<InFlight> m_inFlight; // requests sent and not collected yet, oldest first
     int m_prefetchNext = 1;          // the next header request to send ahead
     QList<qint64> m_sizes;           // from LIST, by message number - 1; empty when unknown
+    QList<QByteArray> m_uids;        // from UIDL, the same way
     QSet<int> m_deleted;             // deletions asked in this session
     QList<int> m_refusedDeletions;
     int m_confirmedDeletions = 0;

@@ -27,10 +27,13 @@ void TestCheckHelpers::trimAtNul_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("no NUL") << "件名" << "件名";
+    QTest::newRow("no NUL") << "件名"
+                            << "件名";
     QTest::newRow("NUL in the middle") << QString::fromUtf16(u"件名\0残り", 5) << "件名";
-    QTest::newRow("NUL first") << QString(QChar(u'\0')) + "x" << "";
-    QTest::newRow("empty") << "" << "";
+    QTest::newRow("NUL first") << QString(QChar(u'\0')) + "x"
+                               << "";
+    QTest::newRow("empty") << ""
+                           << "";
 }
 
 void TestCheckHelpers::trimAtNul()

@@ -210,7 +210,7 @@ private Q_SLOTS:
         closed.listen(QHostAddress::LocalHost);
         const QString closedPort = QStringLiteral("127.0.0.1:%1").arg(closed.serverPort());
         closed.close();
-        const Script stat = {"C: STAT", "S: +OK 2 200", "C: LIST", "S: -ERR"};
+        const Script stat = {"C: STAT", "S: +OK 2 200", "C: LIST", "S: -ERR", "C: UIDL", "S: -ERR"};
         const FailureRow rows[] = {
             {"no such host", {}, "nosuch.invalid", Kind::NoConnection, "見つかりません", false},
             {"port closed", {}, closedPort, Kind::NoConnection, "接続を拒否しました", false},
@@ -309,10 +309,12 @@ private Q_SLOTS:
     void neverJudgesBlind()
     {
         const QByteArray spam = "+OK\r\nSubject: spam offer\r\nFrom: a@spam.example\r\n\r\n.";
-        ScriptedPop3Server server(Greeting + Script{"C: STAT", "S: +OK 3 300", "C: LIST", "S: -ERR", "C: TOP 1 0",
-                                                    "S: " + spam, "C: DELE 1", "S: -ERR locked", "C: TOP 2 0",
-                                                    "S: -ERR no such message", "C: TOP 3 0", "S: " + spam, "C: DELE 3",
-                                                    "S: +OK", "C: STAT", "S: +OK 2 200", "C: QUIT", "S: +OK bye"});
+        ScriptedPop3Server server(Greeting +
+                                  Script{"C: STAT",    "S: +OK 3 300",   "C: LIST",    "S: -ERR",
+                                         "C: UIDL",    "S: -ERR",        "C: TOP 1 0", "S: " + spam,
+                                         "C: DELE 1",  "S: -ERR locked", "C: TOP 2 0", "S: -ERR no such message",
+                                         "C: TOP 3 0", "S: " + spam,     "C: DELE 3",  "S: +OK",
+                                         "C: STAT",    "S: +OK 2 200",   "C: QUIT",    "S: +OK bye"});
         QVERIFY(server.start());
         m_settings->setServer({}, server.server(), {}, 0);
         m_folder->writeAccount("u", "p");
@@ -340,15 +342,16 @@ private Q_SLOTS:
     // A count that the server's answers belie ends the scan early; only what exists is announced.
     void lyingCountIsBounded()
     {
-        ScriptedPop3Server server(Greeting + Script{"C: STAT", "S: +OK 100000 100", "C: LIST", "S: -ERR"},
-                                  [](const QByteArray& command) -> QList<QByteArray> {
-                                      const int n = command.split(' ').value(1).toInt();
-                                      if (command.startsWith("TOP") && n <= 3)
-                                          return {"+OK", "Subject: hi", "", "."};
-                                      if (command.startsWith("STAT"))
-                                          return {"+OK 100000 100"};
-                                      return {command.startsWith("TOP") ? "-ERR no such message" : "+OK"};
-                                  });
+        ScriptedPop3Server server(
+            Greeting + Script{"C: STAT", "S: +OK 100000 100", "C: LIST", "S: -ERR", "C: UIDL", "S: -ERR"},
+            [](const QByteArray& command) -> QList<QByteArray> {
+                const int n = command.split(' ').value(1).toInt();
+                if (command.startsWith("TOP") && n <= 3)
+                    return {"+OK", "Subject: hi", "", "."};
+                if (command.startsWith("STAT"))
+                    return {"+OK 100000 100"};
+                return {command.startsWith("TOP") || command.startsWith("UIDL") ? "-ERR no" : "+OK"};
+            });
         QVERIFY(server.start());
         m_settings->setServer({}, server.server(), {}, 0);
         m_folder->writeAccount("u", "p");

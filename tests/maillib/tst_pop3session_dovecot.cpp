@@ -83,8 +83,8 @@ private:
             fromServer.append(buffer, n);
             while (!asked.empty()) {
                 const QByteArray& command = asked.front();
-                const bool multi = fromServer.startsWith("+OK") &&
-                                   (command == "CAPA" || command == "LIST" || command.startsWith("TOP"));
+                const bool multi = fromServer.startsWith("+OK") && (command == "CAPA" || command == "LIST" ||
+                                                                    command == "UIDL" || command.startsWith("TOP"));
                 const qsizetype end = fromServer.indexOf(multi ? "\r\n.\r\n" : "\r\n");
                 if (end < 0)
                     break;
@@ -190,7 +190,8 @@ private Q_SLOTS:
             const QByteArray raw = message(k);
             QCOMPARE(headers->rawHeader, QString::fromLatin1(raw.left(raw.indexOf("\r\n\r\n") + 4))); // TOP n 0
         }
-        QVERIFY(!session.headers(count + 1) && session.close());
+        QVERIFY(!session.headers(count + 1));
+        QVERIFY2(session.close(), qPrintable(session.errorText()));
         QCOMPARE(m_server->messages(user).size(), messages);
     }
 

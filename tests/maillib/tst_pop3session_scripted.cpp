@@ -34,8 +34,8 @@ Script greeting(bool pipelining)
 // Greeting, USER/PASS as bob, STAT reporting 2 messages, LIST refused, and TOP 1 0, then rest.
 Script asked(const Script& rest)
 {
-    return greeting(false) +
-           Script{"C: USER bob", "S: +OK", "C: PASS secret", "S: +OK", "C: STAT", "S: +OK 2 99", "C: LIST", "S: -ERR"} +
+    return greeting(false) + Script{"C: USER bob", "S: +OK",  "C: PASS secret", "S: +OK",  "C: STAT",
+                                    "S: +OK 2 99", "C: LIST", "S: -ERR",        "C: UIDL", "S: -ERR"} +
            Script{"C: TOP 1 0"} + rest;
 }
 
@@ -61,6 +61,7 @@ struct Faults
     int statClaims = 0;      // STAT claims this many messages (0: the truth)
     int oversizedHeader = 0; // LIST gives this message a size smaller than its header
     bool closingStatWrong = false;
+    QList<QByteArray> uidl = {}; // the UIDL reply's lines; empty: -ERR
 };
 
 // A whole mailbox of count messages played by a responder, honest but for faults.
@@ -85,6 +86,8 @@ ScriptedPop3Server::Responder mailbox(int count, Faults faults = {})
                 lines << QByteArray::number(k) + (k == faults.oversizedHeader ? " 10" : " 100");
             return lines << ".";
         }
+        if (words.at(0) == "UIDL")
+            return faults.uidl.isEmpty() ? QList<QByteArray>{"-ERR"} : QList<QByteArray>{"+OK"} + faults.uidl << ".";
         if (words.at(0) == "TOP") {
             if (number < 1 || number > count || number == faults.refusedTop || deleted.contains(number))
                 return {"-ERR no such message"};
@@ -286,7 +289,7 @@ private Q_SLOTS:
         QCOMPARE(session.deletionsConfirmed(), count / 10 + (count % 10 >= 7));
         QVERIFY(server.waitForFinished());
         QList<QByteArray> received = server.received();
-        QList<QByteArray> expected = {"CAPA", "USER bob", "PASS secret", "STAT", "LIST", "STAT", "QUIT"};
+        QList<QByteArray> expected = {"CAPA", "USER bob", "PASS secret", "STAT", "LIST", "UIDL", "STAT", "QUIT"};
         for (int k = 1; k <= count; ++k)
             expected << "TOP " + QByteArray::number(k) + " 0" << (k % 10 == 7 ? "DELE " + QByteArray::number(k) : "");
         expected.removeAll("");
@@ -294,6 +297,32 @@ private Q_SLOTS:
         std::sort(received.begin(), received.end());
         std::sort(expected.begin(), expected.end());
         QCOMPARE(received, expected);
+    }
+
+    // Unique ids are used only when they name every message once.
+    void readsUniqueIds_data()
+    {
+        QTest::addColumn<QList<QByteArray>>("uidl");
+        QTest::addColumn<QByteArray>("second"); // the id of message 2, empty when none is trusted
+        QTest::newRow("honest") << QList<QByteArray>{"1 a1", "2 b2", "3 c3"} << QByteArray("b2");
+        QTest::newRow("refused") << QList<QByteArray>{} << QByteArray();
+        QTest::newRow("an id twice") << QList<QByteArray>{"1 a1", "2 a1", "3 c3"} << QByteArray();
+        QTest::newRow("one missing") << QList<QByteArray>{"1 a1", "3 c3"} << QByteArray();
+        QTest::newRow("one too many") << QList<QByteArray>{"1 a1", "2 b2", "3 c3", "4 d4"} << QByteArray();
+        QTest::newRow("a blank in an id") << QList<QByteArray>{"1 a1", "2 b 2", "3 c3"} << QByteArray();
+    }
+
+    void readsUniqueIds()
+    {
+        QFETCH(QList<QByteArray>, uidl);
+        QFETCH(QByteArray, second);
+        ScriptedPop3Server server(greeting(true), mailbox(3, Faults{.uidl = uidl}));
+        QVERIFY(server.start());
+        Pop3Session session(shortTimeouts());
+        QCOMPARE(scan(session, server.server()), 3);
+        QCOMPARE(session.uniqueId(2), second);
+        QCOMPARE(session.hasUniqueIds(), !second.isEmpty());
+        QVERIFY(session.close());
     }
 
     // A stream that is not what was asked for ends the session without QUIT: nothing is deleted.
@@ -377,9 +406,9 @@ private Q_SLOTS:
     {
         QFETCH(bool, cancel);
         Script slow = greeting(false);
-        for (const char* line : {"USER bob", "PASS secret", "STAT", "LIST"})
+        for (const char* line : {"USER bob", "PASS secret", "STAT", "LIST", "UIDL"})
             slow << "C: " + QByteArray(line) << "W: 700" << (QByteArray(line) == "STAT" ? "S: +OK 3 300" : "S: +OK")
-                 << (QByteArray(line) == "LIST" ? "S: ." : "W: 0");
+                 << (QByteArray(line) == "LIST" || QByteArray(line) == "UIDL" ? "S: ." : "W: 0");
         slow << "C: TOP 1 0"
              << "W: 5000";
         ScriptedPop3Server server(slow);

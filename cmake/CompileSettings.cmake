@@ -4,26 +4,26 @@
 #
 #   mossvale_compile_settings(<target>...)
 #
-# Warnings: -Wall -Wextra; they are errors when MOSSVALE_WARNINGS_AS_ERRORS is on (by default
-# when the environment variable CI is set), so a warning cannot slip in unnoticed.
+# Warnings: -Wall -Wextra; they are errors when MOSSVALE_WARNINGS_AS_ERRORS is on or the
+# environment variable CI is set, so a warning cannot slip in unnoticed.
 # Assertions: libstdc++'s bounds checks and Qt's Q_ASSERT stay on in every build type; a broken
 # invariant stops the program instead of corrupting a user's files.
 # Deprecation: calls to Qt API deprecated before 6.0 do not compile.
 
-if(DEFINED ENV{CI})
-    set(mossvale_werror_default ON)
+option(MOSSVALE_WARNINGS_AS_ERRORS "Treat compiler warnings in the project's targets as errors" OFF)
+# Read at every configure, not cached, so that a build folder set up outside CI still gets it.
+if(MOSSVALE_WARNINGS_AS_ERRORS OR DEFINED ENV{CI})
+    set(MOSSVALE_WERROR ON)
 else()
-    set(mossvale_werror_default OFF)
+    set(MOSSVALE_WERROR OFF)
 endif()
-option(MOSSVALE_WARNINGS_AS_ERRORS "Treat compiler warnings in the project's targets as errors"
-       ${mossvale_werror_default})
 
 function(mossvale_compile_settings)
     foreach(target IN LISTS ARGN)
         target_compile_options(${target} PRIVATE -Wall -Wextra)
         target_compile_definitions(${target} PRIVATE _GLIBCXX_ASSERTIONS QT_FORCE_ASSERTS
                                                      QT_DISABLE_DEPRECATED_BEFORE=0x060000)
-        set_target_properties(${target} PROPERTIES COMPILE_WARNING_AS_ERROR ${MOSSVALE_WARNINGS_AS_ERRORS})
+        set_target_properties(${target} PROPERTIES COMPILE_WARNING_AS_ERROR ${MOSSVALE_WERROR})
     endforeach()
 endfunction()
 

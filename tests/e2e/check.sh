@@ -3,7 +3,7 @@
 # mailbox. "タスクトレイ常駐" hides the main window into the tray and the tray icon's pop-up item
 # "メイン画面を表示" brings it back; then "メールチェック" deletes exactly the spam on the server,
 # keeps the wanted mail, and shows the notice board "新着お知らせボード" with the number left.
-source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+source "${BASH_SOURCE[0]%/*}/common.sh" || exit 1
 require Xvfb xdotool xdpyinfo xwininfo trayer import compare dovecot
 
 start_xvfb

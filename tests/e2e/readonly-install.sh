@@ -5,7 +5,7 @@
 # is ended by a different signal of the system (TERM, INT, HUP), which must run the orderly
 # shutdown: it stores "NAME" and ends with status 0.
 # We run as root, who can write anywhere, so the program runs as the user nobody.
-source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+source "${BASH_SOURCE[0]%/*}/common.sh" || exit 1
 require setpriv iconv
 [ "$(id -u)" -eq 0 ] || skip "needs root to run the program as another user"
 id nobody >/dev/null 2>&1 || skip "no user nobody"

@@ -67,7 +67,7 @@ class SoundDialUpTest : public QObject
 private Q_SLOTS:
     void initTestCase()
     {
-        const QByteArray missing = Prerequisite::missingPrograms({"pulseaudio", "parec", "pactl", "dbus-daemon"});
+        const QByteArray missing = Prerequisite::missingPrograms({"pulseaudio", "parec", "dbus-daemon"});
         MOSSVALE_REQUIRE(missing.isEmpty(), missing);
         MOSSVALE_REQUIRE(QProcess::execute(Python, {QStringLiteral("-c"), QStringLiteral("import dbusmock")}) == 0,
                          "python3-dbusmock for /usr/bin/python3");
@@ -109,17 +109,16 @@ private Q_SLOTS:
         QTRY_VERIFY(!managerRunning());
     }
 
-    // Played again from the start, the sound ends again: what the repeating scene relies on.
+    // Played again from the start, the sound ends again: what the repeating scene relies on. The
+    // recorder may miss the start of the first play (an idle sink's monitor is silent until it is
+    // connected), never the second.
     void soundIsHeardAndItsEndSeen()
     {
         m_recorder.start(QStringLiteral("parec"),
                          {QStringLiteral("--latency-msec=20"), QStringLiteral("-d"), QStringLiteral("spk.monitor"),
                           QStringLiteral("--raw"), QStringLiteral("--format=s16le"), QStringLiteral("--channels=1"),
                           QStringLiteral("--rate=22050")});
-        // The monitor of an idle sink delivers nothing: wait until the recording stream is connected,
-        // else the start of the sound would be lost.
         QVERIFY(m_recorder.waitForStarted(5000));
-        QVERIFY(QTest::qWaitFor([] { return !output("pactl", {"list", "short", "source-outputs"}).isEmpty(); }, 5000));
         SoundCommands sound;
         QString mode;
         QCOMPARE(sound.send(QStringLiteral("open \"" MOSSVALE_PROGRAM_FOLDER "/Sound/Kouka.wav\" alias bgm")),

@@ -1,8 +1,9 @@
-# `cmake --install <build> --prefix P` lays out:
-#   P/lib/mossvale/          the program folder: mossvale, 画像データ/, Sound/, HTML/, empty ★MailData/
-#   P/bin/mossvale           relative symbolic link to ../lib/mossvale/mossvale
-#   P/share/applications/mossvale.desktop
-#   P/share/icons/hicolor/{256x256,32x32}/apps/mossvale.png
+# `cmake --install <build> --prefix P` lays out, in the GNU installation folders
+# (GNUInstallDirs; LIBDIR is lib, or lib/<multiarch> for the prefix /usr on Debian):
+#   P/LIBDIR/mossvale/       the program folder: mossvale, 画像データ/, Sound/, HTML/, empty ★MailData/
+#   P/BINDIR/mossvale        relative symbolic link to the program in the program folder
+#   P/DATADIR/applications/mossvale.desktop
+#   P/DATADIR/icons/hicolor/{256x256,32x32}/apps/mossvale.png
 # The program finds its data beside the real executable (the link is resolved), so the program
 # folder stays whole and relocatable, as in the build tree.
 #
@@ -11,15 +12,23 @@
 # then, which may differ from the one known when configuring (`cmake --install --prefix`).
 
 if(MOSSVALE_INSTALL_STEP)
-    set(prefix "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}")
-    file(MAKE_DIRECTORY "${prefix}/bin" "${prefix}/share/applications")
-    message(STATUS "Installing: ${prefix}/bin/mossvale -> ../${MOSSVALE_INSTALL_FOLDER}/mossvale")
-    file(REMOVE "${prefix}/bin/mossvale")
-    file(CREATE_LINK "../${MOSSVALE_INSTALL_FOLDER}/mossvale" "${prefix}/bin/mossvale" SYMBOLIC)
+    # The folders may be given relative to the prefix (the usual case) or absolute.
+    foreach(name folder bindir datadir)
+        string(TOUPPER "MOSSVALE_INSTALL_${name}" variable)
+        cmake_path(ABSOLUTE_PATH ${variable} BASE_DIRECTORY "${CMAKE_INSTALL_PREFIX}" NORMALIZE
+                   OUTPUT_VARIABLE ${name})
+    endforeach()
+    set(link "$ENV{DESTDIR}${bindir}/mossvale")
+    set(desktop_file "$ENV{DESTDIR}${datadir}/applications/mossvale.desktop")
+    file(RELATIVE_PATH target "${bindir}" "${folder}/mossvale")
+    file(MAKE_DIRECTORY "$ENV{DESTDIR}${bindir}" "$ENV{DESTDIR}${datadir}/applications")
+    message(STATUS "Installing: ${link} -> ${target}")
+    file(REMOVE "${link}")
+    file(CREATE_LINK "${target}" "${link}" SYMBOLIC)
 
     # Exec names the final path (without DESTDIR), quoted as desktop entries want when it holds
     # blanks or reserved characters.
-    set(exec "${CMAKE_INSTALL_PREFIX}/bin/mossvale")
+    set(exec "${bindir}/mossvale")
     if(exec MATCHES "[^-A-Za-z0-9_./+@,:]")
         string(REGEX REPLACE "([\"`$\\\\])" "\\\\\\1" exec "${exec}")
         string(REPLACE "\\" "\\\\" exec "${exec}")
@@ -27,12 +36,13 @@ if(MOSSVALE_INSTALL_STEP)
     endif()
     file(READ "${MOSSVALE_DESKTOP_TEMPLATE}" desktop)
     string(REPLACE "@MOSSVALE_EXEC@" "${exec}" desktop "${desktop}")
-    message(STATUS "Installing: ${prefix}/share/applications/mossvale.desktop")
-    file(WRITE "${prefix}/share/applications/mossvale.desktop" "${desktop}")
+    message(STATUS "Installing: ${desktop_file}")
+    file(WRITE "${desktop_file}" "${desktop}")
     return()
 endif()
 
-set(MOSSVALE_INSTALL_FOLDER lib/mossvale)
+include(GNUInstallDirs)
+set(MOSSVALE_INSTALL_FOLDER ${CMAKE_INSTALL_LIBDIR}/mossvale)
 
 install(TARGETS mossvale RUNTIME DESTINATION ${MOSSVALE_INSTALL_FOLDER})
 # The same files that data/CMakeLists.txt copies into the build's program folder.
@@ -42,12 +52,14 @@ foreach(file IN LISTS MOSSVALE_DATA_FILES)
 endforeach()
 install(DIRECTORY DESTINATION "${MOSSVALE_INSTALL_FOLDER}/★MailData")
 
-install(FILES ${CMAKE_SOURCE_DIR}/app/resources/mossvale.png DESTINATION share/icons/hicolor/256x256/apps)
-install(FILES ${CMAKE_SOURCE_DIR}/app/resources/mossvale-32.png DESTINATION share/icons/hicolor/32x32/apps
-        RENAME mossvale.png)
+set(icons ${CMAKE_INSTALL_DATADIR}/icons/hicolor)
+install(FILES ${CMAKE_SOURCE_DIR}/app/resources/mossvale.png DESTINATION ${icons}/256x256/apps)
+install(FILES ${CMAKE_SOURCE_DIR}/app/resources/mossvale-32.png DESTINATION ${icons}/32x32/apps RENAME mossvale.png)
 
 install(CODE "set(MOSSVALE_INSTALL_STEP ON)
 set(MOSSVALE_INSTALL_FOLDER \"${MOSSVALE_INSTALL_FOLDER}\")
+set(MOSSVALE_INSTALL_BINDIR \"${CMAKE_INSTALL_BINDIR}\")
+set(MOSSVALE_INSTALL_DATADIR \"${CMAKE_INSTALL_DATADIR}\")
 set(MOSSVALE_DESKTOP_TEMPLATE \"${CMAKE_SOURCE_DIR}/data/mossvale.desktop.in\")")
 install(SCRIPT ${CMAKE_CURRENT_LIST_FILE})
 install(CODE "unset(MOSSVALE_INSTALL_STEP)")

@@ -22,9 +22,12 @@ struct MessageHeaders
 // - decode() looks at only the first MaxHeaderBlockBytes of the block (cut back to the start of
 //   a UTF-8 character): a field that starts later is missing, one that runs past the cut ends
 //   there, and rawHeader is that part only.
-// - An encoded word is at most MaxEncodedWordChars characters from "=?" to "?=" (RFC 2047);
-//   a longer one is not searched for and stays as the text it is. A candidate that is not an
-//   encoded word is left as text and the search goes on after its "=?".
+// - An encoded word is at most MaxEncodedWordChars characters from "=?" to "?=": a longer one is
+//   not searched for and stays as the text it is. RFC 2047 says 75, but senders (spammers above
+//   all) write whole subjects as one longer word, and such a subject must still meet the
+//   keywords. The search for a word's end stops at its third "?" or a blank, so every byte is
+//   looked at a bounded number of times whatever this limit. A candidate that is not an encoded
+//   word is left as text and the search goes on after its "=?".
 // - decodeField() and so every decoded field give at most MaxFieldChars UTF-16 code units (a
 //   surrogate pair is not split): the rest of a longer field is dropped without being decoded.
 class HeaderDecoder
@@ -32,7 +35,7 @@ class HeaderDecoder
 public:
     static constexpr qsizetype MaxHeaderBlockBytes = 256 * 1024;
     static constexpr qsizetype MaxFieldChars = 8 * 1024;
-    static constexpr qsizetype MaxEncodedWordChars = 75;
+    static constexpr qsizetype MaxEncodedWordChars = 1000;
 
     static MessageHeaders decode(const QByteArray& headerBlock);
     // The unfolded raw value of the first field called name (case-insensitive), without the

@@ -14,7 +14,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("expected");
         const auto row = [](const char* name, QByteArray field, QString text) { QTest::newRow(name) << field << text; };
         const QByteArray junk = QByteArray("=?a?B? ").repeated(70);
-        const QByteArray word75 = "=?UTF-8?Q?" + QByteArray(63, 'a') + "?=", word76 = "=?UTF-8?Q?a" + word75.sliced(10);
+        const QByteArray wordAtLimit = "=?UTF-8?Q?" + QByteArray(988, 'a') + "?=", wordPastLimit = "=?UTF-8?Q?a" + wordAtLimit.sliced(10);
         row("iso-2022-jp split inside the escape sequence",
             "=?iso-2022-jp?B?GyQ=?= =?ISO-2022-JP?B?QkZ8S1w4bCROJUYlOSVIGyhC?=", u"日本語のテスト"_qs);
         row("folded iso-2022-jp split inside a character",
@@ -44,8 +44,8 @@ private Q_SLOTS:
             "\"=?ISO-2022-JP?B?GyRCOzNFREJATzobKEI=?=\"\r\n <taro@example.jp>", u"\"山田太郎\" <taro@example.jp>"_qs);
         row("genuine word after 70 encoded-word starts",
             junk + "=?UTF-8?B?44GT44KT44Gr44Gh44Gv?=", QString::fromLatin1(junk) + u"こんにちは"_qs);
-        row("word of 75 characters decoded, of 76 left as text", word75 + " " + word76,
-            QString(63, u'a') + u' ' + QString::fromLatin1(word76));
+        row("word of 1,000 characters decoded, of 1,001 left as text", wordAtLimit + " " + wordPastLimit,
+            QString(988, u'a') + u' ' + QString::fromLatin1(wordPastLimit));
     }
 
     void decodesFields()

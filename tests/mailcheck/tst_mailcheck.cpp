@@ -86,6 +86,7 @@ class TestMailCheck : public QObject
 private Q_SLOTS:
     void initTestCase()
     {
+        MOSSVALE_REQUIRE_DOVECOT();
         QString error;
         m_server = startTrustedDovecot(&error);
         QVERIFY2(m_server, qPrintable(error));

@@ -39,8 +39,7 @@ private:
 
 void TestMainFormCheck::initTestCase()
 {
-    if (DovecotServer::binary().isEmpty())
-        QSKIP("dovecot (/usr/sbin/dovecot) is not installed; the check needs a real server");
+    MOSSVALE_REQUIRE_DOVECOT();
     QString error;
     m_server = startTrustedDovecot(&error);
     QVERIFY2(m_server, qPrintable(error));

@@ -139,8 +139,7 @@ class TestPop3SessionDovecot : public QObject
 private Q_SLOTS:
     void initTestCase()
     {
-        if (DovecotServer::binary().isEmpty())
-            QSKIP("dovecot (/usr/sbin/dovecot) is not installed; POP3 tests need a real server");
+    MOSSVALE_REQUIRE_DOVECOT();
         m_server = std::make_unique<DovecotServer>();
         QVERIFY2(m_server->start(), qPrintable(m_server->errorText()));
     }

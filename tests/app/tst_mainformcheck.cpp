@@ -1,19 +1,25 @@
 #include "../mailcheck/MailFixtures.h"
 #include "DovecotServer.h"
+#include "ScriptedPop3Server.h"
 #include "TestProgramFolder.h"
 #include "app/MainForm.h"
+#include "app/SignalBridge.h"
 #include "mailcheck/MsgForm.h"
+#include "maillib/NMail.h"
 #include "maillib/Pop3Session.h"
 #include "platform/MessageBox.h"
 #include "settings/SetForm.h"
 #include "settings/SettingsFiles.h"
 
 #include <QCheckBox>
+#include <QElapsedTimer>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
 #include <QTimer>
+#include <csignal>
 #include <memory>
 
 // The whole program checking a real Dovecot: timed checks, and triggers that must not nest.
@@ -27,6 +33,7 @@ private Q_SLOTS:
     void timedCheckRunsByItself();
     void noNestedCheckDuringErrorMessage();
     void noNestedCheckDuringNoticeWait();
+    void aliveDuringCheckAndEndsOnSignal(); // last: it ends the application's event loop
 
 private:
     QString mailbox(const QList<QStringList>& messages, const QString& password = QStringLiteral("secret"));
@@ -138,6 +145,42 @@ void TestMainFormCheck::noNestedCheckDuringNoticeWait()
     QCOMPARE(logins(user), 1);           // none of them started a check of its own
     QVERIFY(!form.msgForm().isLoaded()); // the board closed itself after its second
     QCOMPARE(form.lastCheck().messages, 1);
+}
+
+// While the check waits on a server that never answers, the window's timers run and it shows that
+// a check is going on; SIGTERM ends the check at once, without QUIT, so nothing is deleted.
+void TestMainFormCheck::aliveDuringCheckAndEndsOnSignal()
+{
+    ScriptedPop3Server server({"S: +OK ready", "C: CAPA", "S: -ERR", "C: USER u", "S: +OK", "C: PASS p", "S: +OK",
+                               "C: STAT", "S: +OK 1 100", "C: LIST", "S: -ERR", "C: UIDL", "S: -ERR", "C: TOP 1 0",
+                               "W: 20000"});
+    QVERIFY(server.start());
+    writeAccount(*m_folder, "u", "p");
+    MainForm form;
+    SignalBridge bridge;
+    connect(&bridge, &SignalBridge::terminationRequested, &form, &MainForm::close);
+    form.settings().setServer({}, server.server(), {}, 0);
+    form.show();
+    QStringList shown;
+    QElapsedTimer sinceSignal;
+    QTimer ticker;
+    connect(&ticker, &QTimer::timeout, &form, [&] {
+        shown << form.StatusLabel->text();
+        if (shown.size() == 20) {
+            sinceSignal.start();
+            ::raise(SIGTERM);
+        }
+    });
+    ticker.start(50);
+    form.Command6_Click(); // the default reply time-out is 20 s
+    const qint64 afterSignal = sinceSignal.isValid() ? sinceSignal.elapsed() : -1;
+    ticker.stop();
+    NMailInitializeWinSock();
+    QVERIFY2(shown.size() >= 20 && shown.contains(QStringLiteral("確認中…")), qPrintable(shown.join(u'|')));
+    QVERIFY2(afterSignal >= 0 && afterSignal < 1000, qPrintable(QString::number(afterSignal)));
+    QCOMPARE(form.lastCheck().kind, CheckOutcome::Kind::Cancelled);
+    QVERIFY(server.waitForFinished());
+    QVERIFY(!server.received().contains("QUIT"));
 }
 
 QTEST_MAIN(TestMainFormCheck)

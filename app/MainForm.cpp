@@ -234,10 +234,10 @@ void MainForm::Form_Load()
             MessageBox::programTitle(), MessageBox::OkOnly, MessageBox::Information);
     }
 
-    m_settings.loadGeneral();
+    reportFileProblem(m_settings.loadGeneral());
     Text1->setText(m_settings.general().mailProgram);
     m_scene->prepare();
-    m_settings.loadServer();
+    reportFileProblem(m_settings.loadServer());
     NMailInitializeWinSock();
     if (m_settings.account().Pop3Server.isEmpty())
         m_setForm->show();
@@ -268,7 +268,7 @@ void MainForm::Form_Unload()
 
 void MainForm::saveMailProgramChoice()
 {
-    reportWriteFailure(m_settings.saveMailProgram());
+    reportFileProblem(m_settings.saveMailProgram());
 }
 
 void MainForm::endAtOnce()
@@ -317,7 +317,7 @@ void MainForm::applyInterval()
     setTimer3Interval(value > 0 ? 1000 : 0);
 }
 
-void MainForm::reportWriteFailure(const QString& error)
+void MainForm::reportFileProblem(const QString& error)
 {
     if (!error.isEmpty())
         MessageBox::show(this, error, MessageBox::programTitle(), MessageBox::OkOnly, MessageBox::Exclamation);

@@ -136,7 +136,7 @@ private:
     void setTimer3Interval(int milliseconds);
     void settingChanged(SettingKey key);
     void applyInterval();
-    void reportWriteFailure(const QString& error);
+    void reportFileProblem(const QString& error);
 
     SettingsModel m_settings; // outlives the windows that edit it
     std::unique_ptr<SoundCommands> m_sound;

@@ -48,18 +48,54 @@ void setProgramFolder(const QString& folder)
 }
 
 namespace Paths {
-QString dataFolder() { return inSettingsFolder(QStringLiteral("★MailData")); }
-QString serverSettingsFile() { return inSettingsFolder(QStringLiteral("tolvex.ini")); }
-QString generalSettingsFile() { return inSettingsFolder(QStringLiteral("★MailData/ini.ini")); }
-QString accountFile() { return inSettingsFolder(QStringLiteral("★MailData/iniIdPass.ini")); }
-QString keywordDataFile() { return inSettingsFolder(QStringLiteral("★MailData/Tlxdata50.data")); }
-QString keywordTempFile() { return inSettingsFolder(QStringLiteral("★MailData/TLXDATA50.TMP")); }
-QString restingPage() { return inProgramFolder(QStringLiteral("画像データ/subako.html")); }
-QString eventPicture() { return inProgramFolder(QStringLiteral("画像データ/Bom.bmp")); }
-QString effectSound() { return inProgramFolder(QStringLiteral("Sound/Kouka.wav")); }
-QString helpPage() { return inProgramFolder(QStringLiteral("HTML/1.htm")); }
-QString htmlFolder() { return inProgramFolder(QStringLiteral("HTML")); }
-QString fileAddress(const QString& path) { return QStringLiteral("file://") + path; }
+QString dataFolder()
+{
+    return inSettingsFolder(QStringLiteral("★MailData"));
+}
+QString serverSettingsFile()
+{
+    return inSettingsFolder(QStringLiteral("tolvex.ini"));
+}
+QString generalSettingsFile()
+{
+    return inSettingsFolder(QStringLiteral("★MailData/ini.ini"));
+}
+QString accountFile()
+{
+    return inSettingsFolder(QStringLiteral("★MailData/iniIdPass.ini"));
+}
+QString keywordDataFile()
+{
+    return inSettingsFolder(QStringLiteral("★MailData/Tlxdata50.data"));
+}
+QString keywordTempFile()
+{
+    return inSettingsFolder(QStringLiteral("★MailData/TLXDATA50.TMP"));
+}
+QString restingPage()
+{
+    return inProgramFolder(QStringLiteral("画像データ/subako.html"));
+}
+QString eventPicture()
+{
+    return inProgramFolder(QStringLiteral("画像データ/Bom.bmp"));
+}
+QString effectSound()
+{
+    return inProgramFolder(QStringLiteral("Sound/Kouka.wav"));
+}
+QString helpPage()
+{
+    return inProgramFolder(QStringLiteral("HTML/1.htm"));
+}
+QString htmlFolder()
+{
+    return inProgramFolder(QStringLiteral("HTML"));
+}
+QString fileAddress(const QString& path)
+{
+    return QStringLiteral("file://") + path;
+}
 } // namespace Paths
 
 QString ensureDataFolder(bool* created)

@@ -1,5 +1,7 @@
 #include "settings/Settings.h"
 
+#include "platform/IniProfile.h"
+
 #include "platform/NumberText.h"
 #include "settings/ProgramFolder.h"
 
@@ -76,36 +78,41 @@ void SettingsModel::setAccount(const QString& userId, const QString& password)
     Q_EMIT accountChanged();
 }
 
-void SettingsModel::loadGeneral()
+QString SettingsModel::loadGeneral()
 {
-    // The one reader of the general settings file.
-    const QString file = Paths::generalSettingsFile();
-    const auto number = [&file](SettingKey key) { return ReadIniNumber(file, keyName(key)); };
-    setMailProgram(ReadIniText(file, keyName(SettingKey::MailProgram), NotSetText));
+    // The one reader of the general settings file: one read for all its keys.
+    const IniProfile::Document file = IniProfile::Document::load(Paths::generalSettingsFile());
+    const auto number = [&file](SettingKey key) { return file.number(IniSection, keyName(key)); };
+    const auto text = [&file](SettingKey key, const QString& fallback) {
+        return file.text(IniSection, keyName(key), fallback);
+    };
+    setMailProgram(text(SettingKey::MailProgram, NotSetText));
     if (const int hangUp = number(SettingKey::HangUp); hangUp == 0 || hangUp == 1)
         setHangUpWhenEmpty(hangUp == 1);
-    m_storedInterval = ReadIniText(file, keyName(SettingKey::Interval), QString());
+    m_storedInterval = text(SettingKey::Interval, QString());
     setInterval(QString::number(number(SettingKey::Interval)));
     if (const int autoClose = number(SettingKey::AutoClose); autoClose == 0 || autoClose == 1)
         setAutoCloseNotice(autoClose == 1);
     const int action = number(SettingKey::NewMailAction);
     setNewMailAction(action == 1 || action == 2 ? NewMailAction(action) : NewMailAction::Neither);
+    return file.error();
 }
 
-void SettingsModel::loadServer()
+QString SettingsModel::loadServer()
 {
     AccountSettings next = m_account;
-    LoadServerSettings(next);
+    const QString error = LoadServerSettings(next);
     setServer(next.SmtpServer, next.Pop3Server, next.MailAddress, next.UseApop);
+    return error;
 }
 
 AccountSettings SettingsModel::storedAccount() const
 {
     // The one reader of the account file.
-    const QString file = Paths::accountFile();
+    const IniProfile::Document file = IniProfile::Document::load(Paths::accountFile());
     AccountSettings stored;
-    stored.UserId = ReadIniText(file, keyName(SettingKey::UserId), QString());
-    stored.Password = ReadIniText(file, keyName(SettingKey::Password), QString());
+    stored.UserId = file.text(IniSection, keyName(SettingKey::UserId), QString());
+    stored.Password = file.text(IniSection, keyName(SettingKey::Password), QString());
     return stored;
 }
 

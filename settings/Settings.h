@@ -46,9 +46,10 @@ public:
     // Reads the five keys of the general settings file. A key that is missing keeps its value,
     // except the interval, which reads as its leading whole number; "NUMBER" and "NUMBER4" other
     // than 0 or 1, and "NUMBER5" other than 1 or 2, leave (or select neither) as stored.
-    void loadGeneral();
+    // Empty text, or why the file could not be read (its values then stay as they were).
+    QString loadGeneral();
     // Reads the server settings file (see LoadServerSettings).
-    void loadServer();
+    QString loadServer();
     // The account file's "NAME" and "NAME2" in UserId and Password (empty when absent), read
     // afresh; the other fields are empty.
     AccountSettings storedAccount() const;

@@ -12,7 +12,6 @@
 #include <iterator>
 
 namespace {
-const QString Section = QStringLiteral("EXEINI");
 constexpr int MaxServerValueLength = 100;
 
 QString failedWriteMessage(const QString& file, const QString& reason)
@@ -51,11 +50,15 @@ qint16 apopValue(const QString& text)
     return qint16(value);
 }
 
-void LoadServerSettings(AccountSettings& settings)
+QString LoadServerSettings(AccountSettings& settings)
 {
+    const QString file = Paths::serverSettingsFile();
+    if (QFileInfo(file).size() > IniProfile::MaxFileBytes)
+        return QStringLiteral("設定ファイル「%1」が大きすぎるため（1 MB 超）、読み込みませんでした。")
+            .arg(QDir::toNativeSeparators(file));
     QByteArray content;
-    if (!readWholeFile(Paths::serverSettingsFile(), &content))
-        return;
+    if (!readWholeFile(file, &content))
+        return QString();
     for (QByteArray line : content.split('\n')) {
         if (line.endsWith('\r'))
             line.chop(1);
@@ -71,6 +74,7 @@ void LoadServerSettings(AccountSettings& settings)
         else if (prefix == prefixOf(SettingKey::Apop))
             settings.UseApop = apopValue(value);
     }
+    return QString();
 }
 
 QString SaveServerSettings(const AccountSettings& settings)
@@ -89,16 +93,16 @@ QString SaveServerSettings(const AccountSettings& settings)
 
 QString ReadIniText(const QString& file, const QString& key, const QString& defaultText)
 {
-    return IniProfile::readText(file, Section, key, defaultText);
+    return IniProfile::readText(file, IniSection, key, defaultText);
 }
 
 int ReadIniNumber(const QString& file, const QString& key)
 {
-    return IniProfile::readNumber(file, Section, key);
+    return IniProfile::readNumber(file, IniSection, key);
 }
 
 QString WriteIniText(const QString& file, const QString& key, const QString& text)
 {
-    const QString error = IniProfile::writeText(file, Section, key, text, permissionsFor(file));
+    const QString error = IniProfile::writeText(file, IniSection, key, text, permissionsFor(file));
     return error.isEmpty() ? QString() : failedWriteMessage(file, error);
 }

@@ -39,7 +39,10 @@ struct AccountSettings
 
 // Reads "tolvex.ini": lines "SMTP=", "POP3=", "MAIL=", "APOP=" (the last of each wins, values cut
 // to 100 characters). A missing file, or a missing line, leaves the fields as they were.
-void LoadServerSettings(AccountSettings& settings);
+// A file over IniProfile::MaxFileBytes is not read: the text says so, naming the file.
+QString LoadServerSettings(AccountSettings& settings);
+// The one section of the INI files.
+inline const QString IniSection = QStringLiteral("EXEINI");
 
 // Rewrites "tolvex.ini" with the four lines, values exactly as they are. Empty text on success,
 // else a message for the user that names the file.

@@ -15,7 +15,7 @@ QString headline(const CheckOutcome& outcome)
     case Kind::AccountMissing:
         return QStringLiteral("IDかパスワードが設定されていません");
     case Kind::Checked:
-        return QStringLiteral("新着 %1 通・削除 %2 通").arg(outcome.remaining()).arg(outcome.deleted) +
+        return QStringLiteral("新着 %1・削除 %2").arg(outcome.remaining()).arg(outcome.deleted) +
                (outcome.notice.isEmpty() ? QString() : QStringLiteral("（注意あり）"));
     case Kind::LoginRefused:
         return QStringLiteral("ログインできませんでした");

@@ -342,7 +342,7 @@ void Pop3Session::prefetchAfter(int number)
         return;
     m_prefetchNext = std::max(m_prefetchNext, number + 1);
     for (; m_prefetchNext <= m_count && qsizetype(m_inFlight.size()) < m_options.pipelineWindow; ++m_prefetchNext) {
-        if (!isInFlight(Request::Top, m_prefetchNext) &&
+        if (!m_notAsked.contains(m_prefetchNext) && !isInFlight(Request::Top, m_prefetchNext) &&
             !send(Request::Top, m_prefetchNext, "TOP " + QByteArray::number(m_prefetchNext) + " 0"))
             return;
     }

@@ -44,6 +44,9 @@ public:
     // The decoded headers of message number (1 to the count), or nothing when the server
     // refused them (the session goes on) or the session failed; errorText() says which.
     std::optional<MessageHeaders> headers(int number);
+    // The caller will not ask for the headers of these messages (it knows them already): they are
+    // not requested ahead.
+    void skipHeaders(const QSet<int>& numbers) { m_notAsked = numbers; }
     // Asks the server to delete message number when the session ends. False when the request
     // could not be made (no session, number out of range or already asked).
     bool remove(int number);
@@ -116,6 +119,7 @@ private:
     QDeadlineTimer m_sessionDeadline;
     std::deque<InFlight> m_inFlight; // requests sent and not collected yet, oldest first
     int m_prefetchNext = 1;          // the next header request to send ahead
+    QSet<int> m_notAsked;            // headers the caller will not ask for
     QList<qint64> m_sizes;           // from LIST, by message number - 1; empty when unknown
     QList<QByteArray> m_uids;        // from UIDL, the same way
     QSet<int> m_deleted;             // deletions asked in this session

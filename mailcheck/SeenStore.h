@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QString>
+
+// What earlier checks read of each message, by the server's unique id (UIDL), so that a check
+// asks only for the headers of mail that is new. Kept in "★MailData/seen.tsv": UTF-8, LF line
+// ends, owner-only, written atomically. The first line names the server and user it belongs to:
+// a file for another account (or one that cannot be read) counts as empty, so a changed account
+// starts afresh. Each further line is: id, size (LIST; -1 when unknown), subject, sender, by tabs.
+// A remembered message is judged from these texts against the keywords as they are at the check;
+// it is never deleted on the file's word alone: the check deletes by this session's id list.
+class SeenStore
+{
+public:
+    struct Message
+    {
+        qint64 size = -1;
+        QString subject;
+        QString sender;
+        bool operator==(const Message&) const = default;
+    };
+    using Messages = QHash<QByteArray, Message>;
+
+    // The file is not read past this size (far more than 100,000 messages' worth).
+    static constexpr qint64 MaxFileBytes = 64 * 1024 * 1024;
+
+    // The messages remembered for server and user; empty when the file is missing, too large,
+    // damaged or another account's.
+    static Messages load(const QString& file, const QString& server, const QString& user);
+    // Replaces the file with exactly messages (those on the server now). Empty text on success,
+    // else the reason, naming the file.
+    static QString save(const QString& file, const QString& server, const QString& user, const Messages& messages);
+};

@@ -1,15 +1,9 @@
 #include "maillib/Pop3Session.h"
 #include "tests/support/DovecotServer.h"
+#include "tests/support/Pop3Proxy.h"
 
 #include <QTest>
-#include <arpa/inet.h>
-#include <deque>
 #include <memory>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <thread>
-#include <unistd.h>
 
 namespace {
 
@@ -29,84 +23,6 @@ QString textsOf(int number)
 {
     return QStringLiteral("会議 %1|山田太郎 <taro%1@example.jp>|Mon, 1 Jan 2024 09:00:00 +0900").arg(number);
 }
-
-// A broken gateway between client and server: hides STLS, so that it can read the dialogue, and
-// sends the reply to one request twice. Serves one connection on its own thread.
-class RepeatingProxy
-{
-public:
-    RepeatingProxy(quint16 upstream, QByteArray repeated) : m_repeated(std::move(repeated))
-    {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
-        ::bind(m_listener, reinterpret_cast<sockaddr*>(&address), length);
-        ::listen(m_listener, 1);
-        ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length);
-        m_port = ntohs(address.sin_port);
-        address.sin_port = htons(upstream);
-        m_thread = std::thread([this, address] { serve(address); });
-    }
-    ~RepeatingProxy()
-    {
-        ::shutdown(m_listener, SHUT_RDWR);
-        m_thread.join();
-        ::close(m_listener);
-    }
-    QString server() const { return QStringLiteral("127.0.0.1:%1").arg(m_port); }
-
-private:
-    void serve(sockaddr_in upstream)
-    {
-        const int client = ::accept(m_listener, nullptr, nullptr);
-        const int server = ::socket(AF_INET, SOCK_STREAM, 0);
-        if (client < 0 || ::connect(server, reinterpret_cast<sockaddr*>(&upstream), sizeof upstream) != 0)
-            return;
-        QByteArray fromClient, fromServer;
-        std::deque<QByteArray> asked{"greeting"};
-        pollfd fds[2] = {{client, POLLIN, 0}, {server, POLLIN, 0}};
-        char buffer[65536];
-        while (::poll(fds, 2, 10000) > 0) {
-            const int from = (fds[0].revents & (POLLIN | POLLHUP)) ? 0 : 1;
-            const ssize_t n = ::read(fds[from].fd, buffer, sizeof buffer);
-            if (n <= 0)
-                break;
-            if (from == 0) {
-                ::write(server, buffer, n);
-                fromClient.append(buffer, n);
-                for (qsizetype end; (end = fromClient.indexOf("\r\n")) >= 0; fromClient.remove(0, end + 2))
-                    asked.push_back(fromClient.left(end));
-                continue;
-            }
-            fromServer.append(buffer, n);
-            while (!asked.empty()) {
-                const QByteArray& command = asked.front();
-                const bool multi = fromServer.startsWith("+OK") && (command == "CAPA" || command == "LIST" ||
-                                                                    command == "UIDL" || command.startsWith("TOP"));
-                const qsizetype end = fromServer.indexOf(multi ? "\r\n.\r\n" : "\r\n");
-                if (end < 0)
-                    break;
-                QByteArray reply = fromServer.left(end + (multi ? 5 : 2));
-                fromServer.remove(0, reply.size());
-                if (command == "CAPA")
-                    reply.replace("STLS\r\n", "");
-                if (command == m_repeated)
-                    reply += reply;
-                ::write(client, reply.constData(), reply.size());
-                asked.pop_front();
-            }
-        }
-        ::close(client);
-        ::close(server);
-    }
-
-    QByteArray m_repeated;
-    int m_listener = -1;
-    quint16 m_port = 0;
-    std::thread m_thread;
-};
 
 } // namespace
 
@@ -258,7 +174,7 @@ private Q_SLOTS:
             const QList<QByteArray> mail = {message(1), "Subject: spam\r\n\r\nbuy\r\n", message(3), message(4)};
             for (const QByteArray& m : mail)
                 QVERIFY(m_server->deliver(user, m));
-            RepeatingProxy proxy(m_server->port(), repeated);
+            Pop3Proxy proxy(m_server->port(), repeated);
             Pop3Session session(options());
             QVERIFY2(session.open(proxy.server()), qPrintable(session.errorText()));
             QCOMPARE(session.login(user, Password, false), 4);

@@ -17,7 +17,7 @@ QString isoWithOffset(const QDateTime& time)
     const int offset = time.offsetFromUtc();
     const int minutes = std::abs(offset) / 60;
     return time.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")) + QStringLiteral("%1%2:%3")
-                                                                      .arg(offset < 0 ? u'-' : u'+')
+                                                                      .arg(QChar(offset < 0 ? u'-' : u'+'))
                                                                       .arg(minutes / 60, 2, 10, QChar(u'0'))
                                                                       .arg(minutes % 60, 2, 10, QChar(u'0'));
 }

@@ -33,9 +33,9 @@ HistoryForm::HistoryForm(SettingsModel& settings, QWidget* parent) : QWidget(par
         {QStringLiteral("日時"), QStringLiteral("差出人"), QStringLiteral("件名"), QStringLiteral("キーワード")});
     List1->setRootIsDecorated(false);
     List1->setUniformRowHeights(true);
-    List1->header()->resizeSection(0, 170);
-    List1->header()->resizeSection(1, 190);
-    List1->header()->resizeSection(2, 230);
+    List1->header()->resizeSection(0, 215);
+    List1->header()->resizeSection(1, 180);
+    List1->header()->resizeSection(2, 210);
     Command1 = named(new QPushButton(QStringLiteral("開く"), this), "Command1");
     Command2 = named(new QPushButton(QStringLiteral("差出人を許可"), this), "Command2");
     Command3 = named(new QPushButton(QStringLiteral("キーワードを削除"), this), "Command3");

@@ -33,7 +33,8 @@ QString SavedCopies::store(const QDateTime& time, int number, const QByteArray& 
 {
     if (!QDir().mkpath(folder()))
         return QStringLiteral("フォルダー「%1」を作れませんでした。").arg(QDir::toNativeSeparators(folder()));
-    return writeFileAtomically(path(time, number), bytes); // QSaveFile syncs before the rename
+    // Mail is private: the copy is the owner's alone. QSaveFile syncs before the rename.
+    return writeFileAtomically(path(time, number), bytes, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
 }
 
 void SavedCopies::prune(const QDateTime& now)

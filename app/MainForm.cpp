@@ -3,6 +3,7 @@
 #include "app/EventScene.h"
 #include "app/HELPForm.h"
 #include "keywords/GekitaiForm.h"
+#include "mailcheck/HistoryForm.h"
 #include "mailcheck/MsgForm.h"
 #include "maillib/NMail.h"
 #include "platform/DesignFont.h"
@@ -78,6 +79,7 @@ MainForm::MainForm(QWidget* parent) : QMainWindow(parent), m_sound(std::make_uni
     m_gekitaiForm = std::make_unique<FormSlot<GekitaiForm>>();
     m_msgForm = std::make_unique<FormSlot<MsgForm>>();
     m_helpForm = std::make_unique<FormSlot<HELPForm>>();
+    m_historyForm = std::make_unique<FormSlot<HistoryForm>>([this] { return new HistoryForm(m_settings); });
     m_scene = std::make_unique<EventScene>(EventScene::Controls{WebBrowser1, Command5, Command12, Timer1},
                                            m_sound.get(), [this] { return Check1->isChecked(); });
 
@@ -145,6 +147,12 @@ void MainForm::buildLayout()
     StatusLabel->setObjectName(QStringLiteral("StatusLabel"));
     StatusLabel->setGeometry(twipRect(4080, 4335, 2400, 255));
     StatusLabel->setStyleSheet(QStringLiteral("color: black; background: transparent;"));
+    TrialLabel = new QLabel(QStringLiteral("試用モード中：メールは削除しません"), client);
+    TrialLabel->setObjectName(QStringLiteral("TrialLabel"));
+    TrialLabel->setGeometry(twipRect(1440, 0, 5055, 300));
+    TrialLabel->setAlignment(Qt::AlignCenter);
+    TrialLabel->setStyleSheet(QStringLiteral("color: #a00000; background: #fff3b0; font-weight: bold;"));
+    TrialLabel->hide();
 
     Text1 = hiddenField(client, "Text1", twipRect(0, 5520, 3975, 270));
     Text2 = hiddenField(client, "Text2", twipRect(360, 5040, 1575, 495));
@@ -179,6 +187,8 @@ void MainForm::buildMenus()
     mkaijyo = item("mkaijyo", "前面表示解除");
     line("mline");
     mend = item("mend", "終了");
+    line("mline4");
+    mhistory = item("mhistory", "削除履歴");
 
     // The tray pop-up; it never appears on the menu bar.
     mnuPopup = new QMenu(QStringLiteral("popup"), this);
@@ -216,6 +226,8 @@ void MainForm::connectHandlers()
     connect(mkaijyo, &QAction::triggered, this, &MainForm::mkaijyo_Click);
     connect(mend, &QAction::triggered, this, &MainForm::Command2_Click);
     connect(&m_settings, &SettingsModel::generalChanged, this, &MainForm::settingChanged);
+    connect(mhistory, &QAction::triggered, this, [this] { m_historyForm->show(); });
+    connect(StatusLabel, &QLabel::linkActivated, this, [this] { m_historyForm->show(); });
     connect(Text1, &QLineEdit::textChanged, &m_settings, &SettingsModel::setMailProgram);
 }
 
@@ -302,6 +314,8 @@ void MainForm::settingChanged(SettingKey key)
         Text1->setText(m_settings.general().mailProgram);
     else if (key == SettingKey::Interval)
         applyInterval();
+    else if (key == SettingKey::TrialMode)
+        TrialLabel->setVisible(m_settings.general().trialMode);
 }
 
 // A positive interval arms the one-second tick and a zero one stops it; a negative one changes

@@ -11,6 +11,7 @@
 class EventScene;
 class GekitaiForm;
 class HELPForm;
+class HistoryForm;
 class IdPassForm;
 class MsgForm;
 class OptionForm;
@@ -56,8 +57,8 @@ public:
     QLineEdit* Text7;
     QLabel* Label1;
     QLabel* StatusLabel; // the outcome of the last check, or how far the running one has come
-    QLineEdit* Text1; // hidden: path of the mail program, or "未設定"
-    QLineEdit* Text2; // hidden: its file title
+    QLineEdit* Text1;    // hidden: path of the mail program, or "未設定"
+    QLineEdit* Text2;    // hidden: its file title
     QTimer* Timer1;
     QTimer* Timer3;
     QTimer* Timer4;
@@ -70,6 +71,8 @@ public:
     QAction* mzenmen;
     QAction* mkaijyo;
     QAction* mend;
+    QAction* mhistory;  // 削除履歴
+    QLabel* TrialLabel; // shown while trial mode is on, so that nobody forgets it
     QMenu* mnuPopup;
 
     SettingsModel& settings() { return m_settings; }
@@ -81,6 +84,7 @@ public:
     FormSlot<GekitaiForm>& gekitaiForm() { return *m_gekitaiForm; }
     FormSlot<MsgForm>& msgForm() { return *m_msgForm; }
     FormSlot<HELPForm>& helpForm() { return *m_helpForm; }
+    FormSlot<HistoryForm>& historyForm() { return *m_historyForm; }
 
     EventScene& scene() { return *m_scene; }
     SoundCommands& sound() { return *m_sound; }
@@ -147,6 +151,7 @@ private:
     std::unique_ptr<FormSlot<GekitaiForm>> m_gekitaiForm;
     std::unique_ptr<FormSlot<MsgForm>> m_msgForm;
     std::unique_ptr<FormSlot<HELPForm>> m_helpForm;
+    std::unique_ptr<FormSlot<HistoryForm>> m_historyForm;
     QSystemTrayIcon* m_tray = nullptr;
     QString m_commonDialogFileName; // the open-file dialog remembers its last file for the run
     bool m_unloaded = false;

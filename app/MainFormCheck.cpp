@@ -1,6 +1,8 @@
 // The mail check and what starts it: the "メールチェック" button and menu item, and the interval timers.
 #include "app/MainForm.h"
+
 #include "mailcheck/CheckHelpers.h"
+#include "mailcheck/HistoryForm.h"
 #include "mailcheck/MailCheck.h"
 #include "mailcheck/MsgForm.h"
 #include "platform/DialUpConnections.h"
@@ -75,6 +77,13 @@ void MainForm::CheckMailbox()
     MainFormCheckWindows windows(*this);
     m_lastCheck = MailCheck(windows, m_settings, m_mailOptions).run(manual);
     showCheckStatus(m_lastCheck.summary(), m_lastCheck.details());
+    // What went (or would have gone) is one click away, in the deletion history.
+    if (m_lastCheck.deleted > 0 || m_lastCheck.trialMatches > 0) {
+        StatusLabel->setText(QStringLiteral("<a href=\"history\" style=\"color: black;\">%1</a>")
+                                 .arg(StatusLabel->text().toHtmlEscaped()));
+        if (m_historyForm->isLoaded())
+            m_historyForm->loaded()->refresh();
+    }
     m_checking = false;
 }
 

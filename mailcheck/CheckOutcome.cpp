@@ -15,7 +15,9 @@ QString headline(const CheckOutcome& outcome)
     case Kind::AccountMissing:
         return QStringLiteral("IDかパスワードが設定されていません");
     case Kind::Checked:
-        return QStringLiteral("新着 %1・削除 %2").arg(outcome.remaining()).arg(outcome.deleted) +
+        return QStringLiteral("新着 %1・").arg(outcome.remaining()) +
+               (outcome.trialMatches > 0 ? QStringLiteral("試用で該当 %1").arg(outcome.trialMatches)
+                                         : QStringLiteral("削除 %1").arg(outcome.deleted)) +
                (outcome.notice.isEmpty() ? QString() : QStringLiteral("（注意あり）"));
     case Kind::LoginRefused:
         return QStringLiteral("ログインできませんでした");
@@ -44,6 +46,8 @@ QString CheckOutcome::details() const
                      .arg(messages)
                      .arg(remaining())
                      .arg(deleted);
+        if (trialMatches > 0)
+            lines << QStringLiteral("試用モードのため、該当した %1 通は削除していません。").arg(trialMatches);
         break;
     case Kind::NoConnection:
         lines << QStringLiteral("メールを確認できませんでした。") << reason

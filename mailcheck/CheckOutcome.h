@@ -27,6 +27,8 @@ struct CheckOutcome
     QList<int> deletedNumbers; // the messages deleted, and their subjects, in the same order
     QStringList deletedSubjects;
     QList<int> refusedDeletions; // messages whose deletion the server refused
+    int trialMatches = 0;        // trial mode: messages that would have been deleted (and were not)
+    QList<int> unsaved;          // matching messages left on the server: their copy could not be stored
     QString reason;              // why it failed, or what went wrong on the way (Japanese)
     QString notice;              // something the user should know even though the check went through
 

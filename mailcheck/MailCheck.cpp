@@ -2,14 +2,23 @@
 
 #include "keywords/KeywordFile.h"
 #include "mailcheck/CheckHelpers.h"
+#include "mailcheck/SavedCopies.h"
 #include "maillib/Pop3Session.h"
 #include "settings/Settings.h"
+
+#include <QFile>
+#include <QSet>
 
 namespace {
 const QString NewMailText = QStringLiteral("新着メールがあります。");
 const QString NoMailProgramText = QStringLiteral("起動するメーラーが設定されていません。");
 const QString ErrorCaption = QStringLiteral("エラー");
 const QString ProgramTitle = QStringLiteral("Mossvale");
+
+void addNotice(CheckOutcome& outcome, const QString& text)
+{
+    outcome.notice += (outcome.notice.isEmpty() ? QString() : QStringLiteral("\n")) + text;
+}
 
 CheckOutcome::Kind failureKind(const Pop3Session& session, bool loggedIn)
 {
@@ -84,12 +93,11 @@ void MailCheck::checkMailbox(CheckOutcome& outcome)
 
 void MailCheck::scanMessages(Pop3Session& session, CheckOutcome& outcome)
 {
-    // Read once, at the first message: nothing can change the file while the check runs. A list
-    // that cannot be read deletes nothing, and the user hears why.
-    QStringList keywords;
-    const QString keywordError = KeywordFile::LoadMatchKeywords(&keywords);
-    if (!keywordError.isEmpty())
-        outcome.notice = keywordError + QStringLiteral("\n迷惑メールの削除は行いませんでした。");
+    m_judged.clear();
+    m_switches = m_settings.general();
+    const QDateTime time = QDateTime::currentDateTime();
+    const std::optional<MessageJudge> judge = loadRules(outcome);
+    const bool deleteNow = !m_switches.trialMode && !m_switches.keepDeleted;
     int refusedInARow = 0;
     int found = 0;
     for (int k = 1; k <= outcome.messages && !session.isBroken(); ++k) {
@@ -103,18 +111,76 @@ void MailCheck::scanMessages(Pop3Session& session, CheckOutcome& outcome)
         }
         refusedInARow = 0;
         found = k;
-        if (!keywordError.isEmpty())
+        const QString subject = trimSpaces(TrimAtNul(headers->subject));
+        const QString sender = trimSpaces(TrimAtNul(headers->sender));
+        const QString keyword = judge ? judge->judge(subject, sender) : QString();
+        if (keyword.isEmpty())
             continue;
-        const QString subject = TrimAtNul(headers->subject);
-        if (firstMatchingKeyword(keywords, subject, TrimAtNul(headers->sender)).isEmpty())
-            continue;
-        if (session.remove(k)) {
-            outcome.deletedNumbers.append(k);
-            outcome.deletedSubjects.append(trimSpaces(subject));
-        }
+        m_judged.append(
+            {k, {time, m_switches.trialMode, session.uniqueId(k), session.messageSize(k), keyword, sender, subject}});
+        if (deleteNow)
+            remove(session, k, subject, outcome);
     }
     if (refusedInARow >= MaxRefusedInARow)
         outcome.messages = found;
+    if (m_switches.keepDeleted && !m_switches.trialMode)
+        keepAndRemove(session, outcome);
+}
+
+// Read once, at the first message: nothing can change the files while the check runs. A list that
+// cannot be read deletes nothing, and the user hears why.
+std::optional<MessageJudge> MailCheck::loadRules(CheckOutcome& outcome) const
+{
+    QStringList keywords;
+    QString error = KeywordFile::LoadMatchKeywords(&keywords);
+    AllowList allow;
+    if (error.isEmpty())
+        allow = AllowList::load(AllowList::defaultFile(), &error);
+    if (!error.isEmpty()) {
+        addNotice(outcome, error + QStringLiteral("\n迷惑メールの削除は行いませんでした。"));
+        return std::nullopt;
+    }
+    return MessageJudge(keywords, m_switches.looseMatch, allow);
+}
+
+void MailCheck::remove(Pop3Session& session, int number, const QString& subject, CheckOutcome& outcome)
+{
+    if (session.remove(number)) {
+        outcome.deletedNumbers.append(number);
+        outcome.deletedSubjects.append(subject);
+    }
+}
+
+// All the copies come in one pipelined stream after the scan; a message is deleted only once its
+// copy is on the disk, so a full disk costs no mail.
+void MailCheck::keepAndRemove(Pop3Session& session, CheckOutcome& outcome)
+{
+    constexpr int Ahead = 16; // requests kept in flight behind the one awaited
+    QList<int> numbers;
+    for (const Judged& judged : m_judged)
+        numbers.append(judged.number);
+    QString firstError;
+    for (qsizetype i = 0; i < m_judged.size() && !session.isBroken(); ++i) {
+        Judged& judged = m_judged[i];
+        const std::optional<QByteArray> bytes = session.retrieve(judged.number, numbers.mid(i + 1, Ahead));
+        if (session.isBroken())
+            return;
+        const QString error = bytes ? SavedCopies::store(judged.entry.time, judged.number, *bytes)
+                                    : QStringLiteral("サーバーからメールを受け取れませんでした。");
+        if (error.isEmpty()) {
+            judged.saved = true;
+            remove(session, judged.number, judged.entry.subject, outcome);
+        } else {
+            outcome.unsaved.append(judged.number);
+            if (firstError.isEmpty())
+                firstError = error;
+        }
+    }
+    if (!outcome.unsaved.isEmpty())
+        addNotice(outcome,
+                  QStringLiteral("%1 通のメールは控えを保存できなかったため、削除せずにサーバーに残しました。\n%2")
+                      .arg(outcome.unsaved.size())
+                      .arg(firstError));
 }
 
 // Only what the server confirmed counts: a session that broke deleted nothing, a deletion the
@@ -127,6 +193,7 @@ void MailCheck::finish(Pop3Session& session, CheckOutcome& outcome)
         outcome.messages = 0;
         outcome.deletedNumbers.clear();
         outcome.deletedSubjects.clear();
+        dropCopies();
         return;
     }
     outcome.kind = CheckOutcome::Kind::Checked;
@@ -138,7 +205,36 @@ void MailCheck::finish(Pop3Session& session, CheckOutcome& outcome)
         outcome.deletedSubjects.removeAt(at);
     }
     if (!outcome.refusedDeletions.isEmpty())
-        outcome.notice = session.errorText();
+        addNotice(outcome, session.errorText());
+    record(outcome);
+}
+
+// After a close in good order: the history learns what is gone, and the copies of messages still
+// on the server go, as they would only mislead.
+void MailCheck::record(CheckOutcome& outcome)
+{
+    const QSet<int> gone(outcome.deletedNumbers.begin(), outcome.deletedNumbers.end());
+    QList<HistoryEntry> lines;
+    for (const Judged& judged : std::as_const(m_judged)) {
+        outcome.trialMatches += judged.entry.trial ? 1 : 0;
+        if (judged.entry.trial || gone.contains(judged.number))
+            lines.append(judged.entry);
+    }
+    m_judged.removeIf([&gone](const Judged& judged) { return gone.contains(judged.number); });
+    dropCopies();
+    if (const QString error = DeletionHistory::append(lines); !error.isEmpty())
+        addNotice(outcome, error);
+    if (m_switches.keepDeleted)
+        SavedCopies::prune(QDateTime::currentDateTime());
+}
+
+void MailCheck::dropCopies()
+{
+    for (const Judged& judged : std::as_const(m_judged)) {
+        if (judged.saved)
+            QFile::remove(SavedCopies::path(judged.entry.time, judged.number));
+    }
+    m_judged.clear();
 }
 
 void MailCheck::announce(int newMail)

@@ -1,7 +1,10 @@
 #pragma once
 
 #include "mailcheck/CheckOutcome.h"
+#include "mailcheck/DeletionHistory.h"
+#include "mailcheck/MessageJudge.h"
 #include "maillib/Pop3Options.h"
+#include "settings/Settings.h"
 
 #include <QString>
 #include <QStringList>
@@ -35,7 +38,10 @@ public:
 };
 
 // One complete check of the mailbox: log in, delete on the server every message whose subject
-// or sender holds a keyword, then announce what is left, or hang up when there was nothing.
+// or sender holds a keyword (unless its sender is allowed), then announce what is left, or hang up
+// when there was nothing. Each deletion the server confirmed is written to the deletion history;
+// with KeepDeleted a message is deleted only once its whole copy is stored; in trial mode nothing
+// is deleted and each match is written to the history as a trial.
 // Every way it can end is a CheckOutcome; a check that could not connect, or broke, never looks
 // like an empty mailbox: it announces nothing and never hangs up.
 class MailCheck
@@ -59,11 +65,26 @@ private:
     void checkMailbox(CheckOutcome& outcome);
     void scanMessages(Pop3Session& session, CheckOutcome& outcome);
     void finish(Pop3Session& session, CheckOutcome& outcome);
+    std::optional<MessageJudge> loadRules(CheckOutcome& outcome) const;
+    void keepAndRemove(Pop3Session& session, CheckOutcome& outcome);
+    void remove(Pop3Session& session, int number, const QString& subject, CheckOutcome& outcome);
+    void record(CheckOutcome& outcome);
+    void dropCopies();
     void announce(int newMail);
 
     MailCheckWindows& m_windows;
     SettingsModel& m_settings;
     Pop3Options m_options;
+
+    // A message judged to go in this check, and whether its copy is stored.
+    struct Judged
+    {
+        int number;
+        HistoryEntry entry;
+        bool saved = false;
+    };
+    QList<Judged> m_judged;
+    GeneralSettings m_switches; // as they were when the check began
 };
 
 // The first keyword found in subject, then in sender (both without surrounding ASCII spaces),

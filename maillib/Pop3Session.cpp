@@ -25,6 +25,11 @@ QString serverReply(const Pop3Reply& reply)
     return CharsetDecoder::decodeRaw(line.left(400));
 }
 
+QString retrFailed(int number)
+{
+    return QStringLiteral("メール%1の本文を取得できませんでした。").arg(number);
+}
+
 } // namespace
 
 Pop3Session::Pop3Session(const Pop3Options& options) : m_options(options), m_connection(options) {}
@@ -267,6 +272,29 @@ std::optional<MessageHeaders> Pop3Session::headers(int number)
     return HeaderDecoder::decode(reply.body);
 }
 
+std::optional<QByteArray> Pop3Session::retrieve(int number, const QList<int>& ahead)
+{
+    if (!checkNumber(number))
+        return std::nullopt;
+    const auto request = [this](int n) {
+        return isInFlight(Request::Retr, n) || send(Request::Retr, n, "RETR " + QByteArray::number(n));
+    };
+    if (!request(number))
+        return std::nullopt;
+    for (int i = 0; m_pipelining && i < ahead.size() && qsizetype(m_inFlight.size()) < m_options.pipelineWindow; ++i) {
+        if (ahead.at(i) >= 1 && ahead.at(i) <= m_count && !request(ahead.at(i)))
+            return std::nullopt;
+    }
+    Pop3Reply reply;
+    if (!readUntil(Request::Retr, number, &reply))
+        return std::nullopt;
+    if (!reply.ok || reply.truncated) {
+        setServerError(retrFailed(number), reply, ErrorRank::Skipped);
+        return std::nullopt;
+    }
+    return reply.body;
+}
+
 bool Pop3Session::remove(int number)
 {
     if (!checkNumber(number) || m_deleted.contains(number))
@@ -331,7 +359,8 @@ bool Pop3Session::send(Request request, int number, const QByteArray& command)
     if (m_state == State::Failed || (m_refused && request != Request::Quit))
         return false;
     const bool listing = request == Request::List || request == Request::Uidl;
-    m_connection.send(command, request == Request::Top || listing, listing ? m_options.maxListingLength : 0);
+    const qsizetype bound = listing ? m_options.maxListingLength : request == Request::Retr ? MaxMessageBytes : 0;
+    m_connection.send(command, request == Request::Top || request == Request::Retr || listing, bound);
     m_inFlight.push_back({request, number, std::nullopt});
     return m_connection.isOpen() || failSession();
 }
@@ -379,7 +408,7 @@ bool Pop3Session::readUntil(Request request, int number, Pop3Reply* reply)
 }
 
 // Reads the oldest outstanding reply. The one awaited, and those to requests whose answer is
-// collected later (STAT, LIST, QUIT), stay with their request; the others are filed: a refused
+// collected later (STAT, LIST, QUIT, RETR sent ahead), stay with their request; the others are filed: a refused
 // login or deletion is recorded, a header block nobody waits for any more is dropped.
 bool Pop3Session::readOldest(Request awaited, int awaitedNumber)
 {
@@ -391,6 +420,7 @@ bool Pop3Session::readOldest(Request awaited, int awaitedNumber)
     const InFlight request = *oldest;
     const bool kept = request.request == Request::Stat || request.request == Request::List ||
                       request.request == Request::Uidl || request.request == Request::Quit ||
+                      request.request == Request::Retr ||
                       (request.request == awaited && request.number == awaitedNumber);
     if (kept) {
         oldest->reply = std::move(reply);

@@ -10,7 +10,8 @@
 #include <deque>
 #include <optional>
 
-// One POP3 session: open, log in, read header blocks with TOP n 0 (never RETR), delete, close.
+// One POP3 session: open, log in, read header blocks with TOP n 0, fetch whole messages with RETR
+// only when asked to, delete, close.
 // Every wait is bounded (Pop3Options) and keeps the thread's events flowing, user input held.
 //
 // Requests go through one queue of what is in flight. When the server advertises PIPELINING the
@@ -47,6 +48,12 @@ public:
     // The caller will not ask for the headers of these messages (it knows them already): they are
     // not requested ahead.
     void skipHeaders(const QSet<int>& numbers) { m_notAsked = numbers; }
+    // The whole of message number as the server sent it (dot-unstuffed, CR LF line ends), or
+    // nothing when the server refused it, it was larger than MaxMessageBytes or had a line too long
+    // to keep whole (the session goes on), or the session failed. With PIPELINING the requests
+    // for ahead (up to the window) are sent with this one, so fetching several costs one stream.
+    std::optional<QByteArray> retrieve(int number, const QList<int>& ahead = {});
+    static constexpr qsizetype MaxMessageBytes = 64 * 1024 * 1024;
     // Asks the server to delete message number when the session ends. False when the request
     // could not be made (no session, number out of range or already asked).
     bool remove(int number);
@@ -79,7 +86,7 @@ public:
 
 private:
     enum class State { Closed, Authorization, Transaction, Failed };
-    enum class Request { Login, Stat, List, Uidl, Top, Dele, Quit };
+    enum class Request { Login, Stat, List, Uidl, Top, Retr, Dele, Quit };
     struct InFlight
     {
         Request request;

@@ -56,6 +56,28 @@ void SettingsModel::setNewMailAction(NewMailAction action)
     setGeneral(&GeneralSettings::newMailAction, action, SettingKey::NewMailAction);
 }
 
+bool GeneralSettings::*SettingsModel::addedField(SettingKey key)
+{
+    switch (key) {
+    case SettingKey::KeepDeleted:
+        return &GeneralSettings::keepDeleted;
+    case SettingKey::TrialMode:
+        return &GeneralSettings::trialMode;
+    default:
+        return &GeneralSettings::looseMatch;
+    }
+}
+
+void SettingsModel::setAddedSwitch(SettingKey key, bool on)
+{
+    setGeneral(addedField(key), on, key);
+}
+
+bool SettingsModel::addedSwitch(SettingKey key) const
+{
+    return m_general.*addedField(key);
+}
+
 void SettingsModel::setServer(const QString& smtp, const QString& pop3, const QString& mail, qint16 useApop)
 {
     AccountSettings next = m_account;
@@ -95,6 +117,8 @@ QString SettingsModel::loadGeneral()
         setAutoCloseNotice(autoClose == 1);
     const int action = number(SettingKey::NewMailAction);
     setNewMailAction(action == 1 || action == 2 ? NewMailAction(action) : NewMailAction::Neither);
+    for (SettingKey key : {SettingKey::KeepDeleted, SettingKey::TrialMode, SettingKey::LooseMatch})
+        setAddedSwitch(key, file.number(AddedSection, keyName(key)) == 1);
     return file.error();
 }
 
@@ -152,6 +176,13 @@ QString SettingsModel::saveSwitches()
     // From now on the interval is what the next load would read back, as the main window shows it.
     setInterval(storedNumberText(m_general.interval));
     return {};
+}
+
+QString SettingsModel::saveAddedSwitch(SettingKey key)
+{
+    const QString file = Paths::generalSettingsFile();
+    const QString error = IniProfile::writeText(file, AddedSection, keyName(key), switchText(addedSwitch(key)));
+    return error.isEmpty() ? QString() : QStringLiteral("ファイル「%1」に保存できませんでした。\n%2").arg(file, error);
 }
 
 QString SettingsModel::saveInterval()

@@ -16,6 +16,9 @@ struct GeneralSettings
     QString interval = QStringLiteral("0"); // "NUMBER2": minutes as typed; at most 0 means no timed checks
     bool autoCloseNotice = false;           // "NUMBER4"
     NewMailAction newMailAction = NewMailAction::Neither; // "NUMBER5"
+    bool keepDeleted = false;                             // "KeepDeleted": a copy of each message before it is deleted
+    bool trialMode = false;                               // "TrialMode": judge and record, delete nothing
+    bool looseMatch = false;                              // "LooseMatch": width, case and kana folded on both sides
 
     bool operator==(const GeneralSettings&) const = default;
 };
@@ -40,10 +43,14 @@ public:
     void setInterval(const QString& text);
     void setAutoCloseNotice(bool on);
     void setNewMailAction(NewMailAction action);
+    // KeepDeleted, TrialMode or LooseMatch.
+    void setAddedSwitch(SettingKey key, bool on);
+    bool addedSwitch(SettingKey key) const;
     void setServer(const QString& smtp, const QString& pop3, const QString& mail, qint16 useApop);
     void setAccount(const QString& userId, const QString& password);
 
-    // Reads the five keys of the general settings file. A key that is missing keeps its value,
+    // Reads the five keys of the general settings file, and the switches of section "Mossvale"
+    // (1 is on, anything else off). A key that is missing keeps its value,
     // except the interval, which reads as its leading whole number; "NUMBER" and "NUMBER4" other
     // than 0 or 1, and "NUMBER5" other than 1 or 2, leave (or select neither) as stored.
     // Empty text, or why the file could not be read (its values then stay as they were).
@@ -61,6 +68,8 @@ public:
     // "NUMBER", "NUMBER2", "NUMBER4", "NUMBER5", in this order ("NUMBER5" empty for neither). Once
     // stored, the interval takes the form a load reads back: its leading whole number.
     QString saveSwitches();
+    // KeepDeleted, TrialMode or LooseMatch alone, in section "Mossvale".
+    QString saveAddedSwitch(SettingKey key);
     // "NUMBER2" alone, unless the file already holds that text.
     QString saveInterval();
     // The whole server settings file.
@@ -76,6 +85,7 @@ Q_SIGNALS:
 private:
     template <class T> void setGeneral(T GeneralSettings::*field, T value, SettingKey key);
     QString writeGeneral(SettingKey key, const QString& text);
+    static bool GeneralSettings::*addedField(SettingKey key);
 
     GeneralSettings m_general;
     AccountSettings m_account;

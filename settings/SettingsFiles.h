@@ -19,7 +19,14 @@ enum class SettingKey {
     Pop3,          // server "POP3="
     Mail,          // server "MAIL="
     Apop,          // server "APOP="
+    KeepDeleted,   // general, section "Mossvale": 1 keeps a copy of each message before deleting it
+    TrialMode,     // general, section "Mossvale": 1 judges without deleting
+    LooseMatch,    // general, section "Mossvale": 1 compares with width, case and kana folded
 };
+
+// The section of the general settings file that holds what the program added in version 1.1;
+// the section "EXEINI" keeps exactly the keys it always had.
+inline const QString AddedSection = QStringLiteral("Mossvale");
 
 // The key's name as stored ("NAME", "NUMBER2", "SMTP", ...).
 QString keyName(SettingKey key);

@@ -99,8 +99,8 @@ private Q_SLOTS:
         m_settings->setServer({}, m_server->plainServer(), {}, 0);
     }
 
-    // Exactly the matching mail goes, by the exact rules: case, width and kana count, spaces
-    // around texts do not.
+    // Exactly the matching mail goes, wherever the keyword is; the finer rules are judged in
+    // tst_history.
     void deletesByKeyword_data()
     {
         QTest::addColumn<QStringList>("keywords");
@@ -114,17 +114,8 @@ private Q_SLOTS:
         QTest::newRow("in display name") << QStringList{"出会い"} << QStringList{"やあ", "出会いの会", "a@b.jp"}
                                          << true;
         QTest::newRow("no keyword") << QStringList{"未承諾広告※"} << plain << false;
-        QTest::newRow("case differs") << QStringList{"viagra"} << QStringList{"VIAGRA now", "x", "x@y.jp"} << false;
-        QTest::newRow("width differs") << QStringList{"ＳＡＬＥ"} << QStringList{"SALE", "x", "x@y.jp"} << false;
-        QTest::newRow("kana differs") << QStringList{"セール"} << QStringList{"ｾｰﾙ", "x", "x@y.jp"} << false;
         QTest::newRow("spaces around keyword")
             << QStringList{"  激安  "} << QStringList{"本日激安", "x", "x@y.jp"} << true;
-        QTest::newRow("spaces around subject")
-            << QStringList{"終わり"} << QStringList{"  夏の終わり  ", "x", "x@y.jp"} << true;
-        QTest::newRow("inner spaces count") << QStringList{"激 安"} << QStringList{"激安", "x", "x@y.jp"} << false;
-        QTest::newRow("full-width space kept") << QStringList{"　激安"} << QStringList{"激安", "x", "x@y.jp"} << false;
-        QTest::newRow("spaces-only keyword") << QStringList{"   "} << plain << false;
-        QTest::newRow("later keyword") << QStringList{"nothing", "友人"} << plain << true;
     }
 
     void deletesByKeyword()
@@ -154,32 +145,18 @@ private Q_SLOTS:
         const QStringList spam{"spam", "s", "s@spam.example"};
         const QString notice = QStringLiteral("notice 新着メールがあります。 %1");
         const QString noProgram = QStringLiteral("message [Mossvale] 起動するメーラーが設定されていません。");
+        const QStringList closes{"scene", notice.arg(1), "wait 1000", "unload notice"};
+        const QStringList started{"scene", "start [/bin/mail x]"};
         using enum NewMailAction;
         const AnnounceRow rows[] = {
             {"empty, hang-up on", {}, {}, NoticeBoard, false, true, "", {"hang up"}, 0},
             {"empty, hang-up off", {}, {}, NoticeBoard, false, false, "", {}, 0},
             {"all deleted: no scene, no hang-up", {spam, spam}, {"spam"}, NoticeBoard, false, true, "", {}, 0},
             {"notice stays", {a, spam, a}, {"spam"}, NoticeBoard, false, true, "", {"scene", notice.arg(2)}, 2},
-            {"notice closes itself",
-             {a},
-             {},
-             NoticeBoard,
-             true,
-             false,
-             "",
-             {"scene", notice.arg(1), "wait 1000", "unload notice"},
-             1},
+            {"notice closes itself", {a}, {}, NoticeBoard, true, false, "", closes, 1},
             {"mail program not set", {a}, {}, MailProgram, false, false, "未設定", {"scene", noProgram}, 1},
             {"mail program empty", {a}, {}, MailProgram, false, false, "", {"scene", noProgram}, 1},
-            {"mail program, spaces trimmed",
-             {a},
-             {},
-             MailProgram,
-             false,
-             false,
-             "  /usr/bin/mail program  ",
-             {"scene", "start [/usr/bin/mail program]"},
-             1},
+            {"mail program, spaces trimmed", {a}, {}, MailProgram, false, false, "  /bin/mail x  ", started, 1},
         };
         for (const AnnounceRow& row : rows)
             QTest::newRow(row.name) << row;

@@ -1,0 +1,133 @@
+#include "mailcheck/DeletionHistory.h"
+
+#include "platform/AtomicFile.h"
+#include "settings/ProgramFolder.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <algorithm>
+
+namespace {
+const QByteArray Deleted = "deleted";
+const QByteArray Trial = "trial";
+
+QString isoWithOffset(const QDateTime& time)
+{
+    const int offset = time.offsetFromUtc();
+    const int minutes = std::abs(offset) / 60;
+    return time.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")) + QStringLiteral("%1%2:%3")
+                                                                      .arg(QChar(offset < 0 ? u'-' : u'+'))
+                                                                      .arg(minutes / 60, 2, 10, QChar(u'0'))
+                                                                      .arg(minutes % 60, 2, 10, QChar(u'0'));
+}
+
+QString failure(const QString& file, const QString& reason)
+{
+    return QStringLiteral("削除履歴「%1」に書き込めませんでした。\n%2").arg(QDir::toNativeSeparators(file), reason);
+}
+
+// The lines of the last bytes of file, oldest first.
+QList<HistoryEntry> readTail(const QString& path)
+{
+    QFile in(path);
+    QList<HistoryEntry> entries;
+    if (!in.open(QIODevice::ReadOnly))
+        return entries;
+    const qint64 limit = 2 * DeletionHistory::MaxFileBytes;
+    const bool cut = in.size() > limit;
+    if (cut)
+        in.seek(in.size() - limit);
+    QList<QByteArray> lines = in.read(limit).split('\n');
+    if (cut)
+        lines.removeFirst(); // most likely a part of a line
+    for (const QByteArray& line : lines) {
+        if (auto entry = HistoryEntry::parse(line))
+            entries.append(*entry);
+    }
+    return entries;
+}
+} // namespace
+
+QString DeletionHistory::cleanField(const QString& text)
+{
+    QString clean = text;
+    for (QChar& c : clean) {
+        if (c == u'\t' || c == u'\r' || c == u'\n')
+            c = u' ';
+    }
+    return clean;
+}
+
+QByteArray HistoryEntry::line() const
+{
+    const QStringList fields{isoWithOffset(time),
+                             QString::fromLatin1(trial ? Trial : Deleted),
+                             DeletionHistory::cleanField(QString::fromLatin1(uid)),
+                             size < 0 ? QString() : QString::number(size),
+                             DeletionHistory::cleanField(keyword),
+                             DeletionHistory::cleanField(sender),
+                             DeletionHistory::cleanField(subject)};
+    return fields.join(u'\t').toUtf8() + '\n';
+}
+
+std::optional<HistoryEntry> HistoryEntry::parse(const QByteArray& line)
+{
+    const QList<QByteArray> fields = line.split('\t');
+    if (fields.size() != 7 || (fields.at(1) != Deleted && fields.at(1) != Trial))
+        return std::nullopt;
+    HistoryEntry entry;
+    entry.time = QDateTime::fromString(QString::fromLatin1(fields.at(0)), Qt::ISODate);
+    if (!entry.time.isValid())
+        return std::nullopt;
+    entry.time = entry.time.toLocalTime();
+    entry.trial = fields.at(1) == Trial;
+    entry.uid = fields.at(2);
+    bool sized = false;
+    entry.size = fields.at(3).toLongLong(&sized);
+    if (!sized)
+        entry.size = -1;
+    entry.keyword = QString::fromUtf8(fields.at(4));
+    entry.sender = QString::fromUtf8(fields.at(5));
+    entry.subject = QString::fromUtf8(fields.at(6));
+    return entry;
+}
+
+QString DeletionHistory::file()
+{
+    return Paths::dataFolder() + QStringLiteral("/deleted.tsv");
+}
+
+QString DeletionHistory::previousFile()
+{
+    return Paths::dataFolder() + QStringLiteral("/deleted.1.tsv");
+}
+
+QString DeletionHistory::append(const QList<HistoryEntry>& entries)
+{
+    if (entries.isEmpty())
+        return {};
+    const QString path = file();
+    if (QFileInfo(path).size() > MaxFileBytes) {
+        QFile::remove(previousFile());
+        if (!QFile::rename(path, previousFile()))
+            return failure(path, QStringLiteral("古い履歴を「deleted.1.tsv」に移せませんでした。"));
+    }
+    QByteArray lines;
+    for (const HistoryEntry& entry : entries)
+        lines += entry.line();
+    QFile out(path);
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
+        return failure(path, openErrorText(out, errno));
+    const QString reason = writeFully(out, lines.constData(), lines.size());
+    return reason.isEmpty() ? QString() : failure(path, reason);
+}
+
+QList<HistoryEntry> DeletionHistory::read(int maxEntries)
+{
+    QList<HistoryEntry> entries = readTail(previousFile()) + readTail(file());
+    std::reverse(entries.begin(), entries.end());
+    if (entries.size() > maxEntries)
+        entries.resize(maxEntries);
+    return entries;
+}

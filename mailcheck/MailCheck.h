@@ -5,6 +5,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <memory>
 #include <optional>
 
 class Pop3Session;
@@ -32,12 +33,20 @@ public:
     // Starts a program without waiting; empty text on success, else the message for the user.
     virtual QString startProgram(const QString& commandLine) = 0;
     virtual void hangUp() = 0;
+    // A yes/no question; true for "はい".
+    virtual bool ask(const QString& text) = 0;
+    // Offers to trust a certificate that failed verification, described in text; true when the
+    // user chose to trust it.
+    virtual bool askToTrust(const QString& text) = 0;
 };
 
 // One complete check of the mailbox: log in, delete on the server every message whose subject
 // or sender holds a keyword, then announce what is left, or hang up when there was nothing.
 // Every way it can end is a CheckOutcome; a check that could not connect, or broke, never looks
-// like an empty mailbox: it announces nothing and never hangs up.
+// like an empty mailbox: it announces nothing and never hangs up. The password is sent only over
+// TLS, to this machine, or where the user allowed plain text; a manual check asks about a server
+// without TLS and about a certificate that failed verification before anything is sent, a timed
+// check stops with the reason. The decisions are kept in the data folder (TlsTrust).
 class MailCheck
 {
 public:
@@ -56,7 +65,9 @@ public:
     CheckOutcome run(bool manual = true);
 
 private:
-    void checkMailbox(CheckOutcome& outcome);
+    void checkMailbox(CheckOutcome& outcome, bool manual);
+    std::unique_ptr<Pop3Session> openSession(CheckOutcome& outcome, bool manual);
+    bool settleRefusal(const Pop3Session& session, TlsTrust& trust);
     void scanMessages(Pop3Session& session, CheckOutcome& outcome);
     void finish(Pop3Session& session, CheckOutcome& outcome);
     void announce(int newMail);

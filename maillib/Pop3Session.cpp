@@ -56,10 +56,14 @@ bool Pop3Session::open(const QString& server)
         m_state = State::Failed;
         return false;
     }
+    m_serverKey = TlsTrust::key(address);
     m_sessionDeadline = QDeadlineTimer(m_options.sessionTimeoutMs);
     m_connection.setSessionDeadline(m_sessionDeadline, m_options.sessionTimeoutMs);
-    if (!m_connection.connectTo(address))
+    if (!m_connection.connectTo(address)) {
+        if (!m_connection.rejectedCertificate().isNull())
+            m_refusal = Refusal::Certificate;
         return failSession();
+    }
     m_connection.expectGreeting();
     Pop3Reply greeting;
     if (!m_connection.nextReply(&greeting))
@@ -75,6 +79,8 @@ bool Pop3Session::open(const QString& server)
         return false;
     if (!m_connection.isEncrypted() && m_capabilities.contains("STLS") && !startTls())
         return false;
+    if (!m_connection.isEncrypted() && !mayLoginWithoutTls(address.host))
+        return failSession();
     m_pipelining = m_options.allowPipelining && m_capabilities.contains("PIPELINING");
     m_state = State::Authorization;
     return true;
@@ -112,6 +118,21 @@ bool Pop3Session::startTls()
     if (!m_connection.startTls())
         return failSession();
     return readCapabilities(); // what was offered before TLS is not to be trusted
+}
+
+// Nobody can tell a server without STLS from one whose offer was removed on the way, so only
+// the user can allow plain text, and never where TLS has worked before.
+bool Pop3Session::mayLoginWithoutTls(const QString& host)
+{
+    const TlsTrust& trust = m_options.trust;
+    if (trust.encrypted.contains(m_serverKey)) {
+        m_refusal = Refusal::EncryptionLost;
+        m_error = Pop3Texts::encryptionLost(host);
+    } else if (!trust.isLoopback(host) && !trust.plainTextAllowed.contains(m_serverKey)) {
+        m_refusal = Refusal::PlainText;
+        m_error = Pop3Texts::plainTextRefused(host);
+    }
+    return m_refusal == Refusal::None;
 }
 
 // ---- Authorization ----

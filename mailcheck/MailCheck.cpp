@@ -109,21 +109,25 @@ std::unique_ptr<Pop3Session> MailCheck::openSession(CheckOutcome& outcome, bool 
     }
     for (int asked = 0;; ++asked) {
         auto session = std::make_unique<Pop3Session>(options);
-        if (session->open(m_settings.account().Pop3Server)) {
-            if (session->isEncrypted() && !options.trust.encrypted.contains(session->serverKey())) {
-                options.trust.encrypted.insert(session->serverKey());
-                outcome.notice = options.trust.save(trustFile());
+        if (!session->open(m_settings.account().Pop3Server)) {
+            outcome.kind = failureKind(*session, false);
+            outcome.reason = session->errorText();
+            if (!manual || asked == 2 || !settleRefusal(*session, options.trust))
+                return nullptr;
+            if (const QString error = options.trust.save(trustFile()); !error.isEmpty()) {
+                outcome.reason = error;
+                return nullptr;
             }
-            return session;
+            if (!session->allowPlainText())
+                continue; // a certificate now trusted needs a new handshake
+            outcome.kind = CheckOutcome::Kind::NotRun;
+            outcome.reason.clear();
         }
-        outcome.kind = failureKind(*session, false);
-        outcome.reason = session->errorText();
-        if (!manual || asked == 2 || !settleRefusal(*session, options.trust))
-            return nullptr;
-        if (const QString error = options.trust.save(trustFile()); !error.isEmpty()) {
-            outcome.reason = error;
-            return nullptr;
+        if (session->isEncrypted() && !options.trust.encrypted.contains(session->serverKey())) {
+            options.trust.encrypted.insert(session->serverKey());
+            outcome.notice = options.trust.save(trustFile());
         }
+        return session;
     }
 }
 

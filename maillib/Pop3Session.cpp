@@ -59,11 +59,8 @@ bool Pop3Session::open(const QString& server)
     m_serverKey = TlsTrust::key(address);
     m_sessionDeadline = QDeadlineTimer(m_options.sessionTimeoutMs);
     m_connection.setSessionDeadline(m_sessionDeadline, m_options.sessionTimeoutMs);
-    if (!m_connection.connectTo(address)) {
-        if (!m_connection.rejectedCertificate().isNull())
-            m_refusal = Refusal::Certificate;
+    if (!m_connection.connectTo(address))
         return failSession();
-    }
     m_connection.expectGreeting();
     Pop3Reply greeting;
     if (!m_connection.nextReply(&greeting))
@@ -79,9 +76,22 @@ bool Pop3Session::open(const QString& server)
         return false;
     if (!m_connection.isEncrypted() && m_capabilities.contains("STLS") && !startTls())
         return false;
-    if (!m_connection.isEncrypted() && !mayLoginWithoutTls(address.host))
-        return failSession();
     m_pipelining = m_options.allowPipelining && m_capabilities.contains("PIPELINING");
+    if (!m_connection.isEncrypted() && !mayLoginWithoutTls(address.host)) {
+        // The connection waits for the user's answer (allowPlainText), but nothing can be sent.
+        m_state = State::Failed;
+        return m_refusal == Refusal::PlainText ? false : failSession();
+    }
+    m_state = State::Authorization;
+    return true;
+}
+
+bool Pop3Session::allowPlainText()
+{
+    if (m_refusal != Refusal::PlainText || !m_connection.isOpen())
+        return false;
+    m_refusal = Refusal::None;
+    m_error.clear();
     m_state = State::Authorization;
     return true;
 }
@@ -466,6 +476,8 @@ bool Pop3Session::failSession()
         m_error = m_connection.failureText();
         m_errorRank = ErrorRank::Session;
     }
+    if (!m_connection.rejectedCertificate().isNull())
+        m_refusal = Refusal::Certificate; // pop3s or STLS alike
     m_state = State::Failed;
     m_inFlight.clear();
     m_connection.abort();

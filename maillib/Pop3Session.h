@@ -41,6 +41,9 @@ public:
     // Connects, reads the greeting, asks CAPA and starts TLS when the server offers STLS. The
     // forms of server are those of Pop3Address. False on failure, with errorText().
     bool open(const QString& server);
+    // After open() refused plain text (Refusal::PlainText) and the user allowed it for this
+    // server: the session goes on over the same connection. False for any other state.
+    bool allowPlainText();
     // Logs in with USER/PASS, or with APOP when apop is set, and asks STAT, LIST and UIDL. Returns the
     // number of messages (0 for an empty mailbox) or -1 on failure: refused() tells a refusal
     // by the server from a broken session. A user name or password holding CR, LF or NUL is

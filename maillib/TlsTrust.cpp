@@ -23,8 +23,7 @@ QString names(const QSslCertificate& certificate, bool subject)
 
 QString TlsTrust::key(const Pop3Address& address)
 {
-    const QString host = address.host.toLower();
-    return (host.contains(u':') ? u'[' + host + u']' : host) + u':' + QString::number(address.port);
+    return address.host.toLower();
 }
 
 bool TlsTrust::isLoopback(const QString& host) const

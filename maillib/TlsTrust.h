@@ -7,10 +7,11 @@
 
 struct Pop3Address;
 
-// What the user has decided about servers' encryption, keyed by server ("host:port", the host in
-// lower case): servers once reached with TLS (never again without it), servers the user let have
-// the password unencrypted, and the one certificate trusted for a server whose certificate fails
-// verification. Kept in a UTF-8 file of tab-separated lines under the data folder.
+// What the user has decided about servers' encryption, keyed by host name in lower case, whatever
+// the port (pop3s and STLS reach the same server): hosts once reached with TLS (never again
+// without it), hosts the user let have the password unencrypted, and the one certificate trusted
+// for a host whose certificate fails verification. Kept in a UTF-8 file of tab-separated lines
+// under the data folder.
 struct TlsTrust
 {
     QSet<QString> encrypted;

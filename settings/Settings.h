@@ -57,7 +57,7 @@ public:
     AccountSettings storedAccount(int keyringWaitMs = PasswordStore::PromptWaitMs, QString* error = nullptr) const;
     // Puts the stored account in use, as every check does before it logs in. Empty text on
     // success, else why the password could not be read.
-    QString loadAccount(int keyringWaitMs);
+    QString loadAccount(int keyringWaitMs = PasswordStore::PromptWaitMs);
 
     // "NAME" of the general settings file.
     QString saveMailProgram();

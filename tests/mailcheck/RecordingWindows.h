@@ -56,9 +56,5 @@ public:
         calls << QStringLiteral("ask %1").arg(text);
         return answer;
     }
-    bool askToTrust(const QString& text) override
-    {
-        calls << QStringLiteral("trust? %1").arg(text);
-        return answer;
-    }
+    bool askToTrust(const QString& text) override { return ask(QStringLiteral("trust? ") + text); }
 };

@@ -54,6 +54,16 @@ public:
     }
     QString startProgram(const QString& commandLine) override { return startProgramDetached(commandLine); }
     void hangUp() override { m_form.Command1_Click(); }
+    bool ask(const QString& text) override
+    {
+        return MessageBox::show(&m_form, text, MessageBox::programTitle(), MessageBox::YesNo, MessageBox::Question,
+                                MessageBox::No) == MessageBox::Yes;
+    }
+    bool askToTrust(const QString& text) override
+    {
+        return ask(text + QStringLiteral("\n\n「この証明書を信頼する」場合は「はい」を選んでください。"
+                                         "今後このサーバーでは、この証明書だけを受け入れます。"));
+    }
 
 private:
     MainForm& m_form;

@@ -4,8 +4,11 @@
 #include "mailcheck/CheckHelpers.h"
 #include "mailcheck/SavedCopies.h"
 #include "maillib/Pop3Session.h"
+#include "maillib/Pop3Texts.h"
+#include "settings/ProgramFolder.h"
 #include "settings/Settings.h"
 
+#include <QDir>
 #include <QFile>
 #include <QSet>
 
@@ -18,6 +21,11 @@ const QString ProgramTitle = QStringLiteral("Mossvale");
 void addNotice(CheckOutcome& outcome, const QString& text)
 {
     outcome.notice += (outcome.notice.isEmpty() ? QString() : QStringLiteral("\n")) + text;
+}
+
+QString trustFile()
+{
+    return QDir(Paths::dataFolder()).filePath(QStringLiteral("tls.tsv"));
 }
 
 CheckOutcome::Kind failureKind(const Pop3Session& session, bool loggedIn)
@@ -44,7 +52,7 @@ QString firstMatchingKeyword(const QStringList& keywords, const QString& subject
 CheckOutcome MailCheck::run(bool manual)
 {
     CheckOutcome outcome;
-    checkMailbox(outcome);
+    checkMailbox(outcome, manual);
     outcome.finished = QDateTime::currentDateTime();
     if (outcome.kind == CheckOutcome::Kind::LoginRefused)
         m_windows.showMessage(TrimAtNul(outcome.reason), ErrorCaption);
@@ -57,20 +65,26 @@ CheckOutcome MailCheck::run(bool manual)
     return outcome;
 }
 
-void MailCheck::checkMailbox(CheckOutcome& outcome)
+void MailCheck::checkMailbox(CheckOutcome& outcome, bool manual)
 {
     const AccountSettings& account = m_settings.account();
     if (account.Pop3Server.isEmpty()) {
         outcome.kind = CheckOutcome::Kind::NotConfigured;
         return;
     }
-    Pop3Session session(m_options);
-    if (!session.open(account.Pop3Server)) {
-        outcome.kind = failureKind(session, false);
-        outcome.reason = session.errorText();
+    const std::unique_ptr<Pop3Session> opened = openSession(outcome, manual);
+    if (!opened)
+        return;
+    Pop3Session& session = *opened;
+    // A keyring may show its unlock prompt to the user who asked, within half the session's time;
+    // a timed check waits no longer than for a reply.
+    const int keyringWaitMs = manual ? m_options.sessionTimeoutMs / 2 : m_options.replyTimeoutMs;
+    if (const QString error = m_settings.loadAccount(keyringWaitMs); !error.isEmpty()) {
+        session.close();
+        outcome.kind = CheckOutcome::Kind::NoConnection;
+        outcome.reason = error;
         return;
     }
-    m_settings.loadAccount();
     m_windows.setAccountFields(account.UserId, account.Password);
     if (account.UserId.isEmpty() || account.Password.isEmpty()) {
         m_windows.showSettingsWindow();
@@ -89,6 +103,62 @@ void MailCheck::checkMailbox(CheckOutcome& outcome)
     if (count > 0)
         scanMessages(session, outcome);
     finish(session, outcome);
+}
+
+// Opens the session, asking on a manual check about what stopped it for the password's sake;
+// each answer settles one question (plain text, then a certificate), so it asks at most twice.
+std::unique_ptr<Pop3Session> MailCheck::openSession(CheckOutcome& outcome, bool manual)
+{
+    Pop3Options options = m_options;
+    if (const QString error = options.trust.load(trustFile()); !error.isEmpty()) {
+        outcome.kind = CheckOutcome::Kind::NoConnection;
+        outcome.reason = error;
+        return nullptr;
+    }
+    for (int asked = 0;; ++asked) {
+        auto session = std::make_unique<Pop3Session>(options);
+        if (!session->open(m_settings.account().Pop3Server)) {
+            outcome.kind = failureKind(*session, false);
+            outcome.reason = session->errorText();
+            if (!manual || asked == 2 || !settleRefusal(*session, options.trust))
+                return nullptr;
+            if (const QString error = options.trust.save(trustFile()); !error.isEmpty()) {
+                outcome.reason = error;
+                return nullptr;
+            }
+            if (!session->allowPlainText())
+                continue; // a certificate now trusted needs a new handshake
+            outcome.kind = CheckOutcome::Kind::NotRun;
+            outcome.reason.clear();
+        }
+        if (session->isEncrypted() && !options.trust.encrypted.contains(session->serverKey())) {
+            options.trust.encrypted.insert(session->serverKey());
+            outcome.notice = options.trust.save(trustFile());
+        }
+        return session;
+    }
+}
+
+// True when the user's answer lets the session be tried again; trust then holds the answer.
+bool MailCheck::settleRefusal(const Pop3Session& session, TlsTrust& trust)
+{
+    switch (session.refusal()) {
+    case Pop3Session::Refusal::PlainText:
+        if (!m_windows.ask(session.errorText() + QStringLiteral("\n\n") + Pop3Texts::plainTextQuestion))
+            return false;
+        trust.plainTextAllowed.insert(session.serverKey());
+        return true;
+    case Pop3Session::Refusal::Certificate:
+        if (!m_windows.askToTrust(session.errorText() + QStringLiteral("\n\n") +
+                                  certificateDetails(session.rejectedCertificate())))
+            return false;
+        trust.pinned.insert(session.serverKey(), session.rejectedCertificate());
+        return true;
+    case Pop3Session::Refusal::EncryptionLost:
+    case Pop3Session::Refusal::None:
+        break;
+    }
+    return false;
 }
 
 void MailCheck::scanMessages(Pop3Session& session, CheckOutcome& outcome)

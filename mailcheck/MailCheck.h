@@ -8,6 +8,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <memory>
 #include <optional>
 
 class Pop3Session;
@@ -35,6 +36,11 @@ public:
     // Starts a program without waiting; empty text on success, else the message for the user.
     virtual QString startProgram(const QString& commandLine) = 0;
     virtual void hangUp() = 0;
+    // A yes/no question; true for "はい".
+    virtual bool ask(const QString& text) = 0;
+    // Offers to trust a certificate that failed verification, described in text; true when the
+    // user chose to trust it.
+    virtual bool askToTrust(const QString& text) = 0;
 };
 
 // One complete check of the mailbox: log in, delete on the server every message whose subject
@@ -43,7 +49,10 @@ public:
 // with KeepDeleted a message is deleted only once its whole copy is stored; in trial mode nothing
 // is deleted and each match is written to the history as a trial.
 // Every way it can end is a CheckOutcome; a check that could not connect, or broke, never looks
-// like an empty mailbox: it announces nothing and never hangs up.
+// like an empty mailbox: it announces nothing and never hangs up. The password is sent only over
+// TLS, to this machine, or where the user allowed plain text; a manual check asks about a server
+// without TLS and about a certificate that failed verification before anything is sent, a timed
+// check stops with the reason. The decisions are kept in the data folder (TlsTrust).
 class MailCheck
 {
 public:
@@ -62,7 +71,9 @@ public:
     CheckOutcome run(bool manual = true);
 
 private:
-    void checkMailbox(CheckOutcome& outcome);
+    void checkMailbox(CheckOutcome& outcome, bool manual);
+    std::unique_ptr<Pop3Session> openSession(CheckOutcome& outcome, bool manual);
+    bool settleRefusal(const Pop3Session& session, TlsTrust& trust);
     void scanMessages(Pop3Session& session, CheckOutcome& outcome);
     void finish(Pop3Session& session, CheckOutcome& outcome);
     std::optional<MessageJudge> loadRules(CheckOutcome& outcome) const;

@@ -61,6 +61,25 @@ QString sslErrorText(const QSslError& error)
     }
 }
 
+// The verification failures that trusting one exact certificate answers: who issued it, and that
+// it names this server. An expired certificate stays refused.
+const QSslError::SslError PinAnswers[] = {
+    QSslError::SelfSignedCertificate,
+    QSslError::SelfSignedCertificateInChain,
+    QSslError::UnableToGetLocalIssuerCertificate,
+    QSslError::UnableToGetIssuerCertificate,
+    QSslError::UnableToVerifyFirstCertificate,
+    QSslError::CertificateUntrusted,
+    QSslError::HostNameMismatch,
+};
+
+bool pinAnswers(const QList<QSslError>& errors)
+{
+    return std::all_of(errors.begin(), errors.end(), [](const QSslError& error) {
+        return std::find(std::begin(PinAnswers), std::end(PinAnswers), error.error()) != std::end(PinAnswers);
+    });
+}
+
 } // namespace
 
 Pop3Connection::Pop3Connection(const Pop3Options& options)
@@ -144,6 +163,7 @@ bool Pop3Connection::connectTo(const Pop3Address& address)
     if (connectionsRefused())
         return fail(Failure::Cancelled, Pop3Texts::cancelled);
     m_host = address.host;
+    m_pinned = m_options.trust.pinned.value(TlsTrust::key(address));
     const QDeadlineTimer deadline(m_options.connectTimeoutMs);
 
     // The look-up runs on Qt's resolver threads; a resolver that never answers is left behind at
@@ -195,6 +215,13 @@ bool Pop3Connection::connectToAddress(const QHostAddress& ip, const Pop3Address&
     if (!m_options.extraTrustedCertificates.isEmpty())
         config.addCaCertificates(m_options.extraTrustedCertificates);
     m_socket->setSslConfiguration(config);
+    // Qt ignores an expected error only when its certificate is the very one given here.
+    if (!m_pinned.isNull()) {
+        QList<QSslError> expected;
+        for (const QSslError::SslError error : PinAnswers)
+            expected.append(QSslError(error, m_pinned));
+        m_socket->ignoreSslErrors(expected);
+    }
     // The certificate is checked against the name the user gave, not the address it led to.
     m_socket->setPeerVerifyName(address.host);
     if (address.implicitTls)
@@ -229,8 +256,17 @@ bool Pop3Connection::waitForEncrypted(const QDeadlineTimer& deadline, int timeou
         [this] { return m_socket->isEncrypted() || m_socket->state() == QAbstractSocket::UnconnectedState; }, deadline);
     if (wait == Wait::Done && m_socket->isEncrypted())
         return true;
-    if (wait == Wait::Done && !m_socket->sslHandshakeErrors().isEmpty())
-        return fail(Failure::Security, Pop3Texts::certificateRejected(m_host) + u'\n' + securityReason());
+    if (wait == Wait::Done && !m_socket->sslHandshakeErrors().isEmpty()) {
+        const QList<QSslError> errors = m_socket->sslHandshakeErrors();
+        const QSslCertificate peer =
+            m_socket->peerCertificate().isNull() ? errors.first().certificate() : m_socket->peerCertificate();
+        if (pinAnswers(errors))
+            m_rejected = peer;
+        const bool changed = !m_pinned.isNull() && peer != m_pinned;
+        return fail(Failure::Security,
+                    (changed ? Pop3Texts::certificateChanged(m_host) : Pop3Texts::certificateRejected(m_host)) + u'\n' +
+                        securityReason());
+    }
     if (wait != Wait::Done)
         return failWait(wait, timeoutMs, true);
     return fail(Failure::Security, Pop3Texts::tlsFailed + QStringLiteral("（%1）").arg(m_socket->errorString()));

@@ -59,6 +59,9 @@ public:
     bool isEncrypted() const { return m_socket && m_socket->isEncrypted(); }
     Failure failure() const { return m_failure; }
     QString failureText() const { return m_failureText; }
+    // The certificate that failed verification for reasons a pin can answer (the issuer or the
+    // name); null otherwise. A pinned certificate is accepted for exactly those reasons.
+    QSslCertificate rejectedCertificate() const { return m_rejected; }
 
 private:
     enum class Wait { Done, Expired, SessionExpired, Cancelled };
@@ -77,6 +80,8 @@ private:
     Pop3ReplyParser m_parser;
     std::unique_ptr<QSslSocket> m_socket;
     QString m_host;
+    QSslCertificate m_pinned;   // the certificate the user trusts for this server, if any
+    QSslCertificate m_rejected; // see rejectedCertificate()
     QDeadlineTimer m_sessionDeadline = QDeadlineTimer::Forever;
     int m_sessionTimeoutMs = 0;
     bool m_cancelled = false;

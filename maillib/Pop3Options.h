@@ -1,6 +1,7 @@
 #pragma once
 
 #include "maillib/Pop3ReplyParser.h"
+#include "maillib/TlsTrust.h"
 
 #include <QList>
 #include <QSslCertificate>
@@ -31,6 +32,8 @@ struct Pop3Options
     // Certificates trusted in addition to the system's store (a test's self-signed server).
     // Verification itself is never switched off.
     QList<QSslCertificate> extraTrustedCertificates;
+    // Servers once reached with TLS, consents to plain text and pinned certificates.
+    TlsTrust trust;
     qsizetype maxLineLength = Pop3ReplyParser::DefaultMaxLineLength;
     qsizetype maxHeaderLength = Pop3ReplyParser::DefaultMaxBodyLength;
     // LIST and UIDL name every message: 16 MB holds them for a mailbox of some 300,000.

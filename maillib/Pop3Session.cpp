@@ -61,6 +61,7 @@ bool Pop3Session::open(const QString& server)
         m_state = State::Failed;
         return false;
     }
+    m_serverKey = TlsTrust::key(address);
     m_sessionDeadline = QDeadlineTimer(m_options.sessionTimeoutMs);
     m_connection.setSessionDeadline(m_sessionDeadline, m_options.sessionTimeoutMs);
     if (!m_connection.connectTo(address))
@@ -81,6 +82,21 @@ bool Pop3Session::open(const QString& server)
     if (!m_connection.isEncrypted() && m_capabilities.contains("STLS") && !startTls())
         return false;
     m_pipelining = m_options.allowPipelining && m_capabilities.contains("PIPELINING");
+    if (!m_connection.isEncrypted() && !mayLoginWithoutTls(address.host)) {
+        // The connection waits for the user's answer (allowPlainText), but nothing can be sent.
+        m_state = State::Failed;
+        return m_refusal == Refusal::PlainText ? false : failSession();
+    }
+    m_state = State::Authorization;
+    return true;
+}
+
+bool Pop3Session::allowPlainText()
+{
+    if (m_refusal != Refusal::PlainText || !m_connection.isOpen())
+        return false;
+    m_refusal = Refusal::None;
+    m_error.clear();
     m_state = State::Authorization;
     return true;
 }
@@ -117,6 +133,21 @@ bool Pop3Session::startTls()
     if (!m_connection.startTls())
         return failSession();
     return readCapabilities(); // what was offered before TLS is not to be trusted
+}
+
+// Nobody can tell a server without STLS from one whose offer was removed on the way, so only
+// the user can allow plain text, and never where TLS has worked before.
+bool Pop3Session::mayLoginWithoutTls(const QString& host)
+{
+    const TlsTrust& trust = m_options.trust;
+    if (trust.encrypted.contains(m_serverKey)) {
+        m_refusal = Refusal::EncryptionLost;
+        m_error = Pop3Texts::encryptionLost(host);
+    } else if (!trust.isLoopback(host) && !trust.plainTextAllowed.contains(m_serverKey)) {
+        m_refusal = Refusal::PlainText;
+        m_error = Pop3Texts::plainTextRefused(host);
+    }
+    return m_refusal == Refusal::None;
 }
 
 // ---- Authorization ----
@@ -475,6 +506,8 @@ bool Pop3Session::failSession()
         m_error = m_connection.failureText();
         m_errorRank = ErrorRank::Session;
     }
+    if (!m_connection.rejectedCertificate().isNull())
+        m_refusal = Refusal::Certificate; // pop3s or STLS alike
     m_state = State::Failed;
     m_inFlight.clear();
     m_connection.abort();

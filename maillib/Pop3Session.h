@@ -25,10 +25,15 @@
 // give the count and size that remain after this session's deletions, and finds nothing left
 // unread before it sends QUIT. Any doubt, and any transport failure, ends the session at once
 // without QUIT, so the server applies none of its deletions; errorText() then says why. A
-// certificate that fails verification stops the session before the password is sent.
+// certificate that fails verification stops the session before the password is sent, and so does
+// a server without TLS, unless it is on this machine or the user allowed plain text for it
+// (Pop3Options::trust); a server once reached with TLS is never used without it.
 class Pop3Session
 {
 public:
+    // Why open() stopped before the login for the password's sake, so the user can be asked.
+    enum class Refusal { None, PlainText, EncryptionLost, Certificate };
+
     explicit Pop3Session(const Pop3Options& options = Pop3Options());
     ~Pop3Session();
     Pop3Session(const Pop3Session&) = delete;
@@ -37,6 +42,9 @@ public:
     // Connects, reads the greeting, asks CAPA and starts TLS when the server offers STLS. The
     // forms of server are those of Pop3Address. False on failure, with errorText().
     bool open(const QString& server);
+    // After open() refused plain text (Refusal::PlainText) and the user allowed it for this
+    // server: the session goes on over the same connection. False for any other state.
+    bool allowPlainText();
     // Logs in with USER/PASS, or with APOP when apop is set, and asks STAT, LIST and UIDL. Returns the
     // number of messages (0 for an empty mailbox) or -1 on failure: refused() tells a refusal
     // by the server from a broken session. A user name or password holding CR, LF or NUL is
@@ -78,6 +86,11 @@ public:
     bool isBroken() const { return m_state == State::Failed; }
     // The login was answered -ERR by the server (as opposed to a broken session).
     bool refused() const { return m_refused; }
+    // Set when open() refused the server on security grounds; rejectedCertificate() goes with
+    // Certificate, and serverKey() names the server as TlsTrust keys it.
+    Refusal refusal() const { return m_refusal; }
+    QSslCertificate rejectedCertificate() const { return m_connection.rejectedCertificate(); }
+    QString serverKey() const { return m_serverKey; }
     // The kind of failure that ended the session, if any.
     Pop3Connection::Failure failure() const { return m_connection.failure(); }
     // Messages whose deletion the server refused, and deletions it confirmed.
@@ -96,6 +109,7 @@ private:
 
     bool readCapabilities();
     bool startTls();
+    bool mayLoginWithoutTls(const QString& host);
     int readLogin();
     bool readList(const Pop3Reply& reply);
     void readUidl(const Pop3Reply& reply);
@@ -116,6 +130,8 @@ private:
     Pop3Options m_options;
     Pop3Connection m_connection;
     State m_state = State::Closed;
+    Refusal m_refusal = Refusal::None;
+    QString m_serverKey;
     QByteArray m_timestamp;
     QSet<QByteArray> m_capabilities;
     bool m_pipelining = false;

@@ -38,6 +38,27 @@ inline QString certificateRejected(const QString& host)
 {
     return QStringLiteral("サーバー「%1」の証明書を確認できなかったため、パスワードを送らずに中止しました。").arg(host);
 }
+inline QString certificateChanged(const QString& host)
+{
+    return QStringLiteral("サーバー「%1」の証明書が、信頼すると決めた証明書から変わっています。"
+                          "パスワードを送らずに中止しました。")
+        .arg(host);
+}
+inline QString plainTextRefused(const QString& host)
+{
+    return QStringLiteral("サーバー「%1」は暗号化通信（STLS）に対応していないため、パスワードを送らずに中止しました。"
+                          "暗号化せずに送ることを許可するまで、ログインしません。")
+        .arg(host);
+}
+inline QString encryptionLost(const QString& host)
+{
+    return QStringLiteral("以前は暗号化通信で接続できたサーバー「%1」で、暗号化通信（STLS）が使えなくなりました。"
+                          "途中の経路で暗号化が取り除かれたおそれがあるため、パスワードを送らずに中止しました。")
+        .arg(host);
+}
+inline const QString plainTextQuestion =
+    QStringLiteral("パスワードは暗号化されずに送られ、途中の経路で読み取られるおそれがあります。"
+                   "今回から、このサーバーには暗号化せずに送りますか？");
 inline const QString tlsFailed = QStringLiteral("暗号化通信（TLS）を開始できませんでした。");
 inline const QString stlsRefused = QStringLiteral("サーバーが暗号化通信（STLS）の開始を拒否しました。");
 inline const QString stlsInjection =

@@ -89,13 +89,16 @@ void IdPassForm::Form_Load()
 void IdPassForm::OKCommand_Click()
 {
     m_settings.setAccount(IdText->text(), PassText->text());
-    const QString error = m_settings.saveAccount(Check1->isChecked());
+    QString notice;
+    const QString error = m_settings.saveAccount(Check1->isChecked(), &notice);
     if (!error.isEmpty()) {
         // The window stays open, so the user can try again or cancel; the values are already in
         // effect for this session.
         MessageBox::show(this, error, MessageBox::programTitle(), MessageBox::OkOnly, MessageBox::Exclamation);
         return;
     }
+    if (!notice.isEmpty())
+        MessageBox::show(this, notice, MessageBox::programTitle(), MessageBox::OkOnly, MessageBox::Information);
     close();
 }
 

@@ -3,7 +3,10 @@
 #include "platform/IniProfile.h"
 
 #include "platform/NumberText.h"
+#include "settings/PasswordStore.h"
 #include "settings/ProgramFolder.h"
+
+#include <QDir>
 
 #include <algorithm>
 #include <cmath>
@@ -130,20 +133,28 @@ QString SettingsModel::loadServer()
     return error;
 }
 
-AccountSettings SettingsModel::storedAccount() const
+AccountSettings SettingsModel::storedAccount(int keyringWaitMs, QString* error) const
 {
     // The one reader of the account file.
     const IniProfile::Document file = IniProfile::Document::load(Paths::accountFile());
     AccountSettings stored;
     stored.UserId = file.text(IniSection, keyName(SettingKey::UserId), QString());
     stored.Password = file.text(IniSection, keyName(SettingKey::Password), QString());
+    if (stored.Password.isEmpty() && !stored.UserId.isEmpty() && PasswordStore::available()) {
+        const PasswordStore::Result found = PasswordStore::read(m_account.Pop3Server, stored.UserId, keyringWaitMs);
+        stored.Password = found.password;
+        if (error)
+            *error = found.error;
+    }
     return stored;
 }
 
-void SettingsModel::loadAccount()
+QString SettingsModel::loadAccount(int keyringWaitMs)
 {
-    const AccountSettings stored = storedAccount();
+    QString error;
+    const AccountSettings stored = storedAccount(keyringWaitMs, &error);
     setAccount(stored.UserId, stored.Password);
+    return error;
 }
 
 QString SettingsModel::writeGeneral(SettingKey key, const QString& text)
@@ -198,15 +209,26 @@ QString SettingsModel::saveServer()
     return SaveServerSettings(m_account);
 }
 
-QString SettingsModel::saveAccount(bool remember)
+QString SettingsModel::saveAccount(bool remember, QString* notice)
 {
     const QString file = Paths::accountFile();
     const auto write = [&file](SettingKey key, const QString& text) { return WriteIniText(file, keyName(key), text); };
     if (!remember)
         return write(SettingKey::AccountSaved, QStringLiteral("0")); // a stored account stays in the file
-    for (const auto& [key, text] :
-         {std::pair{SettingKey::UserId, m_account.UserId}, std::pair{SettingKey::Password, m_account.Password},
-          std::pair{SettingKey::AccountSaved, QStringLiteral("1")}}) {
+    // An empty password is kept as 1.0 keeps it: an empty "NAME2" would send the next read to the keyring.
+    const bool inKeyring =
+        !m_account.Password.isEmpty() && PasswordStore::available() &&
+        PasswordStore::write(m_account.Pop3Server, m_account.UserId, m_account.Password, PasswordStore::PromptWaitMs)
+            .ok;
+    if (!inKeyring && !m_account.Password.isEmpty() && notice && !m_toldPasswordInFile) {
+        m_toldPasswordInFile = true;
+        *notice = QStringLiteral("デスクトップのキーリングが使えないため、パスワードは「%1」に保存しました"
+                                 "（このユーザーだけが読めるファイルです）。")
+                      .arg(QDir::toNativeSeparators(file));
+    }
+    for (const auto& [key, text] : {std::pair{SettingKey::UserId, m_account.UserId},
+                                    std::pair{SettingKey::Password, inKeyring ? QString() : m_account.Password},
+                                    std::pair{SettingKey::AccountSaved, QStringLiteral("1")}}) {
         if (QString error = write(key, text); !error.isEmpty())
             return error;
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "settings/PasswordStore.h"
 #include "settings/SettingsFiles.h"
 
 #include <QObject>
@@ -58,10 +59,13 @@ public:
     // Reads the server settings file (see LoadServerSettings).
     QString loadServer();
     // The account file's "NAME" and "NAME2" in UserId and Password (empty when absent), read
-    // afresh; the other fields are empty.
-    AccountSettings storedAccount() const;
-    // Puts the stored account in use, as every check does before it logs in.
-    void loadAccount();
+    // afresh; the other fields are empty. When "NAME2" is empty the password comes from the
+    // keyring entry of the server and user, waiting at most keyringWaitMs; *error (when given)
+    // says why a keyring that did not answer in time gave none.
+    AccountSettings storedAccount(int keyringWaitMs = PasswordStore::PromptWaitMs, QString* error = nullptr) const;
+    // Puts the stored account in use, as every check does before it logs in. Empty text on
+    // success, else why the password could not be read.
+    QString loadAccount(int keyringWaitMs = PasswordStore::PromptWaitMs);
 
     // "NAME" of the general settings file.
     QString saveMailProgram();
@@ -75,7 +79,10 @@ public:
     // The whole server settings file.
     QString saveServer();
     // Remembered: "NAME", "NAME2", "NAME3" = "1"; else "NAME3" = "0" alone, keeping a stored account.
-    QString saveAccount(bool remember);
+    // A remembered password goes to the desktop's keyring when it takes it, and "NAME2" is left
+    // empty; otherwise it goes to the file as it always has, and *notice (once in a run) tells
+    // the user where it is kept.
+    QString saveAccount(bool remember, QString* notice = nullptr);
 
 Q_SIGNALS:
     void generalChanged(SettingKey key);
@@ -90,4 +97,5 @@ private:
     GeneralSettings m_general;
     AccountSettings m_account;
     QString m_storedInterval; // "NUMBER2" as the file holds it, so that a repeat write is skipped
+    bool m_toldPasswordInFile = false;
 };

@@ -16,6 +16,7 @@ public:
     bool hangUpSwitch = false;
     QString programPath = QStringLiteral("未設定");
     QStringList calls;
+    bool answer = false; // to ask() and askToTrust()
     std::pair<int, int> lastProgress;
 
     void applySwitches(SettingsModel& settings) const
@@ -50,4 +51,10 @@ public:
         return {};
     }
     void hangUp() override { calls << QStringLiteral("hang up"); }
+    bool ask(const QString& text) override
+    {
+        calls << QStringLiteral("ask %1").arg(text);
+        return answer;
+    }
+    bool askToTrust(const QString& text) override { return ask(QStringLiteral("trust? ") + text); }
 };

@@ -5,6 +5,7 @@
 #include "settings/Settings.h"
 
 #include <QDir>
+#include <QSslConfiguration>
 #include <QTcpServer>
 #include <QTest>
 #include <memory>
@@ -266,6 +267,66 @@ private Q_SLOTS:
         QCOMPARE(logins(user), before);
         QCOMPARE(check(windows).kind, Kind::Checked); // the control: a login is seen in the log
         QTRY_COMPARE(logins(user), before + 1);
+    }
+
+    // A certificate that fails verification is trusted only on purpose, and then only that one:
+    // nothing of the account reaches the server before the decision, and a changed one is refused.
+    void certificateTrustedOnPurpose()
+    {
+        const QString user = mailbox({{"a", "a", "a@a.jp"}});
+        const auto attempts = [&] { return m_server->log().count(QStringLiteral("user=<%1>").arg(user)); };
+        Pop3Options options = checkOptions();
+        options.extraTrustedCertificates.clear();
+        RecordingWindows windows;
+        windows.applySwitches(*m_settings);
+        for (const bool trusted : {false, true}) {
+            windows.answer = trusted;
+            QCOMPARE(MailCheck(windows, *m_settings, options).run(true).kind,
+                     trusted ? Kind::Checked : Kind::NoConnection);
+            QVERIFY(windows.calls.filter("trust? ").last().contains(certificateFingerprint(m_server->certificate())));
+            QTRY_COMPARE(attempts(), trusted ? 1 : 0);
+        }
+        windows.calls.clear();
+        QCOMPARE(MailCheck(windows, *m_settings, options).run(false).kind, Kind::Checked);
+        QTRY_COMPARE(attempts(), 2);
+        TlsTrust trust;
+        const QString file = m_folder->file("★MailData/tls.tsv");
+        QVERIFY(trust.load(file).isEmpty() && trust.encrypted.contains("127.0.0.1"));
+        trust.pinned["127.0.0.1"] = QSslConfiguration::systemCaCertificates().value(0);
+        QVERIFY(trust.save(file).isEmpty());
+        const CheckOutcome changed = MailCheck(windows, *m_settings, options).run(false);
+        QVERIFY2(changed.reason.contains(QStringLiteral("証明書が、信頼すると決めた証明書から変わっています")),
+                 qPrintable(changed.reason));
+        QVERIFY(windows.calls.filter("trust? ").isEmpty());
+        QCOMPARE(attempts(), 2);
+    }
+
+    // Plain text to a server elsewhere: a timed check stops, a manual check asks, the answer is kept.
+    void plainTextAskedOnce()
+    {
+        Pop3Options options = checkOptions();
+        options.trust.treatAsRemote = {"127.0.0.2"};
+        m_folder->writeAccount("u", "p");
+        const Script login = Greeting + Script{"C: STAT", "S: +OK 0 0", "C: LIST",    "S: +OK",  "S: .",  "C: UIDL",
+                                               "S: -ERR", "C: STAT",    "S: +OK 0 0", "C: QUIT", "S: +OK"};
+        struct Step
+        {
+            bool manual, answer;
+            Kind kind;
+            qsizetype asked;
+        };
+        RecordingWindows windows;
+        for (const Step& step : {Step{false, true, Kind::NoConnection, 0}, Step{true, false, Kind::NoConnection, 1},
+                                 Step{true, true, Kind::Checked, 2}, Step{false, false, Kind::Checked, 2}}) {
+            ScriptedPop3Server server(step.kind == Kind::Checked ? login : Greeting.mid(0, 6));
+            QVERIFY(server.start(QHostAddress("127.0.0.2")));
+            m_settings->setServer({}, server.server(), {}, 0);
+            windows.answer = step.answer;
+            QCOMPARE(MailCheck(windows, *m_settings, options).run(step.manual).kind, step.kind);
+            QCOMPARE(windows.calls.filter("ask ").size(), step.asked);
+            QVERIFY(server.waitForFinished());
+            QCOMPARE(server.received().contains("USER u"), step.kind == Kind::Checked);
+        }
     }
 
     void incompleteAccountNeverLogsIn()

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 using Script = QList<QByteArray>;
+using Refusal = Pop3Session::Refusal;
 Q_DECLARE_METATYPE(Pop3Connection::Failure)
 
 namespace {
@@ -253,6 +254,52 @@ private Q_SLOTS:
         QCOMPARE(server.failure(), QString());
         const QByteArray sent = server.received().join('\n');
         QVERIFY(!sent.contains("USER") && !sent.contains("PASS") && !sent.contains("APOP"));
+    }
+
+    // Without STLS the password goes only to this machine or where the user allowed it, and never
+    // where TLS worked before (an offer removed on the way looks just like a server without it).
+    void plainTextNeedsConsent_data()
+    {
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<QStringList>("remembered"); // "tls", "plain"
+        QTest::addColumn<Refusal>("refusal");
+        QTest::addColumn<QString>("error");
+        const QString remote = QStringLiteral("127.0.0.2"), local = QStringLiteral("127.0.0.1");
+        QTest::newRow("loopback") << local << QStringList() << Refusal::None << QString();
+        QTest::newRow("remote, first seen")
+            << remote << QStringList() << Refusal::PlainText
+            << QStringLiteral("サーバー「127.0.0.2」は暗号化通信（STLS）に対応していない");
+        QTest::newRow("remote, allowed") << remote << QStringList{"plain"} << Refusal::None << QString();
+        const QString lost =
+            QStringLiteral("以前は暗号化通信で接続できたサーバー「%1」で、暗号化通信（STLS）が使えなく");
+        QTest::newRow("TLS before, loopback")
+            << local << QStringList{"tls"} << Refusal::EncryptionLost << lost.arg(local);
+        QTest::newRow("TLS before, remote allowed")
+            << remote << QStringList{"tls", "plain"} << Refusal::EncryptionLost << lost.arg(remote);
+    }
+
+    void plainTextNeedsConsent()
+    {
+        QFETCH(QString, host);
+        QFETCH(QStringList, remembered);
+        QFETCH(Refusal, refusal);
+        QFETCH(QString, error);
+        ScriptedPop3Server server(greeting(false), [](const QByteArray&) { return QList<QByteArray>{"-ERR no"}; });
+        QVERIFY(server.start(QHostAddress(host)));
+        Pop3Options options = shortTimeouts();
+        options.trust.treatAsRemote = {QStringLiteral("127.0.0.2")};
+        if (remembered.contains("tls"))
+            options.trust.encrypted = {host};
+        if (remembered.contains("plain"))
+            options.trust.plainTextAllowed = {host};
+        Pop3Session session(options);
+        QCOMPARE(session.open(server.server()), refusal == Refusal::None);
+        QCOMPARE(session.refusal(), refusal);
+        QCOMPARE(session.login("bob", "secret", false), -1);
+        QVERIFY2(session.errorText().startsWith(error), qPrintable(session.errorText()));
+        session.close();
+        QVERIFY(server.waitForFinished());
+        QCOMPARE(server.received().contains("USER bob"), refusal == Refusal::None);
     }
 
     // Honest mailboxes: every header asked once, the deletions asked, QUIT after the check in step.

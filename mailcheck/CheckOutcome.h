@@ -27,10 +27,13 @@ struct CheckOutcome
     QList<int> deletedNumbers; // the messages deleted, and their subjects, in the same order
     QStringList deletedSubjects;
     QList<int> refusedDeletions; // messages whose deletion the server refused
-    int trialMatches = 0;        // trial mode: messages that would have been deleted (and were not)
-    QList<int> unsaved;          // matching messages left on the server: their copy could not be stored
-    QString reason;              // why it failed, or what went wrong on the way (Japanese)
-    QString notice;              // something the user should know even though the check went through
+    // Messages that were not on the server at the previous check and are still there; -1 when the
+    // server gives no unique ids to tell.
+    int fresh = -1;
+    int trialMatches = 0; // trial mode: messages that would have been deleted (and were not)
+    QList<int> unsaved;   // matching messages left on the server: their copy could not be stored
+    QString reason;       // why it failed, or what went wrong on the way (Japanese)
+    QString notice;       // something the user should know even though the check went through
 
     int remaining() const { return kind == Kind::Checked ? messages - deleted : 0; } // N
     // Nothing came: what the hang-up after an empty check waits for. A check that could not

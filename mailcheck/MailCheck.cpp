@@ -28,6 +28,11 @@ QString trustFile()
     return QDir(Paths::dataFolder()).filePath(QStringLiteral("tls.tsv"));
 }
 
+QString seenFile()
+{
+    return QDir(Paths::dataFolder()).filePath(QStringLiteral("seen.tsv"));
+}
+
 CheckOutcome::Kind failureKind(const Pop3Session& session, bool loggedIn)
 {
     if (session.failure() == Pop3Connection::Failure::Cancelled)
@@ -58,8 +63,9 @@ CheckOutcome MailCheck::run(bool manual)
         m_windows.showMessage(TrimAtNul(outcome.reason), ErrorCaption);
     else if (outcome.failed() && manual)
         m_windows.showMessage(outcome.details(), ProgramTitle);
-    if (outcome.remaining() > 0)
-        announce(outcome.remaining());
+    const bool newOnly = m_settings.general().announceNewOnly && outcome.fresh >= 0;
+    if (const int news = newOnly ? outcome.fresh : outcome.remaining(); news > 0)
+        announce(news);
     else if (outcome.foundNothing() && m_settings.general().hangUpWhenEmpty)
         m_windows.hangUp();
     return outcome;
@@ -168,21 +174,23 @@ void MailCheck::scanMessages(Pop3Session& session, CheckOutcome& outcome)
     const QDateTime time = QDateTime::currentDateTime();
     const std::optional<MessageJudge> judge = loadRules(outcome);
     const bool deleteNow = !m_switches.trialMode && !m_switches.keepDeleted;
+    const QSet<int> known = recall(session);
+    session.skipHeaders(known);
     int refusedInARow = 0;
     int found = 0;
     for (int k = 1; k <= outcome.messages && !session.isBroken(); ++k) {
         m_windows.showProgress(k, outcome.messages);
-        const std::optional<MessageHeaders> headers = session.headers(k);
+        const std::optional<SeenStore::Message> texts = textsOf(session, k, known.contains(k));
         // Without its own headers a message is never judged, least of all on another's texts.
-        if (!headers) {
+        if (!texts) {
             if (++refusedInARow >= MaxRefusedInARow)
                 break; // a count that the server's own answers belie
             continue;
         }
         refusedInARow = 0;
         found = k;
-        const QString subject = trimSpaces(TrimAtNul(headers->subject));
-        const QString sender = trimSpaces(TrimAtNul(headers->sender));
+        const QString& subject = texts->subject;
+        const QString& sender = texts->sender;
         const QString keyword = judge ? judge->judge(subject, sender) : QString();
         if (keyword.isEmpty())
             continue;
@@ -195,6 +203,60 @@ void MailCheck::scanMessages(Pop3Session& session, CheckOutcome& outcome)
         outcome.messages = found;
     if (m_switches.keepDeleted && !m_switches.trialMode)
         keepAndRemove(session, outcome);
+}
+
+// The messages this session need not ask about: their id was seen by an earlier check for the same
+// account, with the same size where both are known. The others are new to it.
+QSet<int> MailCheck::recall(const Pop3Session& session)
+{
+    const AccountSettings& account = m_settings.account();
+    m_seen.clear();
+    m_fresh.clear();
+    m_previous = session.hasUniqueIds() ? SeenStore::load(seenFile(), account.Pop3Server, account.UserId)
+                                        : SeenStore::Messages();
+    QSet<int> known;
+    for (int k = 1; session.hasUniqueIds() && k <= session.messageCount(); ++k) {
+        const auto it = m_previous.constFind(session.uniqueId(k));
+        const qint64 size = session.messageSize(k);
+        if (it == m_previous.constEnd())
+            m_fresh.insert(k);
+        else if (it->size < 0 || size < 0 || it->size == size)
+            known.insert(k);
+    }
+    return known;
+}
+
+// The subject and sender of message number, as the server gives them now or as an earlier check
+// read them; nothing when the server refused its headers.
+std::optional<SeenStore::Message> MailCheck::textsOf(Pop3Session& session, int number, bool known)
+{
+    const QByteArray id = session.uniqueId(number);
+    std::optional<SeenStore::Message> texts;
+    if (known) {
+        texts = m_previous.value(id);
+    } else if (const std::optional<MessageHeaders> headers = session.headers(number)) {
+        texts = SeenStore::Message{session.messageSize(number), trimSpaces(TrimAtNul(headers->subject)),
+                                   trimSpaces(TrimAtNul(headers->sender))};
+    }
+    if (texts && !id.isEmpty())
+        m_seen.insert(id, *texts);
+    return texts;
+}
+
+// After a close in good order: what is on the server now is remembered for the next check, and
+// the mail that is new since the last one is counted.
+void MailCheck::remember(const Pop3Session& session, CheckOutcome& outcome)
+{
+    if (!session.hasUniqueIds())
+        return;
+    for (int number : std::as_const(outcome.deletedNumbers)) {
+        m_seen.remove(session.uniqueId(number));
+        m_fresh.remove(number);
+    }
+    outcome.fresh = int(m_fresh.size());
+    const AccountSettings& account = m_settings.account();
+    if (const QString error = SeenStore::save(seenFile(), account.Pop3Server, account.UserId, m_seen); !error.isEmpty())
+        addNotice(outcome, error);
 }
 
 // Read once, at the first message: nothing can change the files while the check runs. A list that
@@ -276,6 +338,7 @@ void MailCheck::finish(Pop3Session& session, CheckOutcome& outcome)
     }
     if (!outcome.refusedDeletions.isEmpty())
         addNotice(outcome, session.errorText());
+    remember(session, outcome);
     record(outcome);
 }
 

@@ -3,6 +3,7 @@
 #include "mailcheck/CheckOutcome.h"
 #include "mailcheck/DeletionHistory.h"
 #include "mailcheck/MessageJudge.h"
+#include "mailcheck/SeenStore.h"
 #include "maillib/Pop3Options.h"
 #include "settings/Settings.h"
 
@@ -75,6 +76,9 @@ private:
     std::unique_ptr<Pop3Session> openSession(CheckOutcome& outcome, bool manual);
     bool settleRefusal(const Pop3Session& session, TlsTrust& trust);
     void scanMessages(Pop3Session& session, CheckOutcome& outcome);
+    QSet<int> recall(const Pop3Session& session);
+    std::optional<SeenStore::Message> textsOf(Pop3Session& session, int number, bool known);
+    void remember(const Pop3Session& session, CheckOutcome& outcome);
     void finish(Pop3Session& session, CheckOutcome& outcome);
     std::optional<MessageJudge> loadRules(CheckOutcome& outcome) const;
     void keepAndRemove(Pop3Session& session, CheckOutcome& outcome);
@@ -95,7 +99,10 @@ private:
         bool saved = false;
     };
     QList<Judged> m_judged;
-    GeneralSettings m_switches; // as they were when the check began
+    SeenStore::Messages m_previous; // what earlier checks read, by unique id
+    SeenStore::Messages m_seen;     // what this check read or recalled
+    QSet<int> m_fresh;              // messages whose id the previous check did not see
+    GeneralSettings m_switches;     // as they were when the check began
 };
 
 // The first keyword found in subject, then in sender (both without surrounding ASCII spaces),

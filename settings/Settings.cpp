@@ -66,6 +66,8 @@ bool GeneralSettings::*SettingsModel::addedField(SettingKey key)
         return &GeneralSettings::keepDeleted;
     case SettingKey::TrialMode:
         return &GeneralSettings::trialMode;
+    case SettingKey::AnnounceNewOnly:
+        return &GeneralSettings::announceNewOnly;
     default:
         return &GeneralSettings::looseMatch;
     }
@@ -120,7 +122,8 @@ QString SettingsModel::loadGeneral()
         setAutoCloseNotice(autoClose == 1);
     const int action = number(SettingKey::NewMailAction);
     setNewMailAction(action == 1 || action == 2 ? NewMailAction(action) : NewMailAction::Neither);
-    for (SettingKey key : {SettingKey::KeepDeleted, SettingKey::TrialMode, SettingKey::LooseMatch})
+    for (SettingKey key :
+         {SettingKey::KeepDeleted, SettingKey::TrialMode, SettingKey::LooseMatch, SettingKey::AnnounceNewOnly})
         setAddedSwitch(key, file.number(AddedSection, keyName(key)) == 1);
     return file.error();
 }

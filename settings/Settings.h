@@ -20,6 +20,7 @@ struct GeneralSettings
     bool keepDeleted = false;                             // "KeepDeleted": a copy of each message before it is deleted
     bool trialMode = false;                               // "TrialMode": judge and record, delete nothing
     bool looseMatch = false;                              // "LooseMatch": width, case and kana folded on both sides
+    bool announceNewOnly = false; // "AnnounceNewOnly": announce only mail that was not there at the last check
 
     bool operator==(const GeneralSettings&) const = default;
 };
@@ -44,7 +45,7 @@ public:
     void setInterval(const QString& text);
     void setAutoCloseNotice(bool on);
     void setNewMailAction(NewMailAction action);
-    // KeepDeleted, TrialMode or LooseMatch.
+    // KeepDeleted, TrialMode, LooseMatch or AnnounceNewOnly.
     void setAddedSwitch(SettingKey key, bool on);
     bool addedSwitch(SettingKey key) const;
     void setServer(const QString& smtp, const QString& pop3, const QString& mail, qint16 useApop);
@@ -72,7 +73,7 @@ public:
     // "NUMBER", "NUMBER2", "NUMBER4", "NUMBER5", in this order ("NUMBER5" empty for neither). Once
     // stored, the interval takes the form a load reads back: its leading whole number.
     QString saveSwitches();
-    // KeepDeleted, TrialMode or LooseMatch alone, in section "Mossvale".
+    // One of those alone, in section "Mossvale".
     QString saveAddedSwitch(SettingKey key);
     // "NUMBER2" alone, unless the file already holds that text.
     QString saveInterval();

@@ -36,10 +36,10 @@ QString prefixOf(SettingKey key)
 
 QString keyName(SettingKey key)
 {
-    static const char* const Names[] = {"NAME", "NUMBER", "NUMBER2",     "NUMBER4",   "NUMBER5",
-                                        "NAME", "NAME2",  "NAME3",       "SMTP",      "POP3",
-                                        "MAIL", "APOP",   "KeepDeleted", "TrialMode", "LooseMatch"};
-    static_assert(std::size(Names) == size_t(SettingKey::LooseMatch) + 1);
+    static const char* const Names[] = {"NAME",        "NUMBER",    "NUMBER2",    "NUMBER4",        "NUMBER5", "NAME",
+                                        "NAME2",       "NAME3",     "SMTP",       "POP3",           "MAIL",    "APOP",
+                                        "KeepDeleted", "TrialMode", "LooseMatch", "AnnounceNewOnly"};
+    static_assert(std::size(Names) == size_t(SettingKey::AnnounceNewOnly) + 1);
     return QString::fromLatin1(Names[int(key)]);
 }
 

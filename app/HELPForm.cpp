@@ -1,5 +1,6 @@
 #include "app/HELPForm.h"
 
+#include "platform/DesignFont.h"
 #include "platform/PageView.h"
 #include "platform/Twips.h"
 #include "platform/WindowPlacement.h"
@@ -24,6 +25,7 @@ HELPForm::HELPForm(QWidget* parent) : QWidget(parent, Qt::Window)
     setObjectName(QLatin1String(ClientArea.name));
     setWindowTitle(QStringLiteral("HELP"));
     setWindowIcon(parent ? parent->windowIcon() : QApplication::windowIcon());
+    setFont(designFont(font()));
     WebBrowser1 = new PageView(this);
     WebBrowser1->setObjectName(QLatin1String(BrowserPlace.name));
     WebBrowser1->setGeometry(twipRect(BrowserPlace.left, BrowserPlace.top, BrowserPlace.width, BrowserPlace.height));

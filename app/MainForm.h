@@ -56,8 +56,8 @@ public:
     QLineEdit* Text7;
     QLabel* Label1;
     QLabel* StatusLabel; // the outcome of the last check, or how far the running one has come
-    QLineEdit* Text1; // hidden: path of the mail program, or "未設定"
-    QLineEdit* Text2; // hidden: its file title
+    QLineEdit* Text1;    // hidden: path of the mail program, or "未設定"
+    QLineEdit* Text2;    // hidden: its file title
     QTimer* Timer1;
     QTimer* Timer3;
     QTimer* Timer4;
@@ -137,6 +137,7 @@ private:
     void settingChanged(SettingKey key);
     void applyInterval();
     void reportWriteFailure(const QString& error);
+    template <class Form> void showOverSettings(FormSlot<Form>& slot);
 
     SettingsModel m_settings; // outlives the windows that edit it
     std::unique_ptr<SoundCommands> m_sound;

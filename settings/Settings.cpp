@@ -109,8 +109,16 @@ AccountSettings SettingsModel::storedAccount() const
     return stored;
 }
 
+void SettingsModel::confirmAccount(const QString& userId, const QString& password)
+{
+    m_accountConfirmed = true;
+    setAccount(userId, password);
+}
+
 void SettingsModel::loadAccount()
 {
+    if (m_accountConfirmed)
+        return;
     const AccountSettings stored = storedAccount();
     setAccount(stored.UserId, stored.Password);
 }

@@ -52,8 +52,12 @@ public:
     // The account file's "NAME" and "NAME2" in UserId and Password (empty when absent), read
     // afresh; the other fields are empty.
     AccountSettings storedAccount() const;
-    // Puts the stored account in use, as every check does before it logs in.
+    // Puts the stored account in use, as every check does before it logs in, unless the user
+    // confirmed one in this run: that one stays in use, saved or not.
     void loadAccount();
+    // The account the user confirmed: in use at once and for every later check of the run.
+    void confirmAccount(const QString& userId, const QString& password);
+    bool accountConfirmed() const { return m_accountConfirmed; }
 
     // "NAME" of the general settings file.
     QString saveMailProgram();
@@ -78,5 +82,6 @@ private:
 
     GeneralSettings m_general;
     AccountSettings m_account;
+    bool m_accountConfirmed = false;
     QString m_storedInterval; // "NUMBER2" as the file holds it, so that a repeat write is skipped
 };

@@ -54,8 +54,11 @@ void HELPForm::Form_Load()
 
 void HELPForm::Form_Resize()
 {
-    const QSize outer = frameGeometry().size();
-    const QSize browser = browserTwips(QSize(pixelsToTwips(outer.width()), pixelsToTwips(outer.height())));
+    // The design's outer size is the client area plus a frame of 100 x 400 twips. Frames here
+    // differ and are unknown until the window is first shown, which left a grey band under the
+    // page: the frame the window really has is taken out instead, so the page fills the client.
+    const QSize outer(pixelsToTwips(width()) + 100, pixelsToTwips(height()) + 400);
+    const QSize browser = browserTwips(outer);
     WebBrowser1->resize(twipSize(browser.width(), browser.height()));
 }
 

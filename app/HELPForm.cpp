@@ -45,6 +45,20 @@ void HELPForm::resizeEvent(QResizeEvent* event)
     Form_Resize();
 }
 
+// The frame is known only once the window system has framed the window, which it reports as a
+// move; sized before that, the page left a grey band under it until the user resized the window.
+void HELPForm::moveEvent(QMoveEvent* event)
+{
+    QWidget::moveEvent(event);
+    Form_Resize();
+}
+
+void HELPForm::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    Form_Resize();
+}
+
 void HELPForm::Form_Load()
 {
     setTopmost(this, true);
@@ -54,11 +68,8 @@ void HELPForm::Form_Load()
 
 void HELPForm::Form_Resize()
 {
-    // The design's outer size is the client area plus a frame of 100 x 400 twips. Frames here
-    // differ and are unknown until the window is first shown, which left a grey band under the
-    // page: the frame the window really has is taken out instead, so the page fills the client.
-    const QSize outer(pixelsToTwips(width()) + 100, pixelsToTwips(height()) + 400);
-    const QSize browser = browserTwips(outer);
+    const QSize outer = frameGeometry().size();
+    const QSize browser = browserTwips(QSize(pixelsToTwips(outer.width()), pixelsToTwips(outer.height())));
     WebBrowser1->resize(twipSize(browser.width(), browser.height()));
 }
 

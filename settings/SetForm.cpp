@@ -35,19 +35,25 @@ QLabel* makeLabel(QWidget* parent, const char* name, const QString& text, QRect 
     return label;
 }
 
-// Four lines in the design's height at 11 pixels with a narrow face; a face with a taller line
-// gets a smaller size, so that the explanation is always whole. Two pixels spare for glyphs that
-// rise above or sink below their line.
+// Four lines in the design's height at 11 pixels with a narrow face. A face with a taller line
+// first gets the room up to the window's edge, then a smaller size, so that the explanation is
+// always whole. Two pixels spare for glyphs that rise above or sink below their line.
 void fitWrapped(QLabel* label, int largestPixels, int smallestPixels)
 {
+    const QRect design = label->geometry();
+    const int widest = label->parentWidget()->width() - design.left() - 8;
     QFont font = label->font();
-    const QRect room = label->contentsRect();
     for (int pixels = largestPixels; pixels >= smallestPixels; --pixels) {
         font.setPixelSize(pixels);
-        const QRect needed =
-            QFontMetrics(font).boundingRect(room, int(label->alignment()) | Qt::TextWordWrap, label->text());
-        if (needed.height() + 2 <= room.height())
-            break;
+        for (int width : {design.width(), widest}) {
+            const QRect room(0, 0, width, design.height());
+            const int flags = int(label->alignment()) | Qt::TextWordWrap;
+            if (QFontMetrics(font).boundingRect(room, flags, label->text()).height() + 2 <= room.height()) {
+                label->setFont(font);
+                label->resize(width, design.height());
+                return;
+            }
+        }
     }
     label->setFont(font);
 }

@@ -9,13 +9,13 @@
 #include "settings/SetForm.h"
 #include "settings/SettingsFiles.h"
 
-#include <QWindow>
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
 #include <QTimer>
+#include <QWindow>
 #include <memory>
 
 // The whole program checking a real Dovecot: timed checks, and triggers that must not nest.

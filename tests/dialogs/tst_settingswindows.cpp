@@ -203,6 +203,16 @@ private Q_SLOTS:
         }
     }
 
+    void textWithoutCp932FormIsRefused()
+    {
+        OptionForm* server = m_optionForm.show();
+        QTest::keyClicks(server->MailText, "caf");
+        server->MailText->insert(QStringLiteral("é")); // as typed or pasted: the settings file could not hold it
+        QCOMPARE(server->MailText->text(), QStringLiteral("caf"));
+        QCOMPARE(MessageBox::shown().size(), 1);
+        QVERIFY(MessageBox::shown().first().text.startsWith(QStringLiteral("「é」")));
+    }
+
     void noticeBoardIsReused()
     {
         FormSlot<MsgForm> slot;

@@ -1,11 +1,8 @@
 #!/usr/bin/python3
-"""A StatusNotifierWatcher of our own on the session bus, standing in for a desktop's tray host.
-
-watch FILE: owns org.kde.StatusNotifierWatcher, reports a host, and appends the bus name of every
-item that registers to FILE (until killed).
-show-main ITEM: reads the item's exported menu (com.canonical.dbusmenu), checks it is
-"メイン画面を表示", a separator and "終了", and clicks the first entry as a host would.
-"""
+# A StatusNotifierWatcher of our own on the session bus, standing in for a desktop's tray host.
+# watch FILE: owns the watcher's name, reports a host, appends every item that registers to FILE.
+# show-main ITEM: reads the item's exported menu (com.canonical.dbusmenu), checks it is
+# "メイン画面を表示", a separator and "終了", and clicks the first entry as a host would.
 import sys
 
 import dbus
@@ -14,9 +11,6 @@ import dbus.service
 WATCHER = "org.kde.StatusNotifierWatcher"
 INTROSPECTION = f"""<node><interface name="{WATCHER}">
 <method name="RegisterStatusNotifierItem"><arg name="service" type="s" direction="in"/></method>
-<method name="RegisterStatusNotifierHost"><arg name="service" type="s" direction="in"/></method>
-<signal name="StatusNotifierItemRegistered"><arg type="s"/></signal>
-<property name="RegisteredStatusNotifierItems" type="as" access="read"/>
 <property name="IsStatusNotifierHostRegistered" type="b" access="read"/>
 <property name="ProtocolVersion" type="i" access="read"/>
 </interface></node>"""
@@ -24,25 +18,14 @@ INTROSPECTION = f"""<node><interface name="{WATCHER}">
 
 class Watcher(dbus.service.Object):
     def __init__(self, bus, record):
-        self.items = []
         self.record = record
         super().__init__(dbus.service.BusName(WATCHER, bus), "/StatusNotifierWatcher")
 
     @dbus.service.method(WATCHER, in_signature="s", sender_keyword="sender")
     def RegisterStatusNotifierItem(self, service, sender=None):
         name = service if service.startswith(":") or "." in service else sender
-        self.items.append(name)
         with open(self.record, "a", encoding="utf-8") as out:
             out.write(name + "\n")
-        self.StatusNotifierItemRegistered(name)
-
-    @dbus.service.method(WATCHER, in_signature="s")
-    def RegisterStatusNotifierHost(self, service):
-        pass
-
-    @dbus.service.signal(WATCHER, signature="s")
-    def StatusNotifierItemRegistered(self, service):
-        pass
 
     # Qt reads IsStatusNotifierHostRegistered through introspection, which dbus-python leaves
     # without properties.
@@ -56,8 +39,7 @@ class Watcher(dbus.service.Object):
 
     @dbus.service.method(dbus.PROPERTIES_IFACE, in_signature="s", out_signature="a{sv}")
     def GetAll(self, interface):
-        return {"RegisteredStatusNotifierItems": dbus.Array(self.items, signature="s"),
-                "IsStatusNotifierHostRegistered": True, "ProtocolVersion": dbus.Int32(0)}
+        return {"IsStatusNotifierHostRegistered": True, "ProtocolVersion": dbus.Int32(0)}
 
 
 def watch(record):
@@ -86,5 +68,5 @@ def show_main(item):
 
 if __name__ == "__main__":
     if len(sys.argv) != 3 or sys.argv[1] not in ("watch", "show-main"):
-        sys.exit(__doc__)
+        sys.exit("usage: sni_watcher.py watch FILE | show-main ITEM")
     (watch if sys.argv[1] == "watch" else show_main)(sys.argv[2])

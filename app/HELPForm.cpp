@@ -1,5 +1,6 @@
 #include "app/HELPForm.h"
 
+#include "platform/DesignFont.h"
 #include "platform/PageView.h"
 #include "platform/Twips.h"
 #include "platform/WindowPlacement.h"
@@ -24,6 +25,7 @@ HELPForm::HELPForm(QWidget* parent) : QWidget(parent, Qt::Window)
     setObjectName(QLatin1String(ClientArea.name));
     setWindowTitle(QStringLiteral("HELP"));
     setWindowIcon(parent ? parent->windowIcon() : QApplication::windowIcon());
+    setFont(designFont(font()));
     WebBrowser1 = new PageView(this);
     WebBrowser1->setObjectName(QLatin1String(BrowserPlace.name));
     WebBrowser1->setGeometry(twipRect(BrowserPlace.left, BrowserPlace.top, BrowserPlace.width, BrowserPlace.height));
@@ -40,6 +42,20 @@ QSize HELPForm::browserTwips(QSize outerTwips)
 void HELPForm::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
+    Form_Resize();
+}
+
+// The frame is known only once the window system has framed the window, which it reports as a
+// move; sized before that, the page left a grey band under it until the user resized the window.
+void HELPForm::moveEvent(QMoveEvent* event)
+{
+    QWidget::moveEvent(event);
+    Form_Resize();
+}
+
+void HELPForm::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
     Form_Resize();
 }
 

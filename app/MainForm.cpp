@@ -68,15 +68,18 @@ MainForm::MainForm(QWidget* parent) : QMainWindow(parent), m_sound(std::make_uni
     buildLayout();
     buildMenus();
 
+    // The windows this one opens are its own (transient for it), so that the window system keeps
+    // them above it, also when it is kept on top. The notice board and the help stay on their
+    // own: they are kept on top by themselves and must show while this window is in the tray.
     m_setForm = std::make_unique<FormSlot<SetForm>>([this] {
-        auto* form = new SetForm(m_settings);
-        connect(form, &SetForm::idPassRequested, this, [this] { m_idPassForm->show(); });
-        connect(form, &SetForm::serverRequested, this, [this] { m_optionForm->show(); });
+        auto* form = new SetForm(m_settings, this);
+        connect(form, &SetForm::idPassRequested, this, [this] { showOverSettings(*m_idPassForm); });
+        connect(form, &SetForm::serverRequested, this, [this] { showOverSettings(*m_optionForm); });
         return form;
     });
-    m_idPassForm = std::make_unique<FormSlot<IdPassForm>>([this] { return new IdPassForm(m_settings); });
-    m_optionForm = std::make_unique<FormSlot<OptionForm>>([this] { return new OptionForm(m_settings); });
-    m_gekitaiForm = std::make_unique<FormSlot<GekitaiForm>>();
+    m_idPassForm = std::make_unique<FormSlot<IdPassForm>>([this] { return new IdPassForm(m_settings, this); });
+    m_optionForm = std::make_unique<FormSlot<OptionForm>>([this] { return new OptionForm(m_settings, this); });
+    m_gekitaiForm = std::make_unique<FormSlot<GekitaiForm>>([this] { return new GekitaiForm(this); });
     m_msgForm = std::make_unique<FormSlot<MsgForm>>();
     m_helpForm = std::make_unique<FormSlot<HELPForm>>();
     m_historyForm = std::make_unique<FormSlot<HistoryForm>>([this] { return new HistoryForm(m_settings); });
@@ -118,6 +121,11 @@ void MainForm::buildLayout()
         auto* button = new QPushButton(QString::fromUtf8(place.caption), client);
         button->setObjectName(QString::fromLatin1(place.name));
         button->setGeometry(twipRect(0, place.top, 1455, 375));
+        // Eight full-width characters are as wide as the button; set a hair closer, they clear
+        // its border with any face.
+        QFont tighter = button->font();
+        tighter.setLetterSpacing(QFont::AbsoluteSpacing, -0.5);
+        button->setFont(tighter);
         button->setStyleSheet(QStringLiteral("QPushButton { background-color: rgb(0, 128, 0); color: white;"
                                              " border: 1px solid rgb(0, 64, 0); }"
                                              "QPushButton:pressed { background-color: rgb(0, 96, 0); }"
@@ -140,7 +148,8 @@ void MainForm::buildLayout()
     Text7->setEnabled(false);
     Label1 = new QLabel(QStringLiteral("分"), client);
     Label1->setObjectName(QStringLiteral("Label1"));
-    Label1->setGeometry(twipRect(3660, 4395, 375, 255));
+    // Level with the interval box: lower, the client's edge cut its foot.
+    Label1->setGeometry(twipRect(3660, 4320, 375, 270));
     Label1->setStyleSheet(QStringLiteral("color: black; background: transparent;"));
     // The free corner right of the interval: short enough for one line; the whole story is its tip.
     StatusLabel = new QLabel(client);
@@ -312,10 +321,12 @@ void MainForm::settingChanged(SettingKey key)
 {
     if (key == SettingKey::MailProgram && Text1->text() != m_settings.general().mailProgram)
         Text1->setText(m_settings.general().mailProgram);
-    else if (key == SettingKey::Interval)
+    else if (key == SettingKey::Interval) {
+        m_trigger.restart();
         applyInterval();
-    else if (key == SettingKey::TrialMode)
+    } else if (key == SettingKey::TrialMode) {
         TrialLabel->setVisible(m_settings.general().trialMode);
+    }
 }
 
 // A positive interval arms the one-second tick and a zero one stops it; a negative one changes
@@ -329,6 +340,12 @@ void MainForm::applyInterval()
     Check1->setChecked(value > 0);
     Text7->setText(interval);
     setTimer3Interval(value > 0 ? 1000 : 0);
+}
+
+template <class Form> void MainForm::showOverSettings(FormSlot<Form>& slot)
+{
+    centreOver(slot.get(), m_setForm->loaded());
+    slot.show();
 }
 
 void MainForm::reportFileProblem(const QString& error)

@@ -141,6 +141,7 @@ private:
     void settingChanged(SettingKey key);
     void applyInterval();
     void reportFileProblem(const QString& error);
+    template <class Form> void showOverSettings(FormSlot<Form>& slot);
 
     SettingsModel m_settings; // outlives the windows that edit it
     std::unique_ptr<SoundCommands> m_sound;

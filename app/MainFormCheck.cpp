@@ -5,6 +5,7 @@
 #include "mailcheck/HistoryForm.h"
 #include "mailcheck/MailCheck.h"
 #include "mailcheck/MsgForm.h"
+#include "platform/DesktopNotice.h"
 #include "platform/DialUpConnections.h"
 #include "platform/MessageBox.h"
 #include "platform/ProgramStart.h"
@@ -45,6 +46,8 @@ public:
         notice->Text1->setText(text1);
         notice->Text2->setText(text2);
         notice->show();
+        notice->raise(); // a board left open by an earlier check comes to the front again
+        notifyWhereNoticesHide(notice->windowTitle(), QStringLiteral("%1（%2通）").arg(text1, text2));
     }
     void unloadNotice() override { m_form.msgForm().unload(); }
     void waitMilliseconds(int ms) override { WaitMilliseconds(ms); }

@@ -3,6 +3,7 @@
 #include "app/HELPForm.h"
 #include "app/MainForm.h"
 #include "keywords/GekitaiForm.h"
+#include "platform/Cp932Entry.h"
 #include "platform/DialUpConnections.h"
 #include "platform/ExternalBrowser.h"
 #include "platform/FileDialog.h"
@@ -28,7 +29,8 @@ QString generalDate(const QDateTime& when)
     const QLocale locale = QLocale::system();
     QString timeFormat = locale.timeFormat(QLocale::LongFormat);
     timeFormat.remove(QLatin1Char('t')).replace(QLatin1String("  "), QLatin1String(" "));
-    return locale.toString(when.date(), QLocale::ShortFormat) + u' ' + locale.toString(when.time(), timeFormat.trimmed());
+    return locale.toString(when.date(), QLocale::ShortFormat) + u' ' +
+           locale.toString(when.time(), timeFormat.trimmed());
 }
 
 void openPage(QWidget* parent, const QString& fileName)
@@ -68,11 +70,15 @@ void MainForm::Command4_Click()
     if (!m_tray) {
         m_tray = new QSystemTrayIcon(this);
         m_tray->setObjectName(QStringLiteral("TrayControl1"));
+        // The icon carries the pop-up itself: a StatusNotifierItem host shows it from the exported
+        // menu and may never report a right click. A left click, the one everybody tries, opens
+        // it too; the seldom-used middle click gives the old "Clicked!".
+        m_tray->setContextMenu(mnuPopup);
         connect(m_tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
             if (reason == QSystemTrayIcon::Trigger)
-                TrayControl1_IconEvent(0);
-            else if (reason == QSystemTrayIcon::Context)
                 TrayControl1_IconEvent(1);
+            else if (reason == QSystemTrayIcon::MiddleClick)
+                TrayControl1_IconEvent(0);
         });
     }
     m_tray->setIcon(windowIcon());
@@ -110,6 +116,11 @@ void MainForm::Command7_Click()
     const QString previousPath = Text1->text();
     const QString previousTitle = Text2->text();
     const QString chosen = FileDialog::getOpenFileName(this, m_commonDialogFileName);
+    if (const QString refusal = cp932Refusal(chosen); !refusal.isEmpty()) {
+        // A path the settings file cannot hold would fail at every exit and be lost.
+        MessageBox::show(this, refusal, MessageBox::programTitle(), MessageBox::OkOnly, MessageBox::Exclamation);
+        return;
+    }
     if (!chosen.isEmpty())
         m_commonDialogFileName = chosen;
     Text1->setText(m_commonDialogFileName);

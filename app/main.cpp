@@ -1,5 +1,6 @@
 #include "app/MainForm.h"
 #include "app/SignalBridge.h"
+#include "platform/DesktopNotice.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -8,6 +9,9 @@ int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Mossvale"));
+    // The windows speak Japanese, and so must Qt's own buttons, file dialog and context menus. A
+    // missing catalogue leaves them in English, which is all it costs.
+    installQtJapanese();
     // The small size is drawn on its own, so that it still reads in a title bar or the tray.
     QIcon icon(QStringLiteral(":/mossvale-32.png"));
     icon.addFile(QStringLiteral(":/mossvale.png"));

@@ -2,6 +2,7 @@
 
 #include "keywords/KeywordEntryValidator.h"
 #include "keywords/KeywordFile.h"
+#include "platform/DesignFont.h"
 #include "platform/MessageBox.h"
 #include "platform/Twips.h"
 #include "platform/WindowPlacement.h"
@@ -18,7 +19,8 @@
 namespace {
 // Client area 7095 x 5115 twips; Label2 is placed inside Picture2.
 const Placement Picture2Place{"Picture2", twipRect(0, 120, 2415, 270)};
-const Placement Label2Place{"Label2", twipRect(240, 40, 2535, 195)};
+// Label2 fills its strip's height, which a face with a tall line needs.
+const Placement Label2Place{"Label2", twipRect(240, 30, 2535, 240)};
 const Placement Text1Place{"Text1", twipRect(0, 405, 5535, 270)};
 const Placement Command1Place{"Command1", twipRect(5640, 405, 615, 255)};
 const Placement Command2Place{"Command2", twipRect(6360, 405, 615, 255)};
@@ -73,6 +75,7 @@ void GekitaiForm::buildLayout()
     setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setFixedSize(twipSize(7095, 5115));
+    setFont(designFont(font()));
 
     Picture2 = place(new QFrame(this), Picture2Place);
     Label2 = place(new QLabel(QStringLiteral("撃退用キーワードの登録"), Picture2), Label2Place);

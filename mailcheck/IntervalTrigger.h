@@ -16,6 +16,13 @@ public:
     bool isDue(const QString& intervalText) const;
     // After a timed check: the minutes start again from 0.
     void checkDone() { m_minutes = 0; }
+    // The interval changed: the count starts again from this moment, so that the values passed
+    // through while a new interval is typed ("1" on the way to "10") start no check.
+    void restart()
+    {
+        m_minutes = 0;
+        m_seconds = 0;
+    }
 
     int minutes() const { return m_minutes; }
     int seconds() const { return m_seconds; }

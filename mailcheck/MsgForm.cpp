@@ -35,7 +35,10 @@ void MsgForm::buildLayout()
 {
     setObjectName(QStringLiteral("MsgForm"));
     setWindowTitle(QStringLiteral("新着お知らせボード"));
-    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    // A timed check shows it while the user may be typing elsewhere: it must not take the keys.
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
+                   Qt::WindowDoesNotAcceptFocus);
+    setAttribute(Qt::WA_ShowWithoutActivating);
     setFixedSize(twipSize(3585, 255));
     setFont(designFont(font()));
 

@@ -5,8 +5,8 @@
 class QLineEdit;
 
 // "新着お知らせボード": tells the user that mail is waiting and how many messages there are.
-// Topmost from its creation. The check cycle sets Text2 to the count; only one instance ever
-// exists (the main window keeps it in a FormSlot), and a later announcement reuses it.
+// Topmost from its creation; shown without taking the keyboard focus. The check cycle sets Text2 to the count; only one
+// instance ever exists (the main window keeps it in a FormSlot), and a later announcement reuses it.
 class MsgForm : public QWidget
 {
     Q_OBJECT

@@ -24,10 +24,15 @@ bool isTopmost(const QWidget* window)
 
 void centreOnScreen(QWidget* window)
 {
+    centreOver(window, nullptr);
+}
+
+void centreOver(QWidget* window, const QWidget* over)
+{
     QScreen* screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
     if (!screen)
         return;
     QRect frame = window->frameGeometry();
-    frame.moveCenter(screen->availableGeometry().center());
+    frame.moveCenter(over && over->isVisible() ? over->frameGeometry().center() : screen->availableGeometry().center());
     window->move(frame.topLeft());
 }

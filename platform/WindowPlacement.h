@@ -9,3 +9,6 @@ bool isTopmost(const QWidget* window);
 
 // Places a top-level window at the centre of the screen it is on.
 void centreOnScreen(QWidget* window);
+// Places a top-level window at the centre of over when over is shown, else of the screen: where
+// the user is looking.
+void centreOver(QWidget* window, const QWidget* over);

@@ -1,5 +1,6 @@
 #include "settings/IdPassForm.h"
 
+#include "platform/Cp932Entry.h"
 #include "platform/DesignFont.h"
 #include "platform/MessageBox.h"
 #include "platform/Twips.h"
@@ -52,6 +53,8 @@ void IdPassForm::buildLayout()
     IdText = place(new QLineEdit(this), IdTextPlace);
     Label2[0] = makeLabel(this, Label2Place0, QStringLiteral("Password"));
     PassText = place(new QLineEdit(this), PassTextPlace);
+    refuseNonCp932(IdText);
+    refuseNonCp932(PassText);
     PassText->setEchoMode(QLineEdit::Password);
     PassText->setStyleSheet(QStringLiteral("lineedit-password-character: 42;")); // "*"
     Check1 = place(new QCheckBox(this), Check1Place);
@@ -80,15 +83,16 @@ void IdPassForm::buildLayout()
 
 void IdPassForm::Form_Load()
 {
-    const AccountSettings stored = m_settings.storedAccount();
-    IdText->setText(stored.UserId);
-    PassText->setText(stored.Password);
+    // The account confirmed in this run is the one in use; the file's only until then.
+    const AccountSettings shown = m_settings.accountConfirmed() ? m_settings.account() : m_settings.storedAccount();
+    IdText->setText(shown.UserId);
+    PassText->setText(shown.Password);
     // Check1 keeps its unticked design state: saving is asked for anew every time.
 }
 
 void IdPassForm::OKCommand_Click()
 {
-    m_settings.setAccount(IdText->text(), PassText->text());
+    m_settings.confirmAccount(IdText->text(), PassText->text());
     QString notice;
     const QString error = m_settings.saveAccount(Check1->isChecked(), &notice);
     if (!error.isEmpty()) {

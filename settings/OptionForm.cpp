@@ -1,5 +1,6 @@
 #include "settings/OptionForm.h"
 
+#include "platform/Cp932Entry.h"
 #include "platform/DesignFont.h"
 #include "platform/MessageBox.h"
 #include "platform/Twips.h"
@@ -13,12 +14,13 @@
 #include <QPushButton>
 
 namespace {
-// Client area 2955 x 3060 twips.
-const Placement Label1Place{"Label1", twipRect(120, 120, 1575, 195)};
+// Client area 2955 x 3060 twips. The captions reach down to their text boxes: a face with a tall
+// line, such as Noto Sans CJK, needs the room.
+const Placement Label1Place{"Label1", twipRect(120, 90, 1575, 270)};
 const Placement SmtpTextPlace{"SmtpText", twipRect(120, 360, 2652, 264)};
-const Placement Label2Place{"Label2", twipRect(120, 720, 1635, 195)};
+const Placement Label2Place{"Label2", twipRect(120, 690, 1635, 270)};
 const Placement Pop3TextPlace{"Pop3Text", twipRect(120, 960, 2652, 264)};
-const Placement Label3Place{"Label3", twipRect(120, 1320, 1635, 195)};
+const Placement Label3Place{"Label3", twipRect(120, 1290, 1635, 270)};
 const Placement MailTextPlace{"MailText", twipRect(120, 1560, 2652, 264)};
 const Placement ApopCheckPlace{"ApopCheck", twipRect(480, 2040, 2172, 252)};
 const Placement OkCommandPlace{"OkCommand", twipRect(660, 2520, 972, 372)};
@@ -55,6 +57,7 @@ QLineEdit* makeText(QWidget* parent, const Placement& placement)
 {
     auto* text = place(new QLineEdit(parent), placement);
     text->setMaxLength(MaxServerValueLength);
+    refuseNonCp932(text);
     return text;
 }
 } // namespace

@@ -1,10 +1,12 @@
 #include "settings/SetForm.h"
 
+#include "platform/Cp932Entry.h"
 #include "platform/DesignFont.h"
 #include "platform/MessageBox.h"
 #include "platform/NumberText.h"
 #include "platform/Twips.h"
 #include "platform/WindowPlacement.h"
+#include "platform/WrappingCheckBox.h"
 #include "settings/Settings.h"
 
 #include <QCheckBox>
@@ -33,6 +35,28 @@ QLabel* makeLabel(QWidget* parent, const char* name, const QString& text, QRect 
     return label;
 }
 
+// Four lines in the design's height at 11 pixels with a narrow face. A face with a taller line
+// first gets the room up to the window's edge, then a smaller size, so that the explanation is
+// always whole. Two pixels spare for glyphs that rise above or sink below their line.
+void fitWrapped(QLabel* label, int largestPixels, int smallestPixels)
+{
+    const QRect design = label->geometry();
+    const int widest = label->parentWidget()->width() - design.left() - 8;
+    QFont font = label->font();
+    for (int pixels = largestPixels; pixels >= smallestPixels; --pixels) {
+        font.setPixelSize(pixels);
+        for (int width : {design.width(), widest}) {
+            const QRect room(0, 0, width, design.height());
+            const int flags = int(label->alignment()) | Qt::TextWordWrap;
+            if (QFontMetrics(font).boundingRect(room, flags, label->text()).height() + 2 <= room.height()) {
+                label->setFont(font);
+                label->resize(width, design.height());
+                return;
+            }
+        }
+    }
+    label->setFont(font);
+}
 } // namespace
 
 SetForm::SetForm(SettingsModel& settings, QWidget* parent) : QWidget(parent, Qt::Window), m_settings(settings)
@@ -65,13 +89,12 @@ void SetForm::buildLayout()
                                             "チェックの都度手動で行う場合は０にしておいて下さい。（単位は分です。）"),
                              twipRect(600, 1440, 2895, 855), "blue");
     label3->setWordWrap(true);
-    QFont smaller = label3->font();
-    smaller.setPixelSize(11); // four lines in the design's height
-    label3->setFont(smaller);
     label3->setGeometry(twipRect(600, 1440, 2895, 855));
-    label3->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    label3->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    fitWrapped(label3, 11, 8);
     Text2 = place(new QLineEdit(this), {"Text2", twipRect(2520, 2280, 375, 270)});
     Text2->setAlignment(Qt::AlignRight);
+    refuseNonCp932(Text2);
     auto* label2 = makeLabel(this, "Label2", QStringLiteral("分"), twipRect(3000, 2325, 495, 255), "red");
 
     Frame1 = place(new QFrame(this), {"Frame1", twipRect(120, 2880, 3855, 1095)});
@@ -83,7 +106,7 @@ void SetForm::buildLayout()
     Option2 = place(new QRadioButton(Frame1), {"Option2", twipRect(120, 720, 255, 255)});
     auto* label6 = makeLabel(Frame1, "Label6", QStringLiteral("新着メール有りで設定メーラーを起動"),
                              twipRect(480, 720, 3015, 255), "black");
-    Check2 = place(new QCheckBox(QStringLiteral("新着お知らせボードを１秒で自動消去させる"), this),
+    Check2 = place(new WrappingCheckBox(QStringLiteral("新着お知らせボードを１秒で自動消去させる"), this),
                    {"Check2", twipRect(240, 4080, 3735, 495)});
     for (QLabel* label : {label1, label2, label3, label4, label5, label6})
         label->setFocusPolicy(Qt::NoFocus);

@@ -152,8 +152,16 @@ AccountSettings SettingsModel::storedAccount(int keyringWaitMs, QString* error) 
     return stored;
 }
 
+void SettingsModel::confirmAccount(const QString& userId, const QString& password)
+{
+    m_accountConfirmed = true;
+    setAccount(userId, password);
+}
+
 QString SettingsModel::loadAccount(int keyringWaitMs)
 {
+    if (m_accountConfirmed)
+        return QString();
     QString error;
     const AccountSettings stored = storedAccount(keyringWaitMs, &error);
     setAccount(stored.UserId, stored.Password);

@@ -64,9 +64,13 @@ public:
     // keyring entry of the server and user, waiting at most keyringWaitMs; *error (when given)
     // says why a keyring that did not answer in time gave none.
     AccountSettings storedAccount(int keyringWaitMs = PasswordStore::PromptWaitMs, QString* error = nullptr) const;
-    // Puts the stored account in use, as every check does before it logs in. Empty text on
-    // success, else why the password could not be read.
+    // Puts the stored account in use, as every check does before it logs in, unless the user
+    // confirmed one in this run: that one stays in use, saved or not. Empty text on success,
+    // else why the password could not be read.
     QString loadAccount(int keyringWaitMs = PasswordStore::PromptWaitMs);
+    // The account the user confirmed: in use at once and for every later check of the run.
+    void confirmAccount(const QString& userId, const QString& password);
+    bool accountConfirmed() const { return m_accountConfirmed; }
 
     // "NAME" of the general settings file.
     QString saveMailProgram();
@@ -97,6 +101,7 @@ private:
 
     GeneralSettings m_general;
     AccountSettings m_account;
+    bool m_accountConfirmed = false;
     QString m_storedInterval; // "NUMBER2" as the file holds it, so that a repeat write is skipped
     bool m_toldPasswordInFile = false;
 };

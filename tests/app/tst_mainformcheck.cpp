@@ -8,6 +8,7 @@
 #include "maillib/NMail.h"
 #include "maillib/Pop3Session.h"
 #include "platform/MessageBox.h"
+#include "settings/IdPassForm.h"
 #include "settings/SetForm.h"
 #include "settings/SettingsFiles.h"
 
@@ -19,6 +20,7 @@
 #include <QRadioButton>
 #include <QTest>
 #include <QTimer>
+#include <QWindow>
 #include <csignal>
 #include <memory>
 
@@ -33,6 +35,7 @@ private Q_SLOTS:
     void timedCheckRunsByItself();
     void noNestedCheckDuringErrorMessage();
     void noNestedCheckDuringNoticeWait();
+    void confirmedAccountServesTheRun();
     void aliveDuringCheckAndEndsOnSignal(); // last: it ends the application's event loop
 
 private:
@@ -145,6 +148,29 @@ void TestMainFormCheck::noNestedCheckDuringNoticeWait()
     QCOMPARE(logins(user), 1);           // none of them started a check of its own
     QVERIFY(!form.msgForm().isLoaded()); // the board closed itself after its second
     QCOMPARE(form.lastCheck().messages, 1);
+}
+
+// The account confirmed with OK but not saved is what the checks of the run use. The notice board
+// they show asks the window system not to take the keys (the offscreen platform ignores that).
+void TestMainFormCheck::confirmedAccountServesTheRun()
+{
+    const QString user = mailbox({{"a", "a", "a@a.jp"}}, QStringLiteral("stale"));
+    m_folder->write("★MailData/ini.ini", "[EXEINI]\r\nNUMBER5=1\r\n");
+    MainForm form;
+    form.setMailOptions(checkOptions());
+    form.show();
+    IdPassForm* account = form.idPassForm().show();
+    account->PassText->setText(QStringLiteral("secret"));
+    account->OKCommand->click();
+    for (int check = 1; check <= 2; ++check) {
+        form.Command6_Click();
+        QCOMPARE(logins(user), check);
+    }
+    QVERIFY(m_folder->read(AccountFile).contains("NAME2=stale")); // not saved: the box was unticked
+    QCOMPARE(form.idPassForm().show()->PassText->text(), QStringLiteral("secret"));
+    MsgForm* board = form.msgForm().loaded();
+    QVERIFY(board->isVisible() && board->testAttribute(Qt::WA_ShowWithoutActivating));
+    QVERIFY(board->windowHandle()->flags().testFlag(Qt::WindowDoesNotAcceptFocus)); // kept on top and all
 }
 
 // While the check waits on a server that never answers, the window's timers run and it shows that

@@ -1,5 +1,6 @@
 #include "DovecotServer.h"
 #include "MailFixtures.h"
+#include "Pop3Proxy.h"
 #include "RecordingWindows.h"
 #include "ScriptedPop3Server.h"
 #include "settings/Settings.h"
@@ -190,37 +191,20 @@ private Q_SLOTS:
         const QString closedPort = QStringLiteral("127.0.0.1:%1").arg(closed.serverPort());
         closed.close();
         const Script stat = {"C: STAT", "S: +OK 2 200", "C: LIST", "S: -ERR", "C: UIDL", "S: -ERR"};
+        const Script quitRefused = {"C: TOP 1 0", "S: -ERR",      "C: TOP 2 0", "S: -ERR",
+                                    "C: STAT",    "S: +OK 2 200", "C: QUIT",    "S: -ERR busy"};
+        const Script loginRefused = {"S: +OK ready", "C: CAPA",           "S: -ERR", "C: USER u", "S: +OK",
+                                     "C: PASS p",    "S: -ERR [AUTH] no", "C: QUIT", "S: +OK"};
+        // clang-format off
         const FailureRow rows[] = {
             {"no such host", {}, "nosuch.invalid", Kind::NoConnection, "見つかりません", false},
             {"port closed", {}, closedPort, Kind::NoConnection, "接続を拒否しました", false},
-            {"silent after the greeting",
-             {"S: +OK ready", "W: 3000"},
-             {},
-             Kind::NoConnection,
-             "応答がありません",
-             false},
-            {"dropped mid-check",
-             Greeting + stat + Script{"C: TOP 1 0", "X"},
-             {},
-             Kind::Broken,
-             "途中で切れました",
-             false},
-            {"QUIT refused",
-             Greeting + stat +
-                 Script{"C: TOP 1 0", "S: -ERR", "C: TOP 2 0", "S: -ERR", "C: STAT", "S: +OK 2 200", "C: QUIT",
-                        "S: -ERR busy"},
-             {},
-             Kind::Broken,
-             "正しく終了できませんでした",
-             true},
-            {"login refused",
-             {"S: +OK ready", "C: CAPA", "S: -ERR", "C: USER u", "S: +OK", "C: PASS p", "S: -ERR [AUTH] no", "C: QUIT",
-              "S: +OK"},
-             {},
-             Kind::LoginRefused,
-             "-ERR [AUTH] no",
-             true},
+            {"silent after the greeting", {"S: +OK ready", "W: 3000"}, {}, Kind::NoConnection, "応答がありません", false},
+            {"dropped mid-check", Greeting + stat + Script{"C: TOP 1 0", "X"}, {}, Kind::Broken, "途中で切れました", false},
+            {"QUIT refused", Greeting + stat + quitRefused, {}, Kind::Broken, "正しく終了できませんでした", true},
+            {"login refused", loginRefused, {}, Kind::LoginRefused, "-ERR [AUTH] no", true},
         };
+        // clang-format on
         for (const FailureRow& row : rows) {
             QTest::addRow("%s, manual", row.name) << row << true;
             QTest::addRow("%s, timed", row.name) << row << false;
@@ -250,23 +234,6 @@ private Q_SLOTS:
             QVERIFY(server.waitForFinished());
             QCOMPARE(server.received().contains("QUIT"), row.quitSent);
         }
-    }
-
-    // A certificate that fails verification: told why, the password never sent, no hang-up.
-    void untrustedCertificate()
-    {
-        const QString user = mailbox({{"a", "a", "a@a.jp"}});
-        const qsizetype before = logins(user);
-        RecordingWindows windows;
-        windows.hangUpSwitch = true;
-        windows.applySwitches(*m_settings);
-        const CheckOutcome outcome = MailCheck(windows, *m_settings, Pop3Options()).run(false);
-        QCOMPARE(outcome.kind, Kind::NoConnection);
-        QVERIFY2(outcome.reason.contains(QStringLiteral("証明書")), qPrintable(outcome.reason));
-        QVERIFY(!windows.calls.contains("hang up"));
-        QCOMPARE(logins(user), before);
-        QCOMPARE(check(windows).kind, Kind::Checked); // the control: a login is seen in the log
-        QTRY_COMPARE(logins(user), before + 1);
     }
 
     // A certificate that fails verification is trusted only on purpose, and then only that one:
@@ -376,6 +343,38 @@ private Q_SLOTS:
         QCOMPARE(unread.deleted, 0);
         QVERIFY2(unread.notice.contains(QStringLiteral("Tlxdata50.data")), qPrintable(unread.notice));
         QCOMPARE(m_server->messages(user).size(), 1);
+    }
+
+    // A later check asks only for the headers of mail it has not read, judges remembered mail by
+    // today's keywords, and leaves exactly what a full scan would; with AnnounceNewOnly only the mail
+    // that is new since the last check is announced.
+    void scansOnlyNewMail()
+    {
+        Pop3Proxy proxy(m_server->port());
+        m_settings->setServer({}, proxy.server(), {}, 0);
+        const QString user = mailbox({{"a", "a", "a@a.jp"}, {"old offer", "b", "b@b.jp"}, {"c", "c", "c@c.jp"}});
+        const auto tops = [&proxy] {
+            QList<QByteArray> requests = proxy.requests();
+            requests.removeIf([](const QByteArray& request) { return !request.startsWith("TOP"); });
+            return requests;
+        };
+        RecordingWindows windows;
+        windows.noticeBoard = true;
+        QCOMPARE(check(windows).remaining(), 3);
+        QCOMPARE(tops().size(), 3);
+        QVERIFY(m_server->deliver(user, mailMessage("d", "d", "d@d.jp")) &&
+                m_server->deliver(user, mailMessage("new offer", "e", "e@e.jp")));
+        m_folder->write("★MailData/Tlxdata50.data", keywordFileBytes({"offer"}));
+        m_settings->setAddedSwitch(SettingKey::AnnounceNewOnly, true);
+        const CheckOutcome second = check(windows);
+        QCOMPARE(tops().mid(3), (QList<QByteArray>{"TOP 4 0", "TOP 5 0"}));
+        QCOMPARE(second.deleted, 2);
+        QCOMPARE(subjectsLeft(user), (QStringList{"a", "c", "d"}));
+        QCOMPARE(windows.calls.last(), QStringLiteral("notice 新着メールがあります。 1"));
+        windows.calls.clear();
+        QCOMPARE(check(windows).fresh, 0);
+        QVERIFY(!windows.calls.contains("scene"));
+        QCOMPARE(tops().size(), 5);
     }
 
     // A count that the server's answers belie ends the scan early; only what exists is announced.

@@ -477,11 +477,7 @@ bool Pop3Session::readOldest(Request awaited, int awaitedNumber)
 // answer, or the bytes left over, give it away.
 bool Pop3Session::verifyInStep()
 {
-    while (unanswered() > 0) {
-        if (!readOldest())
-            return false;
-    }
-    m_inFlight.clear();
+    // Pipelined, STAT follows the last deletions at once; its answer is still read after theirs.
     Pop3Reply reply;
     if (!send(Request::Stat, 0, "STAT") || !readUntil(Request::Stat, 0, &reply))
         return false;

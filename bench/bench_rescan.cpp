@@ -1,0 +1,110 @@
+// Times the second of two mail checks (the program's whole check: login, headers, keywords,
+// deletions, QUIT) of a mailbox that the first one read, after 10 new messages arrived, one of them
+// spam; and the first, full scan beside it. Real Dovecot behind a proxy that delays each direction
+// by 25 ms (50 ms round trip), over POP3S.
+//
+// Usage: mossvale_bench_rescan [--messages N,...]   (default 5000,50000)
+#include "DelayProxy.h"
+#include "keywords/KeywordFile.h"
+#include "mailcheck/MailCheck.h"
+#include "settings/Settings.h"
+#include "tests/support/DovecotServer.h"
+#include "tests/support/TestProgramFolder.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <cstdio>
+
+namespace {
+const QString Password = QStringLiteral("bench");
+const QString Keyword = QStringLiteral("未承諾広告");
+
+// About 700 bytes of header, the subject spam when asked.
+QByteArray message(int number, bool spam)
+{
+    const QByteArray n = QByteArray::number(number);
+    QByteArray header = "Return-Path: <sender" + n + "@example.jp>\r\n";
+    for (int hop = 0; hop < 4; ++hop)
+        header += "Received: from relay.example.jp by mx.example.jp with ESMTP id A" + n + "; Mon, 1 Jan 2024\r\n";
+    header += "From: =?ISO-2022-JP?B?GyRCOzNFREJATzobKEI=?= <taro" + n + "@example.jp>\r\n";
+    header += spam ? "Subject: =?ISO-2022-JP?B?GyRCTCQ+NUJ6OS05cBsoQg==?= " + n + "\r\n"
+                   : "Subject: =?ISO-2022-JP?B?GyRCMnE1RBsoQg==?= " + n + "\r\n";
+    return header + "Message-ID: <" + n + "@example.jp>\r\n\r\nbody\r\n";
+}
+
+// The check's windows, silent.
+class NoWindows : public MailCheckWindows
+{
+public:
+    void setAccountFields(const QString&, const QString&) override {}
+    void showSettingsWindow() override {}
+    void showProgress(int, int) override {}
+    void startEventScene() override {}
+    void showNotice(const QString&, const QString&) override {}
+    void unloadNotice() override {}
+    void waitMilliseconds(int) override {}
+    void showMessage(const QString&, const QString&) override {}
+    QString startProgram(const QString&) override { return {}; }
+    void hangUp() override {}
+    bool ask(const QString&) override { return false; }
+    bool askToTrust(const QString&) override { return false; }
+};
+
+double timedCheck(SettingsModel& settings, const Pop3Options& options, CheckOutcome* outcome)
+{
+    NoWindows windows;
+    QElapsedTimer timer;
+    timer.start();
+    *outcome = MailCheck(windows, settings, options).run(false);
+    return timer.nsecsElapsed() / 1e9;
+}
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QList<int> counts = {5000, 50000};
+    const QStringList args = app.arguments();
+    if (args.size() == 3 && args.at(1) == QLatin1String("--messages")) {
+        counts.clear();
+        for (const QString& part : args.at(2).split(u',', Qt::SkipEmptyParts))
+            counts.append(part.toInt());
+    }
+    DovecotServer dovecot;
+    if (!dovecot.start()) {
+        std::fprintf(stderr, "cannot start dovecot: %s\n", qPrintable(dovecot.errorText()));
+        return 1;
+    }
+    // POP3S: TLS from the first byte, so the round trips are the check's own.
+    DelayProxy proxy(dovecot.tlsPort(), 25);
+    const QString server = QStringLiteral("pop3s://127.0.0.1:%1").arg(proxy.listen());
+    Pop3Options options;
+    options.extraTrustedCertificates = {dovecot.certificate()};
+    std::printf("A second check after 10 new messages (1 spam), POP3S through a 50 ms round-trip proxy\n");
+    bool allOk = true;
+    for (int count : counts) {
+        TestProgramFolder folder;
+        KeywordRecord record;
+        record.Keyword = Keyword;
+        const QString user = QStringLiteral("rescan%1").arg(count);
+        dovecot.addUser(user, Password);
+        for (int k = 1; k <= count; ++k)
+            dovecot.deliver(user, message(k, false));
+        SettingsModel settings;
+        settings.setServer({}, server, {}, 0);
+        settings.confirmAccount(user, Password);
+        CheckOutcome first, second;
+        const bool written = KeywordFile::WriteKeywordRecord(1, record).isEmpty();
+        const double full = timedCheck(settings, options, &first);
+        for (int k = 1; k <= 10; ++k)
+            dovecot.deliver(user, message(count + k, k == 5));
+        const double again = timedCheck(settings, options, &second);
+        const bool ok = written && first.kind == CheckOutcome::Kind::Checked && first.messages == count &&
+                        second.kind == CheckOutcome::Kind::Checked && second.deleted == 1 &&
+                        dovecot.messages(user).size() == count + 9;
+        allOk = allOk && ok;
+        std::printf("%6d messages: second check %.3f s (full scan %.3f s)%s\n", count, again, full,
+                    ok ? "" : qPrintable(QStringLiteral("  FAILED: %1").arg(second.details())));
+    }
+    return allOk ? 0 : 1;
+}

@@ -21,7 +21,7 @@ public:
 
     // "★MailData/allow.txt".
     static QString defaultFile();
-    // Whether address (an addr-spec, any case) is on the list.
+    // Whether address (a bare mail address, any case) is on the list.
     bool allows(const QString& address) const;
     bool isEmpty() const { return m_entries.isEmpty(); }
 

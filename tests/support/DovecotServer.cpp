@@ -1,27 +1,56 @@
 #include "DovecotServer.h"
 
-#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
-#include <QFile>
-#include <QFileInfo>
+#include <QMap>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
 
-#include <grp.h>
 #include <pwd.h>
-#include <sys/types.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
-quint16 freePort()
+const QString Binary = QStringLiteral("/usr/sbin/dovecot");
+
+// %1 the folder, %2 the plain port, %3 the POP3S port, %4:%5 the mail owner. Nested settings are
+// written as paths where Dovecot allows it; passdb and userdb need blocks. ssl = yes is built in.
+const char* const Config = R"(base_dir = %1/run
+state_dir = %1/state
+log_path = %1/dovecot.log
+protocols = pop3
+listen = 127.0.0.1
+ssl_cert = <%1/cert.pem
+ssl_key = <%1/key.pem
+disable_plaintext_auth = no
+auth_mechanisms = plain apop
+auth_failure_delay = 0
+auth_verbose = yes
+service/pop3-login/inet_listener/pop3/port = %2
+service/pop3-login/inet_listener/pop3s/port = %3
+service/pop3-login/inet_listener/pop3s/ssl = yes
+service/anvil/unix_listener/anvil-auth-penalty/mode = 0
+passdb {
+  driver = passwd-file
+  args = scheme=PLAIN %1/users/%u
+}
+userdb {
+  driver = static
+  args = uid=%4 gid=%5 home=%1/mail/%u mail=maildir:~
+}
+)";
+
+// Dovecot refuses to run mail processes as root: then the mail belongs to nobody.
+const std::pair<uid_t, gid_t> MailOwner = [] {
+    const passwd* nobody = geteuid() == 0 ? getpwnam("nobody") : nullptr;
+    return nobody ? std::pair(nobody->pw_uid, nobody->pw_gid) : std::pair(geteuid(), getegid());
+}();
+
+bool giveToMailOwner(const QString& path)
 {
-    QTcpServer probe;
-    if (!probe.listen(QHostAddress::LocalHost, 0))
-        return 0;
-    return probe.serverPort();
+    return chown(QFile::encodeName(path).constData(), MailOwner.first, MailOwner.second) == 0;
 }
 
 bool writeFile(const QString& path, const QByteArray& bytes)
@@ -30,185 +59,11 @@ bool writeFile(const QString& path, const QByteArray& bytes)
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
 }
 
-// Dovecot refuses to run mail processes as root: the mail belongs to nobody.
-void giveToNobody(const QString& path)
+bool greets(const QProcess& process, quint16 port)
 {
-    const passwd* user = getpwnam("nobody");
-    const group* nogroup = getgrnam("nogroup");
-    if (user && geteuid() == 0) {
-        const int result =
-            chown(QFile::encodeName(path).constData(), user->pw_uid, nogroup ? nogroup->gr_gid : user->pw_gid);
-        Q_UNUSED(result);
-    }
-}
-
-const char* const ConfigTemplate = R"(base_dir = @DIR@/run
-state_dir = @DIR@/state
-log_path = @DIR@/dovecot.log
-protocols = pop3
-listen = 127.0.0.1
-ssl = yes
-ssl_cert = <@DIR@/cert.pem
-ssl_key = <@DIR@/key.pem
-disable_plaintext_auth = no
-auth_mechanisms = plain apop
-auth_failure_delay = 0
-auth_verbose = yes
-mail_location = maildir:@DIR@/mail/%u
-passdb {
-  driver = passwd-file
-  args = scheme=PLAIN @DIR@/users/%u
-}
-userdb {
-  driver = static
-  args = uid=@UID@ gid=@GID@ home=@DIR@/mail/%u
-}
-service pop3-login {
-  inet_listener pop3 {
-    port = @PORT@
-  }
-  inet_listener pop3s {
-    port = @TLSPORT@
-    ssl = yes
-  }
-}
-service anvil {
-  unix_listener anvil-auth-penalty {
-    mode = 0
-  }
-}
-)";
-
-} // namespace
-
-DovecotServer::DovecotServer()
-{
-    m_process.setProcessChannelMode(QProcess::MergedChannels);
-}
-
-DovecotServer::~DovecotServer()
-{
-    stop();
-}
-
-QString DovecotServer::installedBinary()
-{
-    const QString path = QStringLiteral("/usr/sbin/dovecot");
-    return QFileInfo(path).isExecutable() ? path : QString();
-}
-
-QString DovecotServer::binary()
-{
-    // Tests skip when this is empty; under CI they must go on to start() and fail there.
-    if (Prerequisite::underCi())
-        return QStringLiteral("/usr/sbin/dovecot");
-    return installedBinary();
-}
-
-QString DovecotServer::plainServer() const
-{
-    return QStringLiteral("127.0.0.1:%1").arg(m_port);
-}
-
-QString DovecotServer::tlsServer() const
-{
-    return QStringLiteral("pop3s://127.0.0.1:%1").arg(m_tlsPort);
-}
-
-bool DovecotServer::start()
-{
-    if (installedBinary().isEmpty()) {
-        m_error = QStringLiteral("missing prerequisite: dovecot (/usr/sbin/dovecot) is not installed");
-        return false;
-    }
-    if (!m_dir.isValid() || !makeCertificate() || !writeFiles())
-        return false;
-    m_process.start(installedBinary(),
-                    {QStringLiteral("-F"), QStringLiteral("-c"), path(QStringLiteral("dovecot.conf"))});
-    if (!m_process.waitForStarted(5000)) {
-        m_error = QStringLiteral("dovecot did not start: ") + m_process.errorString();
-        return false;
-    }
-    if (!waitUntilGreeting(10000)) {
-        m_error = QStringLiteral("dovecot did not greet: ") + QString::fromUtf8(m_process.readAll()) + log();
-        stop();
-        return false;
-    }
-    return true;
-}
-
-void DovecotServer::stop()
-{
-    if (m_process.state() == QProcess::NotRunning)
-        return;
-    m_process.terminate(); // SIGTERM to the master, by its PID; it takes its children along
-    if (!m_process.waitForFinished(10000)) {
-        m_process.kill();
-        m_process.waitForFinished(5000);
-    }
-}
-
-bool DovecotServer::makeCertificate()
-{
-    QProcess openssl;
-    openssl.setProcessChannelMode(QProcess::MergedChannels);
-    openssl.start(QStringLiteral("openssl"),
-                  {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("ec"),
-                   QStringLiteral("-pkeyopt"), QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"),
-                   QStringLiteral("-keyout"), path(QStringLiteral("key.pem")), QStringLiteral("-out"),
-                   path(QStringLiteral("cert.pem")), QStringLiteral("-days"), QStringLiteral("2"),
-                   QStringLiteral("-subj"), QStringLiteral("/CN=localhost"), QStringLiteral("-addext"),
-                   QStringLiteral("subjectAltName=DNS:localhost,IP:127.0.0.1,IP:0:0:0:0:0:0:0:1")});
-    if (!openssl.waitForFinished(20000) || openssl.exitCode() != 0) {
-        m_error = QStringLiteral("openssl failed: ") + QString::fromUtf8(openssl.readAll());
-        return false;
-    }
-    const QList<QSslCertificate> certificates = QSslCertificate::fromPath(path(QStringLiteral("cert.pem")), QSsl::Pem);
-    if (certificates.isEmpty()) {
-        m_error = QStringLiteral("no certificate was made");
-        return false;
-    }
-    m_certificate = certificates.first();
-    return true;
-}
-
-bool DovecotServer::writeFiles()
-{
-    QFile(m_dir.path())
-        .setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
-                        QFileDevice::ReadGroup | QFileDevice::ExeGroup | QFileDevice::ReadOther |
-                        QFileDevice::ExeOther);
-    QDir dir(m_dir.path());
-    dir.mkpath(QStringLiteral("run"));
-    dir.mkpath(QStringLiteral("state"));
-    dir.mkpath(QStringLiteral("mail"));
-    giveToNobody(path(QStringLiteral("mail")));
-    m_port = freePort();
-    m_tlsPort = freePort();
-    while (m_tlsPort == m_port)
-        m_tlsPort = freePort();
-    const passwd* nobody = getpwnam("nobody");
-    const QString uid = nobody && geteuid() == 0 ? QStringLiteral("nobody") : QString::number(geteuid());
-    const QString gid = nobody && geteuid() == 0 ? QString::number(nobody->pw_gid) : QString::number(getegid());
-    QString config = QString::fromUtf8(ConfigTemplate);
-    config.replace(QStringLiteral("@DIR@"), m_dir.path())
-        .replace(QStringLiteral("@UID@"), uid)
-        .replace(QStringLiteral("@GID@"), gid)
-        .replace(QStringLiteral("@PORT@"), QString::number(m_port))
-        .replace(QStringLiteral("@TLSPORT@"), QString::number(m_tlsPort));
-    if (!writeFile(path(QStringLiteral("dovecot.conf")), config.toUtf8())) {
-        m_error = QStringLiteral("cannot write the configuration");
-        return false;
-    }
-    return true;
-}
-
-bool DovecotServer::waitUntilGreeting(int timeoutMs)
-{
-    const QDeadlineTimer deadline(timeoutMs);
-    while (!deadline.hasExpired() && m_process.state() == QProcess::Running) {
+    for (const QDeadlineTimer deadline(10000); !deadline.hasExpired() && process.state() == QProcess::Running;) {
         QTcpSocket socket;
-        socket.connectToHost(QHostAddress::LocalHost, m_port);
+        socket.connectToHost(QHostAddress::LocalHost, port);
         if (socket.waitForConnected(1000) && socket.waitForReadyRead(2000) && socket.readLine().startsWith("+OK"))
             return true;
         QThread::msleep(50);
@@ -216,54 +71,103 @@ bool DovecotServer::waitUntilGreeting(int timeoutMs)
     return false;
 }
 
+} // namespace
+
+QString DovecotServer::binary()
+{
+    // Tests skip when this is empty; under CI they must go on to start() and fail there.
+    return Prerequisite::underCi() || QFileInfo(Binary).isExecutable() ? Binary : QString();
+}
+
+// The folder, certificate and configuration for start(); an error text, empty when all are made.
+QString DovecotServer::prepare()
+{
+    // The mail processes, run as nobody, must reach their Maildirs through the folder.
+    bool ready = m_dir.isValid() && chmod(QFile::encodeName(m_dir.path()).constData(), 0755) == 0;
+    for (const char* sub : {"run", "state", "users", "mail"})
+        ready = ready && QDir(m_dir.path()).mkpath(sub);
+    if (!ready || !giveToMailOwner(path("mail")))
+        return "cannot prepare a temporary folder for dovecot";
+
+    // Self-signed, for every name a client may give the server.
+    QProcess openssl;
+    openssl.setProcessChannelMode(QProcess::MergedChannels);
+    openssl.start("openssl", QStringList{"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+                                         "-nodes", "-days", "2", "-subj", "/CN=localhost", "-addext",
+                                         "subjectAltName=DNS:localhost,IP:127.0.0.1,IP:0:0:0:0:0:0:0:1", "-keyout",
+                                         path("key.pem"), "-out", path("cert.pem")});
+    openssl.waitForFinished(20000);
+    const QList<QSslCertificate> certificates = QSslCertificate::fromPath(path("cert.pem"));
+    if (openssl.exitCode() != 0 || certificates.isEmpty())
+        return "openssl failed: " + openssl.errorString() + '\n' + openssl.readAll();
+    m_certificate = certificates.first();
+
+    // Both ports stay taken until this returns, so that they differ; Dovecot takes them after.
+    QTcpServer plain, tls;
+    if (!plain.listen(QHostAddress::LocalHost) || !tls.listen(QHostAddress::LocalHost))
+        return "no free port";
+    m_port = plain.serverPort();
+    m_tlsPort = tls.serverPort();
+    const QString config =
+        QString::fromUtf8(Config).arg(m_dir.path(), QString::number(m_port), QString::number(m_tlsPort),
+                                      QString::number(MailOwner.first), QString::number(MailOwner.second));
+    return writeFile(path("dovecot.conf"), config.toUtf8()) ? QString() : "cannot write the configuration";
+}
+
+bool DovecotServer::start()
+{
+    m_error = QFileInfo(Binary).isExecutable() ? prepare()
+                                               : "missing prerequisite: dovecot (" + Binary + ") is not installed";
+    if (!m_error.isEmpty())
+        return false;
+    m_process.setProcessChannelMode(QProcess::MergedChannels);
+    m_process.start(Binary, {"-F", "-c", path("dovecot.conf")});
+    if (m_process.waitForStarted(5000) && greets(m_process, m_port))
+        return true;
+    m_error = "dovecot did not greet: " + m_process.errorString() + '\n' + m_process.readAll() + log();
+    stop();
+    return false;
+}
+
+void DovecotServer::stop()
+{
+    // SIGTERM to the master, by its PID; it takes its children along. Nothing happens when it is not running.
+    m_process.terminate();
+    if (!m_process.waitForFinished(10000))
+        m_process.kill();
+    m_process.waitForFinished(5000);
+}
+
 bool DovecotServer::addUser(const QString& user, const QString& password)
 {
     // One passwd file per user: Dovecot re-reads a changed passwd file at most once a second,
-    // but a file it has never seen is read at its first use.
-    QDir(m_dir.path()).mkpath(QStringLiteral("users"));
-    // nodelay=y: a wrong password is answered at once instead of after a penalty.
-    if (!writeFile(path(QStringLiteral("users/")) + user,
-                   user.toUtf8() + ":{PLAIN}" + password.toUtf8() + "::::::nodelay=y\n"))
-        return false;
-    QDir dir(path(QStringLiteral("mail")));
-    for (const char* sub : {"", "/new", "/cur", "/tmp"}) {
-        if (!dir.mkpath(user + QLatin1String(sub)))
-            return false;
-        giveToNobody(maildir(user) + QLatin1String(sub));
-    }
-    return true;
+    // but a file it has never seen is read at its first use. nodelay=y: a wrong password is
+    // answered at once instead of after a penalty.
+    bool done = writeFile(path("users/") + user, user.toUtf8() + ":{PLAIN}" + password.toUtf8() + "::::::nodelay=y\n");
+    for (const char* sub : {"", "/new", "/cur", "/tmp"})
+        done = done && QDir().mkpath(maildir(user) + sub) && giveToMailOwner(maildir(user) + sub);
+    return done;
 }
 
 bool DovecotServer::deliver(const QString& user, const QByteArray& message)
 {
     // Dovecot numbers new messages in the order of their file names.
-    ++m_delivered;
-    const QString name = QStringLiteral("%1.M%2P%3.mossvale")
-                             .arg(1000000000 + m_delivered)
-                             .arg(m_delivered)
-                             .arg(QCoreApplication::applicationPid());
-    const QString temporary = maildir(user) + QStringLiteral("/tmp/") + name;
-    const QString final = maildir(user) + QStringLiteral("/new/") + name;
-    if (!writeFile(temporary, message))
-        return false;
-    giveToNobody(temporary);
-    return QFile::rename(temporary, final);
+    const QString name = QStringLiteral("/%1.mossvale").arg(1000000000 + ++m_delivered);
+    const QString temporary = maildir(user) + "/tmp" + name;
+    return writeFile(temporary, message) && giveToMailOwner(temporary) &&
+           QFile::rename(temporary, maildir(user) + "/new" + name);
 }
 
 QList<QByteArray> DovecotServer::messages(const QString& user) const
 {
-    QStringList files;
+    QMap<QString, QString> byName; // sorted by file name, which is delivery order
     for (const char* sub : {"/new", "/cur"}) {
-        const QDir dir(maildir(user) + QLatin1String(sub));
-        for (const QString& name : dir.entryList(QDir::Files))
-            files.append(dir.filePath(name));
+        for (const QFileInfo& file : QDir(maildir(user) + sub).entryInfoList(QDir::Files))
+            byName.insert(file.fileName(), file.filePath());
     }
-    std::sort(files.begin(), files.end(),
-              [](const QString& a, const QString& b) { return QFileInfo(a).fileName() < QFileInfo(b).fileName(); });
     QList<QByteArray> result;
-    for (const QString& name : files) {
-        QFile file(name);
-        if (file.open(QIODevice::ReadOnly))
+    for (const QString& name : std::as_const(byName)) {
+        if (QFile file(name); file.open(QIODevice::ReadOnly))
             result.append(file.readAll());
     }
     return result;
@@ -271,6 +175,6 @@ QList<QByteArray> DovecotServer::messages(const QString& user) const
 
 QString DovecotServer::log() const
 {
-    QFile file(path(QStringLiteral("dovecot.log")));
+    QFile file(path("dovecot.log"));
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
 }

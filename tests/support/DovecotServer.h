@@ -17,10 +17,7 @@
 class DovecotServer
 {
 public:
-    DovecotServer();
-    ~DovecotServer();
-    DovecotServer(const DovecotServer&) = delete;
-    DovecotServer& operator=(const DovecotServer&) = delete;
+    ~DovecotServer() { stop(); }
 
     // Path of the Dovecot binary, or empty when it is not installed and a test may skip. Under CI
     // a missing Dovecot is a failure: the path is given all the same and start() fails, saying so.
@@ -29,14 +26,12 @@ public:
     // Starts the server and waits until it greets; false with errorText() on failure.
     bool start();
     void stop();
-    bool isRunning() const { return m_process.state() == QProcess::Running; }
     QString errorText() const { return m_error; }
 
     quint16 port() const { return m_port; }
-    quint16 tlsPort() const { return m_tlsPort; }
     // Server names in the forms the client accepts: "127.0.0.1:port", "pop3s://127.0.0.1:port".
-    QString plainServer() const;
-    QString tlsServer() const;
+    QString plainServer() const { return QStringLiteral("127.0.0.1:%1").arg(m_port); }
+    QString tlsServer() const { return QStringLiteral("pop3s://127.0.0.1:%1").arg(m_tlsPort); }
     // The self-signed certificate the server presents.
     QSslCertificate certificate() const { return m_certificate; }
 
@@ -50,12 +45,9 @@ public:
     QString log() const;
 
 private:
-    static QString installedBinary();
-    bool writeFiles();
-    bool makeCertificate();
-    bool waitUntilGreeting(int timeoutMs);
+    QString prepare();
     QString path(const QString& relative) const { return m_dir.filePath(relative); }
-    QString maildir(const QString& user) const { return path(QStringLiteral("mail/") + user); }
+    QString maildir(const QString& user) const { return path("mail/" + user); }
 
     QTemporaryDir m_dir;
     QProcess m_process;

@@ -8,20 +8,22 @@
 #include <unistd.h>
 
 namespace {
+
 sockaddr_in loopback(quint16 port)
 {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
-    return address;
+    return {AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
 }
 
-bool multiLine(const QByteArray& request, const QByteArray& reply)
+// The length of the whole reply to request at the start of replies; 0 while it is incomplete.
+qsizetype replyLength(const QByteArray& request, const QByteArray& replies)
 {
-    return reply.startsWith("+OK") && (request == "CAPA" || request == "LIST" || request == "UIDL" ||
-                                       request.startsWith("TOP") || request.startsWith("RETR"));
+    const bool multiLine = replies.startsWith("+OK") && (request == "CAPA" || request == "LIST" || request == "UIDL" ||
+                                                         request.startsWith("TOP") || request.startsWith("RETR"));
+    const QByteArray end = multiLine ? "\r\n.\r\n" : "\r\n";
+    const qsizetype at = replies.indexOf(end);
+    return at < 0 ? 0 : at + end.size();
 }
+
 } // namespace
 
 Pop3Proxy::Pop3Proxy(quint16 upstreamPort, QByteArray repeated)
@@ -34,37 +36,23 @@ Pop3Proxy::Pop3Proxy(quint16 upstreamPort, QByteArray repeated)
     ::listen(m_listener, 4);
     ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length);
     m_port = ntohs(address.sin_port);
-    m_thread = std::thread([this] { serve(); });
+    m_thread = std::thread([this] {
+        const sockaddr_in upstream = loopback(m_upstream);
+        for (int client; (client = ::accept(m_listener, nullptr, nullptr)) >= 0;) {
+            const int server = ::socket(AF_INET, SOCK_STREAM, 0);
+            if (::connect(server, reinterpret_cast<const sockaddr*>(&upstream), sizeof upstream) == 0)
+                relay(client, server);
+            ::close(server);
+            ::close(client);
+        }
+    });
 }
 
 Pop3Proxy::~Pop3Proxy()
 {
-    ::shutdown(m_listener, SHUT_RDWR); // ends the accept below
+    ::shutdown(m_listener, SHUT_RDWR); // ends the accept loop of the thread
     m_thread.join();
     ::close(m_listener);
-}
-
-QString Pop3Proxy::server() const
-{
-    return QStringLiteral("127.0.0.1:%1").arg(m_port);
-}
-
-QList<QByteArray> Pop3Proxy::requests() const
-{
-    const QMutexLocker lock(&m_mutex);
-    return m_requests;
-}
-
-void Pop3Proxy::serve()
-{
-    for (int client; (client = ::accept(m_listener, nullptr, nullptr)) >= 0;) {
-        const int server = ::socket(AF_INET, SOCK_STREAM, 0);
-        const sockaddr_in upstream = loopback(m_upstream);
-        if (::connect(server, reinterpret_cast<const sockaddr*>(&upstream), sizeof upstream) == 0)
-            relay(client, server);
-        ::close(server);
-        ::close(client);
-    }
 }
 
 // Passes requests on as they come and replies whole, one at a time, in request order.
@@ -75,34 +63,25 @@ void Pop3Proxy::relay(int client, int server)
     pollfd fds[2] = {{client, POLLIN, 0}, {server, POLLIN, 0}};
     char buffer[65536];
     while (::poll(fds, 2, 10000) > 0) {
-        const int from = (fds[0].revents & (POLLIN | POLLHUP)) ? 0 : 1;
-        const ssize_t n = ::read(fds[from].fd, buffer, sizeof buffer);
-        if (n <= 0 || (from == 0 && ::write(server, buffer, n) != n))
+        const bool up = fds[0].revents != 0;
+        const ssize_t n = ::read(up ? client : server, buffer, sizeof buffer);
+        if (n <= 0 || (up && ::write(server, buffer, n) != n))
             return;
-        if (from == 0) {
-            fromClient.append(buffer, n);
-            for (qsizetype end; (end = fromClient.indexOf("\r\n")) >= 0; fromClient.remove(0, end + 2)) {
-                asked.push_back(fromClient.left(end));
-                const QMutexLocker lock(&m_mutex);
-                m_requests.append(asked.back());
-            }
-            continue;
+        (up ? fromClient : fromServer).append(buffer, n);
+        for (qsizetype end; (end = fromClient.indexOf("\r\n")) >= 0; fromClient.remove(0, end + 2)) {
+            const QMutexLocker lock(&m_mutex);
+            m_requests.append(asked.emplace_back(fromClient.left(end)));
         }
-        fromServer.append(buffer, n);
-        while (!asked.empty()) {
-            const bool multi = multiLine(asked.front(), fromServer);
-            const qsizetype end = fromServer.indexOf(multi ? "\r\n.\r\n" : "\r\n");
-            if (end < 0)
-                break;
-            QByteArray reply = fromServer.left(end + (multi ? 5 : 2));
-            fromServer.remove(0, reply.size());
+        for (qsizetype length; !asked.empty() && (length = replyLength(asked.front(), fromServer)) > 0;) {
+            QByteArray reply = fromServer.left(length);
+            fromServer.remove(0, length);
             if (asked.front() == "CAPA")
                 reply.replace("STLS\r\n", "");
             if (asked.front() == m_repeated)
                 reply += reply;
+            asked.pop_front();
             if (::write(client, reply.constData(), reply.size()) != reply.size())
                 return;
-            asked.pop_front();
         }
     }
 }

@@ -14,16 +14,17 @@ class Pop3Proxy
 public:
     explicit Pop3Proxy(quint16 upstreamPort, QByteArray repeated = {});
     ~Pop3Proxy();
-    Pop3Proxy(const Pop3Proxy&) = delete;
-    Pop3Proxy& operator=(const Pop3Proxy&) = delete;
 
     // "127.0.0.1:port", for the client.
-    QString server() const;
+    QString server() const { return QStringLiteral("127.0.0.1:%1").arg(m_port); }
     // Every request line seen so far, of every connection.
-    QList<QByteArray> requests() const;
+    QList<QByteArray> requests() const
+    {
+        const QMutexLocker lock(&m_mutex);
+        return m_requests;
+    }
 
 private:
-    void serve();
     void relay(int client, int server);
 
     QByteArray m_repeated;

@@ -1,7 +1,6 @@
 #pragma once
 
-#include <QByteArray>
-#include <QFileInfo>
+#include <QByteArrayList>
 #include <QStandardPaths>
 #include <QTest>
 #include <initializer_list>
@@ -24,14 +23,13 @@ inline bool underCi()
 // all are there.
 inline QByteArray missingPrograms(std::initializer_list<const char*> programs)
 {
-    QByteArray missing;
+    QByteArrayList missing;
+    const QStringList paths = qEnvironmentVariable("PATH").split(':', Qt::SkipEmptyParts) << "/usr/sbin";
     for (const char* program : programs) {
-        const QString name = QString::fromLatin1(program);
-        if (QStandardPaths::findExecutable(name).isEmpty() &&
-            !QFileInfo(QStringLiteral("/usr/sbin/") + name).isExecutable())
-            missing += (missing.isEmpty() ? "" : " ") + QByteArray(program);
+        if (QStandardPaths::findExecutable(QString::fromLatin1(program), paths).isEmpty())
+            missing.append(program);
     }
-    return missing;
+    return missing.join(' ');
 }
 
 } // namespace Prerequisite

@@ -6,7 +6,6 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
-#include <QFileInfo>
 
 #include <sys/stat.h>
 
@@ -15,17 +14,13 @@ TestProgramFolder::TestProgramFolder(bool withDataFolder, bool withData)
     Q_ASSERT(m_dir.isValid());
     setProgramFolder(m_dir.path());
     if (withDataFolder)
-        QDir(m_dir.path()).mkpath(QStringLiteral("★MailData"));
-    if (withData) {
-        const QString source = QStringLiteral(MOSSVALE_PROGRAM_FOLDER);
-        for (const QString& sub : {QStringLiteral("画像データ"), QStringLiteral("Sound"), QStringLiteral("HTML")}) {
-            QDirIterator it(source + u'/' + sub, QDir::Files, QDirIterator::Subdirectories);
-            while (it.hasNext()) {
-                const QString from = it.next();
-                const QString to = m_dir.path() + from.mid(source.size());
-                QDir().mkpath(QFileInfo(to).path());
-                QFile::copy(from, to);
-            }
+        QDir(m_dir.path()).mkpath("★MailData");
+    const QString source = QStringLiteral(MOSSVALE_PROGRAM_FOLDER);
+    for (const QString& sub : withData ? QStringList{"画像データ", "Sound", "HTML"} : QStringList()) {
+        for (QDirIterator it(source + '/' + sub, QDir::Files, QDirIterator::Subdirectories); it.hasNext();) {
+            const QString to = file(it.next().mid(source.size() + 1));
+            QDir().mkpath(QFileInfo(to).path());
+            QFile::copy(it.filePath(), to);
         }
     }
 }
@@ -33,18 +28,17 @@ TestProgramFolder::TestProgramFolder(bool withDataFolder, bool withData)
 TestProgramFolder::~TestProgramFolder()
 {
     // Make everything removable again, in case a test took permissions away.
-    QDirIterator it(m_dir.path(), QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDirIterator::Subdirectories);
-    QFile(m_dir.path()).setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    while (it.hasNext())
-        QFile(it.next()).setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    const auto all = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
+    QFile::setPermissions(m_dir.path(), all);
+    const auto entries = QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden;
+    for (QDirIterator it(m_dir.path(), entries, QDirIterator::Subdirectories); it.hasNext();)
+        QFile::setPermissions(it.next(), all);
 }
 
 void TestProgramFolder::write(const QString& relative, const QByteArray& bytes) const
 {
-    const QString path = file(relative);
-    QDir().mkpath(QFileInfo(path).path());
-    QFile f(path);
-    if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    QDir().mkpath(QFileInfo(file(relative)).path());
+    if (QFile f(file(relative)); f.open(QIODevice::WriteOnly | QIODevice::Truncate))
         f.write(bytes);
 }
 
@@ -52,11 +46,6 @@ QByteArray TestProgramFolder::read(const QString& relative) const
 {
     QFile f(file(relative));
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-bool TestProgramFolder::exists(const QString& relative) const
-{
-    return QFileInfo::exists(file(relative));
 }
 
 void TestProgramFolder::writeServer(const QString& pop3, qint16 apop) const
@@ -71,12 +60,8 @@ void TestProgramFolder::writeAccount(const QString& user, const QString& passwor
 
 int TestProgramFolder::mode(const QString& relative) const
 {
-    struct stat info
-    {
-    };
-    if (::stat(QFile::encodeName(file(relative)).constData(), &info) != 0)
-        return 0;
-    return int(info.st_mode & 07777);
+    struct stat info = {};
+    return ::stat(QFile::encodeName(file(relative)).constData(), &info) == 0 ? int(info.st_mode & 07777) : 0;
 }
 
 QByteArray cp932(const QString& text)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QFileInfo>
 #include <QString>
 #include <QTemporaryDir>
 
@@ -12,8 +13,6 @@ class TestProgramFolder
 public:
     explicit TestProgramFolder(bool withDataFolder = true, bool withData = false);
     ~TestProgramFolder();
-    TestProgramFolder(const TestProgramFolder&) = delete;
-    TestProgramFolder& operator=(const TestProgramFolder&) = delete;
 
     QString path() const { return m_dir.path(); }
     QString file(const QString& relative) const { return m_dir.filePath(relative); }
@@ -21,7 +20,7 @@ public:
     // Raw file access for fixtures and byte-for-byte checks.
     void write(const QString& relative, const QByteArray& bytes) const;
     QByteArray read(const QString& relative) const;
-    bool exists(const QString& relative) const;
+    bool exists(const QString& relative) const { return QFileInfo::exists(file(relative)); }
     // The settings files as the program stores them.
     void writeServer(const QString& pop3, qint16 apop = 0) const;
     void writeAccount(const QString& user, const QString& password) const;

@@ -2,6 +2,7 @@
 #include "tests/support/DovecotServer.h"
 #include "tests/support/Pop3Proxy.h"
 
+#include <QRegularExpression>
 #include <QTest>
 #include <memory>
 
@@ -19,12 +20,17 @@ QByteArray message(int number)
            "Body line\r\n.leading dot\r\n";
 }
 
-QString textsOf(int number)
+struct Login
 {
-    return QStringLiteral("会議 %1|山田太郎 <taro%1@example.jp>|Mon, 1 Jan 2024 09:00:00 +0900").arg(number);
-}
+    const char* name;
+    // dropped: the session ends without QUIT, as on a lost link
+    bool implicitTls = false, apop = false, pipelining = true, wrongPassword = false, dropped = false;
+    int messages = 7;
+};
 
 } // namespace
+
+Q_DECLARE_METATYPE(Login)
 
 // Pop3Session against a real Dovecot on loopback: logins, headers, deletions, TLS.
 class TestPop3SessionDovecot : public QObject
@@ -47,145 +53,107 @@ class TestPop3SessionDovecot : public QObject
     {
         Pop3Options options;
         options.allowPipelining = pipelining;
-        if (trusted)
-            options.extraTrustedCertificates = {m_server->certificate()};
+        options.extraTrustedCertificates = trusted ? QList{m_server->certificate()} : QList<QSslCertificate>();
         return options;
     }
 
 private Q_SLOTS:
     void initTestCase()
     {
-    MOSSVALE_REQUIRE_DOVECOT();
+        MOSSVALE_REQUIRE_DOVECOT();
         m_server = std::make_unique<DovecotServer>();
         QVERIFY2(m_server->start(), qPrintable(m_server->errorText()));
     }
 
     void cleanupTestCase() { m_server.reset(); }
 
-    void logsInAndReadsHeaders_data()
+    // Every third message is deleted before its header is asked for, while with pipelining its
+    // header request may already be on its way: that header must not be delivered. Pipelined and
+    // one at a time read the same texts; the server deletes only at QUIT, and nothing when the
+    // session is dropped.
+    void logsInReadsAndDeletes_data()
     {
-        QTest::addColumn<bool>("implicitTls");
-        QTest::addColumn<bool>("apop");
-        QTest::addColumn<bool>("pipelining");
-        QTest::addColumn<int>("messages");
-        QTest::addColumn<QString>("password");
-
-        QTest::newRow("STLS, USER/PASS, pipelined") << false << false << true << 3 << Password;
-        QTest::newRow("STLS, APOP, pipelined") << false << true << true << 3 << Password;
-        QTest::newRow("POP3S, USER/PASS, pipelined") << true << false << true << 3 << Password;
-        QTest::newRow("POP3S, APOP, one at a time") << true << true << false << 3 << Password;
-        QTest::newRow("empty mailbox") << false << false << true << 0 << Password;
-        QTest::newRow("wrong password") << false << false << true << 1 << QStringLiteral("wrong");
-        QTest::newRow("wrong password, APOP") << true << true << false << 1 << QStringLiteral("wrong");
+        QTest::addColumn<Login>("row");
+        // clang-format off
+        const QList<Login> rows = {
+            {.name = "STLS, USER/PASS, pipelined"},
+            {.name = "POP3S, USER/PASS", .implicitTls = true},
+            {.name = "POP3S, APOP, one at a time", .implicitTls = true, .apop = true, .pipelining = false},
+            {.name = "empty mailbox", .messages = 0},
+            {.name = "wrong password", .wrongPassword = true, .messages = 0},
+            {.name = "dropped, pipelined", .dropped = true},
+        };
+        // clang-format on
+        for (const Login& row : rows)
+            QTest::newRow(row.name) << row;
     }
 
-    void logsInAndReadsHeaders()
+    void logsInReadsAndDeletes()
     {
-        QFETCH(bool, implicitTls);
-        QFETCH(bool, apop);
-        QFETCH(bool, pipelining);
-        QFETCH(int, messages);
-        QFETCH(QString, password);
-        const QString user = newUser(messages);
-        Pop3Session session(options(true, pipelining));
-        QVERIFY2(session.open(implicitTls ? m_server->tlsServer() : m_server->plainServer()),
-                 qPrintable(session.errorText()));
-        QVERIFY(session.isEncrypted());
-        QCOMPARE(session.isPipelining(), pipelining);
-        const int count = session.login(user, password, apop);
-        QCOMPARE(count, password == Password ? messages : -1);
+        QFETCH(Login, row);
+        const QString user = newUser(row.messages);
+        auto session = std::make_unique<Pop3Session>(options(true, row.pipelining));
+        QVERIFY2(session->open(row.implicitTls ? m_server->tlsServer() : m_server->plainServer()),
+                 qPrintable(session->errorText()));
+        QVERIFY(session->isEncrypted());
+        QCOMPARE(session->isPipelining(), row.pipelining);
+        const int count = session->login(user, row.wrongPassword ? QStringLiteral("wrong") : Password, row.apop);
+        QCOMPARE(count, row.wrongPassword ? -1 : row.messages);
+        QList<QByteArray> all, kept;
         if (count < 0)
-            QCOMPARE(session.errorText(),
-                     QStringLiteral("ログインに失敗しました。ユーザーIDとパスワードを確認してください。\n"
-                                    "サーバーの応答: -ERR [AUTH] Authentication failed."));
+            QCOMPARE(session->errorText(), u"ログインに失敗しました。ユーザーIDとパスワードを確認してください。\n"
+                                           u"サーバーの応答: -ERR [AUTH] Authentication failed."_qs);
         for (int k = 1; k <= count; ++k) {
-            const std::optional<MessageHeaders> headers = session.headers(k);
-            QVERIFY2(headers, qPrintable(session.errorText()));
-            QCOMPARE(headers->subject + u'|' + headers->sender + u'|' + headers->date, textsOf(k));
-            const QByteArray raw = message(k);
-            QCOMPARE(headers->rawHeader, QString::fromLatin1(raw.left(raw.indexOf("\r\n\r\n") + 4))); // TOP n 0
+            if (k % 3 == 1 && k + 2 <= count)
+                QVERIFY(session->remove(k + 2));
+            const std::optional<MessageHeaders> headers = session->headers(k);
+            QCOMPARE(headers ? headers->subject + u'|' + headers->sender + u'|' + headers->date : session->errorText(),
+                     k % 3
+                         ? QStringLiteral("会議 %1|山田太郎 <taro%1@example.jp>|Mon, 1 Jan 2024 09:00:00 +0900").arg(k)
+                         : QStringLiteral("メール番号%1はありません。").arg(k));
+            all << message(k);
+            if (k % 3)
+                kept << message(k);
         }
-        QVERIFY(!session.headers(count + 1));
-        QVERIFY2(session.close(), qPrintable(session.errorText()));
-        QCOMPARE(m_server->messages(user).size(), messages);
+        QCOMPARE(m_server->messages(user), all);
+        if (row.dropped)
+            session.reset();
+        else
+            QVERIFY2(session->close() && session->refusedDeletions().isEmpty(), qPrintable(session->errorText()));
+        QCOMPARE(m_server->messages(user), row.dropped ? all : kept);
     }
 
     void untrustedCertificateStopsBeforeLogin()
     {
+        const qsizetype logins = m_server->log().count(QStringLiteral("Login:"));
         for (const QString& server : {m_server->plainServer(), m_server->tlsServer()}) {
             Pop3Session session(options(false));
             QVERIFY(!session.open(server));
             QCOMPARE(session.failure(), Pop3Connection::Failure::Security);
-            QVERIFY2(
-                session.errorText().startsWith(QStringLiteral("サーバー「127.0.0.1」の証明書を確認できなかったため")) &&
-                    session.errorText().contains(QStringLiteral("自己署名")),
-                qPrintable(session.errorText()));
+            const QRegularExpression text(u"^サーバー「127.0.0.1」の証明書を確認できなかったため[\\s\\S]*自己署名"_qs);
+            QVERIFY2(text.match(session.errorText()).hasMatch(), qPrintable(session.errorText()));
             QCOMPARE(session.login(newUser(1), Password, false), -1);
         }
-    }
-
-    // The same scan pipelined and one at a time gives the same texts and leaves the same
-    // messages; a session dropped without QUIT (a lost link) deletes nothing. Every third message
-    // is deleted before its header is asked for, while with pipelining its header request is
-    // already on its way: that header must not be delivered.
-    void deletesOnlyAtClose()
-    {
-        constexpr int Count = 40;
-        QList<QStringList> seen;
-        for (const int mode : {0, 1, 2}) { // pipelined, one at a time, dropped
-            const QString user = newUser(Count);
-            auto session = std::make_unique<Pop3Session>(options(true, mode == 0));
-            QVERIFY(session->open(m_server->plainServer()));
-            QCOMPARE(session->isPipelining(), mode == 0);
-            QCOMPARE(session->login(user, Password, false), Count);
-            QStringList texts;
-            QList<QByteArray> all, kept;
-            for (int k = 1; k <= Count; ++k) {
-                if (k % 3 == 1 && k + 2 <= Count)
-                    QVERIFY(session->remove(k + 2));
-                const std::optional<MessageHeaders> headers = session->headers(k);
-                texts << (headers ? headers->subject + u'|' + headers->sender + u'|' + headers->date
-                                  : session->errorText());
-                all << message(k);
-                if (k % 3 != 0)
-                    kept << message(k);
-            }
-            QCOMPARE(m_server->messages(user), all);
-            if (mode == 2)
-                session.reset();
-            else
-                QVERIFY2(session->close() && session->refusedDeletions().isEmpty(), qPrintable(session->errorText()));
-            QCOMPARE(m_server->messages(user), mode == 2 ? all : kept);
-            seen.append(texts);
-        }
-        QCOMPARE(seen.at(0), seen.at(1));
-        QCOMPARE(seen.at(0), seen.at(2));
-        QCOMPARE(seen.at(0).at(4), textsOf(5));
-        QCOMPARE(seen.at(0).at(5), QStringLiteral("メール番号6はありません。"));
+        QCOMPARE(m_server->log().count(QStringLiteral("Login:")), logins);
     }
 
     // Behind a gateway that repeats the reply to TOP 1 0, every later header would belong to the
-    // message before: the session must notice before QUIT and delete nothing. Through the same
-    // gateway without the fault, exactly the spam goes.
+    // message before: the session must notice before QUIT and delete nothing of what it read.
     void repeatedReplyDeletesNothing()
     {
-        for (const QByteArray& repeated : {QByteArray("TOP 1 0"), QByteArray()}) {
-            const QString user = newUser(0);
-            const QList<QByteArray> mail = {message(1), "Subject: spam\r\n\r\nbuy\r\n", message(3), message(4)};
-            for (const QByteArray& m : mail)
-                QVERIFY(m_server->deliver(user, m));
-            Pop3Proxy proxy(m_server->port(), repeated);
-            Pop3Session session(options());
-            QVERIFY2(session.open(proxy.server()), qPrintable(session.errorText()));
-            QCOMPARE(session.login(user, Password, false), 4);
-            for (int k = 1; k <= 4 && !session.isBroken(); ++k) {
-                const std::optional<MessageHeaders> headers = session.headers(k);
-                if (headers && headers->subject == QStringLiteral("spam"))
-                    session.remove(k);
-            }
-            QCOMPARE(session.close(), repeated.isEmpty());
-            QCOMPARE(m_server->messages(user), repeated.isEmpty() ? mail.mid(0, 1) + mail.mid(2) : mail);
+        const QString user = newUser(4);
+        Pop3Proxy proxy(m_server->port(), "TOP 1 0");
+        Pop3Session session(options());
+        QVERIFY2(session.open(proxy.server()), qPrintable(session.errorText()));
+        QCOMPARE(session.login(user, Password, false), 4);
+        for (int k = 1; k <= 4 && !session.isBroken(); ++k) {
+            if (session.headers(k))
+                session.remove(k);
         }
+        QVERIFY(!session.close());
+        QCOMPARE(session.failure(), Pop3Connection::Failure::Protocol);
+        QVERIFY(proxy.requests().contains("TOP 1 0") && !proxy.requests().contains("QUIT"));
+        QCOMPARE(m_server->messages(user).size(), 4);
     }
 };
 

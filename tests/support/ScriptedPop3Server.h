@@ -1,12 +1,16 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QHostAddress>
 #include <QList>
 #include <QMutex>
 #include <QString>
 #include <QThread>
 #include <functional>
+#include <memory>
+
+class QTcpSocket;
 
 // A POP3 server on 127.0.0.1 that plays a script, for faults a real server will not produce on
 // demand. It serves one connection on its own thread, so a client can block on the test's
@@ -25,35 +29,44 @@ class ScriptedPop3Server
 public:
     using Responder = std::function<QList<QByteArray>(const QByteArray& command)>;
 
-    explicit ScriptedPop3Server(const QList<QByteArray>& script, Responder responder = {});
-    ~ScriptedPop3Server();
+    explicit ScriptedPop3Server(QList<QByteArray> script, Responder responder = {})
+        : m_script(std::move(script)), m_responder(std::move(responder))
+    {}
+    ~ScriptedPop3Server() { waitForFinished(-1); }
     ScriptedPop3Server(const ScriptedPop3Server&) = delete;
     ScriptedPop3Server& operator=(const ScriptedPop3Server&) = delete;
 
     // Listens on a free port of address (127.0.0.1 or ::1); false when that fails.
     bool start(const QHostAddress& address = QHostAddress(QHostAddress::LocalHost));
-    quint16 port() const { return m_port; }
     // The server name for the client: "127.0.0.1:port" or "[::1]:port".
     QString server() const;
     // Waits until the connection has been served; false on time-out.
-    bool waitForFinished(int timeoutMs = 10000);
+    bool waitForFinished(int timeoutMs = 10000) { return m_thread && m_thread->wait(QDeadlineTimer(timeoutMs)); }
 
     // Every line the client sent, without CR LF.
-    QList<QByteArray> received() const;
+    QList<QByteArray> received() const
+    {
+        QMutexLocker lock(&m_mutex);
+        return m_received;
+    }
     // What went against the script (empty when the client followed it).
-    QString failure() const;
+    QString failure() const
+    {
+        QMutexLocker lock(&m_mutex);
+        return m_failure;
+    }
 
     // Bytes of a script text with its escapes resolved.
     static QByteArray unescape(const QByteArray& text);
 
 private:
-    class Worker;
-    void record(const QByteArray& line);
-    void setFailure(const QString& text);
+    void serve(QTcpSocket& socket);
+    bool readLine(QTcpSocket& socket, int timeoutMs, QByteArray* line);
+    void fail(const QString& text);
 
     QList<QByteArray> m_script;
     Responder m_responder;
-    Worker* m_worker = nullptr;
+    std::unique_ptr<QThread> m_thread;
     QHostAddress m_address;
     quint16 m_port = 0;
     mutable QMutex m_mutex;

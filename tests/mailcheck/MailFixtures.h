@@ -31,12 +31,6 @@ inline QByteArray keywordFileBytes(const QStringList& keywords)
     return bytes;
 }
 
-inline void writeAccount(const TestProgramFolder& folder, const QString& user, const QString& password)
-{
-    folder.write(QStringLiteral("★MailData/iniIdPass.ini"),
-                 "[EXEINI]\r\nNAME=" + cp932(user) + "\r\nNAME2=" + cp932(password) + "\r\nNAME3=1\r\n");
-}
-
 // The options every check of the test executable uses.
 inline Pop3Options& checkOptions()
 {

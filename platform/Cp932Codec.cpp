@@ -117,3 +117,15 @@ int Cp932Codec::byteLength(const QString& text)
     const auto bytes = encode(text);
     return bytes ? int(bytes->size()) : -1;
 }
+
+QString Cp932Codec::firstUnencodable(const QString& text)
+{
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const qsizetype length = (text.at(i).isHighSurrogate() && i + 1 < text.size()) ? 2 : 1;
+        const QString character = text.mid(i, length);
+        if (!canEncode(character))
+            return character;
+        i += length - 1;
+    }
+    return {};
+}

@@ -18,6 +18,8 @@ public:
     // for stored data whose meaning must be exact. NULs are kept.
     static std::optional<QString> decodeStrict(const QByteArray& bytes);
     static bool canEncode(const QString& text) { return encode(text).has_value(); }
+    // The first character (a surrogate pair counts as one) without a cp932 form; empty when none.
+    static QString firstUnencodable(const QString& text);
     // Length of text in cp932 bytes (a full-width character counts 2), or -1 when not encodable.
     static int byteLength(const QString& text);
 };

@@ -7,19 +7,6 @@
 #include <QValidator>
 
 namespace {
-// The first character (a surrogate pair counts as one) without a cp932 form.
-QString firstUnencodable(const QString& text)
-{
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const qsizetype length = (text.at(i).isHighSurrogate() && i + 1 < text.size()) ? 2 : 1;
-        const QString character = text.mid(i, length);
-        if (!Cp932Codec::canEncode(character))
-            return character;
-        i += length - 1;
-    }
-    return {};
-}
-
 class Cp932Validator : public QValidator
 {
 public:
@@ -38,7 +25,7 @@ private:
 
 QString cp932Refusal(const QString& text)
 {
-    const QString character = firstUnencodable(text);
+    const QString character = Cp932Codec::firstUnencodable(text);
     if (character.isEmpty())
         return {};
     return QStringLiteral("「%1」は使えない文字です。\nShift_JIS（cp932）で表せない文字は設定に保存できません。")

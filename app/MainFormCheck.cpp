@@ -64,8 +64,10 @@ public:
     }
     bool askToTrust(const QString& text) override
     {
-        return ask(text + QStringLiteral("\n\n「この証明書を信頼する」場合は「はい」を選んでください。"
-                                         "今後このサーバーでは、この証明書だけを受け入れます。"));
+        return MessageBox::show(
+                   &m_form, text + QStringLiteral("\n\n信頼すると、今後このサーバーではこの証明書だけを受け入れます。"),
+                   MessageBox::programTitle(), MessageBox::TrustOrNo, MessageBox::Question,
+                   MessageBox::No) == MessageBox::Yes;
     }
 
 private:

@@ -2,6 +2,7 @@
 
 #include <QGuiApplication>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QQueue>
 
 namespace {
@@ -81,7 +82,9 @@ MessageBox::Button MessageBox::show(QWidget* parent, const QString& text, const 
         return defaultButton;
     }
     QMessageBox box(standard(icon), caption, text,
-                    buttons == YesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok, parent);
+                    buttons == OkOnly ? QMessageBox::Ok : QMessageBox::Yes | QMessageBox::No, parent);
+    if (buttons == TrustOrNo)
+        box.button(QMessageBox::Yes)->setText(QStringLiteral("この証明書を信頼する"));
     box.setDefaultButton(standard(defaultButton));
     const int result = box.exec();
     if (buttons == OkOnly)

@@ -12,7 +12,9 @@ class MessageBox
 {
 public:
     enum Button { Ok, Yes, No };
-    enum Buttons { OkOnly, YesNo };
+    // TrustOrNo: "はい" reads 「この証明書を信頼する」, so that trusting a certificate is a choice
+    // the user names, never a reflex.
+    enum Buttons { OkOnly, YesNo, TrustOrNo };
     enum Icon { NoIcon, Question, Exclamation, Critical, Information };
 
     // Caption used when a message has none of its own.

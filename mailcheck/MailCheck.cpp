@@ -57,11 +57,12 @@ QString firstMatchingKeyword(const QStringList& keywords, const QString& subject
 CheckOutcome MailCheck::run(bool manual)
 {
     CheckOutcome outcome;
+    m_declined = false;
     checkMailbox(outcome, manual);
     outcome.finished = QDateTime::currentDateTime();
     if (outcome.kind == CheckOutcome::Kind::LoginRefused)
         m_windows.showMessage(TrimAtNul(outcome.reason), ErrorCaption);
-    else if (outcome.failed() && manual)
+    else if (outcome.failed() && manual && !m_declined) // the user who just said no needs no box
         m_windows.showMessage(outcome.details(), ProgramTitle);
     const bool newOnly = m_settings.general().announceNewOnly && outcome.fresh >= 0;
     if (const int news = newOnly ? outcome.fresh : outcome.remaining(); news > 0)
@@ -150,14 +151,18 @@ bool MailCheck::settleRefusal(const Pop3Session& session, TlsTrust& trust)
 {
     switch (session.refusal()) {
     case Pop3Session::Refusal::PlainText:
-        if (!m_windows.ask(session.errorText() + QStringLiteral("\n\n") + Pop3Texts::plainTextQuestion))
+        if (!m_windows.ask(session.errorText() + QStringLiteral("\n\n") + Pop3Texts::plainTextQuestion)) {
+            m_declined = true;
             return false;
+        }
         trust.plainTextAllowed.insert(session.serverKey());
         return true;
     case Pop3Session::Refusal::Certificate:
         if (!m_windows.askToTrust(session.errorText() + QStringLiteral("\n\n") +
-                                  certificateDetails(session.rejectedCertificate())))
+                                  certificateDetails(session.rejectedCertificate()))) {
+            m_declined = true;
             return false;
+        }
         trust.pinned.insert(session.serverKey(), session.rejectedCertificate());
         return true;
     case Pop3Session::Refusal::EncryptionLost:

@@ -103,6 +103,7 @@ private:
     SeenStore::Messages m_seen;     // what this check read or recalled
     QSet<int> m_fresh;              // messages whose id the previous check did not see
     GeneralSettings m_switches;     // as they were when the check began
+    bool m_declined = false;        // the user said no to a question about the connection
 };
 
 // The first keyword found in subject, then in sender (both without surrounding ASCII spaces),

@@ -284,6 +284,7 @@ private Q_SLOTS:
             windows.answer = step.answer;
             QCOMPARE(MailCheck(windows, *m_settings, options).run(step.manual).kind, step.kind);
             QCOMPARE(windows.calls.filter("ask ").size(), step.asked);
+            QVERIFY(windows.calls.filter("message [").isEmpty()); // a "no" needs no box after it
             QVERIFY(server.waitForFinished());
             QCOMPARE(server.received().contains("USER u"), step.kind == Kind::Checked);
         }

@@ -64,7 +64,8 @@ private Q_SLOTS:
         // Set before the first sound is made, so Qt's audio backend talks to our daemon.
         qputenv("PULSE_SERVER", ("unix:" + socket).toLocal8Bit());
         m_bus.startCommand(QStringLiteral("dbus-daemon --session --nofork --nopidfile --print-address=1"));
-        QVERIFY(QTest::qWaitFor([this] { return m_bus.canReadLine() || !m_bus.waitForReadyRead(100); }, 5000));
+        // Wait for the whole address line: a bus that starts slowly must not leave it empty.
+        QVERIFY(QTest::qWaitFor([this] { return m_bus.canReadLine() || (m_bus.waitForReadyRead(100), false); }, 10000));
         // Before the program's first use of the system bus, which then is this one.
         qputenv("DBUS_SYSTEM_BUS_ADDRESS", m_bus.readLine().trimmed());
     }

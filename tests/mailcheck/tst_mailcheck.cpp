@@ -100,10 +100,10 @@ class TestMailCheck : public QObject
         }
         return subjects;
     }
-    CheckOutcome check(RecordingWindows& windows, bool manual = true)
+    CheckOutcome check(RecordingWindows& windows, bool manual = true, const Pop3Options& options = checkOptions())
     {
         windows.applySwitches(*m_settings);
-        return MailCheck(windows, *m_settings, checkOptions()).run(manual);
+        return MailCheck(windows, *m_settings, options).run(manual);
     }
     // The keyword and allow lists the history cases share.
     void useHistoryRules() const
@@ -238,23 +238,21 @@ private Q_SLOTS:
         Pop3Options options = checkOptions();
         options.extraTrustedCertificates.clear();
         RecordingWindows windows;
-        windows.applySwitches(*m_settings);
         for (const bool trusted : {false, true}) {
             windows.answer = trusted;
-            QCOMPARE(MailCheck(windows, *m_settings, options).run(true).kind,
-                     trusted ? Kind::Checked : Kind::NoConnection);
+            QCOMPARE(check(windows, true, options).kind, trusted ? Kind::Checked : Kind::NoConnection);
             QVERIFY(windows.calls.filter("trust? ").last().contains(certificateFingerprint(m_server->certificate())));
             QTRY_COMPARE(attempts(), trusted ? 1 : 0);
         }
         windows.calls.clear();
-        QCOMPARE(MailCheck(windows, *m_settings, options).run(false).kind, Kind::Checked);
+        QCOMPARE(check(windows, false, options).kind, Kind::Checked);
         QTRY_COMPARE(attempts(), 2);
         TlsTrust trust;
         const QString file = m_folder->file("★MailData/tls.tsv");
         QVERIFY(trust.load(file).isEmpty() && trust.encrypted.contains("127.0.0.1"));
         trust.pinned["127.0.0.1"] = QSslConfiguration::systemCaCertificates().value(0);
         QVERIFY(trust.save(file).isEmpty());
-        const CheckOutcome changed = MailCheck(windows, *m_settings, options).run(false);
+        const CheckOutcome changed = check(windows, false, options);
         QVERIFY2(changed.reason.contains(QStringLiteral("証明書が、信頼すると決めた証明書から変わっています")),
                  qPrintable(changed.reason));
         QVERIFY(windows.calls.filter("trust? ").isEmpty());
@@ -282,7 +280,7 @@ private Q_SLOTS:
             QVERIFY(server.start(QHostAddress("127.0.0.2")));
             m_settings->setServer({}, server.server(), {}, 0);
             windows.answer = step.answer;
-            QCOMPARE(MailCheck(windows, *m_settings, options).run(step.manual).kind, step.kind);
+            QCOMPARE(check(windows, step.manual, options).kind, step.kind);
             QCOMPARE(windows.calls.filter("ask ").size(), step.asked);
             QVERIFY(windows.calls.filter("message [").isEmpty()); // a "no" needs no box after it
             QVERIFY(server.waitForFinished());
@@ -377,12 +375,9 @@ private Q_SLOTS:
         ScriptedPop3Server server(
             Greeting + Script{"C: STAT", "S: +OK 100000 100", "C: LIST", "S: -ERR", "C: UIDL", "S: -ERR"},
             [](const QByteArray& command) -> QList<QByteArray> {
-                const int n = command.split(' ').value(1).toInt();
-                if (command.startsWith("TOP") && n <= 3)
+                if (command.startsWith("TOP") && command.split(' ').value(1).toInt() <= 3)
                     return {"+OK", "Subject: hi", "", "."};
-                if (command.startsWith("STAT"))
-                    return {"+OK 100000 100"};
-                return {command.startsWith("TOP") || command.startsWith("UIDL") ? "-ERR no" : "+OK"};
+                return {command.startsWith("STAT") ? "+OK 100000 100" : command.startsWith("TOP") ? "-ERR no" : "+OK"};
             });
         QVERIFY(server.start());
         m_settings->setServer({}, server.server(), {}, 0);
@@ -390,10 +385,7 @@ private Q_SLOTS:
         Pop3Options options = checkOptions();
         options.allowPipelining = false;
         RecordingWindows windows;
-        windows.noticeBoard = true;
-        windows.applySwitches(*m_settings);
-        const CheckOutcome outcome = MailCheck(windows, *m_settings, options).run();
-        QCOMPARE(outcome.remaining(), 3);
+        QCOMPARE(check(windows, true, options).remaining(), 3);
         QVERIFY(server.waitForFinished());
         const QList<QByteArray> sent = server.received();
         QCOMPARE(std::count_if(sent.begin(), sent.end(), [](const QByteArray& c) { return c.startsWith("TOP"); }),

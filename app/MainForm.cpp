@@ -235,8 +235,8 @@ void MainForm::connectHandlers()
     connect(mkaijyo, &QAction::triggered, this, &MainForm::mkaijyo_Click);
     connect(mend, &QAction::triggered, this, &MainForm::Command2_Click);
     connect(&m_settings, &SettingsModel::generalChanged, this, &MainForm::settingChanged);
-    connect(mhistory, &QAction::triggered, this, [this] { m_historyForm->show(); });
-    connect(StatusLabel, &QLabel::linkActivated, this, [this] { m_historyForm->show(); });
+    connect(mhistory, &QAction::triggered, this, &MainForm::showHistory);
+    connect(StatusLabel, &QLabel::linkActivated, this, &MainForm::showHistory);
     connect(Text1, &QLineEdit::textChanged, &m_settings, &SettingsModel::setMailProgram);
 }
 
@@ -352,4 +352,12 @@ void MainForm::reportFileProblem(const QString& error)
 {
     if (!error.isEmpty())
         MessageBox::show(this, error, MessageBox::programTitle(), MessageBox::OkOnly, MessageBox::Exclamation);
+}
+
+// Opened where the user is looking: over the main window, the first time.
+void MainForm::showHistory()
+{
+    if (!m_historyForm->isLoaded())
+        centreOver(m_historyForm->get(), this);
+    m_historyForm->show();
 }

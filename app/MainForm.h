@@ -142,6 +142,7 @@ private:
     void applyInterval();
     void reportFileProblem(const QString& error);
     template <class Form> void showOverSettings(FormSlot<Form>& slot);
+    void showHistory();
 
     SettingsModel m_settings; // outlives the windows that edit it
     std::unique_ptr<SoundCommands> m_sound;

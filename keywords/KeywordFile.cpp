@@ -240,7 +240,8 @@ KeywordRecord KeywordFile::decodeRecord(const QByteArray& bytes)
     const std::optional<QString> keyword = Cp932Codec::decodeStrict(record.KeywordBytes);
     record.KeywordReadable = keyword.has_value();
     // An unreadable keyword still fills the field, for the window to list; KeywordReadable keeps it from matching.
-    record.Keyword = keyword.value_or(Cp932Codec::decode(record.KeywordBytes)).leftJustified(KeywordFieldBytes, u' ');
+    record.Keyword =
+        (keyword ? *keyword : Cp932Codec::decode(record.KeywordBytes)).leftJustified(KeywordFieldBytes, u' ');
     return record;
 }
 

@@ -177,8 +177,8 @@ int Pop3Session::login(const QString& user, const QString& password, bool apop)
     } else {
         commands = {"USER " + user.toUtf8(), "PASS " + password.toUtf8()};
     }
-    // With PIPELINING the login, STAT and LIST go out together; otherwise each waits for the one
-    // before, and a refusal stops the rest.
+    // With PIPELINING the login, STAT, LIST and UIDL go out together; otherwise each waits for the
+    // one before, and a refusal stops the rest.
     for (const QByteArray& command : commands) {
         if (!send(Request::Login, 0, command))
             return -1;
@@ -207,8 +207,10 @@ int Pop3Session::readLogin()
     bool sizeOk = false;
     const int count = words.value(0).toInt(&countOk);
     const qint64 size = words.value(1).toLongLong(&sizeOk);
-    if (!countOk || !sizeOk || count < 0 || size < 0)
-        return doubt(Pop3Texts::badReply), -1;
+    if (!countOk || !sizeOk || count < 0 || size < 0) {
+        doubt(Pop3Texts::badReply);
+        return -1;
+    }
     m_count = count;
     m_statSize = size;
     if (!readList(list))

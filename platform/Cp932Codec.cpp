@@ -63,27 +63,25 @@ std::optional<QByteArray> Cp932Codec::encode(const QString& text)
     return out;
 }
 
-QString Cp932Codec::decode(const QByteArray& bytes)
+namespace {
+// cp932 bytes to text. A byte that does not start a valid character is replaced by U+FFFD when
+// lenient, and makes the whole conversion fail otherwise.
+std::optional<QString> decodeWith(iconv_t cd, const QByteArray& bytes, bool lenient)
 {
-    IconvHandle& handle = decoder();
-    if (!handle.valid())
-        return QString::fromLatin1(bytes);
     QByteArray in = bytes;
-    QByteArray out(in.size() * 3 + 16, Qt::Uninitialized);
+    QByteArray out(in.size() * 3 + 16, Qt::Uninitialized); // three UTF-8 bytes an input byte suffice
     char* inPtr = in.data();
     size_t inLeft = size_t(in.size());
     char* outPtr = out.data();
     size_t outLeft = size_t(out.size());
-    iconv_t cd = handle.get();
     static const char replacement[] = "\xEF\xBF\xBD";
     while (inLeft > 0) {
         if (iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) != size_t(-1))
             break;
-        if (errno == E2BIG)
-            break; // cannot happen: three UTF-8 bytes per input byte always suffice
         // EILSEQ or EINVAL (truncated double-byte character): replace one byte and go on.
-        if (outLeft < 3)
-            break;
+        if (!lenient || errno == E2BIG || outLeft < 3)
+            return lenient ? std::optional<QString>(QString::fromUtf8(out.left(out.size() - qsizetype(outLeft))))
+                           : std::nullopt;
         memcpy(outPtr, replacement, 3);
         outPtr += 3;
         outLeft -= 3;
@@ -94,22 +92,22 @@ QString Cp932Codec::decode(const QByteArray& bytes)
     out.truncate(out.size() - qsizetype(outLeft));
     return QString::fromUtf8(out);
 }
+} // namespace
+
+QString Cp932Codec::decode(const QByteArray& bytes)
+{
+    IconvHandle& handle = decoder();
+    if (!handle.valid())
+        return QString::fromLatin1(bytes);
+    return *decodeWith(handle.get(), bytes, true);
+}
 
 std::optional<QString> Cp932Codec::decodeStrict(const QByteArray& bytes)
 {
     IconvHandle& handle = decoder();
     if (!handle.valid())
         return std::nullopt;
-    QByteArray in = bytes;
-    QByteArray out(in.size() * 3 + 16, Qt::Uninitialized);
-    char* inPtr = in.data();
-    size_t inLeft = size_t(in.size());
-    char* outPtr = out.data();
-    size_t outLeft = size_t(out.size());
-    if (iconv(handle.get(), &inPtr, &inLeft, &outPtr, &outLeft) == size_t(-1) || inLeft != 0)
-        return std::nullopt;
-    out.truncate(out.size() - qsizetype(outLeft));
-    return QString::fromUtf8(out);
+    return decodeWith(handle.get(), bytes, false);
 }
 
 int Cp932Codec::byteLength(const QString& text)

@@ -34,10 +34,7 @@ class TestMainFormCheck : public QObject
         m_folder->writeAccount(user, password);
         return user;
     }
-    qsizetype logins(const QString& user) const
-    {
-        return m_server->log().count(QStringLiteral("Login: user=<%1>").arg(user));
-    }
+    qsizetype logins(const QString& user) const { return loginsOf(*m_server, user); }
 
 private Q_SLOTS:
     void initTestCase()

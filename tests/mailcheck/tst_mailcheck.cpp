@@ -111,10 +111,7 @@ class TestMailCheck : public QObject
         m_folder->write("★MailData/Tlxdata50.data", keywordFileBytes({"spam"}));
         m_folder->write("★MailData/allow.txt", "# the boss\n@Example.JP\n");
     }
-    qsizetype logins(const QString& user) const
-    {
-        return m_server->log().count(QStringLiteral("Login: user=<%1>").arg(user));
-    }
+    qsizetype logins(const QString& user) const { return loginsOf(*m_server, user); }
 
 private Q_SLOTS:
     void initTestCase()

@@ -58,7 +58,12 @@ CheckOutcome MailCheck::run(bool manual)
 {
     CheckOutcome outcome;
     m_declined = false;
+    m_pipeliningOffered = false;
     checkMailbox(outcome, manual);
+    // Whatever broke a session that skipped waiting for the server's word, the next one waits for
+    // it: a server that changed costs one failed check, not every one.
+    if (m_pipeliningOffered && outcome.failed())
+        SeenStore::forgetPipelining(seenFile());
     outcome.finished = QDateTime::currentDateTime();
     if (outcome.kind == CheckOutcome::Kind::LoginRefused)
         m_windows.showMessage(TrimAtNul(outcome.reason), ErrorCaption);
@@ -107,6 +112,7 @@ void MailCheck::checkMailbox(CheckOutcome& outcome, bool manual)
         return;
     }
     outcome.messages = count;
+    m_offersPipelining = session.isPipelining() && session.isEncrypted();
     if (count > 0)
         scanMessages(session, outcome);
     finish(session, outcome);
@@ -117,6 +123,8 @@ void MailCheck::checkMailbox(CheckOutcome& outcome, bool manual)
 std::unique_ptr<Pop3Session> MailCheck::openSession(CheckOutcome& outcome, bool manual)
 {
     Pop3Options options = m_options;
+    m_pipeliningOffered = SeenStore::offeredPipelining(seenFile(), m_settings.account().Pop3Server);
+    options.pipeliningOffered = m_pipeliningOffered;
     if (const QString error = options.trust.load(trustFile()); !error.isEmpty()) {
         outcome.kind = CheckOutcome::Kind::NoConnection;
         outcome.reason = error;
@@ -260,7 +268,9 @@ void MailCheck::remember(const Pop3Session& session, CheckOutcome& outcome)
     }
     outcome.fresh = int(m_fresh.size());
     const AccountSettings& account = m_settings.account();
-    if (const QString error = SeenStore::save(seenFile(), account.Pop3Server, account.UserId, m_seen); !error.isEmpty())
+    if (const QString error =
+            SeenStore::save(seenFile(), account.Pop3Server, account.UserId, m_seen, m_offersPipelining);
+        !error.isEmpty())
         addNotice(outcome, error);
 }
 

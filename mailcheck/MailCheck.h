@@ -104,6 +104,8 @@ private:
     QSet<int> m_fresh;              // messages whose id the previous check did not see
     GeneralSettings m_switches;     // as they were when the check began
     bool m_declined = false;        // the user said no to a question about the connection
+    bool m_pipeliningOffered = false; // over TLS, as the last check found the server
+    bool m_offersPipelining = false;  // over TLS, as this check finds it
 };
 
 // The first keyword found in subject, then in sender (both without surrounding ASCII spaces),

@@ -9,6 +9,7 @@
 
 namespace {
 const QByteArray Magic = "mossvale-seen 1";
+const QByteArray PipeliningMark = "\tpipelining";
 
 // A field on one line: tabs and line breaks would split the record.
 QByteArray field(const QString& text)
@@ -39,7 +40,7 @@ SeenStore::Messages SeenStore::load(const QString& file, const QString& server, 
     if (in.size() > MaxFileBytes || !in.open(QIODevice::ReadOnly))
         return {};
     const QList<QByteArray> lines = in.readAll().split('\n');
-    if (lines.value(0) != header(server, user))
+    if (lines.value(0) != header(server, user) && lines.value(0) != header(server, user) + PipeliningMark)
         return {};
     Messages messages;
     for (qsizetype i = 1; i < lines.size(); ++i) {
@@ -53,9 +54,36 @@ SeenStore::Messages SeenStore::load(const QString& file, const QString& server, 
     return messages;
 }
 
-QString SeenStore::save(const QString& file, const QString& server, const QString& user, const Messages& messages)
+bool SeenStore::offeredPipelining(const QString& file, const QString& server)
 {
-    QByteArray bytes = header(server, user);
+    QFile in(file);
+    if (!in.open(QIODevice::ReadOnly))
+        return false;
+    QByteArray line = in.readLine(4096);
+    if (line.endsWith('\n'))
+        line.chop(1);
+    const QList<QByteArray> fields = line.split('\t');
+    return fields.size() == 4 && fields.at(0) == Magic && fields.at(1) == field(server) &&
+           '\t' + fields.at(3) == PipeliningMark;
+}
+
+void SeenStore::forgetPipelining(const QString& file)
+{
+    QFile in(file);
+    if (in.size() > MaxFileBytes || !in.open(QIODevice::ReadOnly))
+        return;
+    QByteArray bytes = in.readAll();
+    const qsizetype end = bytes.contains('\n') ? bytes.indexOf('\n') : bytes.size();
+    if (!QByteArrayView(bytes).first(end).endsWith(PipeliningMark))
+        return;
+    bytes.remove(end - PipeliningMark.size(), PipeliningMark.size());
+    writeFileAtomically(file, bytes, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+}
+
+QString SeenStore::save(const QString& file, const QString& server, const QString& user, const Messages& messages,
+                        bool pipelining)
+{
+    QByteArray bytes = header(server, user) + (pipelining ? PipeliningMark : QByteArray());
     for (auto it = messages.begin(); it != messages.end(); ++it) {
         if (validId(it.key()))
             bytes += '\n' + it.key() + '\t' + QByteArray::number(it->size) + '\t' + field(it->subject) + '\t' +

@@ -8,7 +8,8 @@
 // asks only for the headers of mail that is new. Kept in "★MailData/seen.tsv": UTF-8, LF line
 // ends, owner-only, written atomically. The first line names the server and user it belongs to:
 // a file for another account (or one that cannot be read) counts as empty, so a changed account
-// starts afresh. Each further line is: id, size (LIST; -1 when unknown), subject, sender, by tabs.
+// starts afresh; it ends with "pipelining" when the server offered PIPELINING over TLS at that
+// check, so the next one can ask CAPA together with the login. Each further line is: id, size (LIST; -1 when unknown), subject, sender, by tabs.
 // A remembered message is judged from these texts against the keywords as they are at the check;
 // it is never deleted on the file's word alone: the check deletes by this session's id list.
 class SeenStore
@@ -29,7 +30,12 @@ public:
     // The messages remembered for server and user; empty when the file is missing, too large,
     // damaged or another account's.
     static Messages load(const QString& file, const QString& server, const QString& user);
+    // Whether the file, written for server (any user), says the server offered PIPELINING over TLS.
+    static bool offeredPipelining(const QString& file, const QString& server);
+    // Takes the PIPELINING mark off the file, leaving the rest as it is.
+    static void forgetPipelining(const QString& file);
     // Replaces the file with exactly messages (those on the server now). Empty text on success,
     // else the reason, naming the file.
-    static QString save(const QString& file, const QString& server, const QString& user, const Messages& messages);
+    static QString save(const QString& file, const QString& server, const QString& user, const Messages& messages,
+                        bool pipelining = false);
 };

@@ -25,6 +25,12 @@ struct Pop3Options
     int perMessageTimeoutMs = 20;
     // Send requests ahead of time when the server advertises PIPELINING.
     bool allowPipelining = true;
+    // The server offered PIPELINING over TLS when it was last reached. Over TLS, CAPA and the login
+    // then go out at once, without waiting for the greeting or the capabilities, and a server once
+    // reached with STLS is sent STLS without a CAPA first: two round trips fewer. The stream is
+    // still proved in step before anything is committed; the caller forgets this after a failed
+    // check, so a server that changed costs one.
+    bool pipeliningOffered = false;
     // Header requests kept in flight ahead of the one awaited: with 1,000 of them a link of
     // 100 ms round trip still carries 10,000 headers a second. Their replies wait in the
     // network buffers, not here; only replies asked for out of order are kept.

@@ -67,21 +67,27 @@ bool Pop3Session::open(const QString& server)
     if (!m_connection.connectTo(address))
         return failSession();
     m_connection.expectGreeting();
-    Pop3Reply greeting;
-    if (!m_connection.nextReply(&greeting))
-        return failSession();
-    if (!greeting.ok) {
-        setServerError(Pop3Texts::greetingRefused, greeting);
-        return failSession();
+    // Over TLS, a server that offered PIPELINING when last reached is sent CAPA and the login
+    // without waiting for its greeting: the replies are read in order, the greeting first.
+    if (m_connection.isEncrypted() && rememberedPipelining()) {
+        m_inFlight.push_back({Request::Greeting, 0, std::nullopt});
+        m_capabilitiesWithLogin = true;
+        m_pipelining = true;
+        m_state = State::Authorization;
+        return true;
     }
-    static const QRegularExpression timestamp(QStringLiteral("<[^<>\\s]+>"));
-    const QRegularExpressionMatch match = timestamp.match(QString::fromLatin1(greeting.statusText));
-    m_timestamp = match.hasMatch() ? match.captured().toLatin1() : QByteArray();
-    if (!readCapabilities())
+    Pop3Reply greeting;
+    if (!m_connection.nextReply(&greeting) || !takeGreeting(greeting))
+        return failSession();
+    // A server once reached with STLS is sent STLS at once: it must deliver it anyway.
+    const bool stlsKnown = !m_connection.isEncrypted() && rememberedPipelining() &&
+                           m_options.trust.encrypted.contains(m_serverKey);
+    if (!stlsKnown && !askCapabilities())
         return false;
-    if (!m_connection.isEncrypted() && m_capabilities.contains("STLS") && !startTls())
+    if (!m_connection.isEncrypted() && (stlsKnown || m_capabilities.contains("STLS")) &&
+        !startTls(stlsKnown ? address.host : QString()))
         return false;
-    m_pipelining = m_options.allowPipelining && m_capabilities.contains("PIPELINING");
+    m_pipelining = m_options.allowPipelining && (m_capabilitiesWithLogin || m_capabilities.contains("PIPELINING"));
     if (!m_connection.isEncrypted() && !mayLoginWithoutTls(address.host)) {
         // The connection waits for the user's answer (allowPlainText), but nothing can be sent.
         m_state = State::Failed;
@@ -101,38 +107,72 @@ bool Pop3Session::allowPlainText()
     return true;
 }
 
-bool Pop3Session::readCapabilities()
+bool Pop3Session::takeGreeting(const Pop3Reply& greeting)
 {
-    m_capabilities.clear();
+    if (!greeting.ok) {
+        setServerError(Pop3Texts::greetingRefused, greeting);
+        return false;
+    }
+    static const QRegularExpression timestamp(QStringLiteral("<[^<>\\s]+>"));
+    const QRegularExpressionMatch match = timestamp.match(QString::fromLatin1(greeting.statusText));
+    m_timestamp = match.hasMatch() ? match.captured().toLatin1() : QByteArray();
+    return true;
+}
+
+bool Pop3Session::rememberedPipelining() const
+{
+    return m_options.allowPipelining && m_options.pipeliningOffered;
+}
+
+// Over TLS, a server that offered PIPELINING when last reached is asked CAPA together with the
+// login (one round trip fewer); what it offers now rules the rest of the session.
+bool Pop3Session::askCapabilities()
+{
+    if (m_connection.isEncrypted() && rememberedPipelining()) {
+        m_capabilitiesWithLogin = true;
+        return true;
+    }
     m_connection.send("CAPA", true);
     Pop3Reply reply;
     if (!m_connection.nextReply(&reply))
         return failSession();
+    readCapabilities(reply);
+    return true;
+}
+
+void Pop3Session::readCapabilities(const Pop3Reply& reply)
+{
+    m_capabilities.clear();
     if (!reply.ok)
-        return true; // a server without CAPA offers neither STLS nor PIPELINING
+        return; // a server without CAPA offers neither STLS nor PIPELINING
     for (const QByteArray& line : reply.body.split('\n')) {
         const QByteArray word = line.trimmed().split(' ').value(0).toUpper();
         if (!word.isEmpty())
             m_capabilities.insert(word);
     }
-    return true;
 }
 
 // A server that offers STLS must also deliver it: falling back to plain text here would let
-// anyone on the path strip the offer and read the password.
-bool Pop3Session::startTls()
+// anyone on the path strip the offer and read the password. knownHost: the server was sent STLS
+// because it was reached with TLS before, so a refusal means its encryption is gone.
+bool Pop3Session::startTls(const QString& knownHost)
 {
     m_connection.send("STLS", false);
     Pop3Reply reply;
     if (!m_connection.nextReply(&reply))
         return failSession();
     if (!reply.ok) {
-        setServerError(Pop3Texts::stlsRefused, reply);
+        if (knownHost.isEmpty()) {
+            setServerError(Pop3Texts::stlsRefused, reply);
+        } else {
+            m_refusal = Refusal::EncryptionLost;
+            m_error = Pop3Texts::encryptionLost(knownHost);
+        }
         return failSession();
     }
     if (!m_connection.startTls())
         return failSession();
-    return readCapabilities(); // what was offered before TLS is not to be trusted
+    return askCapabilities(); // what was offered before TLS is not to be trusted
 }
 
 // Nobody can tell a server without STLS from one whose offer was removed on the way, so only
@@ -165,6 +205,8 @@ int Pop3Session::login(const QString& user, const QString& password, bool apop)
     }
     m_error.clear();
     m_errorRank = ErrorRank::Skipped;
+    if (apop && !readGreeting())
+        return -1; // its timestamp is part of the digest
     if (apop && m_timestamp.isEmpty()) {
         m_error = Pop3Texts::apopUnsupported;
         return -1;
@@ -179,6 +221,8 @@ int Pop3Session::login(const QString& user, const QString& password, bool apop)
     }
     // With PIPELINING the login, STAT, LIST and UIDL go out together; otherwise each waits for the
     // one before, and a refusal stops the rest.
+    if (m_capabilitiesWithLogin && !send(Request::Capa, 0, "CAPA"))
+        return -1;
     for (const QByteArray& command : commands) {
         if (!send(Request::Login, 0, command))
             return -1;
@@ -188,8 +232,28 @@ int Pop3Session::login(const QString& user, const QString& password, bool apop)
     return readLogin();
 }
 
+// The greeting, when it was not waited for before the login.
+bool Pop3Session::readGreeting()
+{
+    Pop3Reply greeting;
+    if (!isInFlight(Request::Greeting, 0))
+        return true;
+    if (!readUntil(Request::Greeting, 0, &greeting))
+        return false;
+    return takeGreeting(greeting) || failSession();
+}
+
 int Pop3Session::readLogin()
 {
+    if (!readGreeting())
+        return -1;
+    if (m_capabilitiesWithLogin) {
+        Pop3Reply capabilities;
+        if (!readUntil(Request::Capa, 0, &capabilities))
+            return -1;
+        readCapabilities(capabilities);
+        m_pipelining = m_options.allowPipelining && m_capabilities.contains("PIPELINING");
+    }
     Pop3Reply stat;
     Pop3Reply list;
     Pop3Reply uidl;
@@ -391,7 +455,7 @@ bool Pop3Session::send(Request request, int number, const QByteArray& command)
         return doubt(Pop3Texts::outOfStep);
     if (m_state == State::Failed || (m_refused && request != Request::Quit))
         return false;
-    const bool listing = request == Request::List || request == Request::Uidl;
+    const bool listing = request == Request::List || request == Request::Uidl || request == Request::Capa;
     const qsizetype bound = listing ? m_options.maxListingLength : request == Request::Retr ? MaxMessageBytes : 0;
     m_connection.send(command, request == Request::Top || request == Request::Retr || listing, bound);
     m_inFlight.push_back({request, number, std::nullopt});
@@ -451,7 +515,7 @@ bool Pop3Session::readOldest(Request awaited, int awaitedNumber)
     if (oldest == m_inFlight.end() || !m_connection.nextReply(&reply))
         return failSession();
     const InFlight request = *oldest;
-    const bool kept = request.request == Request::Stat || request.request == Request::List ||
+    const bool kept = request.request == Request::Greeting || request.request == Request::Capa || request.request == Request::Stat || request.request == Request::List ||
                       request.request == Request::Uidl || request.request == Request::Quit ||
                       request.request == Request::Retr ||
                       (request.request == awaited && request.number == awaitedNumber);

@@ -40,7 +40,9 @@ public:
     Pop3Session& operator=(const Pop3Session&) = delete;
 
     // Connects, reads the greeting, asks CAPA and starts TLS when the server offers STLS. The
-    // forms of server are those of Pop3Address. False on failure, with errorText().
+    // forms of server are those of Pop3Address. False on failure, with errorText(). Over TLS to
+    // a server that offered PIPELINING when last reached (Pop3Options::pipeliningOffered), the
+    // greeting and CAPA are left to be read with the login's replies.
     bool open(const QString& server);
     // After open() refused plain text (Refusal::PlainText) and the user allowed it for this
     // server: the session goes on over the same connection. False for any other state.
@@ -99,7 +101,7 @@ public:
 
 private:
     enum class State { Closed, Authorization, Transaction, Failed };
-    enum class Request { Login, Stat, List, Uidl, Top, Retr, Dele, Quit };
+    enum class Request { Greeting, Capa, Login, Stat, List, Uidl, Top, Retr, Dele, Quit };
     struct InFlight
     {
         Request request;
@@ -107,8 +109,12 @@ private:
         std::optional<Pop3Reply> reply; // in, but not collected yet
     };
 
-    bool readCapabilities();
-    bool startTls();
+    bool takeGreeting(const Pop3Reply& greeting);
+    bool readGreeting();
+    bool rememberedPipelining() const;
+    bool askCapabilities();
+    void readCapabilities(const Pop3Reply& reply);
+    bool startTls(const QString& knownHost);
     bool mayLoginWithoutTls(const QString& host);
     int readLogin();
     bool readList(const Pop3Reply& reply);
@@ -135,6 +141,7 @@ private:
     QByteArray m_timestamp;
     QSet<QByteArray> m_capabilities;
     bool m_pipelining = false;
+    bool m_capabilitiesWithLogin = false; // CAPA goes out with the login
     bool m_refused = false;
     int m_count = 0;
     qint64 m_statSize = 0;

@@ -1,8 +1,12 @@
 #include "maillib/Pop3Session.h"
+#include "tests/support/Prerequisite.h"
 #include "tests/support/ScriptedPop3Server.h"
+#include "tests/support/TestCertificate.h"
 
 #include <QTcpServer>
+#include <QCryptographicHash>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -104,10 +108,31 @@ struct Credentials
     QString error = {}; // how the login's error text starts; empty: the account was sent
 };
 
+// A server that offered PIPELINING over TLS at the last check, met again.
+struct Remembered
+{
+    const char* name;
+    Script script;
+    bool pop3s = true, apop = false;
+    int count = 0; // what login() returns
+    bool pipelining = true;
+    Refusal refusal = Refusal::None;
+    QString error = {}; // how the error text starts
+};
+
+// The login stream of bob with the greeting, CAPA and an empty mailbox, in the order asked.
+const Script loginStream = {"C: CAPA", "C: USER bob", "C: PASS secret", "C: STAT", "C: LIST", "C: UIDL"};
+Script answers(bool pipelining)
+{
+    return Script{"S: +OK", "S: UIDL"} + (pipelining ? Script{"S: PIPELINING"} : Script{}) +
+           Script{"S: .", "S: +OK", "S: +OK", "S: +OK 0 0", "S: +OK", "S: .", "S: +OK", "S: ."};
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(Session)
 Q_DECLARE_METATYPE(Credentials)
+Q_DECLARE_METATYPE(Remembered)
 
 // Pop3Session against a scripted server, for faults a real server does not produce on demand.
 class TestPop3SessionScripted : public QObject
@@ -116,8 +141,18 @@ class TestPop3SessionScripted : public QObject
 
     QTcpServer m_full;
     QTcpSocket m_fillers[4];
+    QTemporaryDir m_dir;
+    TestCertificate m_tls;
 
 private Q_SLOTS:
+    void initTestCase()
+    {
+        MOSSVALE_REQUIRE(Prerequisite::missingPrograms({"openssl"}).isEmpty(), "openssl");
+        QVERIFY(m_dir.isValid());
+        const QString error = m_tls.make(m_dir.path());
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+    }
+
     // Every header asked once and the deletions asked, pipelined or not; QUIT only after close()
     // proved the stream in step. Anything else ends the session without QUIT: nothing is deleted.
     void sessions_data()
@@ -255,6 +290,54 @@ private Q_SLOTS:
                  qPrintable(server.failure()));
         const QByteArray sent = server.received().join('\n');
         QCOMPARE(sent.contains("USER") || sent.contains("PASS") || sent.contains("APOP"), row.error.isEmpty());
+    }
+
+    // Over TLS, a server that offered PIPELINING last time is sent CAPA and the login at once: the
+    // scripts expect them before the greeting (pop3s) or the capabilities (STLS), so a client that
+    // waited would time out. What the server offers now rules the rest of the session; a refused
+    // greeting or STLS still stops it.
+    void rememberedPipelining_data()
+    {
+        QTest::addColumn<Remembered>("row");
+        const QString lost = u"以前は暗号化通信で接続できたサーバー「127.0.0.1」で、暗号化通信（STLS）が使えなく"_qs;
+        const QByteArray digest = QCryptographicHash::hash("<1.2@test>secret", QCryptographicHash::Md5).toHex();
+        // clang-format off
+        const QList<Remembered> rows = {
+            {.name = "pop3s, greeting not awaited", .script = Script{"T"} + loginStream + Script{"S: +OK ready"} + answers(true)},
+            {.name = "pop3s, PIPELINING gone", .script = Script{"T"} + loginStream + Script{"S: +OK ready"} + answers(false), .pipelining = false},
+            {.name = "pop3s, greeting refused", .script = Script{"T"} + loginStream + Script{"S: -ERR too busy", "W: 2000"}, .count = -1, .error = u"POP3サーバーが接続を受け付けませんでした。"_qs},
+            {.name = "pop3s, APOP reads the greeting first", .script = {"T", "S: +OK ready <1.2@test>", "C: CAPA", "C: APOP bob " + digest, "S: +OK", "S: PIPELINING", "S: .", "S: +OK", "C: STAT", "S: +OK 2 20", "C: LIST", "S: -ERR", "C: UIDL", "S: -ERR"}, .apop = true, .count = 2},
+            {.name = "STLS at once, CAPA with the login", .script = Script{"S: +OK ready", "C: STLS", "S: +OK", "T"} + loginStream + answers(true), .pop3s = false},
+            {.name = "STLS refused where it worked before", .script = {"S: +OK ready", "C: STLS", "S: -ERR no"}, .pop3s = false, .count = -1, .refusal = Refusal::EncryptionLost, .error = lost},
+        };
+        // clang-format on
+        for (const Remembered& row : rows)
+            QTest::newRow(row.name) << row;
+    }
+
+    void rememberedPipelining()
+    {
+        QFETCH(Remembered, row);
+        const QByteArray left = QByteArray::number(row.count);
+        ScriptedPop3Server server(row.script, [left](const QByteArray& command) {
+            return Script{command == "STAT" ? "+OK " + left + ' ' + left + '0' : "+OK"};
+        });
+        server.useTls(m_tls.certificate, m_tls.key);
+        QVERIFY(server.start());
+        Pop3Options options = shortTimeouts();
+        options.pipeliningOffered = true;
+        options.extraTrustedCertificates = {m_tls.certificate};
+        options.trust.encrypted = {QStringLiteral("127.0.0.1")};
+        Pop3Session session(options);
+        const bool opened = session.open((row.pop3s ? QStringLiteral("pop3s://") : QString()) + server.server());
+        QCOMPARE(opened, row.refusal == Refusal::None);
+        QCOMPARE(session.refusal(), row.refusal);
+        QCOMPARE(session.login("bob", "secret", row.apop), row.count);
+        QVERIFY2(session.errorText().startsWith(row.error), qPrintable(session.errorText()));
+        QVERIFY(row.count < 0 || session.isPipelining() == row.pipelining);
+        QCOMPARE(session.close(), row.count >= 0);
+        QVERIFY2(server.waitForFinished() && server.failure().isEmpty(), qPrintable(server.failure()));
+        QCOMPARE(server.received().contains("QUIT"), row.count >= 0);
     }
 
     // A server that answers each request just inside the reply time-out is still abandoned at the

@@ -1,5 +1,7 @@
 #include "DovecotServer.h"
 
+#include "TestCertificate.h"
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QMap>
@@ -89,18 +91,10 @@ QString DovecotServer::prepare()
     if (!ready || !giveToMailOwner(path("mail")))
         return "cannot prepare a temporary folder for dovecot";
 
-    // Self-signed, for every name a client may give the server.
-    QProcess openssl;
-    openssl.setProcessChannelMode(QProcess::MergedChannels);
-    openssl.start("openssl", QStringList{"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
-                                         "-nodes", "-days", "2", "-subj", "/CN=localhost", "-addext",
-                                         "subjectAltName=DNS:localhost,IP:127.0.0.1,IP:0:0:0:0:0:0:0:1", "-keyout",
-                                         path("key.pem"), "-out", path("cert.pem")});
-    openssl.waitForFinished(20000);
-    const QList<QSslCertificate> certificates = QSslCertificate::fromPath(path("cert.pem"));
-    if (openssl.exitCode() != 0 || certificates.isEmpty())
-        return "openssl failed: " + openssl.errorString() + '\n' + openssl.readAll();
-    m_certificate = certificates.first();
+    TestCertificate made;
+    if (const QString error = made.make(m_dir.path()); !error.isEmpty())
+        return error;
+    m_certificate = made.certificate;
 
     // Both ports stay taken until this returns, so that they differ; Dovecot takes them after.
     QTcpServer plain, tls;

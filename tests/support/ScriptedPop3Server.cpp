@@ -2,8 +2,8 @@
 
 #include <QDeadlineTimer>
 #include <QSemaphore>
+#include <QSslSocket>
 #include <QTcpServer>
-#include <QTcpSocket>
 
 namespace {
 
@@ -17,6 +17,18 @@ void send(QTcpSocket& socket, const QByteArray& bytes)
     socket.waitForBytesWritten(1000);
 }
 
+// Hands out sockets that can begin TLS.
+class Listener : public QTcpServer
+{
+protected:
+    void incomingConnection(qintptr descriptor) override
+    {
+        auto* socket = new QSslSocket(this);
+        socket->setSocketDescriptor(descriptor);
+        addPendingConnection(socket);
+    }
+};
+
 } // namespace
 
 bool ScriptedPop3Server::start(const QHostAddress& address)
@@ -24,14 +36,14 @@ bool ScriptedPop3Server::start(const QHostAddress& address)
     m_address = address;
     QSemaphore ready;
     m_thread.reset(QThread::create([this, &ready] {
-        QTcpServer listener;
+        Listener listener;
         m_port = listener.listen(m_address, 0) ? listener.serverPort() : 0;
         ready.release();
         if (m_port == 0)
             return;
         if (!listener.waitForNewConnection(IdleTimeoutMs))
             return fail(QStringLiteral("no client connected"));
-        QTcpSocket* socket = listener.nextPendingConnection(); // deleted with the listener
+        auto* socket = static_cast<QSslSocket*>(listener.nextPendingConnection()); // deleted with the listener
         serve(*socket);
         socket->disconnectFromHost();
         if (socket->state() != QAbstractSocket::UnconnectedState)
@@ -43,13 +55,19 @@ bool ScriptedPop3Server::start(const QHostAddress& address)
 }
 
 // Plays the script, then hands further lines to the responder.
-void ScriptedPop3Server::serve(QTcpSocket& socket)
+void ScriptedPop3Server::serve(QSslSocket& socket)
 {
     QByteArray line;
     for (const QByteArray& entry : m_script) {
         const QByteArray text = entry.mid(3), tag = entry.left(3);
         if (entry == "X") {
             return;
+        } else if (entry == "T") {
+            socket.setLocalCertificate(m_certificate);
+            socket.setPrivateKey(m_key);
+            socket.startServerEncryption();
+            if (!socket.waitForEncrypted(ClientLineTimeoutMs))
+                return fail(QStringLiteral("TLS handshake failed: ") + socket.errorString());
         } else if (tag == "S: " || tag == "R: ") {
             send(socket, unescape(text) + (tag == "S: " ? "\r\n" : ""));
         } else if (tag == "B: ") {

@@ -5,11 +5,14 @@
 #include <QHostAddress>
 #include <QList>
 #include <QMutex>
+#include <QSslCertificate>
+#include <QSslKey>
 #include <QString>
 #include <QThread>
 #include <functional>
 #include <memory>
 
+class QSslSocket;
 class QTcpSocket;
 
 // A POP3 server on 127.0.0.1 that plays a script, for faults a real server will not produce on
@@ -19,6 +22,7 @@ class QTcpSocket;
 //   "B: text"  send text and CR LF a byte at a time, with a short pause between bytes
 //   "R: text"  send text as is, without CR LF "W: ms"    stay silent for ms (ends early when
 //   "X"        close the connection                      the client goes away)
+//   "T"        begin TLS as the server (useTls), as after STLS or at once for pop3s
 // In S, B and R texts, \r, \n, \\ and \xHH stand for the bytes. A line that differs from a C
 // line is recorded as a failure and the connection is closed.
 //
@@ -36,6 +40,12 @@ public:
     ScriptedPop3Server(const ScriptedPop3Server&) = delete;
     ScriptedPop3Server& operator=(const ScriptedPop3Server&) = delete;
 
+    // The certificate and key for "T".
+    void useTls(const QSslCertificate& certificate, const QSslKey& key)
+    {
+        m_certificate = certificate;
+        m_key = key;
+    }
     // Listens on a free port of address (127.0.0.1 or ::1); false when that fails.
     bool start(const QHostAddress& address = QHostAddress(QHostAddress::LocalHost));
     // The server name for the client: "127.0.0.1:port" or "[::1]:port".
@@ -60,12 +70,14 @@ public:
     static QByteArray unescape(const QByteArray& text);
 
 private:
-    void serve(QTcpSocket& socket);
+    void serve(QSslSocket& socket);
     bool readLine(QTcpSocket& socket, int timeoutMs, QByteArray* line);
     void fail(const QString& text);
 
     QList<QByteArray> m_script;
     Responder m_responder;
+    QSslCertificate m_certificate;
+    QSslKey m_key;
     std::unique_ptr<QThread> m_thread;
     QHostAddress m_address;
     quint16 m_port = 0;

@@ -366,6 +366,37 @@ private Q_SLOTS:
         QCOMPARE(tops().size(), 5);
     }
 
+    // Over TLS a check remembers that the server offers PIPELINING, and the next one sends the login
+    // without waiting for the greeting; a failed check forgets it, plain text never sets it.
+    void pipeliningRememberedOverTls()
+    {
+        const QString user = mailbox({{"a", "a", "a@a.jp"}});
+        const auto marked = [this] {
+            QFile seen(m_folder->file("★MailData/seen.tsv"));
+            return seen.open(QIODevice::ReadOnly) && seen.readLine().trimmed().endsWith("\tpipelining");
+        };
+        Pop3Proxy plain(m_server->port()); // hides STLS
+        m_settings->setServer({}, plain.server(), {}, 0);
+        RecordingWindows windows;
+        QCOMPARE(check(windows).kind, Kind::Checked);
+        QVERIFY(!marked());
+        m_settings->setServer({}, m_server->tlsServer(), {}, 0);
+        QCOMPARE(check(windows).kind, Kind::Checked);
+        QVERIFY(marked());
+        QVERIFY(m_server->deliver(user, mailMessage("spam offer", "b", "b@b.jp")));
+        m_folder->write("★MailData/Tlxdata50.data", keywordFileBytes({"offer"}));
+        const CheckOutcome remembered = check(windows);
+        QCOMPARE(remembered.deleted, 1);
+        QCOMPARE(remembered.fresh, 0);
+        QCOMPARE(subjectsLeft(user), QStringList{"a"});
+        m_folder->writeAccount(user, "wrong");
+        QCOMPARE(check(windows).kind, Kind::LoginRefused);
+        QVERIFY(!marked());
+        m_folder->writeAccount(user, Password);
+        QCOMPARE(check(windows).kind, Kind::Checked);
+        QVERIFY(marked());
+    }
+
     // A count that the server's answers belie ends the scan early; only what exists is announced.
     void lyingCountIsBounded()
     {

@@ -82,7 +82,14 @@ MainForm::MainForm(QWidget* parent) : QMainWindow(parent), m_sound(std::make_uni
     m_gekitaiForm = std::make_unique<FormSlot<GekitaiForm>>([this] { return new GekitaiForm(this); });
     m_msgForm = std::make_unique<FormSlot<MsgForm>>();
     m_helpForm = std::make_unique<FormSlot<HELPForm>>();
-    m_historyForm = std::make_unique<FormSlot<HistoryForm>>([this] { return new HistoryForm(m_settings); });
+    m_historyForm = std::make_unique<FormSlot<HistoryForm>>([this] {
+        auto* form = new HistoryForm(m_settings);
+        connect(form, &HistoryForm::keywordRemoved, this, [this] {
+            if (m_gekitaiForm->isLoaded())
+                m_gekitaiForm->loaded()->RefreshKeywordList();
+        });
+        return form;
+    });
     m_scene = std::make_unique<EventScene>(EventScene::Controls{WebBrowser1, Command5, Command12, Timer1},
                                            m_sound.get(), [this] { return Check1->isChecked(); });
 

@@ -53,6 +53,29 @@ QString unreadableItemText(const KeywordRecord& record)
     return QStringLiteral("（読めないキーワード） ") + QString::fromLatin1(bytes.toHex(' ').toUpper());
 }
 
+// What the list shows for a record.
+QString itemText(const KeywordRecord& record)
+{
+    return record.KeywordReadable ? record.Keyword : unreadableItemText(record);
+}
+
+// Whether record number still holds what its item shows. The file can change behind the list
+// (the deletion history removes keywords too, and a removal renumbers the records after it), and a
+// stale number would remove another keyword. A file that cannot be read is left to the removal to
+// report.
+bool stillListed(int number, const QString& text)
+{
+    int n = 0;
+    bool same = false;
+    const QString error = KeywordFile::ReadKeywordRecords([&](const KeywordRecord& record) {
+        if (++n < number)
+            return true;
+        same = record.InUse != 0 && itemText(record) == text;
+        return false;
+    });
+    return same || !error.isEmpty();
+}
+
 // Only U+0020 counts: the mail check strips exactly these around a keyword, and a keyword that
 // is empty there would never match.
 bool onlySpaces(const QString& text)
@@ -183,6 +206,12 @@ void GekitaiForm::Command2_Click()
     }
     // Items carry their record numbers: records marked for removal are not listed.
     const int n = selected.first()->data(Qt::UserRole).toInt();
+    if (!stillListed(n, selected.first()->text())) {
+        RefreshKeywordList();
+        MessageBox::show(this, QStringLiteral("キーワードの一覧がほかの画面で変更されていたため、表示を更新しました。"
+                                              "もう一度選んでください。"));
+        return;
+    }
     const MessageBox::Button answer =
         MessageBox::show(this, QStringLiteral("選択された（行、青色）データを削除します。よろしいですか"),
                          QStringLiteral("確認"), MessageBox::YesNo, MessageBox::Question, MessageBox::Yes);
@@ -202,7 +231,7 @@ void GekitaiForm::RefreshKeywordList()
         // A record left marked by an interrupted removal is gone for the user; the next removal drops it.
         if (record.InUse == 0)
             return true;
-        auto* item = new QListWidgetItem(record.KeywordReadable ? record.Keyword : unreadableItemText(record));
+        auto* item = new QListWidgetItem(itemText(record));
         item->setData(Qt::UserRole, n);
         items.append(item);
         return true;

@@ -21,6 +21,8 @@ class GekitaiForm : public QWidget
     Q_OBJECT
 public:
     explicit GekitaiForm(QWidget* parent = nullptr);
+    // Lists the records as the file holds them now.
+    void RefreshKeywordList();
 
     QFrame* Picture2;
     QLabel* Label2;
@@ -46,7 +48,6 @@ private:
     void List1_MouseMove();
     void Form_MouseMove();
     void Text1_InputRejected();
-    void RefreshKeywordList();
     bool SaveKeywordEntry(int n);
     void showHint(const QString& text);
     bool reportFailure(const QString& error);

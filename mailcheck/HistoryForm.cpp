@@ -141,6 +141,8 @@ void HistoryForm::Command3_Click()
                          MessageBox::No) != MessageBox::Yes)
         return;
     const QString error = removeKeyword(keyword);
+    if (error.isEmpty())
+        Q_EMIT keywordRemoved();
     MessageBox::show(this, error.isEmpty() ? QStringLiteral("キーワード「%1」を削除しました。").arg(keyword) : error);
 }
 

@@ -37,6 +37,10 @@ public:
     void Command2_Click();
     void Command3_Click();
 
+Q_SIGNALS:
+    // A keyword was removed from the keyword file (its records renumbered).
+    void keywordRemoved();
+
 protected:
     void showEvent(QShowEvent* event) override;
 

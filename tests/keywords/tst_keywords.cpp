@@ -284,6 +284,23 @@ private Q_SLOTS:
         QCOMPARE(items(form.List1), removed ? without(row.listed, row.selected) : row.listed);
         QVERIFY(form.List1->selectedItems().isEmpty());
     }
+
+    // A list that the file no longer matches (another window removed a keyword, and the records
+    // after it moved up) is never acted on by its old numbers: it is reloaded, nothing removed.
+    void staleListRemovesNothing()
+    {
+        TestProgramFolder folder;
+        folder.write(DataFile, rawFile(FiveBytes));
+        GekitaiForm form;
+        const QByteArray compacted = rawFile({FiveBytes[0], FiveBytes[2], FiveBytes[3], FiveBytes[4]});
+        folder.write(DataFile, compacted);
+        form.List1->setCurrentRow(2); // "～sale", record 3 when listed, now record 2
+        MessageBox::setNextAnswer(MessageBox::Yes);
+        QTest::mouseClick(form.Command2, Qt::LeftButton);
+        QCOMPARE(shownBox(), u"キーワードの一覧がほかの画面で変更されていたため、表示を更新しました。もう一度選んでください。[OK]"_qs);
+        QCOMPARE(folder.read(DataFile), compacted);
+        QCOMPARE(items(form.List1), fields(without(Five, 1)));
+    }
 };
 
 QTEST_MAIN(TestKeywords)

@@ -99,11 +99,11 @@ private:
         bool saved = false;
     };
     QList<Judged> m_judged;
-    SeenStore::Messages m_previous; // what earlier checks read, by unique id
-    SeenStore::Messages m_seen;     // what this check read or recalled
-    QSet<int> m_fresh;              // messages whose id the previous check did not see
-    GeneralSettings m_switches;     // as they were when the check began
-    bool m_declined = false;        // the user said no to a question about the connection
+    SeenStore::Messages m_previous;   // what earlier checks read, by unique id
+    SeenStore::Messages m_seen;       // what this check read or recalled
+    QSet<int> m_fresh;                // messages whose id the previous check did not see
+    GeneralSettings m_switches;       // as they were when the check began
+    bool m_declined = false;          // the user said no to a question about the connection
     bool m_pipeliningOffered = false; // over TLS, as the last check found the server
     bool m_offersPipelining = false;  // over TLS, as this check finds it
 };

@@ -40,7 +40,8 @@ SeenStore::Messages SeenStore::load(const QString& file, const QString& server, 
     if (in.size() > MaxFileBytes || !in.open(QIODevice::ReadOnly))
         return {};
     const QList<QByteArray> lines = in.readAll().split('\n');
-    if (lines.value(0) != header(server, user) && lines.value(0) != header(server, user) + PipeliningMark)
+    const QByteArray expected = header(server, user);
+    if (lines.value(0) != expected && lines.value(0) != expected + PipeliningMark)
         return {};
     Messages messages;
     for (qsizetype i = 1; i < lines.size(); ++i) {

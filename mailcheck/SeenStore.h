@@ -8,8 +8,9 @@
 // asks only for the headers of mail that is new. Kept in "★MailData/seen.tsv": UTF-8, LF line
 // ends, owner-only, written atomically. The first line names the server and user it belongs to:
 // a file for another account (or one that cannot be read) counts as empty, so a changed account
-// starts afresh; it ends with "pipelining" when the server offered PIPELINING over TLS at that
-// check, so the next one can ask CAPA together with the login. Each further line is: id, size (LIST; -1 when unknown), subject, sender, by tabs.
+// starts afresh. It ends with "pipelining" when the server offered PIPELINING over TLS at that
+// check, so that the next one can send its login without waiting. Each further line is: id, size
+// (LIST; -1 when unknown), subject, sender, by tabs.
 // A remembered message is judged from these texts against the keywords as they are at the check;
 // it is never deleted on the file's word alone: the check deletes by this session's id list.
 class SeenStore

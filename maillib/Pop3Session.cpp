@@ -69,19 +69,14 @@ bool Pop3Session::open(const QString& server)
     m_connection.expectGreeting();
     // Over TLS, a server that offered PIPELINING when last reached is sent CAPA and the login
     // without waiting for its greeting: the replies are read in order, the greeting first.
-    if (m_connection.isEncrypted() && rememberedPipelining()) {
-        m_inFlight.push_back({Request::Greeting, 0, std::nullopt});
-        m_capabilitiesWithLogin = true;
-        m_pipelining = true;
-        m_state = State::Authorization;
-        return true;
-    }
     Pop3Reply greeting;
-    if (!m_connection.nextReply(&greeting) || !takeGreeting(greeting))
+    if (m_connection.isEncrypted() && rememberedPipelining())
+        m_inFlight.push_back({Request::Greeting, 0, std::nullopt});
+    else if (!m_connection.nextReply(&greeting) || !takeGreeting(greeting))
         return failSession();
     // A server once reached with STLS is sent STLS at once: it must deliver it anyway.
-    const bool stlsKnown = !m_connection.isEncrypted() && rememberedPipelining() &&
-                           m_options.trust.encrypted.contains(m_serverKey);
+    const bool stlsKnown =
+        !m_connection.isEncrypted() && rememberedPipelining() && m_options.trust.encrypted.contains(m_serverKey);
     if (!stlsKnown && !askCapabilities())
         return false;
     if (!m_connection.isEncrypted() && (stlsKnown || m_capabilities.contains("STLS")) &&
@@ -235,9 +230,9 @@ int Pop3Session::login(const QString& user, const QString& password, bool apop)
 // The greeting, when it was not waited for before the login.
 bool Pop3Session::readGreeting()
 {
-    Pop3Reply greeting;
     if (!isInFlight(Request::Greeting, 0))
         return true;
+    Pop3Reply greeting;
     if (!readUntil(Request::Greeting, 0, &greeting))
         return false;
     return takeGreeting(greeting) || failSession();
@@ -455,9 +450,10 @@ bool Pop3Session::send(Request request, int number, const QByteArray& command)
         return doubt(Pop3Texts::outOfStep);
     if (m_state == State::Failed || (m_refused && request != Request::Quit))
         return false;
-    const bool listing = request == Request::List || request == Request::Uidl || request == Request::Capa;
+    const bool listing = request == Request::List || request == Request::Uidl;
+    const bool multiLine = listing || request == Request::Capa || request == Request::Top || request == Request::Retr;
     const qsizetype bound = listing ? m_options.maxListingLength : request == Request::Retr ? MaxMessageBytes : 0;
-    m_connection.send(command, request == Request::Top || request == Request::Retr || listing, bound);
+    m_connection.send(command, multiLine, bound);
     m_inFlight.push_back({request, number, std::nullopt});
     return m_connection.isOpen() || failSession();
 }
@@ -504,9 +500,10 @@ bool Pop3Session::readUntil(Request request, int number, Pop3Reply* reply)
     return true;
 }
 
-// Reads the oldest outstanding reply. The one awaited, and those to requests whose answer is
-// collected later (STAT, LIST, QUIT, RETR sent ahead), stay with their request; the others are filed: a refused
-// login or deletion is recorded, a header block nobody waits for any more is dropped.
+// Reads the oldest outstanding reply. Replies to the login, to header requests and to deletions
+// are filed unless awaited: a refused login or deletion is recorded, a header block nobody waits
+// for any more is dropped. Every other reply (greeting, CAPA, STAT, LIST, UIDL, RETR, QUIT) stays
+// with its request until collected.
 bool Pop3Session::readOldest(Request awaited, int awaitedNumber)
 {
     const auto oldest =
@@ -515,10 +512,9 @@ bool Pop3Session::readOldest(Request awaited, int awaitedNumber)
     if (oldest == m_inFlight.end() || !m_connection.nextReply(&reply))
         return failSession();
     const InFlight request = *oldest;
-    const bool kept = request.request == Request::Greeting || request.request == Request::Capa || request.request == Request::Stat || request.request == Request::List ||
-                      request.request == Request::Uidl || request.request == Request::Quit ||
-                      request.request == Request::Retr ||
-                      (request.request == awaited && request.number == awaitedNumber);
+    const bool filed =
+        request.request == Request::Login || request.request == Request::Top || request.request == Request::Dele;
+    const bool kept = !filed || (request.request == awaited && request.number == awaitedNumber);
     if (kept) {
         oldest->reply = std::move(reply);
         return true;

@@ -297,7 +297,9 @@ private Q_SLOTS:
         form.List1->setCurrentRow(2); // "～sale", record 3 when listed, now record 2
         MessageBox::setNextAnswer(MessageBox::Yes);
         QTest::mouseClick(form.Command2, Qt::LeftButton);
-        QCOMPARE(shownBox(), u"キーワードの一覧がほかの画面で変更されていたため、表示を更新しました。もう一度選んでください。[OK]"_qs);
+        QCOMPARE(
+            shownBox(),
+            u"キーワードの一覧がほかの画面で変更されていたため、表示を更新しました。もう一度選んでください。[OK]"_qs);
         QCOMPARE(folder.read(DataFile), compacted);
         QCOMPARE(items(form.List1), fields(without(Five, 1)));
     }

@@ -3,8 +3,8 @@
 #include "tests/support/ScriptedPop3Server.h"
 #include "tests/support/TestCertificate.h"
 
-#include <QTcpServer>
 #include <QCryptographicHash>
+#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>

@@ -2,6 +2,7 @@
 
 #include "app/EventScene.h"
 #include "app/HELPForm.h"
+#include "app/MainFormCheckWindows.h"
 #include "keywords/GekitaiForm.h"
 #include "mailcheck/HistoryForm.h"
 #include "mailcheck/MsgForm.h"
@@ -285,6 +286,7 @@ void MainForm::Form_Unload()
     if (m_unloaded)
         return;
     m_unloaded = true;
+    abortCheck();
     m_scene->silence();
     Timer1->stop();
     saveMailProgramChoice();
@@ -302,6 +304,8 @@ void MainForm::saveMailProgramChoice()
 void MainForm::endAtOnce()
 {
     m_unloaded = true; // nothing is stored on this road
+    abortCheck();
+    NMailEndWinSock();
     Timer1->stop();
     Timer3->stop();
     Timer4->stop();

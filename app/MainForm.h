@@ -13,6 +13,8 @@ class GekitaiForm;
 class HELPForm;
 class HistoryForm;
 class IdPassForm;
+class MailCheck;
+class MainFormCheckWindows;
 class MsgForm;
 class OptionForm;
 class PageView;
@@ -97,9 +99,12 @@ public:
     // Ends the program at once, storing nothing (the "終了" button and menu item).
     void endAtOnce();
 
-    // One complete mail check; ignored while one is already running.
+    // Starts one complete mail check, a job that runs while the window goes on; ignored while one
+    // is already running. checkEnded() follows when it is over.
     void CheckMailbox();
     bool isChecking() const { return m_checking; }
+    // The running check, if any (tests watch its steps).
+    MailCheck* runningCheck() const { return m_check.get(); }
     // How the checks reach the server (tests trust their own server's certificate here).
     void setMailOptions(const Pop3Options& options) { m_mailOptions = options; }
     const CheckOutcome& lastCheck() const { return m_lastCheck; }
@@ -129,6 +134,9 @@ public:
     void mnu_Popup_Click(int index);
     QSystemTrayIcon* TrayControl1() const { return m_tray; }
 
+Q_SIGNALS:
+    void checkEnded();
+
 protected:
     void closeEvent(QCloseEvent* event) override;
 
@@ -143,6 +151,9 @@ private:
     void reportFileProblem(const QString& error);
     template <class Form> void showOverSettings(FormSlot<Form>& slot);
     void showHistory();
+    void checkFinished(const CheckOutcome& outcome);
+    void setChecking(bool checking);
+    void abortCheck();
 
     SettingsModel m_settings; // outlives the windows that edit it
     std::unique_ptr<SoundCommands> m_sound;
@@ -162,7 +173,10 @@ private:
     void updateTrayTip();
 
     CheckOutcome m_lastCheck;
-    bool m_timedCheck = false; // the running check was started by the interval
-    QString m_trayDate;        // when the window went to the tray
+    std::unique_ptr<MainFormCheckWindows> m_checkWindows;
+    std::unique_ptr<MailCheck> m_check;
+    bool m_timedCheck = false;   // the check being started comes from the interval
+    bool m_checkIsTimed = false; // the running check came from the interval
+    QString m_trayDate;          // when the window went to the tray
     Pop3Options m_mailOptions;
 };

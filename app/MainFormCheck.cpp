@@ -1,7 +1,7 @@
 // The mail check and what starts it: the "メールチェック" button and menu item, and the interval timers.
 #include "app/MainForm.h"
+#include "app/MainFormCheckWindows.h"
 
-#include "mailcheck/CheckHelpers.h"
 #include "mailcheck/HistoryForm.h"
 #include "mailcheck/MailCheck.h"
 #include "mailcheck/MsgForm.h"
@@ -12,94 +12,141 @@
 #include "settings/IdPassForm.h"
 #include "settings/SetForm.h"
 
+#include <QAction>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
 #include <QTimer>
 
 namespace {
 // A scan shorter than this shows no count: it would only flicker.
 constexpr int ProgressAfterMs = 500;
-
-// The check's view of the real windows.
-class MainFormCheckWindows : public MailCheckWindows
-{
-public:
-    explicit MainFormCheckWindows(MainForm& form) : m_form(form) { m_started.start(); }
-
-    void setAccountFields(const QString& userId, const QString& password) override
-    {
-        IdPassForm* account = m_form.idPassForm().get();
-        account->IdText->setText(userId);
-        account->PassText->setText(password);
-    }
-    void showSettingsWindow() override { m_form.setForm().show(); }
-    void showProgress(int done, int total) override
-    {
-        if (m_started.elapsed() >= ProgressAfterMs)
-            m_form.showCheckStatus(QStringLiteral("確認中 %1/%2").arg(done).arg(total), QString());
-    }
-    void startEventScene() override { m_form.Command5_Click(); }
-    void showNotice(const QString& text1, const QString& text2) override
-    {
-        MsgForm* notice = m_form.msgForm().get();
-        notice->Text1->setText(text1);
-        notice->Text2->setText(text2);
-        notice->show();
-        notice->raise(); // a board left open by an earlier check comes to the front again
-        notifyWhereNoticesHide(notice->windowTitle(), QStringLiteral("%1（%2通）").arg(text1, text2));
-    }
-    void unloadNotice() override { m_form.msgForm().unload(); }
-    void waitMilliseconds(int ms) override { WaitMilliseconds(ms); }
-    void showMessage(const QString& text, const QString& caption) override
-    {
-        MessageBox::show(&m_form, text, caption, MessageBox::OkOnly, MessageBox::NoIcon);
-    }
-    QString startProgram(const QString& commandLine) override { return startProgramDetached(commandLine); }
-    void hangUp() override { m_form.Command1_Click(); }
-    bool ask(const QString& text) override
-    {
-        return MessageBox::show(&m_form, text, MessageBox::programTitle(), MessageBox::YesNo, MessageBox::Question,
-                                MessageBox::No) == MessageBox::Yes;
-    }
-    bool askToTrust(const QString& text) override
-    {
-        return MessageBox::show(
-                   &m_form, text + QStringLiteral("\n\n信頼すると、今後このサーバーではこの証明書だけを受け入れます。"),
-                   MessageBox::programTitle(), MessageBox::TrustOrNo, MessageBox::Question,
-                   MessageBox::No) == MessageBox::Yes;
-    }
-
-private:
-    MainForm& m_form;
-    QElapsedTimer m_started;
-};
 } // namespace
+
+void MainFormCheckWindows::setAccountFields(const QString& userId, const QString& password)
+{
+    IdPassForm* account = m_form.idPassForm().get();
+    account->IdText->setText(userId);
+    account->PassText->setText(password);
+}
+
+void MainFormCheckWindows::showSettingsWindow()
+{
+    m_form.setForm().show();
+}
+
+void MainFormCheckWindows::showProgress(int done, int total)
+{
+    if (m_started.elapsed() >= ProgressAfterMs)
+        m_form.showCheckStatus(QStringLiteral("確認中 %1/%2").arg(done).arg(total), QString());
+}
+
+void MainFormCheckWindows::startEventScene()
+{
+    m_form.Command5_Click();
+}
+
+void MainFormCheckWindows::showNotice(const QString& text1, const QString& text2)
+{
+    MsgForm* notice = m_form.msgForm().get();
+    notice->Text1->setText(text1);
+    notice->Text2->setText(text2);
+    notice->show();
+    notice->raise(); // a board left open by an earlier check comes to the front again
+    notifyWhereNoticesHide(notice->windowTitle(), QStringLiteral("%1（%2通）").arg(text1, text2));
+}
+
+void MainFormCheckWindows::unloadNotice()
+{
+    m_form.msgForm().unload();
+}
+
+void MainFormCheckWindows::showMessage(const QString& text, const QString& caption)
+{
+    MessageBox::open(&m_form, text, caption, MessageBox::OkOnly, MessageBox::NoIcon);
+}
+
+QString MainFormCheckWindows::startProgram(const QString& commandLine)
+{
+    return startProgramDetached(commandLine);
+}
+
+void MainFormCheckWindows::hangUp()
+{
+    m_form.Command1_Click();
+}
+
+void MainFormCheckWindows::ask(const QString& text, bool trust, std::function<void(bool)> answered)
+{
+    const QString question =
+        trust ? text + QStringLiteral("\n\n信頼すると、今後このサーバーではこの証明書だけを受け入れます。") : text;
+    m_question =
+        MessageBox::open(&m_form, question, MessageBox::programTitle(),
+                         trust ? MessageBox::TrustOrNo : MessageBox::YesNo, MessageBox::Question, MessageBox::No,
+                         [answered](MessageBox::Button button) { answered(button == MessageBox::Yes); });
+}
+
+void MainFormCheckWindows::cancelQuestion()
+{
+    delete m_question.data();
+}
 
 void MainForm::Command6_Click()
 {
     CheckMailbox();
 }
 
+// Presses made while a check runs are dropped, never queued: the buttons are off meanwhile, and a
+// trigger that still gets here is ignored.
 void MainForm::CheckMailbox()
 {
-    // A trigger that fires while a check waits or shows a message must not start another one.
-    if (m_checking)
+    if (isChecking() || m_unloaded)
         return;
-    m_checking = true;
-    const bool manual = !m_timedCheck;
+    m_checkIsTimed = m_timedCheck;
+    setChecking(true);
     showCheckStatus(QStringLiteral("確認中…"), QString());
-    MainFormCheckWindows windows(*this);
-    m_lastCheck = MailCheck(windows, m_settings, m_mailOptions).run(manual);
+    if (!m_checkWindows)
+        m_checkWindows = std::make_unique<MainFormCheckWindows>(*this);
+    m_checkWindows->started();
+    m_check = std::make_unique<MailCheck>(*m_checkWindows, m_settings, m_mailOptions);
+    connect(m_check.get(), &MailCheck::finished, this, &MainForm::checkFinished);
+    m_check->start(!m_checkIsTimed);
+}
+
+void MainForm::checkFinished(const CheckOutcome& outcome)
+{
+    m_lastCheck = outcome;
+    m_check.release()->deleteLater(); // its signal is the one being handled
+    setChecking(false);
+    // The next timed check is a whole interval away, however long this one took.
+    if (m_checkIsTimed)
+        m_trigger.restart();
     showCheckStatus(m_lastCheck.summary(), m_lastCheck.details());
     // What went (or would have gone) is one click away, in the deletion history.
-    if (m_lastCheck.deleted > 0 || m_lastCheck.trialMatches > 0) {
+    if (m_lastCheck.deleted > 0 || m_lastCheck.trialMatches > 0 ||
+        m_lastCheck.kind == CheckOutcome::Kind::Unconfirmed) {
         StatusLabel->setText(QStringLiteral("<a href=\"history\" style=\"color: black;\">%1</a>")
                                  .arg(StatusLabel->text().toHtmlEscaped()));
         if (m_historyForm->isLoaded())
             m_historyForm->loaded()->refresh();
     }
-    m_checking = false;
+    Q_EMIT checkEnded();
+}
+
+void MainForm::setChecking(bool checking)
+{
+    m_checking = checking;
+    Command6->setEnabled(!checking);
+    mcheck->setEnabled(!checking);
+}
+
+// A check in progress ends at once, without QUIT: the program is going.
+void MainForm::abortCheck()
+{
+    if (m_check)
+        m_check->abort();
 }
 
 void MainForm::showCheckStatus(const QString& text, const QString& details)
@@ -116,10 +163,9 @@ void MainForm::Timer3_Timer()
 
 void MainForm::Timer4_Timer()
 {
-    if (m_checking || !m_trigger.isDue(m_settings.general().interval))
+    if (isChecking() || !m_trigger.isDue(m_settings.general().interval))
         return;
     m_timedCheck = true;
     Command6_Click();
     m_timedCheck = false;
-    m_trigger.checkDone();
 }

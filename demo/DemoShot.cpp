@@ -118,7 +118,14 @@ int main(int argc, char* argv[])
     MainForm mainForm;
     mainForm.show();
     settle(300);
-    mainForm.CheckMailbox();
+    {
+        // The check is a job: this tool, and only it, waits for its end in a loop of its own.
+        QEventLoop loop;
+        QObject::connect(&mainForm, &MainForm::checkEnded, &loop, &QEventLoop::quit);
+        mainForm.CheckMailbox();
+        if (mainForm.isChecking())
+            loop.exec();
+    }
     settle(500);
 
     const CheckOutcome& result = mainForm.lastCheck();

@@ -3,7 +3,7 @@
 namespace {
 const QString NothingDeleted = QStringLiteral("サーバー上のメールは削除していません。");
 
-// What happened, in a few words.
+// What happened, in a few words: short enough for the line under the picture.
 QString headline(const CheckOutcome& outcome)
 {
     using Kind = CheckOutcome::Kind;
@@ -11,24 +11,41 @@ QString headline(const CheckOutcome& outcome)
     case Kind::NotRun:
         break;
     case Kind::NotConfigured:
-        return QStringLiteral("POP3サーバーが設定されていません");
+        return QStringLiteral("POP3サーバー未設定");
     case Kind::AccountMissing:
-        return QStringLiteral("IDかパスワードが設定されていません");
-    case Kind::Checked:
-        return QStringLiteral("新着 %1・").arg(outcome.remaining()) +
-               (outcome.trialMatches > 0 ? QStringLiteral("試用で該当 %1").arg(outcome.trialMatches)
-                                         : QStringLiteral("削除 %1").arg(outcome.deleted)) +
-               (outcome.notice.isEmpty() ? QString() : QStringLiteral("（注意あり）"));
+        return QStringLiteral("ID・パスワード未設定");
+    case Kind::Checked: {
+        // Old mail is never counted as new: without unique ids only the total is known.
+        QString text = outcome.fresh >= 0 ? QStringLiteral("新着 %1").arg(outcome.fresh)
+                                          : QStringLiteral("メール %1 通").arg(outcome.remaining());
+        text += outcome.trialMatches > 0 ? QStringLiteral("・試用該当 %1").arg(outcome.trialMatches)
+                                         : QStringLiteral("・削除 %1").arg(outcome.deleted);
+        if (outcome.unread > 0)
+            text += QStringLiteral("・未読込 %1").arg(outcome.unread);
+        return text + (outcome.notice.isEmpty() ? QString() : QStringLiteral("（注意）"));
+    }
     case Kind::LoginRefused:
-        return QStringLiteral("ログインできませんでした");
+        return QStringLiteral("ログインできません");
     case Kind::NoConnection:
-        return QStringLiteral("接続できませんでした");
+        return QStringLiteral("接続できません");
+    case Kind::Insecure:
+        return QStringLiteral("安全のため中止");
+    case Kind::LocalTrouble:
+        return QStringLiteral("このPCの問題で中止");
     case Kind::Broken:
-        return QStringLiteral("確認が途中で止まりました（削除なし）");
+        return QStringLiteral("途中で中止（削除なし）");
+    case Kind::Unconfirmed:
+        return QStringLiteral("削除の結果が不明");
     case Kind::Cancelled:
-        return QStringLiteral("確認を中止しました（削除なし）");
+        return QStringLiteral("中止（削除なし）");
     }
     return QString();
+}
+
+// The reason, and the advice for its kind once: a reason that already says what to check needs no more.
+QStringList reasonWithAdvice(const QString& reason, const QString& advice)
+{
+    return {reason, reason.contains(QStringLiteral("確認してください")) ? QString() : advice};
 }
 } // namespace
 
@@ -42,20 +59,40 @@ QString CheckOutcome::details() const
     QStringList lines{finished.toString(QStringLiteral("yyyy/MM/dd HH:mm:ss"))};
     switch (kind) {
     case Kind::Checked:
-        lines << QStringLiteral("メールチェック完了: %1 通中、新着 %2 通、削除 %3 通。")
+        lines << QStringLiteral("メールチェック完了: %1 通中、残り %2 通（うち新着 %3 通）、削除 %4 通。")
                      .arg(messages)
                      .arg(remaining())
+                     .arg(fresh >= 0 ? QString::number(fresh) : QStringLiteral("不明"))
                      .arg(deleted);
+        if (unread > 0)
+            lines << QStringLiteral("%1 通はヘッダーを読み取れなかったため、判定も削除もせずにサーバーに残しました。")
+                         .arg(unread);
         if (trialMatches > 0)
             lines << QStringLiteral("試用モードのため、該当した %1 通は削除していません。").arg(trialMatches);
         break;
     case Kind::NoConnection:
-        lines << QStringLiteral("メールを確認できませんでした。") << reason
-              << QStringLiteral("サーバー名とネットワークの接続を確認してください。");
+        lines << QStringLiteral("メールを確認できませんでした。")
+              << reasonWithAdvice(reason, QStringLiteral("サーバー名とネットワークの接続を確認してください。"));
+        break;
+    case Kind::Insecure:
+        lines << QStringLiteral("安全のため、パスワードを送らずに中止しました。") << reason
+              << QStringLiteral(
+                     "「メールチェック」ボタンで確認すると、このサーバーへの接続を許可するかどうかを選べます。");
+        break;
+    case Kind::LocalTrouble:
+        lines << QStringLiteral("このパソコン側の問題で、メールを確認できませんでした。")
+              << reasonWithAdvice(
+                     reason,
+                     QStringLiteral("キーリング（パスワードの保管場所）とデータフォルダーを確認してください。"));
         break;
     case Kind::Broken:
         lines << QStringLiteral("メールの確認が途中で止まりました。") << reason << NothingDeleted
               << QStringLiteral("しばらくしてからもう一度確認してください。");
+        break;
+    case Kind::Unconfirmed:
+        lines << QStringLiteral("終了の応答が届かず、サーバー上のメールが削除されたかどうか分かりません。") << reason
+              << QStringLiteral("削除するはずだったメールの控えと履歴は「未確認」として残しました。"
+                                "次のメールチェックで確かめます。");
         break;
     case Kind::Cancelled:
         lines << reason << NothingDeleted;

@@ -14,9 +14,12 @@ struct CheckOutcome
         NotConfigured,  // no POP3 server set
         AccountMissing, // user id or password empty: the settings window was opened
         Checked,        // the mailbox was scanned and the session closed in good order
-        LoginRefused,   // the server refused the account
-        NoConnection,   // the server could not be reached (name, refused, time-out, certificate)
-        Broken,         // the session broke after the connection: nothing was deleted
+        LoginRefused,   // the server refused the account, or the login could not be made
+        NoConnection,   // the server could not be reached (name, refused, time-out)
+        Insecure,       // stopped before the password for its sake: a certificate, plain text
+        LocalTrouble,   // this machine's part failed: the keyring, a file of the data folder
+        Broken,         // the session broke after the login: nothing was deleted
+        Unconfirmed,    // QUIT went out and its answer did not come: the deletions may have been made
         Cancelled,      // the program is ending
     };
 
@@ -32,6 +35,7 @@ struct CheckOutcome
     int fresh = -1;
     int trialMatches = 0; // trial mode: messages that would have been deleted (and were not)
     QList<int> unsaved;   // matching messages left on the server: their copy could not be stored
+    int unread = 0;       // messages whose headers could not be read: never judged, never deleted
     QString reason;       // why it failed, or what went wrong on the way (Japanese)
     QString notice;       // something the user should know even though the check went through
 
@@ -42,7 +46,11 @@ struct CheckOutcome
     {
         return kind == Kind::NotConfigured || kind == Kind::AccountMissing || (kind == Kind::Checked && messages == 0);
     }
-    bool failed() const { return kind == Kind::LoginRefused || kind == Kind::NoConnection || kind == Kind::Broken; }
+    bool failed() const
+    {
+        return kind == Kind::LoginRefused || kind == Kind::NoConnection || kind == Kind::Insecure ||
+               kind == Kind::LocalTrouble || kind == Kind::Broken || kind == Kind::Unconfirmed;
+    }
 
     // One line for the window: when, how many new and deleted, or why it failed.
     QString summary() const;

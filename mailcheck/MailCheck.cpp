@@ -20,7 +20,8 @@ const QString ProgramTitle = QStringLiteral("Mossvale");
 
 void addNotice(CheckOutcome& outcome, const QString& text)
 {
-    outcome.notice += (outcome.notice.isEmpty() ? QString() : QStringLiteral("\n")) + text;
+    if (!text.isEmpty())
+        outcome.notice += (outcome.notice.isEmpty() ? QString() : QStringLiteral("\n")) + text;
 }
 
 QString trustFile()
@@ -33,13 +34,536 @@ QString seenFile()
     return QDir(Paths::dataFolder()).filePath(QStringLiteral("seen.tsv"));
 }
 
-CheckOutcome::Kind failureKind(const Pop3Session& session, bool loggedIn)
+// A copy is the whole message only when its size is LIST's, give or take what the transfer itself
+// changes: the dots stuffed before lines, and a line end added to a last line without one.
+bool wholeBySize(const QByteArray& bytes, qint64 listed)
 {
-    if (session.failure() == Pop3Connection::Failure::Cancelled)
-        return CheckOutcome::Kind::Cancelled;
-    return loggedIn ? CheckOutcome::Kind::Broken : CheckOutcome::Kind::NoConnection;
+    if (listed < 0)
+        return true;
+    const qint64 dots = bytes.count("\r\n.") + (bytes.startsWith('.') ? 1 : 0);
+    return listed >= bytes.size() - 2 && listed <= bytes.size() + dots;
 }
 } // namespace
+
+MailCheck::MailCheck(MailCheckWindows& windows, SettingsModel& settings, const Pop3Options& options, QObject* parent)
+    : QObject(parent), m_windows(windows), m_settings(settings), m_options(options)
+{
+    m_noticeTimer.setSingleShot(true);
+    connect(&m_noticeTimer, &QTimer::timeout, this, [this] {
+        m_windows.unloadNotice();
+        finish();
+    });
+}
+
+MailCheck::~MailCheck()
+{
+    if (isRunning())
+        abort();
+}
+
+void MailCheck::setStep(Step step)
+{
+    if (m_step == step)
+        return;
+    m_step = step;
+    Q_EMIT stepChanged(step);
+}
+
+// ---- Opening the session, and the questions it may raise ----
+
+void MailCheck::start(bool manual)
+{
+    if (isRunning())
+        return;
+    m_manual = manual;
+    m_outcome = CheckOutcome();
+    m_asked = 0;
+    m_declined = false;
+    m_quitBeforeLogin = false;
+    m_offersPipelining = false;
+    setStep(Step::Opening);
+    const QString server = m_settings.account().Pop3Server;
+    if (server.isEmpty()) {
+        m_outcome.kind = CheckOutcome::Kind::NotConfigured;
+        QMetaObject::invokeMethod(this, &MailCheck::conclude, Qt::QueuedConnection);
+        return;
+    }
+    m_sessionOptions = m_options;
+    m_pipeliningOffered = SeenStore::offeredPipelining(seenFile(), server);
+    m_sessionOptions.pipeliningOffered = m_pipeliningOffered;
+    if (const QString error = m_sessionOptions.trust.load(trustFile()); !error.isEmpty()) {
+        m_outcome.kind = CheckOutcome::Kind::LocalTrouble;
+        m_outcome.reason = error;
+        QMetaObject::invokeMethod(this, &MailCheck::conclude, Qt::QueuedConnection);
+        return;
+    }
+    openSession();
+}
+
+void MailCheck::openSession()
+{
+    if (m_session)
+        m_session.release()->deleteLater(); // its signal may be the one being handled
+    m_session = std::make_unique<Pop3Session>(m_sessionOptions);
+    connect(m_session.get(), &Pop3Session::opened, this, &MailCheck::onOpened);
+    connect(m_session.get(), &Pop3Session::consentNeeded, this, &MailCheck::onConsentNeeded);
+    connect(m_session.get(), &Pop3Session::failed, this, &MailCheck::onSessionFailed);
+    connect(m_session.get(), &Pop3Session::loggedIn, this, &MailCheck::onLoggedIn);
+    connect(m_session.get(), &Pop3Session::closed, this, &MailCheck::onClosed);
+    setStep(Step::Opening);
+    m_session->open(m_settings.account().Pop3Server);
+}
+
+// A manual check asks the user about what stopped the session for the password's sake; each answer
+// settles one question (plain text, then a certificate), so it asks at most twice.
+void MailCheck::askAbout(const QString& text, bool trust, std::function<void()> allowed)
+{
+    ++m_asked;
+    setStep(Step::Asking);
+    m_windows.ask(text, trust, [this, allowed](bool yes) {
+        if (m_step != Step::Asking)
+            return;
+        if (!yes) {
+            m_declined = true;
+            m_session->abort();
+            return endAfterFailure();
+        }
+        if (const QString error = m_sessionOptions.trust.save(trustFile()); !error.isEmpty()) {
+            m_session->abort();
+            m_outcome.kind = CheckOutcome::Kind::LocalTrouble;
+            m_outcome.reason = error;
+            return conclude();
+        }
+        allowed();
+    });
+}
+
+void MailCheck::onConsentNeeded()
+{
+    m_outcome.kind = CheckOutcome::Kind::Insecure;
+    m_outcome.reason = m_session->errorText();
+    if (!m_manual || m_asked >= 2) {
+        m_session->abort();
+        return conclude();
+    }
+    askAbout(m_session->errorText() + QStringLiteral("\n\n") + Pop3Texts::plainTextQuestion, false, [this] {
+        m_sessionOptions.trust.plainTextAllowed.insert(m_session->serverKey());
+        if (m_session->state() != Pop3Session::State::AwaitingConsent)
+            return endAfterFailure(); // the server went while the user thought
+        m_outcome = CheckOutcome();
+        setStep(Step::Opening);
+        m_session->allowPlainText();
+    });
+}
+
+void MailCheck::onOpened()
+{
+    if (m_session->isEncrypted() && !m_sessionOptions.trust.encrypted.contains(m_session->serverKey())) {
+        m_sessionOptions.trust.encrypted.insert(m_session->serverKey());
+        addNotice(m_outcome, m_sessionOptions.trust.save(trustFile()));
+    }
+    // A keyring may show its unlock prompt to the user who asked, within half the session's time;
+    // a timed check waits no longer than for a reply.
+    setStep(Step::ReadingAccount);
+    const int keyringWaitMs = m_manual ? m_options.sessionTimeoutMs / 2 : m_options.replyTimeoutMs;
+    m_settings.loadAccount(keyringWaitMs, this, [this](const QString& error) { onAccountRead(error); });
+}
+
+void MailCheck::onAccountRead(const QString& error)
+{
+    if (m_step != Step::ReadingAccount)
+        return; // the session ended meanwhile
+    if (!error.isEmpty())
+        return endBeforeLogin(CheckOutcome::Kind::LocalTrouble, error);
+    const AccountSettings& account = m_settings.account();
+    m_windows.setAccountFields(account.UserId, account.Password);
+    if (account.UserId.isEmpty() || account.Password.isEmpty()) {
+        m_windows.showSettingsWindow();
+        return endBeforeLogin(CheckOutcome::Kind::AccountMissing, QString());
+    }
+    setStep(Step::LoggingIn);
+    m_session->login(account.UserId, account.Password, account.UseApop != 0);
+}
+
+// The session says goodbye without a login; the outcome is already decided.
+void MailCheck::endBeforeLogin(CheckOutcome::Kind kind, const QString& reason)
+{
+    m_outcome.kind = kind;
+    m_outcome.reason = reason;
+    m_quitBeforeLogin = true;
+    setStep(Step::Closing);
+    m_session->close();
+}
+
+void MailCheck::onSessionFailed()
+{
+    if (!isRunning() || m_step == Step::Asking)
+        return;
+    if (m_quitBeforeLogin)
+        return conclude();
+    if (m_step == Step::Opening && m_manual && m_asked < 2 &&
+        m_session->refusal() == Pop3Session::Refusal::Certificate) {
+        m_outcome.kind = CheckOutcome::Kind::Insecure;
+        m_outcome.reason = m_session->errorText();
+        return askAbout(
+            m_session->errorText() + QStringLiteral("\n\n") + certificateDetails(m_session->rejectedCertificate()),
+            true, [this] {
+                m_sessionOptions.trust.pinned.insert(m_session->serverKey(), m_session->rejectedCertificate());
+                m_outcome = CheckOutcome();
+                openSession(); // a certificate now trusted needs a new handshake
+            });
+    }
+    endAfterFailure();
+}
+
+// The session ended without QUIT, or QUIT went unanswered: what it means depends on how far it came.
+void MailCheck::endAfterFailure()
+{
+    using Kind = CheckOutcome::Kind;
+    const Pop3Session& session = *m_session;
+    const bool loggedIn = m_step >= Step::Scanning;
+    m_outcome.reason = session.errorText();
+    if (session.quitSent()) {
+        m_outcome.kind = Kind::Unconfirmed;
+        record(false);
+    } else if (session.failure() == Pop3Session::Failure::Cancelled) {
+        m_outcome.kind = Kind::Cancelled;
+    } else if (session.refusal() != Pop3Session::Refusal::None) {
+        m_outcome.kind = Kind::Insecure;
+    } else if (m_step == Step::LoggingIn && session.refused()) {
+        m_outcome.kind = Kind::LoginRefused;
+    } else {
+        m_outcome.kind = loggedIn ? Kind::Broken : Kind::NoConnection;
+    }
+    if (m_outcome.kind != Kind::Unconfirmed) {
+        m_outcome.messages = 0;
+        m_outcome.deletedNumbers.clear();
+        m_outcome.deletedSubjects.clear();
+        // Nothing was deleted: copies of mail still on the server would only mislead.
+        for (const Judged& judged : std::as_const(m_judged)) {
+            if (!judged.copy.isEmpty())
+                QFile::remove(judged.copy);
+        }
+        m_judged.clear();
+    }
+    conclude();
+}
+
+void MailCheck::abort()
+{
+    if (!isRunning())
+        return;
+    m_noticeTimer.stop();
+    m_windows.cancelQuestion();
+    if (m_session && m_step != Step::Announcing && m_step != Step::Done) {
+        const bool quitSent = m_session->quitSent() && m_session->state() == Pop3Session::State::Quitting;
+        m_session->abort();
+        if (!m_outcome.failed() || quitSent) {
+            if (quitSent) {
+                m_outcome.kind = CheckOutcome::Kind::Unconfirmed;
+                record(false);
+            } else {
+                m_outcome.kind = CheckOutcome::Kind::Cancelled;
+                m_outcome.reason = Pop3Texts::cancelled;
+            }
+        }
+    }
+    m_outcome.finished = QDateTime::currentDateTime();
+    setStep(Step::Done);
+    QMetaObject::invokeMethod(
+        this, [this] { Q_EMIT finished(m_outcome); }, Qt::QueuedConnection);
+}
+
+// ---- The scan ----
+
+void MailCheck::onLoggedIn(int count)
+{
+    m_outcome.messages = count;
+    m_offersPipelining = m_session->isPipelining() && m_session->isEncrypted();
+    if (count == 0)
+        return closeSession();
+    scan();
+}
+
+// Read once, at the first message: nothing can change the files while the check runs. A list that
+// cannot be read deletes nothing, and the user hears why.
+std::optional<MessageJudge> MailCheck::loadRules()
+{
+    QStringList keywords;
+    QString error = KeywordFile::LoadMatchKeywords(&keywords);
+    AllowList allow;
+    if (error.isEmpty())
+        allow = AllowList::load(AllowList::defaultFile(), &error);
+    if (!error.isEmpty()) {
+        addNotice(m_outcome, error + QStringLiteral("\n迷惑メールの削除は行いませんでした。"));
+        return std::nullopt;
+    }
+    return MessageJudge(keywords, m_switches.looseMatch, allow);
+}
+
+// What an earlier check read decides what this one reads, never what it deletes: a message that
+// memory says is to go is read again and judged on its own headers.
+void MailCheck::scan()
+{
+    setStep(Step::Scanning);
+    m_judged.clear();
+    m_seen.clear();
+    m_fresh.clear();
+    m_switches = m_settings.general();
+    m_time = QDateTime::currentDateTime();
+    m_judge = loadRules();
+    m_judgedCount = 0;
+    m_refusedInARow = 0;
+    const AccountSettings& account = m_settings.account();
+    Pop3Session& session = *m_session;
+    m_previous = session.hasUniqueIds() ? SeenStore::load(seenFile(), account.Pop3Server, account.UserId)
+                                        : SeenStore::Messages();
+    QList<int> toRead;
+    for (int k = 1; k <= m_outcome.messages; ++k) {
+        const QByteArray id = session.uniqueId(k);
+        const auto known = id.isEmpty() ? m_previous.constEnd() : m_previous.constFind(id);
+        if (known == m_previous.constEnd()) {
+            if (session.hasUniqueIds())
+                m_fresh.insert(k);
+            toRead.append(k);
+            continue;
+        }
+        const qint64 size = session.messageSize(k);
+        const bool sameSize = known->size < 0 || size < 0 || known->size == size;
+        if (sameSize && !(m_judge && !m_judge->judge(known->subject, known->sender).isEmpty())) {
+            m_seen.insert(id, *known); // kept on what memory says: nothing is lost by it
+            m_windows.showProgress(++m_judgedCount, m_outcome.messages);
+            continue;
+        }
+        if (!sameSize)
+            m_fresh.insert(k); // another message under an old id
+        toRead.append(k);
+    }
+    m_headersAwaited = int(toRead.size());
+    for (int k : std::as_const(toRead))
+        session.requestHeaders(
+            k, [this](int number, const std::optional<MessageHeaders>& headers) { onHeaders(number, headers); });
+    if (m_headersAwaited == 0)
+        afterScan();
+}
+
+void MailCheck::onHeaders(int number, const std::optional<MessageHeaders>& headers)
+{
+    --m_headersAwaited;
+    m_windows.showProgress(++m_judgedCount, m_outcome.messages);
+    // Without its own headers a message is never judged, least of all on another's texts.
+    if (!headers) {
+        ++m_outcome.unread;
+        if (++m_refusedInARow == MaxRefusedInARow) {
+            // A count that the server's own answers belie: the rest are not asked for, and stay.
+            const int dropped = m_session->dropUnsentHeaderRequests();
+            m_headersAwaited -= dropped;
+            m_outcome.unread += dropped;
+        }
+    } else {
+        m_refusedInARow = 0;
+        judge(number, SeenStore::Message{m_session->messageSize(number), headers->subject, headers->sender});
+    }
+    if (m_headersAwaited == 0)
+        afterScan();
+}
+
+void MailCheck::judge(int number, const SeenStore::Message& texts)
+{
+    const QByteArray id = m_session->uniqueId(number);
+    if (!id.isEmpty()) {
+        // A message whose headers are not what was remembered under its id is another message.
+        if (const auto known = m_previous.constFind(id); known != m_previous.constEnd() && *known != texts)
+            m_fresh.insert(number);
+        m_seen.insert(id, texts);
+    }
+    const QString keyword = m_judge ? m_judge->judge(texts.subject, texts.sender) : QString();
+    if (keyword.isEmpty())
+        return;
+    const QString subject = trimSpaces(TrimAtNul(texts.subject));
+    const QString sender = trimSpaces(TrimAtNul(texts.sender));
+    m_judged.append({number,
+                     {m_time, m_switches.trialMode, id, m_session->messageSize(number), keyword, sender, subject},
+                     texts.subject,
+                     texts.sender,
+                     QString()});
+    if (!m_switches.trialMode && !m_switches.keepDeleted)
+        remove(number);
+}
+
+void MailCheck::remove(int number)
+{
+    if (!m_session->remove(number))
+        return;
+    m_outcome.deletedNumbers.append(number);
+    for (const Judged& judged : std::as_const(m_judged)) {
+        if (judged.number == number)
+            m_outcome.deletedSubjects.append(judged.entry.subject);
+    }
+}
+
+void MailCheck::afterScan()
+{
+    if (!m_switches.keepDeleted || m_switches.trialMode || m_judged.isEmpty())
+        return closeSession();
+    // All the copies come in one stream after the scan; a message is deleted only once its whole
+    // copy is on the disk, so a full disk costs no mail.
+    setStep(Step::Copying);
+    m_copiesAwaited = int(m_judged.size());
+    m_copyError.clear();
+    for (const Judged& judged : std::as_const(m_judged))
+        m_session->retrieve(judged.number,
+                            [this](int number, const std::optional<QByteArray>& bytes) { onCopy(number, bytes); });
+}
+
+void MailCheck::onCopy(int number, const std::optional<QByteArray>& bytes)
+{
+    --m_copiesAwaited;
+    const auto judged =
+        std::find_if(m_judged.begin(), m_judged.end(), [number](const Judged& j) { return j.number == number; });
+    QString error;
+    if (!bytes) {
+        error = QStringLiteral("サーバーからメールを受け取れませんでした。");
+    } else if (!wholeBySize(*bytes, m_session->messageSize(number))) {
+        error = QStringLiteral("サーバーから受け取ったメールが一覧の大きさと合わないため、控えにしませんでした。");
+    } else if (const MessageHeaders headers = HeaderDecoder::decode(bytes->left(bytes->indexOf("\r\n\r\n") + 2));
+               headers.subject != judged->subject || headers.sender != judged->sender) {
+        error = QStringLiteral("サーバーから受け取ったメールが判定したメールと異なるため、控えにしませんでした。");
+    } else if (bytes->size() > SavedCopies::MaxTotalBytes) {
+        error = QStringLiteral("控えを保存できる上限（%1 MB）を超えるメールのため、保存しませんでした。")
+                    .arg(SavedCopies::MaxTotalBytes / (1024 * 1024));
+    } else {
+        error = SavedCopies::store(m_time, number, *bytes);
+        if (error.isEmpty())
+            judged->copy = SavedCopies::path(m_time, number);
+    }
+    if (error.isEmpty()) {
+        remove(number);
+    } else {
+        m_outcome.unsaved.append(number);
+        if (m_copyError.isEmpty())
+            m_copyError = error;
+    }
+    if (m_copiesAwaited > 0)
+        return;
+    if (!m_outcome.unsaved.isEmpty())
+        addNotice(m_outcome,
+                  QStringLiteral("%1 通のメールは控えを保存できなかったため、削除せずにサーバーに残しました。\n%2")
+                      .arg(m_outcome.unsaved.size())
+                      .arg(m_copyError));
+    closeSession();
+}
+
+// ---- Closing, and what the check leaves behind ----
+
+void MailCheck::closeSession()
+{
+    setStep(Step::Closing);
+    m_session->close();
+}
+
+// Only what the server confirmed counts: a deletion the server refused leaves its message as mail.
+void MailCheck::onClosed()
+{
+    if (m_quitBeforeLogin)
+        return conclude();
+    Pop3Session& session = *m_session;
+    m_outcome.kind = CheckOutcome::Kind::Checked;
+    m_outcome.deleted = session.deletionsConfirmed();
+    m_outcome.refusedDeletions = session.refusedDeletions();
+    for (int number : std::as_const(m_outcome.refusedDeletions)) {
+        const qsizetype at = m_outcome.deletedNumbers.indexOf(number);
+        m_outcome.deletedNumbers.removeAt(at);
+        m_outcome.deletedSubjects.removeAt(at);
+    }
+    if (!m_outcome.refusedDeletions.isEmpty() || m_outcome.unread > 0)
+        addNotice(m_outcome, session.errorText());
+    remember();
+    record(true);
+    conclude();
+}
+
+// After a close in good order: what is on the server now is remembered for the next check, and
+// the mail that is new since the last one is counted.
+void MailCheck::remember()
+{
+    if (!m_session->hasUniqueIds())
+        return;
+    for (int number : std::as_const(m_outcome.deletedNumbers)) {
+        m_seen.remove(m_session->uniqueId(number));
+        m_fresh.remove(number);
+    }
+    m_outcome.fresh = int(m_fresh.size());
+    const AccountSettings& account = m_settings.account();
+    addNotice(m_outcome, SeenStore::save(seenFile(), account.Pop3Server, account.UserId, m_seen, m_offersPipelining));
+}
+
+// The history learns what went; confirmed is false when QUIT went out unanswered, and then the
+// copies stay too, since the mail may be gone from the server.
+void MailCheck::record(bool confirmed)
+{
+    const QSet<int> gone(m_outcome.deletedNumbers.begin(), m_outcome.deletedNumbers.end());
+    QList<HistoryEntry> lines;
+    for (const Judged& judged : std::as_const(m_judged)) {
+        m_outcome.trialMatches += judged.entry.trial ? 1 : 0;
+        if (judged.entry.trial || gone.contains(judged.number))
+            lines.append(judged.entry);
+        else if (!judged.copy.isEmpty() && confirmed)
+            QFile::remove(judged.copy); // its mail is still on the server
+    }
+    m_judged.clear();
+    addNotice(m_outcome, DeletionHistory::append(lines));
+    if (m_switches.keepDeleted && confirmed)
+        SavedCopies::prune(QDateTime::currentDateTime());
+}
+
+void MailCheck::conclude()
+{
+    using Kind = CheckOutcome::Kind;
+    m_outcome.finished = QDateTime::currentDateTime();
+    // Whatever broke a session that skipped waiting for the server's word, the next one waits for
+    // it: a server that changed costs one failed check, not every one.
+    if (m_pipeliningOffered && m_outcome.failed())
+        SeenStore::forgetPipelining(seenFile());
+    if (m_outcome.kind == Kind::LoginRefused)
+        m_windows.showMessage(TrimAtNul(m_outcome.reason), ErrorCaption);
+    else if (m_outcome.failed() && m_manual && !m_declined) // the user who just said no needs no box
+        m_windows.showMessage(m_outcome.details(), ProgramTitle);
+    const bool newOnly = m_settings.general().announceNewOnly && m_outcome.fresh >= 0;
+    if (const int news = newOnly ? m_outcome.fresh : m_outcome.remaining(); news > 0)
+        return announce(news);
+    if (m_outcome.foundNothing() && m_settings.general().hangUpWhenEmpty)
+        m_windows.hangUp();
+    finish();
+}
+
+void MailCheck::announce(int newMail)
+{
+    setStep(Step::Announcing);
+    m_windows.startEventScene();
+    const GeneralSettings& settings = m_settings.general();
+    if (settings.newMailAction == NewMailAction::NoticeBoard) {
+        m_windows.showNotice(NewMailText, QString::number(newMail));
+        if (settings.autoCloseNotice)
+            return m_noticeTimer.start(NoticeAutoCloseMs); // unloads it, then finishes
+    } else if (settings.newMailAction == NewMailAction::MailProgram) {
+        const QString path = settings.mailProgram;
+        if (path.isEmpty() || path == NotSetText) {
+            m_windows.showMessage(NoMailProgramText, ProgramTitle);
+        } else if (const QString error = m_windows.startProgram(trimSpaces(path)); !error.isEmpty()) {
+            m_windows.showMessage(error, ProgramTitle);
+        }
+    }
+    finish();
+}
+
+void MailCheck::finish()
+{
+    if (m_session)
+        m_session.release()->deleteLater();
+    setStep(Step::Done);
+    Q_EMIT finished(m_outcome);
+}
 
 QString firstMatchingKeyword(const QStringList& keywords, const QString& subject, const QString& sender)
 {
@@ -52,357 +576,4 @@ QString firstMatchingKeyword(const QStringList& keywords, const QString& subject
             return keyword;
     }
     return {};
-}
-
-CheckOutcome MailCheck::run(bool manual)
-{
-    CheckOutcome outcome;
-    m_declined = false;
-    m_pipeliningOffered = false;
-    checkMailbox(outcome, manual);
-    // Whatever broke a session that skipped waiting for the server's word, the next one waits for
-    // it: a server that changed costs one failed check, not every one.
-    if (m_pipeliningOffered && outcome.failed())
-        SeenStore::forgetPipelining(seenFile());
-    outcome.finished = QDateTime::currentDateTime();
-    if (outcome.kind == CheckOutcome::Kind::LoginRefused)
-        m_windows.showMessage(TrimAtNul(outcome.reason), ErrorCaption);
-    else if (outcome.failed() && manual && !m_declined) // the user who just said no needs no box
-        m_windows.showMessage(outcome.details(), ProgramTitle);
-    const bool newOnly = m_settings.general().announceNewOnly && outcome.fresh >= 0;
-    if (const int news = newOnly ? outcome.fresh : outcome.remaining(); news > 0)
-        announce(news);
-    else if (outcome.foundNothing() && m_settings.general().hangUpWhenEmpty)
-        m_windows.hangUp();
-    return outcome;
-}
-
-void MailCheck::checkMailbox(CheckOutcome& outcome, bool manual)
-{
-    const AccountSettings& account = m_settings.account();
-    if (account.Pop3Server.isEmpty()) {
-        outcome.kind = CheckOutcome::Kind::NotConfigured;
-        return;
-    }
-    const std::unique_ptr<Pop3Session> opened = openSession(outcome, manual);
-    if (!opened)
-        return;
-    Pop3Session& session = *opened;
-    // A keyring may show its unlock prompt to the user who asked, within half the session's time;
-    // a timed check waits no longer than for a reply.
-    const int keyringWaitMs = manual ? m_options.sessionTimeoutMs / 2 : m_options.replyTimeoutMs;
-    if (const QString error = m_settings.loadAccount(keyringWaitMs); !error.isEmpty()) {
-        session.close();
-        outcome.kind = CheckOutcome::Kind::NoConnection;
-        outcome.reason = error;
-        return;
-    }
-    m_windows.setAccountFields(account.UserId, account.Password);
-    if (account.UserId.isEmpty() || account.Password.isEmpty()) {
-        m_windows.showSettingsWindow();
-        session.close();
-        outcome.kind = CheckOutcome::Kind::AccountMissing;
-        return;
-    }
-    const int count = session.login(account.UserId, account.Password, account.UseApop != 0);
-    if (count < 0) {
-        outcome.kind = session.refused() ? CheckOutcome::Kind::LoginRefused : failureKind(session, false);
-        outcome.reason = session.errorText();
-        session.close();
-        return;
-    }
-    outcome.messages = count;
-    m_offersPipelining = session.isPipelining() && session.isEncrypted();
-    if (count > 0)
-        scanMessages(session, outcome);
-    finish(session, outcome);
-}
-
-// Opens the session, asking on a manual check about what stopped it for the password's sake;
-// each answer settles one question (plain text, then a certificate), so it asks at most twice.
-std::unique_ptr<Pop3Session> MailCheck::openSession(CheckOutcome& outcome, bool manual)
-{
-    Pop3Options options = m_options;
-    m_pipeliningOffered = SeenStore::offeredPipelining(seenFile(), m_settings.account().Pop3Server);
-    options.pipeliningOffered = m_pipeliningOffered;
-    if (const QString error = options.trust.load(trustFile()); !error.isEmpty()) {
-        outcome.kind = CheckOutcome::Kind::NoConnection;
-        outcome.reason = error;
-        return nullptr;
-    }
-    for (int asked = 0;; ++asked) {
-        auto session = std::make_unique<Pop3Session>(options);
-        if (!session->open(m_settings.account().Pop3Server)) {
-            outcome.kind = failureKind(*session, false);
-            outcome.reason = session->errorText();
-            if (!manual || asked == 2 || !settleRefusal(*session, options.trust))
-                return nullptr;
-            if (const QString error = options.trust.save(trustFile()); !error.isEmpty()) {
-                outcome.reason = error;
-                return nullptr;
-            }
-            if (!session->allowPlainText())
-                continue; // a certificate now trusted needs a new handshake
-            outcome.kind = CheckOutcome::Kind::NotRun;
-            outcome.reason.clear();
-        }
-        if (session->isEncrypted() && !options.trust.encrypted.contains(session->serverKey())) {
-            options.trust.encrypted.insert(session->serverKey());
-            outcome.notice = options.trust.save(trustFile());
-        }
-        return session;
-    }
-}
-
-// True when the user's answer lets the session be tried again; trust then holds the answer.
-bool MailCheck::settleRefusal(const Pop3Session& session, TlsTrust& trust)
-{
-    switch (session.refusal()) {
-    case Pop3Session::Refusal::PlainText:
-        if (!m_windows.ask(session.errorText() + QStringLiteral("\n\n") + Pop3Texts::plainTextQuestion)) {
-            m_declined = true;
-            return false;
-        }
-        trust.plainTextAllowed.insert(session.serverKey());
-        return true;
-    case Pop3Session::Refusal::Certificate:
-        if (!m_windows.askToTrust(session.errorText() + QStringLiteral("\n\n") +
-                                  certificateDetails(session.rejectedCertificate()))) {
-            m_declined = true;
-            return false;
-        }
-        trust.pinned.insert(session.serverKey(), session.rejectedCertificate());
-        return true;
-    case Pop3Session::Refusal::EncryptionLost:
-    case Pop3Session::Refusal::None:
-        break;
-    }
-    return false;
-}
-
-void MailCheck::scanMessages(Pop3Session& session, CheckOutcome& outcome)
-{
-    m_judged.clear();
-    m_switches = m_settings.general();
-    const QDateTime time = QDateTime::currentDateTime();
-    const std::optional<MessageJudge> judge = loadRules(outcome);
-    const bool deleteNow = !m_switches.trialMode && !m_switches.keepDeleted;
-    const QSet<int> known = recall(session);
-    session.skipHeaders(known);
-    int refusedInARow = 0;
-    int found = 0;
-    for (int k = 1; k <= outcome.messages && !session.isBroken(); ++k) {
-        m_windows.showProgress(k, outcome.messages);
-        const std::optional<SeenStore::Message> texts = textsOf(session, k, known.contains(k));
-        // Without its own headers a message is never judged, least of all on another's texts.
-        if (!texts) {
-            if (++refusedInARow >= MaxRefusedInARow)
-                break; // a count that the server's own answers belie
-            continue;
-        }
-        refusedInARow = 0;
-        found = k;
-        const QString& subject = texts->subject;
-        const QString& sender = texts->sender;
-        const QString keyword = judge ? judge->judge(subject, sender) : QString();
-        if (keyword.isEmpty())
-            continue;
-        m_judged.append(
-            {k, {time, m_switches.trialMode, session.uniqueId(k), session.messageSize(k), keyword, sender, subject}});
-        if (deleteNow)
-            remove(session, k, subject, outcome);
-    }
-    if (refusedInARow >= MaxRefusedInARow)
-        outcome.messages = found;
-    if (m_switches.keepDeleted && !m_switches.trialMode)
-        keepAndRemove(session, outcome);
-}
-
-// The messages this session need not ask about: their id was seen by an earlier check for the same
-// account, with the same size where both are known. The others are new to it.
-QSet<int> MailCheck::recall(const Pop3Session& session)
-{
-    const AccountSettings& account = m_settings.account();
-    m_seen.clear();
-    m_fresh.clear();
-    m_previous = session.hasUniqueIds() ? SeenStore::load(seenFile(), account.Pop3Server, account.UserId)
-                                        : SeenStore::Messages();
-    QSet<int> known;
-    for (int k = 1; session.hasUniqueIds() && k <= session.messageCount(); ++k) {
-        const auto it = m_previous.constFind(session.uniqueId(k));
-        const qint64 size = session.messageSize(k);
-        if (it == m_previous.constEnd())
-            m_fresh.insert(k);
-        else if (it->size < 0 || size < 0 || it->size == size)
-            known.insert(k);
-    }
-    return known;
-}
-
-// The subject and sender of message number, as the server gives them now or as an earlier check
-// read them; nothing when the server refused its headers.
-std::optional<SeenStore::Message> MailCheck::textsOf(Pop3Session& session, int number, bool known)
-{
-    const QByteArray id = session.uniqueId(number);
-    std::optional<SeenStore::Message> texts;
-    if (known) {
-        texts = m_previous.value(id);
-    } else if (const std::optional<MessageHeaders> headers = session.headers(number)) {
-        texts = SeenStore::Message{session.messageSize(number), trimSpaces(TrimAtNul(headers->subject)),
-                                   trimSpaces(TrimAtNul(headers->sender))};
-    }
-    if (texts && !id.isEmpty())
-        m_seen.insert(id, *texts);
-    return texts;
-}
-
-// After a close in good order: what is on the server now is remembered for the next check, and
-// the mail that is new since the last one is counted.
-void MailCheck::remember(const Pop3Session& session, CheckOutcome& outcome)
-{
-    if (!session.hasUniqueIds())
-        return;
-    for (int number : std::as_const(outcome.deletedNumbers)) {
-        m_seen.remove(session.uniqueId(number));
-        m_fresh.remove(number);
-    }
-    outcome.fresh = int(m_fresh.size());
-    const AccountSettings& account = m_settings.account();
-    if (const QString error =
-            SeenStore::save(seenFile(), account.Pop3Server, account.UserId, m_seen, m_offersPipelining);
-        !error.isEmpty())
-        addNotice(outcome, error);
-}
-
-// Read once, at the first message: nothing can change the files while the check runs. A list that
-// cannot be read deletes nothing, and the user hears why.
-std::optional<MessageJudge> MailCheck::loadRules(CheckOutcome& outcome) const
-{
-    QStringList keywords;
-    QString error = KeywordFile::LoadMatchKeywords(&keywords);
-    AllowList allow;
-    if (error.isEmpty())
-        allow = AllowList::load(AllowList::defaultFile(), &error);
-    if (!error.isEmpty()) {
-        addNotice(outcome, error + QStringLiteral("\n迷惑メールの削除は行いませんでした。"));
-        return std::nullopt;
-    }
-    return MessageJudge(keywords, m_switches.looseMatch, allow);
-}
-
-void MailCheck::remove(Pop3Session& session, int number, const QString& subject, CheckOutcome& outcome)
-{
-    if (session.remove(number)) {
-        outcome.deletedNumbers.append(number);
-        outcome.deletedSubjects.append(subject);
-    }
-}
-
-// All the copies come in one pipelined stream after the scan; a message is deleted only once its
-// copy is on the disk, so a full disk costs no mail.
-void MailCheck::keepAndRemove(Pop3Session& session, CheckOutcome& outcome)
-{
-    constexpr int Ahead = 16; // requests kept in flight behind the one awaited
-    QList<int> numbers;
-    for (const Judged& judged : m_judged)
-        numbers.append(judged.number);
-    QString firstError;
-    for (qsizetype i = 0; i < m_judged.size() && !session.isBroken(); ++i) {
-        Judged& judged = m_judged[i];
-        const std::optional<QByteArray> bytes = session.retrieve(judged.number, numbers.mid(i + 1, Ahead));
-        if (session.isBroken())
-            return;
-        const QString error = bytes ? SavedCopies::store(judged.entry.time, judged.number, *bytes)
-                                    : QStringLiteral("サーバーからメールを受け取れませんでした。");
-        if (error.isEmpty()) {
-            judged.saved = true;
-            remove(session, judged.number, judged.entry.subject, outcome);
-        } else {
-            outcome.unsaved.append(judged.number);
-            if (firstError.isEmpty())
-                firstError = error;
-        }
-    }
-    if (!outcome.unsaved.isEmpty())
-        addNotice(outcome,
-                  QStringLiteral("%1 通のメールは控えを保存できなかったため、削除せずにサーバーに残しました。\n%2")
-                      .arg(outcome.unsaved.size())
-                      .arg(firstError));
-}
-
-// Only what the server confirmed counts: a session that broke deleted nothing, a deletion the
-// server refused leaves its message as new mail.
-void MailCheck::finish(Pop3Session& session, CheckOutcome& outcome)
-{
-    if (!session.close()) {
-        outcome.kind = failureKind(session, true);
-        outcome.reason = session.errorText();
-        outcome.messages = 0;
-        outcome.deletedNumbers.clear();
-        outcome.deletedSubjects.clear();
-        dropCopies();
-        return;
-    }
-    outcome.kind = CheckOutcome::Kind::Checked;
-    outcome.deleted = session.deletionsConfirmed();
-    outcome.refusedDeletions = session.refusedDeletions();
-    for (int number : outcome.refusedDeletions) {
-        const qsizetype at = outcome.deletedNumbers.indexOf(number);
-        outcome.deletedNumbers.removeAt(at);
-        outcome.deletedSubjects.removeAt(at);
-    }
-    if (!outcome.refusedDeletions.isEmpty())
-        addNotice(outcome, session.errorText());
-    remember(session, outcome);
-    record(outcome);
-}
-
-// After a close in good order: the history learns what is gone, and the copies of messages still
-// on the server go, as they would only mislead.
-void MailCheck::record(CheckOutcome& outcome)
-{
-    const QSet<int> gone(outcome.deletedNumbers.begin(), outcome.deletedNumbers.end());
-    QList<HistoryEntry> lines;
-    for (const Judged& judged : std::as_const(m_judged)) {
-        outcome.trialMatches += judged.entry.trial ? 1 : 0;
-        if (judged.entry.trial || gone.contains(judged.number))
-            lines.append(judged.entry);
-    }
-    m_judged.removeIf([&gone](const Judged& judged) { return gone.contains(judged.number); });
-    dropCopies();
-    if (const QString error = DeletionHistory::append(lines); !error.isEmpty())
-        addNotice(outcome, error);
-    if (m_switches.keepDeleted)
-        SavedCopies::prune(QDateTime::currentDateTime());
-}
-
-void MailCheck::dropCopies()
-{
-    for (const Judged& judged : std::as_const(m_judged)) {
-        if (judged.saved)
-            QFile::remove(SavedCopies::path(judged.entry.time, judged.number));
-    }
-    m_judged.clear();
-}
-
-void MailCheck::announce(int newMail)
-{
-    m_windows.startEventScene();
-    const GeneralSettings& settings = m_settings.general();
-    if (settings.newMailAction == NewMailAction::NoticeBoard) {
-        m_windows.showNotice(NewMailText, QString::number(newMail));
-        if (settings.autoCloseNotice) {
-            m_windows.waitMilliseconds(1000);
-            m_windows.unloadNotice();
-        }
-    } else if (settings.newMailAction == NewMailAction::MailProgram) {
-        const QString path = settings.mailProgram;
-        if (path.isEmpty() || path == NotSetText) {
-            m_windows.showMessage(NoMailProgramText, ProgramTitle);
-            return;
-        }
-        const QString error = m_windows.startProgram(trimSpaces(path));
-        if (!error.isEmpty())
-            m_windows.showMessage(error, ProgramTitle);
-    }
 }

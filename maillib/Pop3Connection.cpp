@@ -5,9 +5,6 @@
 #include <QHostInfo>
 #include <QSslConfiguration>
 
-#include <QCoreApplication>
-#include <QTimer>
-
 #include <algorithm>
 #include <set>
 
@@ -82,10 +79,21 @@ bool pinAnswers(const QList<QSslError>& errors)
 
 } // namespace
 
-Pop3Connection::Pop3Connection(const Pop3Options& options)
-    : m_options(options), m_parser(options.maxLineLength, options.maxHeaderLength)
+Pop3Connection::Pop3Connection(const Pop3Options& options, QObject* parent)
+    : QObject(parent), m_options(options), m_parser(options.maxLineLength, options.maxHeaderLength)
 {
     liveConnections().insert(this);
+    m_stepTimer.setSingleShot(true);
+    m_sessionTimer.setSingleShot(true);
+    connect(&m_stepTimer, &QTimer::timeout, this, [this] {
+        if (m_lookupId >= 0 || m_handshaking || !m_socket || m_socket->state() != QAbstractSocket::ConnectedState)
+            fail(Failure::Timeout, Pop3Texts::connectTimeout(seconds(m_stepTimer.interval())));
+        else
+            fail(Failure::Timeout, Pop3Texts::replyTimeout(seconds(m_stepTimer.interval())));
+    });
+    connect(&m_sessionTimer, &QTimer::timeout, this, [this] {
+        fail(Failure::Timeout, Pop3Texts::checkTimeout(seconds(int(std::min<qint64>(m_sessionTotalMs, INT_MAX)))));
+    });
 }
 
 Pop3Connection::~Pop3Connection()
@@ -108,106 +116,74 @@ void Pop3Connection::allowConnections()
 
 void Pop3Connection::cancel()
 {
-    m_cancelled = true;
     fail(Failure::Cancelled, Pop3Texts::cancelled);
 }
 
-void Pop3Connection::setSessionDeadline(const QDeadlineTimer& deadline, int timeoutMs)
+void Pop3Connection::setSessionTimeout(qint64 ms, qint64 totalMs)
 {
-    m_sessionDeadline = deadline;
-    m_sessionTimeoutMs = timeoutMs;
+    m_sessionTotalMs = totalMs;
+    m_sessionTimer.start(int(std::clamp<qint64>(ms, 0, INT_MAX)));
 }
 
-// Runs the thread's events, user input held back, until done() or a deadline. Input held back
-// reaches the windows when the wait ends, so nothing the user does can start a second session or
-// change what this one uses; repainting, timers, signals and the desktop's pings go on.
-Pop3Connection::Wait Pop3Connection::waitUntil(const std::function<bool()>& done, const QDeadlineTimer& deadline)
+void Pop3Connection::pauseSessionClock()
 {
-    QTimer wake; // bounds the sleep of each turn, so that a deadline is seen as it passes
-    wake.setSingleShot(true);
-    for (;;) {
-        if (m_cancelled)
-            return Wait::Cancelled;
-        if (done())
-            return Wait::Done;
-        if (m_sessionDeadline.hasExpired())
-            return Wait::SessionExpired;
-        if (deadline.hasExpired())
-            return Wait::Expired;
-        const qint64 left =
-            std::min(deadline.remainingTime() < 0 ? qint64(1000) : deadline.remainingTime(),
-                     m_sessionDeadline.remainingTime() < 0 ? qint64(1000) : m_sessionDeadline.remainingTime());
-        wake.start(int(std::clamp<qint64>(left, 1, 1000)));
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents | QEventLoop::WaitForMoreEvents);
-    }
+    if (!m_sessionTimer.isActive())
+        return;
+    m_pausedRemainingMs = m_sessionTimer.remainingTime();
+    m_sessionTimer.stop();
 }
 
-bool Pop3Connection::failWait(Wait wait, int timeoutMs, bool connecting)
+void Pop3Connection::resumeSessionClock()
 {
-    switch (wait) {
-    case Wait::Cancelled:
-        return fail(Failure::Cancelled, Pop3Texts::cancelled);
-    case Wait::SessionExpired:
-        return fail(Failure::Timeout, Pop3Texts::checkTimeout(seconds(m_sessionTimeoutMs)));
-    case Wait::Expired:
-        return fail(Failure::Timeout, connecting ? Pop3Texts::connectTimeout(seconds(timeoutMs))
-                                                 : Pop3Texts::replyTimeout(seconds(timeoutMs)));
-    case Wait::Done:
-        break;
-    }
-    return failFromSocket();
+    if (m_pausedRemainingMs >= 0 && m_failure == Failure::None)
+        m_sessionTimer.start(int(m_pausedRemainingMs));
+    m_pausedRemainingMs = -1;
 }
 
-bool Pop3Connection::connectTo(const Pop3Address& address)
+// ---- Connecting ----
+
+void Pop3Connection::connectTo(const Pop3Address& address)
 {
+    m_address = address;
+    m_pinned = m_options.trust.pinned.value(TlsTrust::key(address));
     if (connectionsRefused())
         return fail(Failure::Cancelled, Pop3Texts::cancelled);
-    m_host = address.host;
-    m_pinned = m_options.trust.pinned.value(TlsTrust::key(address));
-    const QDeadlineTimer deadline(m_options.connectTimeoutMs);
-
-    // The look-up runs on Qt's resolver threads; a resolver that never answers is left behind at
-    // the deadline.
-    QObject context;
-    bool looked = false;
-    QHostInfo found;
+    m_stepTimer.start(m_options.connectTimeoutMs);
+    if (!m_sessionTimer.isActive())
+        setSessionTimeout(m_options.sessionTimeoutMs, m_options.sessionTimeoutMs);
     QHostAddress literal;
     if (literal.setAddress(address.host)) {
-        found.setAddresses({literal});
-        looked = true;
-    } else {
-        const int id = QHostInfo::lookupHost(address.host, &context, [&](const QHostInfo& info) {
-            found = info;
-            looked = true;
-        });
-        const Wait wait = waitUntil([&] { return looked; }, deadline);
-        if (wait != Wait::Done) {
-            QHostInfo::abortHostLookup(id);
-            return failWait(wait, m_options.connectTimeoutMs, true);
-        }
+        QHostInfo info;
+        info.setAddresses({literal});
+        // Never inside the caller's own call: it connects to failed() and established() first.
+        QMetaObject::invokeMethod(
+            this, [this, info] { lookedUp(info); }, Qt::QueuedConnection);
+        return;
     }
-    const QList<QHostAddress> addresses = found.addresses();
-    if (addresses.isEmpty())
-        return fail(Failure::HostNotFound, Pop3Texts::hostNotFound(m_host));
-    for (const QHostAddress& ip : addresses) {
-        if (connectToAddress(ip, address, deadline))
-            break;
-        if (ip == addresses.last() || deadline.hasExpired() || m_cancelled || m_sessionDeadline.hasExpired())
-            return failWait(m_cancelled                      ? Wait::Cancelled
-                            : m_sessionDeadline.hasExpired() ? Wait::SessionExpired
-                            : deadline.hasExpired()          ? Wait::Expired
-                                                             : Wait::Done,
-                            m_options.connectTimeoutMs, true);
-        m_socket->abort(); // try the next address of the name
-    }
-    if (address.implicitTls)
-        return waitForEncrypted(deadline, m_options.connectTimeoutMs);
-    return true;
+    // The look-up runs on Qt's resolver threads; one that never answers is left behind at the
+    // connect time-out.
+    m_lookupId = QHostInfo::lookupHost(address.host, this, &Pop3Connection::lookedUp);
 }
 
-bool Pop3Connection::connectToAddress(const QHostAddress& ip, const Pop3Address& address,
-                                      const QDeadlineTimer& deadline)
+void Pop3Connection::lookedUp(const QHostInfo& info)
 {
+    m_lookupId = -1;
+    if (m_failure != Failure::None)
+        return;
+    m_addresses = info.addresses();
+    if (m_addresses.isEmpty())
+        return fail(Failure::HostNotFound, Pop3Texts::hostNotFound(m_address.host));
+    tryNextAddress();
+}
+
+void Pop3Connection::tryNextAddress()
+{
+    const QHostAddress ip = m_addresses.takeFirst();
+    if (m_socket) {
+        m_socket->disconnect(this);
+        m_socket->abort();
+        m_socket.release()->deleteLater(); // it may be the sender of the signal being handled
+    }
     m_socket = std::make_unique<QSslSocket>();
     m_socket->setReadBufferSize(SocketBufferSize);
     QSslConfiguration config = QSslConfiguration::defaultConfiguration();
@@ -223,53 +199,84 @@ bool Pop3Connection::connectToAddress(const QHostAddress& ip, const Pop3Address&
         m_socket->ignoreSslErrors(expected);
     }
     // The certificate is checked against the name the user gave, not the address it led to.
-    m_socket->setPeerVerifyName(address.host);
-    if (address.implicitTls)
-        m_socket->connectToHostEncrypted(ip.toString(), address.port, address.host);
+    m_socket->setPeerVerifyName(m_address.host);
+    connect(m_socket.get(), &QSslSocket::connected, this, &Pop3Connection::onConnected);
+    connect(m_socket.get(), &QSslSocket::encrypted, this, &Pop3Connection::onEncrypted);
+    connect(m_socket.get(), &QSslSocket::readyRead, this, &Pop3Connection::onReadyRead);
+    connect(m_socket.get(), &QSslSocket::errorOccurred, this, &Pop3Connection::onSocketError);
+    connect(m_socket.get(), &QSslSocket::disconnected, this, &Pop3Connection::onSocketError);
+    m_handshaking = m_address.implicitTls;
+    if (m_address.implicitTls)
+        m_socket->connectToHostEncrypted(ip.toString(), m_address.port, m_address.host);
     else
-        m_socket->connectToHost(ip, address.port);
-    const Wait wait = waitUntil(
-        [this] {
-            const auto state = m_socket->state();
-            return state == QAbstractSocket::ConnectedState || state == QAbstractSocket::UnconnectedState;
-        },
-        deadline);
-    if (wait != Wait::Done || m_socket->state() != QAbstractSocket::ConnectedState)
-        return false;
-    m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    return true;
+        m_socket->connectToHost(ip, m_address.port);
 }
 
-bool Pop3Connection::startTls()
+void Pop3Connection::onConnected()
+{
+    m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    m_addresses.clear(); // the server is reached: a failure from here on is the session's
+    if (!m_handshaking) {
+        m_stepTimer.stop();
+        Q_EMIT established();
+    }
+}
+
+void Pop3Connection::startTls()
 {
     // Anything already received would have come before the handshake, unprotected: a reply
     // slipped in there by an attacker must never be read as if it came over TLS.
     if (hasUnreadData())
         return fail(Failure::Security, Pop3Texts::stlsInjection);
+    m_handshaking = true;
+    m_stepTimer.start(m_options.replyTimeoutMs);
     m_socket->startClientEncryption();
-    return waitForEncrypted(QDeadlineTimer(m_options.replyTimeoutMs), m_options.replyTimeoutMs);
 }
 
-bool Pop3Connection::waitForEncrypted(const QDeadlineTimer& deadline, int timeoutMs)
+void Pop3Connection::onEncrypted()
 {
-    const Wait wait = waitUntil(
-        [this] { return m_socket->isEncrypted() || m_socket->state() == QAbstractSocket::UnconnectedState; }, deadline);
-    if (wait == Wait::Done && m_socket->isEncrypted())
-        return true;
-    if (wait == Wait::Done && !m_socket->sslHandshakeErrors().isEmpty()) {
-        const QList<QSslError> errors = m_socket->sslHandshakeErrors();
-        const QSslCertificate peer =
-            m_socket->peerCertificate().isNull() ? errors.first().certificate() : m_socket->peerCertificate();
-        if (pinAnswers(errors))
-            m_rejected = peer;
-        const bool changed = !m_pinned.isNull() && peer != m_pinned;
-        return fail(Failure::Security,
-                    (changed ? Pop3Texts::certificateChanged(m_host) : Pop3Texts::certificateRejected(m_host)) + u'\n' +
-                        securityReason());
+    m_handshaking = false;
+    m_stepTimer.stop();
+    // A pin is the only certificate accepted for its host, whoever signed another.
+    if (!m_pinned.isNull() && m_socket->peerCertificate() != m_pinned) {
+        m_rejected = m_socket->peerCertificate();
+        return fail(Failure::Security, Pop3Texts::certificateChanged(m_address.host) + u'\n' +
+                                           QStringLiteral("理由: 信頼すると決めた証明書ではありません。"));
     }
-    if (wait != Wait::Done)
-        return failWait(wait, timeoutMs, true);
-    return fail(Failure::Security, Pop3Texts::tlsFailed + QStringLiteral("（%1）").arg(m_socket->errorString()));
+    Q_EMIT established();
+}
+
+void Pop3Connection::onSocketError()
+{
+    if (m_failure != Failure::None || m_aborted || !m_socket)
+        return;
+    const QAbstractSocket::SocketError error = m_socket->error();
+    // A passing error leaves the connection up; the close that may follow comes as its own signal.
+    if (m_socket->state() == QAbstractSocket::ConnectedState && error != QAbstractSocket::SslHandshakeFailedError)
+        return;
+    // What came before the close is still the server's word: its replies first, then the failure.
+    if (!m_handshaking && m_socket->bytesAvailable() > 0 && (!readAvailable() || m_aborted))
+        return;
+    if (m_handshaking && !m_socket->sslHandshakeErrors().isEmpty())
+        return failHandshake();
+    if (m_handshaking && error == QAbstractSocket::SslHandshakeFailedError)
+        return fail(Failure::Security, Pop3Texts::tlsFailed + QStringLiteral("（%1）").arg(m_socket->errorString()));
+    if (!m_addresses.isEmpty() && m_stepTimer.isActive())
+        return tryNextAddress(); // the next address of the name
+    failFromSocket();
+}
+
+void Pop3Connection::failHandshake()
+{
+    const QList<QSslError> errors = m_socket->sslHandshakeErrors();
+    const QSslCertificate peer =
+        m_socket->peerCertificate().isNull() ? errors.first().certificate() : m_socket->peerCertificate();
+    if (pinAnswers(errors))
+        m_rejected = peer;
+    const bool changed = !m_pinned.isNull() && peer != m_pinned;
+    fail(Failure::Security,
+         (changed ? Pop3Texts::certificateChanged(m_address.host) : Pop3Texts::certificateRejected(m_address.host)) +
+             u'\n' + securityReason());
 }
 
 QString Pop3Connection::securityReason() const
@@ -283,12 +290,22 @@ QString Pop3Connection::securityReason() const
     return QStringLiteral("理由: ") + reasons.join(QStringLiteral("。")) + QStringLiteral("。");
 }
 
-void Pop3Connection::send(const QByteArray& command, bool multiLine, qsizetype maxBody)
+// ---- Requests and replies ----
+
+void Pop3Connection::send(const QByteArray& command, bool multiLine, qsizetype maxBody, bool continuations)
 {
     if (!isOpen())
         return;
-    m_parser.expect(multiLine, maxBody);
+    m_parser.expect(multiLine, maxBody, continuations);
     m_socket->write(command + "\r\n");
+    armReplyTimer();
+}
+
+void Pop3Connection::expectGreeting()
+{
+    m_parser.expect(false);
+    armReplyTimer();
+    onReadyRead(); // it may be in already
 }
 
 bool Pop3Connection::hasUnreadData() const
@@ -296,46 +313,61 @@ bool Pop3Connection::hasUnreadData() const
     return m_parser.bufferedBytes() > 0 || (m_socket && m_socket->bytesAvailable() > 0);
 }
 
-bool Pop3Connection::nextReply(Pop3Reply* reply)
+bool Pop3Connection::isOpen() const
 {
-    if (!isOpen())
-        return false;
-    m_socket->flush();
-    const QDeadlineTimer deadline(m_options.replyTimeoutMs);
-    while (!m_parser.takeReply(reply)) {
-        if (!readMore(deadline))
-            return false;
-    }
-    return true;
+    return m_failure == Failure::None && !m_aborted && m_socket && m_socket->state() == QAbstractSocket::ConnectedState;
 }
 
-bool Pop3Connection::readMore(const QDeadlineTimer& deadline)
+// The reply awaited has replyTimeoutMs from the moment it is awaited or the one before it came in.
+void Pop3Connection::armReplyTimer()
 {
-    const Wait wait = waitUntil(
-        [this] { return m_socket->bytesAvailable() > 0 || m_socket->state() != QAbstractSocket::ConnectedState; },
-        deadline);
-    if (wait != Wait::Done)
-        return failWait(wait, m_options.replyTimeoutMs, false);
-    if (m_socket->bytesAvailable() == 0)
-        return failFromSocket();
-    m_parser.feed(m_socket->read(SocketBufferSize));
+    if (m_handshaking || m_failure != Failure::None)
+        return;
+    if (m_parser.pendingCount() == 0)
+        m_stepTimer.stop();
+    else if (!m_stepTimer.isActive())
+        m_stepTimer.start(m_options.replyTimeoutMs);
+}
+
+void Pop3Connection::onReadyRead()
+{
+    if (m_failure != Failure::None || m_aborted || !m_socket || m_handshaking)
+        return;
+    readAvailable();
+}
+
+// Feeds what has arrived to the parser; false when the connection failed on it.
+bool Pop3Connection::readAvailable()
+{
+    const int pendingBefore = m_parser.pendingCount();
+    while (m_socket->bytesAvailable() > 0 && m_parser.error() == Pop3ReplyParser::Error::None)
+        m_parser.feed(m_socket->read(SocketBufferSize));
     switch (m_parser.error()) {
     case Pop3ReplyParser::Error::None:
-        return true;
+        break;
     case Pop3ReplyParser::Error::StatusLineTooLong:
-        return fail(Failure::Protocol, Pop3Texts::lineTooLong);
+        fail(Failure::Protocol, Pop3Texts::lineTooLong);
+        return false;
     default:
-        return fail(Failure::Protocol, Pop3Texts::badReply);
+        fail(Failure::Protocol, Pop3Texts::badReply);
+        return false;
     }
+    if (m_parser.readyCount() == 0)
+        return true;
+    if (m_parser.pendingCount() < pendingBefore)
+        m_stepTimer.stop(); // a reply came: the next one has its own time
+    armReplyTimer();
+    Q_EMIT repliesReady();
+    return m_failure == Failure::None && !m_aborted;
 }
 
-bool Pop3Connection::failFromSocket()
+void Pop3Connection::failFromSocket()
 {
     switch (m_socket ? m_socket->error() : QAbstractSocket::UnknownSocketError) {
     case QAbstractSocket::HostNotFoundError:
-        return fail(Failure::HostNotFound, Pop3Texts::hostNotFound(m_host));
+        return fail(Failure::HostNotFound, Pop3Texts::hostNotFound(m_address.host));
     case QAbstractSocket::ConnectionRefusedError:
-        return fail(Failure::Refused, Pop3Texts::connectionRefused(m_host));
+        return fail(Failure::Refused, Pop3Texts::connectionRefused(m_address.host));
     case QAbstractSocket::RemoteHostClosedError:
     case QAbstractSocket::UnknownSocketError:
         return fail(Failure::Network, Pop3Texts::disconnected);
@@ -344,20 +376,29 @@ bool Pop3Connection::failFromSocket()
     }
 }
 
-bool Pop3Connection::fail(Failure failure, const QString& text)
+void Pop3Connection::fail(Failure failure, const QString& text)
 {
-    if (m_failure == Failure::None) {
-        m_failure = failure;
-        m_failureText = text;
-    }
+    if (m_failure != Failure::None || m_aborted)
+        return;
+    m_failure = failure;
+    m_failureText = text;
     abort();
-    return false;
+    // Never inside the call that found the fault: the caller may be in the middle of a step.
+    QMetaObject::invokeMethod(this, &Pop3Connection::failed, Qt::QueuedConnection);
 }
 
-// The socket object stays until the connection goes: a cancel may come from a handler that runs
-// inside one of its waits.
 void Pop3Connection::abort()
 {
-    if (m_socket && m_socket->state() != QAbstractSocket::UnconnectedState)
-        m_socket->abort();
+    m_aborted = true;
+    m_stepTimer.stop();
+    m_sessionTimer.stop();
+    if (m_lookupId >= 0) {
+        QHostInfo::abortHostLookup(m_lookupId);
+        m_lookupId = -1;
+    }
+    if (m_socket) {
+        m_socket->disconnect(this);
+        if (m_socket->state() != QAbstractSocket::UnconnectedState)
+            m_socket->abort();
+    }
 }

@@ -4,87 +4,99 @@
 #include "maillib/Pop3Options.h"
 #include "maillib/Pop3ReplyParser.h"
 
-#include <QDeadlineTimer>
+#include <QObject>
 #include <QSslSocket>
-#include <functional>
+#include <QTimer>
 #include <memory>
 
-// The transport of one POP3 session: a QSslSocket with the reply parser in front of it. Every
-// wait is bounded by the options' time-outs and by the session's deadline, and keeps the
-// thread's events flowing except user input, so that a window on the same thread repaints and
-// answers the desktop while the session waits, and can cancel it. Requests are written at once;
-// replies are read in request order. After any failure the connection is dead: the socket is
-// aborted (so the server discards the session's deletions) and failure() keeps the first reason.
-class Pop3Connection
+class QHostInfo;
+
+// The transport of one POP3 session: a QSslSocket with the reply parser in front of it, driven by
+// the socket's signals and three timers (connect, reply, session); it never waits in a loop of its
+// own. Requests are written at once; replies come out in request order through repliesReady().
+// After any failure the connection is dead: the socket is aborted (so the server discards the
+// session's deletions), failure() keeps the first reason, and failed() is emitted once.
+class Pop3Connection : public QObject
 {
+    Q_OBJECT
 public:
     enum class Failure { None, HostNotFound, Refused, Network, Timeout, Protocol, Security, Cancelled };
 
-    explicit Pop3Connection(const Pop3Options& options);
-    ~Pop3Connection();
-    Pop3Connection(const Pop3Connection&) = delete;
-    Pop3Connection& operator=(const Pop3Connection&) = delete;
+    explicit Pop3Connection(const Pop3Options& options, QObject* parent = nullptr);
+    ~Pop3Connection() override;
 
-    // Connects (and for pop3s completes the TLS handshake with certificate verification).
-    bool connectTo(const Pop3Address& address);
-    // Starts TLS on the open connection after the server accepted STLS.
-    bool startTls();
-    // Writes one request line (CR LF is added); multiLine says whether +OK carries a body, and
-    // maxBody bounds it (0: the options' maxHeaderLength).
-    void send(const QByteArray& command, bool multiLine, qsizetype maxBody = 0);
+    // Looks the name up and connects (for pop3s, with the TLS handshake and certificate check):
+    // established() or failed(), within the options' connect time-out.
+    void connectTo(const Pop3Address& address);
+    // Starts TLS on the open connection after the server accepted STLS: established() again, or
+    // failed(), within the reply time-out.
+    void startTls();
+    // Writes one request line (CR LF is added); multiLine says whether +OK carries a body, maxBody
+    // bounds it (0: the options' maxHeaderLength), continuations whether "+ " may answer it.
+    void send(const QByteArray& command, bool multiLine, qsizetype maxBody = 0, bool continuations = false);
     // Announces a reply that arrives unasked (the greeting).
-    void expectGreeting() { m_parser.expect(false); }
-    // The next reply in request order, waiting at most the reply time-out for it.
-    bool nextReply(Pop3Reply* reply);
-    // Replies announced but not read yet.
-    int pendingReplies() const { return m_parser.pendingCount(); }
+    void expectGreeting();
+    // The oldest complete reply; false when none is in.
+    bool takeReply(Pop3Reply* reply) { return m_parser.takeReply(reply); }
     // True when bytes have arrived that no request accounts for yet.
     bool hasUnreadData() const;
-    // No wait of this connection goes past deadline; reaching it fails the session as a time-out.
-    void setSessionDeadline(const QDeadlineTimer& deadline, int timeoutMs);
+    // The session as a whole ends after ms from now; reaching it fails the connection as a time-out
+    // that names totalMs (the whole allowance, for the message).
+    void setSessionTimeout(qint64 ms, qint64 totalMs);
+    // Holds the session's clock while the user is asked a question, and starts it again after.
+    void pauseSessionClock();
+    void resumeSessionClock();
     // Fails the connection as a protocol fault with text (a reply that does not fit its request).
-    bool failProtocol(const QString& text) { return fail(Failure::Protocol, text); }
-    // Drops the connection without a goodbye.
+    void failProtocol(const QString& text) { fail(Failure::Protocol, text); }
+    // Drops the connection without a goodbye; emits nothing.
     void abort();
-    // Ends every connection of this thread at once, without a goodbye (the program is ending):
-    // a wait in progress returns within one turn of the event loop. Until allowConnections(),
-    // new connections fail at once.
+    // Ends every connection of this thread at once, without a goodbye (the program is ending).
+    // Until allowConnections(), new connections fail at once.
     static void cancelAll();
     static void allowConnections();
 
-    bool isOpen() const
-    {
-        return m_failure == Failure::None && m_socket && m_socket->state() == QAbstractSocket::ConnectedState;
-    }
+    bool isOpen() const;
     bool isEncrypted() const { return m_socket && m_socket->isEncrypted(); }
     Failure failure() const { return m_failure; }
     QString failureText() const { return m_failureText; }
     // The certificate that failed verification for reasons a pin can answer (the issuer or the
-    // name); null otherwise. A pinned certificate is accepted for exactly those reasons.
+    // name); null otherwise.
     QSslCertificate rejectedCertificate() const { return m_rejected; }
 
-private:
-    enum class Wait { Done, Expired, SessionExpired, Cancelled };
+Q_SIGNALS:
+    void established();
+    void repliesReady();
+    void failed();
 
-    Wait waitUntil(const std::function<bool()>& done, const QDeadlineTimer& deadline);
-    bool failWait(Wait wait, int timeoutMs, bool connecting);
-    bool connectToAddress(const QHostAddress& ip, const Pop3Address& address, const QDeadlineTimer& deadline);
-    bool fail(Failure failure, const QString& text);
-    bool failFromSocket();
-    bool waitForEncrypted(const QDeadlineTimer& deadline, int timeoutMs);
-    bool readMore(const QDeadlineTimer& deadline);
+private:
+    void lookedUp(const QHostInfo& info);
+    void tryNextAddress();
+    void onConnected();
+    void onEncrypted();
+    void onSocketError();
+    void onReadyRead();
+    bool readAvailable();
+    void armReplyTimer();
+    void fail(Failure failure, const QString& text);
+    void failFromSocket();
+    void failHandshake();
     QString securityReason() const;
     void cancel();
 
     Pop3Options m_options;
     Pop3ReplyParser m_parser;
     std::unique_ptr<QSslSocket> m_socket;
-    QString m_host;
-    QSslCertificate m_pinned;   // the certificate the user trusts for this server, if any
+    Pop3Address m_address;
+    QList<QHostAddress> m_addresses; // still to try, in the resolver's order
+    int m_lookupId = -1;
+    QSslCertificate m_pinned;   // the one certificate the user trusts for this server, if any
     QSslCertificate m_rejected; // see rejectedCertificate()
-    QDeadlineTimer m_sessionDeadline = QDeadlineTimer::Forever;
-    int m_sessionTimeoutMs = 0;
-    bool m_cancelled = false;
+    bool m_handshaking = false; // waiting for encrypted()
+    bool m_aborted = false;     // dropped on purpose: nothing more is reported
+    QTimer m_stepTimer;         // connect, STLS handshake or the reply awaited
+    QTimer m_sessionTimer;
+    qint64 m_sessionTotalMs = 0;
+    qint64 m_pausedRemainingMs = -1;
     Failure m_failure = Failure::None;
     QString m_failureText;
 };

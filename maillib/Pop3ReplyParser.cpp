@@ -4,9 +4,9 @@ Pop3ReplyParser::Pop3ReplyParser(qsizetype maxLineLength, qsizetype maxBodyLengt
     : m_maxLine(maxLineLength), m_maxBody(maxBodyLength)
 {}
 
-void Pop3ReplyParser::expect(bool multiLine, qsizetype maxBody)
+void Pop3ReplyParser::expect(bool multiLine, qsizetype maxBody, bool continuations)
 {
-    m_expected.push_back({multiLine, maxBody > 0 ? maxBody : m_maxBody});
+    m_expected.push_back({multiLine, maxBody > 0 ? maxBody : m_maxBody, continuations});
     process();
 }
 
@@ -100,6 +100,12 @@ void Pop3ReplyParser::handleStatusLine(const QByteArray& line)
         textStart = 3;
     } else if (line.startsWith("-ERR") || line.startsWith("-err")) {
         textStart = 4;
+    } else if (m_expected.front().continuations && (line == "+" || line.startsWith("+ "))) {
+        m_current.continuation = true;
+        m_current.statusText = line.mid(2);
+        m_ready.push_back(std::move(m_current));
+        m_current = Pop3Reply();
+        return; // the request stays expected: the exchange goes on
     } else {
         m_error = Error::BadStatusLine;
         return;

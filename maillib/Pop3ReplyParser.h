@@ -11,6 +11,9 @@ struct Pop3Reply
     QByteArray statusText;  // the status line without its indicator and the following space
     QByteArray body;        // only for multi-line replies that were "+OK"
     bool truncated = false; // a body line or the body itself was cut to the parser's bounds
+    // A SASL continuation ("+ " and the server's challenge in statusText): the exchange goes on,
+    // and the same request will be answered again.
+    bool continuation = false;
 };
 
 // Turns the byte stream of a POP3 server into replies, independent of any socket, so that any
@@ -33,8 +36,9 @@ public:
                              qsizetype maxBodyLength = DefaultMaxBodyLength);
 
     // Announces the next reply; multiLine says whether "+OK" to it is followed by a body, whose
-    // bound is maxBody (0: the parser's own).
-    void expect(bool multiLine, qsizetype maxBody = 0);
+    // bound is maxBody (0: the parser's own); continuations whether "+ " may answer it (an AUTH
+    // exchange), in which case that reply is delivered and the request stays expected.
+    void expect(bool multiLine, qsizetype maxBody = 0, bool continuations = false);
     // Adds bytes received from the server.
     void feed(const QByteArray& bytes);
     // The oldest complete reply, if there is one; returns false otherwise.
@@ -43,6 +47,8 @@ public:
     Error error() const { return m_error; }
     // Number of announced replies that are not complete yet.
     int pendingCount() const { return int(m_expected.size()); }
+    // Complete replies not taken yet.
+    int readyCount() const { return int(m_ready.size()); }
     // Bytes received but not yet part of a complete reply.
     qsizetype bufferedBytes() const { return m_buffer.size() - m_pos; }
 
@@ -65,6 +71,7 @@ private:
     {
         bool multiLine;
         qsizetype maxBody;
+        bool continuations;
     };
     std::deque<Expected> m_expected;
     bool m_inBody = false;

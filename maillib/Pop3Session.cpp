@@ -4,6 +4,7 @@
 #include "maillib/Pop3Texts.h"
 
 #include <QCryptographicHash>
+#include <QPointer>
 #include <QRegularExpression>
 
 #include <algorithm>
@@ -32,74 +33,110 @@ QString retrFailed(int number)
 
 } // namespace
 
-Pop3Session::Pop3Session(const Pop3Options& options) : m_options(options), m_connection(options) {}
+// One row per command: what a new command needs is a row here and a handler for its reply.
+const Pop3Session::Command& Pop3Session::command(Request request)
+{
+    static const Command table[] = {
+        {Request::Greeting, "", false, Bound::Status}, {Request::Capa, "CAPA", true, Bound::Header},
+        {Request::Stls, "STLS", false, Bound::Status}, {Request::User, "USER", false, Bound::Status},
+        {Request::Pass, "PASS", false, Bound::Status}, {Request::Apop, "APOP", false, Bound::Status},
+        {Request::Stat, "STAT", false, Bound::Status}, {Request::List, "LIST", true, Bound::Listing},
+        {Request::Uidl, "UIDL", true, Bound::Listing}, {Request::Top, "TOP", true, Bound::Header},
+        {Request::Retr, "RETR", true, Bound::Message}, {Request::Dele, "DELE", false, Bound::Status},
+        {Request::Quit, "QUIT", false, Bound::Status},
+    };
+    return table[int(request)];
+}
+
+Pop3Session::Pop3Session(const Pop3Options& options, QObject* parent)
+    : QObject(parent), m_options(options), m_connection(options)
+{
+    connect(&m_connection, &Pop3Connection::established, this, &Pop3Session::onEstablished);
+    connect(&m_connection, &Pop3Connection::repliesReady, this, &Pop3Session::onRepliesReady);
+    connect(&m_connection, &Pop3Connection::failed, this, &Pop3Session::onConnectionFailed);
+}
 
 Pop3Session::~Pop3Session()
 {
     m_connection.abort();
 }
 
+void Pop3Session::setState(State state)
+{
+    if (m_state == state)
+        return;
+    m_state = state;
+    Q_EMIT stateChanged(state);
+}
+
 void Pop3Session::abort()
 {
     m_connection.abort();
-    if (m_state != State::Closed)
-        m_state = State::Failed;
+    m_queued.clear();
     m_inFlight.clear();
+    if (m_state != State::Closed && m_state != State::Idle)
+        setState(State::Failed);
 }
 
-// ---- Connection: greeting, capabilities, STLS ----
+// ---- Connecting: greeting, capabilities, STLS ----
 
-bool Pop3Session::open(const QString& server)
+void Pop3Session::open(const QString& server)
 {
-    if (m_state != State::Closed) {
+    if (m_state != State::Idle) {
         m_error = Pop3Texts::badReply;
-        return false;
+        return fail();
     }
     const Pop3Address address = Pop3Address::parse(server);
     if (!address.valid) {
         m_error = Pop3Texts::badServerName(server);
-        m_state = State::Failed;
-        return false;
+        return fail();
     }
     m_serverKey = TlsTrust::key(address);
-    m_sessionDeadline = QDeadlineTimer(m_options.sessionTimeoutMs);
-    m_connection.setSessionDeadline(m_sessionDeadline, m_options.sessionTimeoutMs);
-    if (!m_connection.connectTo(address))
-        return failSession();
-    m_connection.expectGreeting();
-    // Over TLS, a server that offered PIPELINING when last reached is sent CAPA and the login
-    // without waiting for its greeting: the replies are read in order, the greeting first.
-    Pop3Reply greeting;
-    if (m_connection.isEncrypted() && rememberedPipelining())
-        m_inFlight.push_back({Request::Greeting, 0, std::nullopt});
-    else if (!m_connection.nextReply(&greeting) || !takeGreeting(greeting))
-        return failSession();
-    // A server once reached with STLS is sent STLS at once: it must deliver it anyway.
-    const bool stlsKnown =
-        !m_connection.isEncrypted() && rememberedPipelining() && m_options.trust.encrypted.contains(m_serverKey);
-    if (!stlsKnown && !askCapabilities())
-        return false;
-    if (!m_connection.isEncrypted() && (stlsKnown || m_capabilities.contains("STLS")) &&
-        !startTls(stlsKnown ? address.host : QString()))
-        return false;
-    m_pipelining = m_options.allowPipelining && (m_capabilitiesWithLogin || m_capabilities.contains("PIPELINING"));
-    if (!m_connection.isEncrypted() && !mayLoginWithoutTls(address.host)) {
-        // The connection waits for the user's answer (allowPlainText), but nothing can be sent.
-        m_state = State::Failed;
-        return m_refusal == Refusal::PlainText ? false : failSession();
-    }
-    m_state = State::Authorization;
-    return true;
+    m_host = address.host;
+    setState(State::Connecting);
+    m_connection.connectTo(address);
 }
 
-bool Pop3Session::allowPlainText()
+void Pop3Session::onEstablished()
 {
-    if (m_refusal != Refusal::PlainText || !m_connection.isOpen())
-        return false;
-    m_refusal = Refusal::None;
-    m_error.clear();
-    m_state = State::Authorization;
-    return true;
+    if (m_state == State::StartingTls) {
+        // What was offered before TLS is not to be trusted: ask again, or with the login.
+        if (rememberedPipelining()) {
+            m_capabilitiesWithLogin = true;
+            return finishOpening();
+        }
+        return askCapabilities();
+    }
+    // Over TLS, a server that offered PIPELINING when last reached is sent CAPA and the login
+    // without waiting for its greeting: the replies are read in order, the greeting first.
+    setState(State::Greeting);
+    if (m_connection.isEncrypted() && rememberedPipelining()) {
+        m_greetingPending = true;
+        m_capabilitiesWithLogin = true;
+        m_inFlight.push_back({Request::Greeting, {}, [this](const Pop3Reply& reply) { onGreeting(reply); }});
+        m_connection.expectGreeting();
+        if (m_state == State::Greeting)
+            finishOpening();
+        return;
+    }
+    m_inFlight.push_back({Request::Greeting, {}, [this](const Pop3Reply& reply) { onGreeting(reply); }});
+    m_connection.expectGreeting();
+}
+
+void Pop3Session::onGreeting(const Pop3Reply& reply)
+{
+    if (!takeGreeting(reply))
+        return fail();
+    if (m_greetingPending) {
+        m_greetingPending = false;
+        if (m_loginWaitsForGreeting)
+            sendLogin();
+        return;
+    }
+    // A server once reached with STLS is sent STLS at once: it must deliver it anyway.
+    if (!m_connection.isEncrypted() && rememberedPipelining() && m_options.trust.encrypted.contains(m_serverKey))
+        return sendStls(true);
+    askCapabilities();
 }
 
 bool Pop3Session::takeGreeting(const Pop3Reply& greeting)
@@ -119,20 +156,15 @@ bool Pop3Session::rememberedPipelining() const
     return m_options.allowPipelining && m_options.pipeliningOffered;
 }
 
-// Over TLS, a server that offered PIPELINING when last reached is asked CAPA together with the
-// login (one round trip fewer); what it offers now rules the rest of the session.
-bool Pop3Session::askCapabilities()
+void Pop3Session::askCapabilities()
 {
-    if (m_connection.isEncrypted() && rememberedPipelining()) {
-        m_capabilitiesWithLogin = true;
-        return true;
-    }
-    m_connection.send("CAPA", true);
-    Pop3Reply reply;
-    if (!m_connection.nextReply(&reply))
-        return failSession();
-    readCapabilities(reply);
-    return true;
+    setState(State::Capabilities);
+    enqueue(Request::Capa, {}, [this](const Pop3Reply& reply) {
+        readCapabilities(reply);
+        if (!m_connection.isEncrypted() && m_capabilities.contains("STLS"))
+            return sendStls(false);
+        finishOpening();
+    });
 }
 
 void Pop3Session::readCapabilities(const Pop3Reply& reply)
@@ -148,139 +180,147 @@ void Pop3Session::readCapabilities(const Pop3Reply& reply)
 }
 
 // A server that offers STLS must also deliver it: falling back to plain text here would let
-// anyone on the path strip the offer and read the password. knownHost: the server was sent STLS
+// anyone on the path strip the offer and read the password. knownServer: the server was sent STLS
 // because it was reached with TLS before, so a refusal means its encryption is gone.
-bool Pop3Session::startTls(const QString& knownHost)
+void Pop3Session::sendStls(bool knownServer)
 {
-    m_connection.send("STLS", false);
-    Pop3Reply reply;
-    if (!m_connection.nextReply(&reply))
-        return failSession();
-    if (!reply.ok) {
-        if (knownHost.isEmpty()) {
-            setServerError(Pop3Texts::stlsRefused, reply);
-        } else {
-            m_refusal = Refusal::EncryptionLost;
-            m_error = Pop3Texts::encryptionLost(knownHost);
+    setState(State::StartingTls);
+    enqueue(Request::Stls, {}, [this, knownServer](const Pop3Reply& reply) {
+        if (!reply.ok) {
+            if (knownServer) {
+                m_refusal = Refusal::EncryptionLost;
+                m_error = Pop3Texts::encryptionLost(m_host);
+            } else {
+                setServerError(Pop3Texts::stlsRefused, reply);
+            }
+            return fail();
         }
-        return failSession();
+        m_connection.startTls(); // established() again, or failed()
+    });
+}
+
+void Pop3Session::finishOpening()
+{
+    m_pipelining = m_options.allowPipelining && (m_capabilitiesWithLogin || m_capabilities.contains("PIPELINING"));
+    if (!m_connection.isEncrypted() && !mayLoginWithoutTls()) {
+        if (m_refusal != Refusal::PlainText)
+            return fail();
+        // The connection waits for the user's answer, and the session's clock with it.
+        m_connection.pauseSessionClock();
+        setState(State::AwaitingConsent);
+        Q_EMIT consentNeeded();
+        return;
     }
-    if (!m_connection.startTls())
-        return failSession();
-    return askCapabilities(); // what was offered before TLS is not to be trusted
+    setState(State::Ready);
+    Q_EMIT opened();
+}
+
+void Pop3Session::allowPlainText()
+{
+    if (m_state != State::AwaitingConsent || m_refusal != Refusal::PlainText || !m_connection.isOpen())
+        return;
+    m_refusal = Refusal::None;
+    m_error.clear();
+    m_connection.resumeSessionClock();
+    setState(State::Ready);
+    QMetaObject::invokeMethod(this, &Pop3Session::opened, Qt::QueuedConnection);
 }
 
 // Nobody can tell a server without STLS from one whose offer was removed on the way, so only
 // the user can allow plain text, and never where TLS has worked before.
-bool Pop3Session::mayLoginWithoutTls(const QString& host)
+bool Pop3Session::mayLoginWithoutTls()
 {
     const TlsTrust& trust = m_options.trust;
     if (trust.encrypted.contains(m_serverKey)) {
         m_refusal = Refusal::EncryptionLost;
-        m_error = Pop3Texts::encryptionLost(host);
-    } else if (!trust.isLoopback(host) && !trust.plainTextAllowed.contains(m_serverKey)) {
+        m_error = Pop3Texts::encryptionLost(m_host);
+    } else if (!trust.isLoopback(m_host) && !trust.plainTextAllowed.contains(m_serverKey)) {
         m_refusal = Refusal::PlainText;
-        m_error = Pop3Texts::plainTextRefused(host);
+        m_error = Pop3Texts::plainTextRefused(m_host);
     }
     return m_refusal == Refusal::None;
 }
 
 // ---- Authorization ----
 
-int Pop3Session::login(const QString& user, const QString& password, bool apop)
+void Pop3Session::login(const QString& user, const QString& password, bool apop)
 {
-    if (m_state != State::Authorization) {
+    if (m_state != State::Ready) {
         if (m_state != State::Failed)
             m_error = Pop3Texts::notLoggedIn;
-        return -1;
+        return fail();
     }
-    if (hasLineBreakOrNul(user) || hasLineBreakOrNul(password)) {
-        m_error = Pop3Texts::lineBreakInAccount;
-        return -1;
-    }
+    setState(State::Authorizing);
+    if (hasLineBreakOrNul(user) || hasLineBreakOrNul(password))
+        return refuseLogin(Pop3Texts::lineBreakInAccount);
     m_error.clear();
     m_errorRank = ErrorRank::Skipped;
-    if (apop && !readGreeting())
-        return -1; // its timestamp is part of the digest
-    if (apop && m_timestamp.isEmpty()) {
-        m_error = Pop3Texts::apopUnsupported;
-        return -1;
-    }
-    QList<QByteArray> commands;
-    if (apop) {
-        const QByteArray digest =
-            QCryptographicHash::hash(m_timestamp + password.toUtf8(), QCryptographicHash::Md5).toHex();
-        commands = {"APOP " + user.toUtf8() + ' ' + digest};
-    } else {
-        commands = {"USER " + user.toUtf8(), "PASS " + password.toUtf8()};
-    }
-    // With PIPELINING the login, STAT, LIST and UIDL go out together; otherwise each waits for the
-    // one before, and a refusal stops the rest.
-    if (m_capabilitiesWithLogin && !send(Request::Capa, 0, "CAPA"))
-        return -1;
-    for (const QByteArray& command : commands) {
-        if (!send(Request::Login, 0, command))
-            return -1;
-    }
-    if (!send(Request::Stat, 0, "STAT") || !send(Request::List, 0, "LIST") || !send(Request::Uidl, 0, "UIDL"))
-        return -1;
-    return readLogin();
+    m_user = user;
+    m_password = password;
+    m_apop = apop;
+    // APOP's digest holds the greeting's timestamp: it waits for the greeting.
+    m_loginWaitsForGreeting = apop && m_greetingPending;
+    if (!m_loginWaitsForGreeting)
+        sendLogin();
 }
 
-// The greeting, when it was not waited for before the login.
-bool Pop3Session::readGreeting()
+// With PIPELINING the login, STAT, LIST and UIDL go out together; otherwise each waits for the one
+// before, and a refusal stops the rest.
+void Pop3Session::sendLogin()
 {
-    if (!isInFlight(Request::Greeting, 0))
-        return true;
-    Pop3Reply greeting;
-    if (!readUntil(Request::Greeting, 0, &greeting))
-        return false;
-    return takeGreeting(greeting) || failSession();
-}
-
-int Pop3Session::readLogin()
-{
-    if (!readGreeting())
-        return -1;
+    m_loginWaitsForGreeting = false;
+    if (m_apop && m_timestamp.isEmpty())
+        return refuseLogin(Pop3Texts::apopUnsupported);
+    const auto refusal = [this](const Pop3Reply& reply) {
+        if (!reply.ok)
+            refuseLogin(Pop3Texts::loginFailed, &reply);
+    };
     if (m_capabilitiesWithLogin) {
-        Pop3Reply capabilities;
-        if (!readUntil(Request::Capa, 0, &capabilities))
-            return -1;
-        readCapabilities(capabilities);
-        m_pipelining = m_options.allowPipelining && m_capabilities.contains("PIPELINING");
+        enqueue(Request::Capa, {}, [this](const Pop3Reply& reply) {
+            readCapabilities(reply);
+            m_pipelining = m_options.allowPipelining && m_capabilities.contains("PIPELINING");
+        });
     }
-    Pop3Reply stat;
-    Pop3Reply list;
-    Pop3Reply uidl;
-    if (!readUntil(Request::Stat, 0, &stat) || !readUntil(Request::List, 0, &list) ||
-        !readUntil(Request::Uidl, 0, &uidl))
-        return -1;
-    if (m_refused)
-        return -1;
-    if (!stat.ok) {
-        setServerError(Pop3Texts::statFailed, stat);
-        return -1;
+    if (m_apop) {
+        const QByteArray digest =
+            QCryptographicHash::hash(m_timestamp + m_password.toUtf8(), QCryptographicHash::Md5).toHex();
+        enqueue(Request::Apop, m_user.toUtf8() + ' ' + digest, refusal);
+    } else {
+        enqueue(Request::User, m_user.toUtf8(), refusal);
+        enqueue(Request::Pass, m_password.toUtf8(), refusal);
     }
-    const QList<QByteArray> words = stat.statusText.split(' ');
+    m_password.clear();
+    enqueue(Request::Stat, {}, [this](const Pop3Reply& reply) { onStat(reply); });
+    enqueue(Request::List, {}, [this](const Pop3Reply& reply) { readList(reply); });
+    enqueue(Request::Uidl, {}, [this](const Pop3Reply& reply) {
+        readUidl(reply);
+        onLoggedIn();
+    });
+}
+
+void Pop3Session::refuseLogin(const QString& text, const Pop3Reply* reply)
+{
+    m_refused = true;
+    if (reply)
+        setServerError(text, *reply);
+    else
+        m_error = text;
+    fail();
+}
+
+void Pop3Session::onStat(const Pop3Reply& reply)
+{
+    if (!reply.ok)
+        return refuseLogin(Pop3Texts::statFailed, &reply);
+    const QList<QByteArray> words = reply.statusText.split(' ');
     bool countOk = false;
     bool sizeOk = false;
     const int count = words.value(0).toInt(&countOk);
     const qint64 size = words.value(1).toLongLong(&sizeOk);
-    if (!countOk || !sizeOk || count < 0 || size < 0) {
-        doubt(Pop3Texts::badReply);
-        return -1;
-    }
+    if (!countOk || !sizeOk || count < 0 || size < 0)
+        return doubt(Pop3Texts::badReply);
     m_count = count;
     m_statSize = size;
-    if (!readList(list))
-        return -1;
-    readUidl(uidl);
-    const qint64 allowance = qint64(std::min(count, 10000000)) * m_options.perMessageTimeoutMs;
-    QDeadlineTimer deadline = m_sessionDeadline;
-    deadline += allowance;
-    m_connection.setSessionDeadline(deadline, int(std::min<qint64>(m_options.sessionTimeoutMs + allowance, INT_MAX)));
-    m_state = State::Transaction;
-    return count;
 }
 
 // LIST must name exactly the messages 1 to the count, in order: a server whose count and list
@@ -299,13 +339,17 @@ bool Pop3Session::readList(const Pop3Reply& reply)
         bool sizeOk = false;
         const qint64 number = words.value(0).toLongLong(&numberOk);
         const qint64 size = words.value(1).toLongLong(&sizeOk);
-        if (!numberOk || !sizeOk || size < 0 || number != sizes.size() + 1 || sizes.size() >= m_count)
-            return doubt(Pop3Texts::listInconsistent);
+        if (!numberOk || !sizeOk || size < 0 || number != sizes.size() + 1 || sizes.size() >= m_count) {
+            doubt(Pop3Texts::listInconsistent);
+            return false;
+        }
         sizes.append(size);
         total += size;
     }
-    if (sizes.size() != m_count)
-        return doubt(Pop3Texts::listInconsistent);
+    if (sizes.size() != m_count) {
+        doubt(Pop3Texts::listInconsistent);
+        return false;
+    }
     m_sizes = sizes;
     // Only a server whose own figures add up is held to them when the session ends.
     m_sizesAddUp = total == m_statSize;
@@ -336,89 +380,16 @@ void Pop3Session::readUidl(const Pop3Reply& reply)
         m_uids = uids;
 }
 
-// ---- Transaction: headers and deletions ----
-
-std::optional<MessageHeaders> Pop3Session::headers(int number)
+// A large mailbox earns the session more time: a little for each message.
+void Pop3Session::onLoggedIn()
 {
-    if (!checkNumber(number))
-        return std::nullopt;
-    if (m_deleted.contains(number)) {
-        m_error = Pop3Texts::numberOutOfRange(number);
-        return std::nullopt;
-    }
-    if (!isInFlight(Request::Top, number) && !send(Request::Top, number, "TOP " + QByteArray::number(number) + " 0"))
-        return std::nullopt;
-    prefetchAfter(number);
-    Pop3Reply reply;
-    if (!readUntil(Request::Top, number, &reply))
-        return std::nullopt;
-    if (!reply.ok) {
-        setServerError(Pop3Texts::topFailed(number), reply, ErrorRank::Skipped);
-        return std::nullopt;
-    }
-    // TOP n 0 gives the header and the blank line after it, never more than the whole message.
-    if (!m_sizes.isEmpty() && reply.body.size() > m_sizes.at(number - 1) + 2) {
-        doubt(Pop3Texts::headerNotOwn);
-        return std::nullopt;
-    }
-    return HeaderDecoder::decode(reply.body);
+    const qint64 allowance = qint64(std::min(m_count, 10000000)) * m_options.perMessageTimeoutMs;
+    m_connection.setSessionTimeout(m_options.sessionTimeoutMs + allowance, m_options.sessionTimeoutMs + allowance);
+    setState(State::Transaction);
+    Q_EMIT loggedIn(m_count);
 }
 
-std::optional<QByteArray> Pop3Session::retrieve(int number, const QList<int>& ahead)
-{
-    if (!checkNumber(number))
-        return std::nullopt;
-    const auto request = [this](int n) {
-        return isInFlight(Request::Retr, n) || send(Request::Retr, n, "RETR " + QByteArray::number(n));
-    };
-    if (!request(number))
-        return std::nullopt;
-    for (int i = 0; m_pipelining && i < ahead.size() && qsizetype(m_inFlight.size()) < m_options.pipelineWindow; ++i) {
-        if (ahead.at(i) >= 1 && ahead.at(i) <= m_count && !request(ahead.at(i)))
-            return std::nullopt;
-    }
-    Pop3Reply reply;
-    if (!readUntil(Request::Retr, number, &reply))
-        return std::nullopt;
-    if (!reply.ok || reply.truncated) {
-        setServerError(retrFailed(number), reply, ErrorRank::Skipped);
-        return std::nullopt;
-    }
-    return reply.body;
-}
-
-bool Pop3Session::remove(int number)
-{
-    if (!checkNumber(number) || m_deleted.contains(number))
-        return false;
-    m_deleted.insert(number);
-    return send(Request::Dele, number, "DELE " + QByteArray::number(number));
-}
-
-bool Pop3Session::close()
-{
-    if (m_state == State::Closed || m_state == State::Failed) {
-        if (m_state == State::Closed)
-            m_error = Pop3Texts::notLoggedIn;
-        m_connection.abort();
-        return false;
-    }
-    if (m_state == State::Transaction && !verifyInStep())
-        return false;
-    Pop3Reply reply;
-    if (!send(Request::Quit, 0, "QUIT") || !readUntil(Request::Quit, 0, &reply))
-        return false;
-    m_connection.abort();
-    const bool committing = m_state == State::Transaction;
-    m_state = State::Closed;
-    // Before the login nothing can be lost: a server that ends the session its own way (after a
-    // refused login, say) needs no word of it.
-    if (!reply.ok && committing) {
-        setServerError(Pop3Texts::quitFailed, reply, ErrorRank::Session);
-        return false;
-    }
-    return true;
-}
+// ---- Transaction: headers, copies and deletions ----
 
 bool Pop3Session::checkNumber(int number)
 {
@@ -427,155 +398,221 @@ bool Pop3Session::checkNumber(int number)
             m_error = Pop3Texts::notLoggedIn;
         return false;
     }
-    if (number < 1 || number > m_count) {
+    if (number < 1 || number > m_count || m_deleted.contains(number)) {
         m_error = Pop3Texts::numberOutOfRange(number);
         return false;
     }
     return true;
 }
 
-// ---- The pipeline ----
-
-// Without PIPELINING a request waits until every earlier reply is in: a window of one. With it,
-// requests go at once; only the header requests sent ahead are held to the window.
-bool Pop3Session::send(Request request, int number, const QByteArray& command)
+bool Pop3Session::requestHeaders(int number, HeadersHandler handler)
 {
-    while (!m_pipelining && unanswered() > 0) {
-        if (!readOldest())
-            return false;
-    }
-    // One at a time, every byte received belongs to a request already answered: anything more
-    // is a reply nobody asked for, and everything after it would be out of step.
-    if (!m_pipelining && m_state == State::Transaction && m_connection.hasUnreadData())
-        return doubt(Pop3Texts::outOfStep);
-    if (m_state == State::Failed || (m_refused && request != Request::Quit))
+    if (!checkNumber(number))
         return false;
-    const bool listing = request == Request::List || request == Request::Uidl;
-    const bool multiLine = listing || request == Request::Capa || request == Request::Top || request == Request::Retr;
-    const qsizetype bound = listing ? m_options.maxListingLength : request == Request::Retr ? MaxMessageBytes : 0;
-    m_connection.send(command, multiLine, bound);
-    m_inFlight.push_back({request, number, std::nullopt});
-    return m_connection.isOpen() || failSession();
-}
-
-void Pop3Session::prefetchAfter(int number)
-{
-    if (!m_pipelining)
-        return;
-    m_prefetchNext = std::max(m_prefetchNext, number + 1);
-    for (; m_prefetchNext <= m_count && qsizetype(m_inFlight.size()) < m_options.pipelineWindow; ++m_prefetchNext) {
-        if (!m_notAsked.contains(m_prefetchNext) && !isInFlight(Request::Top, m_prefetchNext) &&
-            !send(Request::Top, m_prefetchNext, "TOP " + QByteArray::number(m_prefetchNext) + " 0"))
-            return;
-    }
-}
-
-bool Pop3Session::isInFlight(Request request, int number) const
-{
-    return std::any_of(m_inFlight.begin(), m_inFlight.end(),
-                       [&](const InFlight& sent) { return sent.request == request && sent.number == number; });
-}
-
-qsizetype Pop3Session::unanswered() const
-{
-    return std::count_if(m_inFlight.begin(), m_inFlight.end(), [](const InFlight& sent) { return !sent.reply; });
-}
-
-// Reads replies in order until the one to (request, number) is in, and hands it over.
-bool Pop3Session::readUntil(Request request, int number, Pop3Reply* reply)
-{
-    auto target = [&] {
-        return std::find_if(m_inFlight.begin(), m_inFlight.end(),
-                            [&](const InFlight& sent) { return sent.request == request && sent.number == number; });
-    };
-    if (target() == m_inFlight.end())
-        return m_state != State::Failed && doubt(Pop3Texts::outOfStep);
-    while (!target()->reply) {
-        if (!readOldest(request, number))
-            return false;
-    }
-    const auto found = target();
-    *reply = std::move(*found->reply);
-    m_inFlight.erase(found);
+    enqueue(Request::Top, QByteArray::number(number) + " 0", [this, number, handler](const Pop3Reply& reply) {
+        if (!reply.ok) {
+            setServerError(Pop3Texts::topFailed(number), reply, ErrorRank::Skipped);
+            return handler(number, std::nullopt);
+        }
+        // TOP n 0 gives the header and the blank line after it, never more than the whole message.
+        if (!m_sizes.isEmpty() && reply.body.size() > m_sizes.at(number - 1) + 2)
+            return doubt(Pop3Texts::headerNotOwn);
+        handler(number, HeaderDecoder::decode(reply.body));
+    });
     return true;
 }
 
-// Reads the oldest outstanding reply. Replies to the login, to header requests and to deletions
-// are filed unless awaited: a refused login or deletion is recorded, a header block nobody waits
-// for any more is dropped. Every other reply (greeting, CAPA, STAT, LIST, UIDL, RETR, QUIT) stays
-// with its request until collected.
-bool Pop3Session::readOldest(Request awaited, int awaitedNumber)
+bool Pop3Session::retrieve(int number, MessageHandler handler)
 {
-    const auto oldest =
-        std::find_if(m_inFlight.begin(), m_inFlight.end(), [](const InFlight& sent) { return !sent.reply; });
-    Pop3Reply reply;
-    if (oldest == m_inFlight.end() || !m_connection.nextReply(&reply))
-        return failSession();
-    const InFlight request = *oldest;
-    const bool filed =
-        request.request == Request::Login || request.request == Request::Top || request.request == Request::Dele;
-    const bool kept = !filed || (request.request == awaited && request.number == awaitedNumber);
-    if (kept) {
-        oldest->reply = std::move(reply);
-        return true;
-    }
-    m_inFlight.erase(oldest);
-    if (request.request == Request::Login && !reply.ok && !m_refused) {
-        m_refused = true;
-        setServerError(Pop3Texts::loginFailed, reply);
-    } else if (request.request == Request::Dele) {
+    if (!checkNumber(number))
+        return false;
+    enqueue(Request::Retr, QByteArray::number(number), [this, number, handler](const Pop3Reply& reply) {
+        if (!reply.ok || reply.truncated) {
+            setServerError(retrFailed(number), reply, ErrorRank::Skipped);
+            return handler(number, std::nullopt);
+        }
+        handler(number, reply.body);
+    });
+    return true;
+}
+
+bool Pop3Session::remove(int number)
+{
+    if (!checkNumber(number))
+        return false;
+    m_deleted.insert(number);
+    enqueue(Request::Dele, QByteArray::number(number), [this, number](const Pop3Reply& reply) {
         if (reply.ok) {
             ++m_confirmedDeletions;
         } else {
-            m_refusedDeletions.append(request.number);
-            setServerError(Pop3Texts::deleteFailed(request.number), reply);
+            m_refusedDeletions.append(number);
+            setServerError(Pop3Texts::deleteFailed(number), reply);
         }
-    }
+    });
     return true;
+}
+
+int Pop3Session::dropUnsentHeaderRequests()
+{
+    return int(std::erase_if(m_queued, [](const Pending& pending) { return pending.request == Request::Top; }));
+}
+
+// ---- Ending ----
+
+void Pop3Session::close()
+{
+    switch (m_state) {
+    case State::Transaction:
+        // Pipelined, STAT follows the last requests at once; its answer is read after theirs.
+        setState(State::Verifying);
+        enqueue(Request::Stat, {}, [this](const Pop3Reply& reply) { verifyInStep(reply); });
+        return;
+    case State::Ready:
+    case State::AwaitingConsent:
+        // Before the login nothing can be lost: a goodbye, and no word of it needed.
+        setState(State::Quitting);
+        enqueue(Request::Quit, {}, [this](const Pop3Reply& reply) { onQuit(reply); });
+        return;
+    case State::Closed:
+    case State::Failed:
+        return;
+    default:
+        m_error = Pop3Texts::notLoggedIn;
+        return fail();
+    }
 }
 
 // Before QUIT commits the deletions: every reply read, and STAT answered with exactly what must
 // remain. A reply repeated or lost anywhere in the stream shifts the ones after it, and STAT's
 // answer, or the bytes left over, give it away.
-bool Pop3Session::verifyInStep()
+void Pop3Session::verifyInStep(const Pop3Reply& reply)
 {
-    // Pipelined, STAT follows the last deletions at once; its answer is still read after theirs.
-    Pop3Reply reply;
-    if (!send(Request::Stat, 0, "STAT") || !readUntil(Request::Stat, 0, &reply))
-        return false;
     const QList<QByteArray> words = reply.statusText.split(' ');
     bool countOk = false;
     bool sizeOk = false;
     const int count = words.value(0).toInt(&countOk);
     const qint64 size = words.value(1).toLongLong(&sizeOk);
     qint64 expectedSize = m_statSize;
-    for (int number : m_deleted) {
+    for (int number : std::as_const(m_deleted)) {
         if (!m_refusedDeletions.contains(number) && !m_sizes.isEmpty())
             expectedSize -= m_sizes.at(number - 1);
     }
     const bool inStep = reply.ok && countOk && sizeOk && count == m_count - m_confirmedDeletions &&
-                        (!m_sizesAddUp || size == expectedSize) && !m_connection.hasUnreadData();
-    return inStep || doubt(Pop3Texts::outOfStep);
+                        (!m_sizesAddUp || size == expectedSize) && m_inFlight.empty() && m_queued.empty() &&
+                        !m_connection.hasUnreadData();
+    if (!inStep)
+        return doubt(Pop3Texts::outOfStep);
+    setState(State::Quitting);
+    m_quitSent = true;
+    enqueue(Request::Quit, {}, [this](const Pop3Reply& reply) { onQuit(reply); });
 }
 
-bool Pop3Session::failSession()
+void Pop3Session::onQuit(const Pop3Reply& reply)
 {
+    m_connection.abort();
+    // A refusal of QUIT after the login means the deletions may not all have been made.
+    if (!reply.ok && m_quitSent) {
+        setServerError(Pop3Texts::quitFailed, reply, ErrorRank::Session);
+        setState(State::Failed);
+        Q_EMIT failed();
+        return;
+    }
+    setState(State::Closed);
+    Q_EMIT closed();
+}
+
+// ---- The queue ----
+
+void Pop3Session::enqueue(Request request, const QByteArray& arguments, ReplyHandler handler)
+{
+    const Command& cmd = command(request);
+    QByteArray line = cmd.verb;
+    if (!arguments.isEmpty())
+        line += ' ' + arguments;
+    m_queued.push_back({request, line, std::move(handler)});
+    pump();
+}
+
+// Writes what the window allows: with PIPELINING up to pipelineWindow requests are in flight,
+// without it one.
+void Pop3Session::pump()
+{
+    const qsizetype window = m_pipelining ? std::max(1, m_options.pipelineWindow) : 1;
+    while (!m_queued.empty() && qsizetype(m_inFlight.size()) < window) {
+        if (!m_connection.isOpen())
+            return; // failed() is on its way
+        // With nothing in flight, every byte received belongs to a request already answered:
+        // anything more is a reply nobody asked for, and everything after it would be out of step.
+        if (m_inFlight.empty() && m_connection.hasUnreadData())
+            return doubt(Pop3Texts::outOfStep);
+        Pending next = std::move(m_queued.front());
+        m_queued.pop_front();
+        const Command& cmd = command(next.request);
+        const qsizetype bound = cmd.bound == Bound::Listing   ? m_options.maxListingLength
+                                : cmd.bound == Bound::Message ? MaxMessageBytes
+                                                              : 0;
+        m_connection.send(next.line, cmd.multiLine, bound);
+        m_inFlight.push_back(std::move(next));
+    }
+}
+
+void Pop3Session::onRepliesReady()
+{
+    const QPointer<Pop3Session> alive(this);
+    Pop3Reply reply;
+    while (m_state != State::Failed && m_state != State::Closed && m_connection.takeReply(&reply)) {
+        if (m_inFlight.empty())
+            return doubt(Pop3Texts::outOfStep);
+        // A continuation leaves its request in flight: the exchange answers it again.
+        const ReplyHandler handler =
+            reply.continuation ? m_inFlight.front().onReply : std::move(m_inFlight.front().onReply);
+        if (!reply.continuation)
+            m_inFlight.pop_front();
+        handler(reply);
+        if (!alive)
+            return; // a handler ended the caller's use of the session
+    }
+    if (m_state != State::Failed && m_state != State::Closed)
+        pump();
+}
+
+// ---- Failure ----
+
+void Pop3Session::onConnectionFailed()
+{
+    if (m_state == State::Failed || m_state == State::Closed)
+        return;
     if (!m_connection.failureText().isEmpty()) {
         m_error = m_connection.failureText();
         m_errorRank = ErrorRank::Session;
     }
     if (!m_connection.rejectedCertificate().isNull())
         m_refusal = Refusal::Certificate; // pop3s or STLS alike
-    m_state = State::Failed;
+    m_queued.clear();
     m_inFlight.clear();
-    m_connection.abort();
-    return false;
+    setState(State::Failed);
+    Q_EMIT failed();
 }
 
-bool Pop3Session::doubt(const QString& text)
+// Ends the session without QUIT. failed() follows on the next turn of the event loop, never inside
+// the caller's own call.
+void Pop3Session::fail()
 {
-    m_connection.failProtocol(text);
-    return failSession();
+    if (m_state == State::Failed || m_state == State::Closed)
+        return;
+    m_connection.abort();
+    m_queued.clear();
+    m_inFlight.clear();
+    setState(State::Failed);
+    QMetaObject::invokeMethod(this, &Pop3Session::failed, Qt::QueuedConnection);
+}
+
+void Pop3Session::doubt(const QString& text)
+{
+    m_connection.failProtocol(text); // so that failure() names it
+    m_error = text;
+    m_errorRank = ErrorRank::Session;
+    fail();
 }
 
 // The first refusal of a rank is the one the user needs to hear of; a graver one replaces it, and a

@@ -4,6 +4,8 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QQueue>
+#include <QTimer>
+#include <memory>
 
 namespace {
 struct Answer
@@ -66,6 +68,28 @@ void MessageBox::setNextAnswer(Button answer, std::function<void()> whileOpen)
     answers().enqueue({answer, std::move(whileOpen)});
 }
 
+namespace {
+// The box as the user sees it, not shown yet.
+QMessageBox* makeBox(QWidget* parent, const QString& text, const QString& caption, MessageBox::Buttons buttons,
+                     MessageBox::Icon icon, MessageBox::Button defaultButton)
+{
+    auto* box =
+        new QMessageBox(standard(icon), caption, text,
+                        buttons == MessageBox::OkOnly ? QMessageBox::Ok : QMessageBox::Yes | QMessageBox::No, parent);
+    if (buttons == MessageBox::TrustOrNo)
+        box->button(QMessageBox::Yes)->setText(QStringLiteral("この証明書を信頼する"));
+    box->setDefaultButton(standard(defaultButton));
+    return box;
+}
+
+MessageBox::Button answerOf(MessageBox::Buttons buttons, int result)
+{
+    if (buttons == MessageBox::OkOnly)
+        return MessageBox::Ok;
+    return result == QMessageBox::Yes ? MessageBox::Yes : MessageBox::No;
+}
+} // namespace
+
 MessageBox::Button MessageBox::show(QWidget* parent, const QString& text, const QString& caption, Buttons buttons,
                                     Icon icon, Button defaultButton)
 {
@@ -81,13 +105,36 @@ MessageBox::Button MessageBox::show(QWidget* parent, const QString& text, const 
         qWarning("Mossvale: %s: %s", qPrintable(caption), qPrintable(text));
         return defaultButton;
     }
-    QMessageBox box(standard(icon), caption, text,
-                    buttons == OkOnly ? QMessageBox::Ok : QMessageBox::Yes | QMessageBox::No, parent);
-    if (buttons == TrustOrNo)
-        box.button(QMessageBox::Yes)->setText(QStringLiteral("この証明書を信頼する"));
-    box.setDefaultButton(standard(defaultButton));
-    const int result = box.exec();
-    if (buttons == OkOnly)
-        return Ok;
-    return result == QMessageBox::Yes ? Yes : No;
+    std::unique_ptr<QMessageBox> box(makeBox(parent, text, caption, buttons, icon, defaultButton));
+    return answerOf(buttons, box->exec());
+}
+
+QPointer<QObject> MessageBox::open(QWidget* parent, const QString& text, const QString& caption, Buttons buttons,
+                                   Icon icon, Button defaultButton, std::function<void(Button)> answered)
+{
+    shown().append({text, caption, buttons, icon, defaultButton});
+    const bool headless = QGuiApplication::platformName() == u"offscreen";
+    if (!answers().isEmpty() || headless) {
+        // Answered on the next turn, as a person would: the handle cancels it until then.
+        const Answer answer = answers().isEmpty() ? Answer{defaultButton, {}} : answers().dequeue();
+        if (headless && !answer.whileOpen)
+            qWarning("Mossvale: %s: %s", qPrintable(caption), qPrintable(text));
+        auto* handle = new QObject(parent);
+        QTimer::singleShot(0, handle, [handle, answer, answered] {
+            handle->deleteLater();
+            if (answer.whileOpen)
+                answer.whileOpen();
+            if (answered)
+                answered(answer.button);
+        });
+        return handle;
+    }
+    QMessageBox* box = makeBox(parent, text, caption, buttons, icon, defaultButton);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    QObject::connect(box, &QDialog::finished, box, [buttons, answered](int result) {
+        if (answered)
+            answered(answerOf(buttons, result));
+    });
+    box->open(); // window-modal over its parent; nothing waits for it
+    return box;
 }

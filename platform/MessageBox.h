@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -20,11 +21,18 @@ public:
     // Caption used when a message has none of its own.
     static QString programTitle() { return QStringLiteral("Mossvale"); }
 
+    // Shows the box and waits for the user's answer: only where no check can be running.
     static Button show(QWidget* parent, const QString& text, const QString& caption = programTitle(),
                        Buttons buttons = OkOnly, Icon icon = NoIcon, Button defaultButton = Ok);
+    // Shows the box, window-modal over parent, and returns at once; answered (when given) runs
+    // once with the user's answer, later. Deleting the handle closes the box unanswered.
+    static QPointer<QObject> open(QWidget* parent, const QString& text, const QString& caption = programTitle(),
+                                  Buttons buttons = OkOnly, Icon icon = NoIcon, Button defaultButton = Ok,
+                                  std::function<void(Button)> answered = {});
 
-    // Test seam: the next box is answered with answer instead of being shown; whileOpen, when
-    // given, runs first, as if events arrived while the box was open.
+    // Test seam: the next box is answered with answer instead of being shown (by open() on the next
+    // turn of the event loop); whileOpen, when given, runs first, as if events arrived while the box
+    // was open.
     static void setNextAnswer(Button answer, std::function<void()> whileOpen = {});
     struct Shown
     {

@@ -84,26 +84,44 @@ void IdPassForm::buildLayout()
 void IdPassForm::Form_Load()
 {
     // The account confirmed in this run is the one in use; the file's only until then.
-    const AccountSettings shown = m_settings.accountConfirmed() ? m_settings.account() : m_settings.storedAccount();
-    IdText->setText(shown.UserId);
-    PassText->setText(shown.Password);
+    if (m_settings.accountConfirmed()) {
+        IdText->setText(m_settings.account().UserId);
+        PassText->setText(m_settings.account().Password);
+        return;
+    }
+    const AccountSettings file = m_settings.accountFile();
+    IdText->setText(file.UserId);
+    PassText->setText(file.Password);
+    // The window is there at once; a password kept in the keyring fills in when the keyring answers,
+    // unless the user has typed one meanwhile.
+    if (file.Password.isEmpty() && !file.UserId.isEmpty()) {
+        m_settings.readStoredAccount(PasswordStore::PromptWaitMs, this,
+                                     [this, file](const AccountSettings& stored, const QString&) {
+                                         if (PassText->text().isEmpty() && IdText->text() == file.UserId)
+                                             PassText->setText(stored.Password);
+                                     });
+    }
     // Check1 keeps its unticked design state: saving is asked for anew every time.
 }
 
 void IdPassForm::OKCommand_Click()
 {
     m_settings.confirmAccount(IdText->text(), PassText->text());
-    QString notice;
-    const QString error = m_settings.saveAccount(Check1->isChecked(), &notice);
-    if (!error.isEmpty()) {
-        // The window stays open, so the user can try again or cancel; the values are already in
-        // effect for this session.
-        MessageBox::show(this, error, MessageBox::programTitle(), MessageBox::OkOnly, MessageBox::Exclamation);
-        return;
-    }
-    if (!notice.isEmpty())
-        MessageBox::show(this, notice, MessageBox::programTitle(), MessageBox::OkOnly, MessageBox::Information);
-    close();
+    // The keyring may take its time: the window stays until the account is stored, without a second save.
+    OKCommand->setEnabled(false);
+    m_settings.saveAccount(Check1->isChecked(), this, [this](const QString& error, const QString& notice) {
+        OKCommand->setEnabled(true);
+        if (!error.isEmpty()) {
+            // The window stays open, so the user can try again or cancel; the values are already in
+            // effect for this session.
+            MessageBox::open(this, error, MessageBox::programTitle(), MessageBox::OkOnly, MessageBox::Exclamation);
+            return;
+        }
+        if (!notice.isEmpty())
+            MessageBox::open(parentWidget(), notice, MessageBox::programTitle(), MessageBox::OkOnly,
+                             MessageBox::Information);
+        close();
+    });
 }
 
 void IdPassForm::CancelCommand_Click()

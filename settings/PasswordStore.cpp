@@ -1,7 +1,6 @@
 #include "settings/PasswordStore.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
+#include <QObject>
 #include <QTimer>
 #include <memory>
 #include <qt6keychain/keychain.h>
@@ -14,39 +13,54 @@ QString entryKey(const QString& server, const QString& user)
     return QStringLiteral("pop3://%1@%2").arg(user, server);
 }
 
-// Runs job to its end or to the deadline. The job deletes itself when it ends, even after a
-// deadline that left it behind; what it reports goes to state, which outlives this call.
-PasswordStore::Result run(QKeychain::Job* job, int waitMs)
+// Runs job and hands its answer to done, or a time-out at waitMs, whichever comes first; the other
+// is ignored. The job deletes itself when it ends, even after a time-out left it behind.
+void run(QKeychain::Job* job, int waitMs, QObject* context, PasswordStore::Done done,
+         const std::function<PasswordStore::Result(PasswordStore::Result)>& adjust)
 {
     struct State
     {
-        bool done = false;
-        PasswordStore::Result result;
+        bool answered = false;
+        PasswordStore::Done done;
     };
     auto state = std::make_shared<State>();
+    state->done = std::move(done);
+    auto* timer = new QTimer(context); // goes with the answer, or with context
+    timer->setSingleShot(true);
     job->setAutoDelete(true);
     job->setInsecureFallback(false); // never a plain-text file of the library's own
-    QObject::connect(job, &QKeychain::Job::finished, job, [state](QKeychain::Job* finished) {
-        state->done = true;
+    QObject::connect(job, &QKeychain::Job::finished, timer, [state, adjust, timer](QKeychain::Job* finished) {
+        if (std::exchange(state->answered, true))
+            return;
+        timer->stop();
+        timer->deleteLater();
+        PasswordStore::Result result;
         const QKeychain::Error error = finished->error();
-        state->result.ok = error == QKeychain::NoError || error == QKeychain::EntryNotFound;
+        result.ok = error == QKeychain::NoError || error == QKeychain::EntryNotFound;
         if (error == QKeychain::NoError)
             if (auto* reader = qobject_cast<QKeychain::ReadPasswordJob*>(finished))
-                state->result.password = reader->textData();
-        if (!state->result.ok)
-            state->result.error = QStringLiteral("キーリングを使えませんでした（%1）。").arg(finished->errorString());
+                result.password = reader->textData();
+        if (!result.ok)
+            result.error = QStringLiteral("キーリングを使えませんでした（%1）。").arg(finished->errorString());
+        state->done(adjust(result));
     });
-    job->start();
-    const QDeadlineTimer deadline(waitMs);
-    QTimer wake; // bounds each sleep, so the deadline is seen as it passes
-    while (!state->done && !deadline.hasExpired()) {
-        wake.start(int(std::clamp<qint64>(deadline.remainingTime(), 1, 200)));
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents | QEventLoop::WaitForMoreEvents);
-    }
-    state->result.timedOut = !state->done;
-    if (!state->done)
-        state->result.error = QStringLiteral("キーリングが%1秒以内に応答しませんでした。").arg((waitMs + 999) / 1000);
-    return state->result;
+    QObject::connect(timer, &QTimer::timeout, timer, [state, waitMs, timer] {
+        if (std::exchange(state->answered, true))
+            return;
+        timer->deleteLater();
+        PasswordStore::Result result;
+        result.timedOut = true;
+        result.error = QStringLiteral("キーリングが%1秒以内に応答しませんでした。").arg((waitMs + 999) / 1000);
+        state->done(result);
+    });
+    timer->start(waitMs);
+    // On the next turn, so that even a keyring that answers at once never answers inside the call.
+    QTimer::singleShot(0, job, [job] { job->start(); });
+}
+
+PasswordStore::Result asIs(PasswordStore::Result result)
+{
+    return result;
 }
 } // namespace
 
@@ -56,19 +70,20 @@ bool PasswordStore::available()
     return !qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS");
 }
 
-PasswordStore::Result PasswordStore::write(const QString& server, const QString& user, const QString& password,
-                                           int waitMs)
+void PasswordStore::write(const QString& server, const QString& user, const QString& password, int waitMs,
+                          QObject* context, Done done)
 {
     auto* job = new QKeychain::WritePasswordJob(Service);
     job->setKey(entryKey(server, user));
     job->setTextData(password);
-    return run(job, waitMs);
+    run(job, waitMs, context, std::move(done), asIs);
 }
 
-PasswordStore::Result PasswordStore::read(const QString& server, const QString& user, int waitMs)
+void PasswordStore::read(const QString& server, const QString& user, int waitMs, QObject* context, Done done)
 {
     auto* job = new QKeychain::ReadPasswordJob(Service);
     job->setKey(entryKey(server, user));
-    const Result result = run(job, waitMs);
-    return result.ok || result.timedOut ? result : Result{true, {}, {}, false};
+    run(job, waitMs, context, std::move(done), [](Result result) {
+        return result.ok || result.timedOut ? result : Result{true, {}, {}, false};
+    });
 }

@@ -1,11 +1,14 @@
 #pragma once
 
 #include <QString>
+#include <functional>
+
+class QObject;
 
 // The account password in the desktop's Secret Service keyring (GNOME Keyring, KWallet,
 // KeePassXC), one entry per server and user. The keyring answers asynchronously and may show its
-// own unlock prompt: every call waits at most waitMs, handling events but not user input, and a
-// keyring that does not answer by then counts as failed.
+// own unlock prompt: every call returns at once, and its callback runs once, later, with the
+// keyring's answer or, when none came within waitMs, a time-out. Nothing waits.
 namespace PasswordStore {
 
 // How long a caller the user is waiting on gives the keyring: time to type its password at its
@@ -22,11 +25,14 @@ struct Result
     QString error;    // why not ok, in Japanese
     bool timedOut = false;
 };
+using Done = std::function<void(const Result& result)>;
 
-// Stores password for user at server.
-Result write(const QString& server, const QString& user, const QString& password, int waitMs);
+// Stores password for user at server. done runs on context's thread, and not at all once context is
+// gone.
+void write(const QString& server, const QString& user, const QString& password, int waitMs, QObject* context,
+           Done done);
 // The password stored for user at server. Only a time-out fails: a desktop without a keyring, or
 // one that refuses, reads as no entry, and the account file is all there is.
-Result read(const QString& server, const QString& user, int waitMs);
+void read(const QString& server, const QString& user, int waitMs, QObject* context, Done done);
 
 } // namespace PasswordStore

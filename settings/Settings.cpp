@@ -136,20 +136,30 @@ QString SettingsModel::loadServer()
     return error;
 }
 
-AccountSettings SettingsModel::storedAccount(int keyringWaitMs, QString* error) const
+AccountSettings SettingsModel::accountFile() const
 {
     // The one reader of the account file.
     const IniProfile::Document file = IniProfile::Document::load(Paths::accountFile());
     AccountSettings stored;
     stored.UserId = file.text(IniSection, keyName(SettingKey::UserId), QString());
     stored.Password = file.text(IniSection, keyName(SettingKey::Password), QString());
-    if (stored.Password.isEmpty() && !stored.UserId.isEmpty() && PasswordStore::available()) {
-        const PasswordStore::Result found = PasswordStore::read(m_account.Pop3Server, stored.UserId, keyringWaitMs);
-        stored.Password = found.password;
-        if (error)
-            *error = found.error;
-    }
     return stored;
+}
+
+void SettingsModel::readStoredAccount(int keyringWaitMs, QObject* context, AccountRead done) const
+{
+    const AccountSettings stored = accountFile();
+    if (!stored.Password.isEmpty() || stored.UserId.isEmpty() || !PasswordStore::available()) {
+        QMetaObject::invokeMethod(
+            context, [stored, done] { done(stored, QString()); }, Qt::QueuedConnection);
+        return;
+    }
+    PasswordStore::read(m_account.Pop3Server, stored.UserId, keyringWaitMs, context,
+                        [stored, done](const PasswordStore::Result& found) {
+                            AccountSettings account = stored;
+                            account.Password = found.password;
+                            done(account, found.error);
+                        });
 }
 
 void SettingsModel::confirmAccount(const QString& userId, const QString& password)
@@ -158,14 +168,19 @@ void SettingsModel::confirmAccount(const QString& userId, const QString& passwor
     setAccount(userId, password);
 }
 
-QString SettingsModel::loadAccount(int keyringWaitMs)
+void SettingsModel::loadAccount(int keyringWaitMs, QObject* context, std::function<void(const QString& error)> done)
 {
-    if (m_accountConfirmed)
-        return QString();
-    QString error;
-    const AccountSettings stored = storedAccount(keyringWaitMs, &error);
-    setAccount(stored.UserId, stored.Password);
-    return error;
+    if (m_accountConfirmed) {
+        QMetaObject::invokeMethod(
+            context, [done] { done(QString()); }, Qt::QueuedConnection);
+        return;
+    }
+    readStoredAccount(keyringWaitMs, context, [this, done](const AccountSettings& stored, const QString& error) {
+        // The user may have confirmed an account while the keyring was asked: that one stays.
+        if (!m_accountConfirmed)
+            setAccount(stored.UserId, stored.Password);
+        done(error);
+    });
 }
 
 QString SettingsModel::writeGeneral(SettingKey key, const QString& text)
@@ -220,28 +235,38 @@ QString SettingsModel::saveServer()
     return SaveServerSettings(m_account);
 }
 
-QString SettingsModel::saveAccount(bool remember, QString* notice)
+void SettingsModel::saveAccount(bool remember, QObject* context, AccountSaved done)
 {
     const QString file = Paths::accountFile();
-    const auto write = [&file](SettingKey key, const QString& text) { return WriteIniText(file, keyName(key), text); };
-    if (!remember)
-        return write(SettingKey::AccountSaved, QStringLiteral("0")); // a stored account stays in the file
+    const auto write = [file](SettingKey key, const QString& text) { return WriteIniText(file, keyName(key), text); };
+    if (!remember) {
+        const QString error = write(SettingKey::AccountSaved, QStringLiteral("0")); // a stored account stays
+        QMetaObject::invokeMethod(
+            context, [done, error] { done(error, QString()); }, Qt::QueuedConnection);
+        return;
+    }
+    const AccountSettings account = m_account;
+    // The file is written once the keyring has answered: the password goes to one place or the other.
+    const auto writeFile = [file, write, account, done](bool inKeyring) {
+        QString notice;
+        if (!inKeyring && !account.Password.isEmpty())
+            notice = QStringLiteral("デスクトップのキーリングが使えないため、パスワードは「%1」に保存しました"
+                                    "（このユーザーだけが読めるファイルです）。")
+                         .arg(QDir::toNativeSeparators(file));
+        for (const auto& [key, text] : {std::pair{SettingKey::UserId, account.UserId},
+                                        std::pair{SettingKey::Password, inKeyring ? QString() : account.Password},
+                                        std::pair{SettingKey::AccountSaved, QStringLiteral("1")}}) {
+            if (QString error = write(key, text); !error.isEmpty())
+                return done(error, QString());
+        }
+        done(QString(), notice);
+    };
     // An empty password is kept as 1.0 keeps it: an empty "NAME2" would send the next read to the keyring.
-    const bool inKeyring =
-        !m_account.Password.isEmpty() && PasswordStore::available() &&
-        PasswordStore::write(m_account.Pop3Server, m_account.UserId, m_account.Password, PasswordStore::PromptWaitMs)
-            .ok;
-    if (!inKeyring && !m_account.Password.isEmpty() && notice && !m_toldPasswordInFile) {
-        m_toldPasswordInFile = true;
-        *notice = QStringLiteral("デスクトップのキーリングが使えないため、パスワードは「%1」に保存しました"
-                                 "（このユーザーだけが読めるファイルです）。")
-                      .arg(QDir::toNativeSeparators(file));
+    if (account.Password.isEmpty() || !PasswordStore::available()) {
+        QMetaObject::invokeMethod(
+            context, [writeFile] { writeFile(false); }, Qt::QueuedConnection);
+        return;
     }
-    for (const auto& [key, text] : {std::pair{SettingKey::UserId, m_account.UserId},
-                                    std::pair{SettingKey::Password, inKeyring ? QString() : m_account.Password},
-                                    std::pair{SettingKey::AccountSaved, QStringLiteral("1")}}) {
-        if (QString error = write(key, text); !error.isEmpty())
-            return error;
-    }
-    return {};
+    PasswordStore::write(account.Pop3Server, account.UserId, account.Password, PasswordStore::PromptWaitMs, context,
+                         [writeFile](const PasswordStore::Result& result) { writeFile(result.ok); });
 }

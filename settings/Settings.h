@@ -5,6 +5,7 @@
 
 #include <QObject>
 #include <QString>
+#include <functional>
 
 // What a check does when it finds new mail ("NUMBER5").
 enum class NewMailAction { Neither = 0, NoticeBoard = 1, MailProgram = 2 };
@@ -60,14 +61,18 @@ public:
     // Reads the server settings file (see LoadServerSettings).
     QString loadServer();
     // The account file's "NAME" and "NAME2" in UserId and Password (empty when absent), read
-    // afresh; the other fields are empty. When "NAME2" is empty the password comes from the
-    // keyring entry of the server and user, waiting at most keyringWaitMs; *error (when given)
-    // says why a keyring that did not answer in time gave none.
-    AccountSettings storedAccount(int keyringWaitMs = PasswordStore::PromptWaitMs, QString* error = nullptr) const;
+    // afresh; the other fields are empty.
+    AccountSettings accountFile() const;
+    using AccountRead = std::function<void(const AccountSettings& account, const QString& error)>;
+    // The stored account: the account file, and when "NAME2" is empty the password from the keyring
+    // entry of the server and user, waiting at most keyringWaitMs. done runs once, later (never
+    // inside this call), and not at all once context is gone; error says why a keyring that did not
+    // answer gave none.
+    void readStoredAccount(int keyringWaitMs, QObject* context, AccountRead done) const;
     // Puts the stored account in use, as every check does before it logs in, unless the user
-    // confirmed one in this run: that one stays in use, saved or not. Empty text on success,
-    // else why the password could not be read.
-    QString loadAccount(int keyringWaitMs = PasswordStore::PromptWaitMs);
+    // confirmed one in this run: that one stays in use, saved or not. done gets an empty text on
+    // success, else why the password could not be read.
+    void loadAccount(int keyringWaitMs, QObject* context, std::function<void(const QString& error)> done);
     // The account the user confirmed: in use at once and for every later check of the run.
     void confirmAccount(const QString& userId, const QString& password);
     bool accountConfirmed() const { return m_accountConfirmed; }
@@ -85,9 +90,10 @@ public:
     QString saveServer();
     // Remembered: "NAME", "NAME2", "NAME3" = "1"; else "NAME3" = "0" alone, keeping a stored account.
     // A remembered password goes to the desktop's keyring when it takes it, and "NAME2" is left
-    // empty; otherwise it goes to the file as it always has, and *notice (once in a run) tells
-    // the user where it is kept.
-    QString saveAccount(bool remember, QString* notice = nullptr);
+    // empty; otherwise it goes to the file as it always has, and notice tells the user where it is
+    // kept. done runs once, later, with the error (empty on success) and the notice.
+    using AccountSaved = std::function<void(const QString& error, const QString& notice)>;
+    void saveAccount(bool remember, QObject* context, AccountSaved done);
 
 Q_SIGNALS:
     void generalChanged(SettingKey key);
@@ -103,5 +109,4 @@ private:
     AccountSettings m_account;
     bool m_accountConfirmed = false;
     QString m_storedInterval; // "NUMBER2" as the file holds it, so that a repeat write is skipped
-    bool m_toldPasswordInFile = false;
 };

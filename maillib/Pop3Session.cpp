@@ -246,7 +246,7 @@ bool Pop3Session::mayLoginWithoutTls()
 void Pop3Session::login(const QString& user, const QString& password, bool apop)
 {
     if (m_state != State::Ready) {
-        if (m_state != State::Failed)
+        if (m_error.isEmpty())
             m_error = Pop3Texts::notLoggedIn;
         return fail();
     }
@@ -463,10 +463,10 @@ void Pop3Session::close()
 {
     switch (m_state) {
     case State::Transaction:
-        // Pipelined, STAT follows the last requests at once; its answer is read after theirs.
-        setState(State::Verifying);
-        enqueue(Request::Stat, {}, [this](const Pop3Reply& reply) { verifyInStep(reply); });
-        return;
+        // STAT goes out once every request asked before it, and every one its answers led to, is
+        // out; pipelined, it follows them at once, and its answer is read after theirs.
+        m_closeRequested = true;
+        return closeWhenIdle();
     case State::Ready:
     case State::AwaitingConsent:
         // Before the login nothing can be lost: a goodbye, and no word of it needed.
@@ -480,6 +480,14 @@ void Pop3Session::close()
         m_error = Pop3Texts::notLoggedIn;
         return fail();
     }
+}
+
+void Pop3Session::closeWhenIdle()
+{
+    if (!m_closeRequested || m_state != State::Transaction || !m_queued.empty() || !m_inFlight.empty())
+        return;
+    setState(State::Verifying);
+    enqueue(Request::Stat, {}, [this](const Pop3Reply& reply) { verifyInStep(reply); });
 }
 
 // Before QUIT commits the deletions: every reply read, and STAT answered with exactly what must
@@ -572,8 +580,10 @@ void Pop3Session::onRepliesReady()
         if (!alive)
             return; // a handler ended the caller's use of the session
     }
-    if (m_state != State::Failed && m_state != State::Closed)
+    if (m_state != State::Failed && m_state != State::Closed) {
         pump();
+        closeWhenIdle();
+    }
 }
 
 // ---- Failure ----

@@ -86,7 +86,8 @@ public:
     // Header requests not yet sent are dropped; their handlers never run. Returns how many.
     int dropUnsentHeaderRequests();
     // Proves the stream in step, then sends QUIT: closed() when the server confirmed the end of the
-    // session, so that its deletions took effect; else failed(). Before the login it only says
+    // session, so that its deletions took effect; else failed(). Requests still out, and those their
+    // handlers add, go first. Before the login it only says
     // goodbye. A deletion the server refused is left out of deletionsConfirmed().
     void close();
     // Drops the connection at once, without QUIT: nothing asked in this session is deleted. No
@@ -166,6 +167,7 @@ private:
     void onLoggedIn();
     void refuseLogin(const QString& text, const Pop3Reply* reply = nullptr);
     // Ending.
+    void closeWhenIdle();
     void verifyInStep(const Pop3Reply& reply);
     void onQuit(const Pop3Reply& reply);
     // The queue.
@@ -194,6 +196,7 @@ private:
     bool m_greetingPending = false;       // the greeting is read with the login's replies
     bool m_refused = false;
     bool m_quitSent = false;
+    bool m_closeRequested = false;
     QString m_user;
     QString m_password;
     bool m_apop = false;

@@ -1,8 +1,11 @@
 #include "maillib/Pop3Session.h"
 #include "tests/support/DovecotServer.h"
 #include "tests/support/Pop3Proxy.h"
+#include "tests/support/SessionSteps.h"
+#include "tests/support/TestCertificate.h"
 
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTest>
 #include <memory>
 
@@ -67,8 +70,7 @@ private Q_SLOTS:
 
     void cleanupTestCase() { m_server.reset(); }
 
-    // Every third message is deleted before its header is asked for, while with pipelining its
-    // header request may already be on its way: that header must not be delivered. Pipelined and
+    // Every header is asked at once and every third message deleted from its handler. Pipelined and
     // one at a time read the same texts; the server deletes only at QUIT, and nothing when the
     // session is dropped.
     void logsInReadsAndDeletes_data()
@@ -93,46 +95,63 @@ private Q_SLOTS:
         QFETCH(Login, row);
         const QString user = newUser(row.messages);
         auto session = std::make_unique<Pop3Session>(options(true, row.pipelining));
-        QVERIFY2(session->open(row.implicitTls ? m_server->tlsServer() : m_server->plainServer()),
+        QVERIFY2(SessionSteps::open(*session, row.implicitTls ? m_server->tlsServer() : m_server->plainServer()),
                  qPrintable(session->errorText()));
         QVERIFY(session->isEncrypted());
         QCOMPARE(session->isPipelining(), row.pipelining);
-        const int count = session->login(user, row.wrongPassword ? QStringLiteral("wrong") : Password, row.apop);
+        const int count =
+            SessionSteps::login(*session, user, row.wrongPassword ? QStringLiteral("wrong") : Password, row.apop);
         QCOMPARE(count, row.wrongPassword ? -1 : row.messages);
-        QList<QByteArray> all, kept;
+        QCOMPARE(session->refused(), row.wrongPassword);
         if (count < 0)
             QCOMPARE(session->errorText(), u"ログインに失敗しました。ユーザーIDとパスワードを確認してください。\n"
                                            u"サーバーの応答: -ERR [AUTH] Authentication failed."_qs);
+        QList<QByteArray> all, kept;
+        QStringList read;
         for (int k = 1; k <= count; ++k) {
-            if (k % 3 == 1 && k + 2 <= count)
-                QVERIFY(session->remove(k + 2));
-            const std::optional<MessageHeaders> headers = session->headers(k);
-            QCOMPARE(headers ? headers->subject + u'|' + headers->sender + u'|' + headers->date : session->errorText(),
-                     k % 3
-                         ? QStringLiteral("会議 %1|山田太郎 <taro%1@example.jp>|Mon, 1 Jan 2024 09:00:00 +0900").arg(k)
-                         : QStringLiteral("メール番号%1はありません。").arg(k));
+            session->requestHeaders(k, [&](int n, const std::optional<MessageHeaders>& headers) {
+                read << (headers ? headers->subject + u'|' + headers->sender + u'|' + headers->date : session->errorText());
+                if (n % 3 == 0)
+                    session->remove(n);
+            });
             all << message(k);
             if (k % 3)
                 kept << message(k);
         }
+        QVERIFY(QTest::qWaitFor([&] { return read.size() == std::max(count, 0); }));
+        for (int k = 1; k <= count; ++k)
+            QCOMPARE(read.at(k - 1), QStringLiteral("会議 %1|山田太郎 <taro%1@example.jp>|Mon, 1 Jan 2024 09:00:00 +0900").arg(k));
         QCOMPARE(m_server->messages(user), all);
-        if (row.dropped)
+        if (row.dropped || row.wrongPassword)
             session.reset();
         else
-            QVERIFY2(session->close() && session->refusedDeletions().isEmpty(), qPrintable(session->errorText()));
+            QVERIFY2(SessionSteps::close(*session) && session->refusedDeletions().isEmpty(),
+                     qPrintable(session->errorText()));
         QCOMPARE(m_server->messages(user), row.dropped ? all : kept);
     }
 
+    // A certificate that fails verification, or any other than the one pinned for the host (even
+    // one a trusted issuer signed), stops the session before the password.
     void untrustedCertificateStopsBeforeLogin()
     {
         const qsizetype logins = m_server->log().count(QStringLiteral("Login:"));
+        QTemporaryDir dir;
+        TestCertificate other;
+        QVERIFY(other.make(dir.path()).isEmpty());
         for (const QString& server : {m_server->plainServer(), m_server->tlsServer()}) {
+            Pop3Options pinnedElsewhere = options(true);
+            pinnedElsewhere.trust.pinned.insert(QStringLiteral("127.0.0.1"), other.certificate);
+            Pop3Session pinned(pinnedElsewhere);
+            QVERIFY(!SessionSteps::open(pinned, server));
+            QCOMPARE(pinned.failure(), Pop3Connection::Failure::Security);
+            QVERIFY2(pinned.errorText().contains(u"信頼すると決めた証明書から変わっています"_qs), qPrintable(pinned.errorText()));
             Pop3Session session(options(false));
-            QVERIFY(!session.open(server));
+            QVERIFY(!SessionSteps::open(session, server));
             QCOMPARE(session.failure(), Pop3Connection::Failure::Security);
+            QCOMPARE(session.refusal(), Pop3Session::Refusal::Certificate);
             const QRegularExpression text(u"^サーバー「127.0.0.1」の証明書を確認できなかったため[\\s\\S]*自己署名"_qs);
             QVERIFY2(text.match(session.errorText()).hasMatch(), qPrintable(session.errorText()));
-            QCOMPARE(session.login(newUser(1), Password, false), -1);
+            QCOMPARE(SessionSteps::login(session, newUser(1), Password), -1);
         }
         QCOMPARE(m_server->log().count(QStringLiteral("Login:")), logins);
     }
@@ -144,13 +163,14 @@ private Q_SLOTS:
         const QString user = newUser(4);
         Pop3Proxy proxy(m_server->port(), "TOP 1 0");
         Pop3Session session(options());
-        QVERIFY2(session.open(proxy.server()), qPrintable(session.errorText()));
-        QCOMPARE(session.login(user, Password, false), 4);
-        for (int k = 1; k <= 4 && !session.isBroken(); ++k) {
-            if (session.headers(k))
-                session.remove(k);
-        }
-        QVERIFY(!session.close());
+        QVERIFY2(SessionSteps::open(session, proxy.server()), qPrintable(session.errorText()));
+        QCOMPARE(SessionSteps::login(session, user, Password), 4);
+        for (int k = 1; k <= 4; ++k)
+            session.requestHeaders(k, [&session](int n, const std::optional<MessageHeaders>& headers) {
+                if (headers)
+                    session.remove(n);
+            });
+        QVERIFY(!SessionSteps::close(session));
         QCOMPARE(session.failure(), Pop3Connection::Failure::Protocol);
         QVERIFY(proxy.requests().contains("TOP 1 0") && !proxy.requests().contains("QUIT"));
         QCOMPARE(m_server->messages(user).size(), 4);

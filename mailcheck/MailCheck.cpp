@@ -116,11 +116,12 @@ void MailCheck::openSession()
 
 // A manual check asks the user about what stopped the session for the password's sake; each answer
 // settles one question (plain text, then a certificate), so it asks at most twice.
-void MailCheck::askAbout(const QString& text, bool trust, std::function<void()> allowed)
+void MailCheck::askAbout(const QString& text, bool trust, std::function<void(TlsTrust&)> decide,
+                         std::function<void()> proceed)
 {
     ++m_asked;
     setStep(Step::Asking);
-    m_windows.ask(text, trust, [this, allowed](bool yes) {
+    m_windows.ask(text, trust, [this, decide, proceed](bool yes) {
         if (m_step != Step::Asking)
             return;
         if (!yes) {
@@ -128,13 +129,14 @@ void MailCheck::askAbout(const QString& text, bool trust, std::function<void()> 
             m_session->abort();
             return endAfterFailure();
         }
+        decide(m_sessionOptions.trust);
         if (const QString error = m_sessionOptions.trust.save(trustFile()); !error.isEmpty()) {
             m_session->abort();
             m_outcome.kind = CheckOutcome::Kind::LocalTrouble;
             m_outcome.reason = error;
             return conclude();
         }
-        allowed();
+        proceed();
     });
 }
 
@@ -146,14 +148,16 @@ void MailCheck::onConsentNeeded()
         m_session->abort();
         return conclude();
     }
-    askAbout(m_session->errorText() + QStringLiteral("\n\n") + Pop3Texts::plainTextQuestion, false, [this] {
-        m_sessionOptions.trust.plainTextAllowed.insert(m_session->serverKey());
-        if (m_session->state() != Pop3Session::State::AwaitingConsent)
-            return endAfterFailure(); // the server went while the user thought
-        m_outcome = CheckOutcome();
-        setStep(Step::Opening);
-        m_session->allowPlainText();
-    });
+    askAbout(
+        m_session->errorText() + QStringLiteral("\n\n") + Pop3Texts::plainTextQuestion, false,
+        [this](TlsTrust& trust) { trust.plainTextAllowed.insert(m_session->serverKey()); },
+        [this] {
+            if (m_session->state() != Pop3Session::State::AwaitingConsent)
+                return endAfterFailure(); // the server went while the user thought
+            m_outcome = CheckOutcome();
+            setStep(Step::Opening);
+            m_session->allowPlainText();
+        });
 }
 
 void MailCheck::onOpened()
@@ -207,8 +211,9 @@ void MailCheck::onSessionFailed()
         m_outcome.reason = m_session->errorText();
         return askAbout(
             m_session->errorText() + QStringLiteral("\n\n") + certificateDetails(m_session->rejectedCertificate()),
-            true, [this] {
-                m_sessionOptions.trust.pinned.insert(m_session->serverKey(), m_session->rejectedCertificate());
+            true,
+            [this](TlsTrust& trust) { trust.pinned.insert(m_session->serverKey(), m_session->rejectedCertificate()); },
+            [this] {
                 m_outcome = CheckOutcome();
                 openSession(); // a certificate now trusted needs a new handshake
             });

@@ -107,7 +107,9 @@ private:
     void onOpened();
     void onConsentNeeded();
     void onSessionFailed();
-    void askAbout(const QString& text, bool trust, std::function<void()> allowed);
+    // Asks; on "yes" decide() records the answer in the trust, which is saved, then proceed() goes on.
+    void askAbout(const QString& text, bool trust, std::function<void(TlsTrust&)> decide,
+                  std::function<void()> proceed);
     void onAccountRead(const QString& error);
     void onLoggedIn(int count);
     void scan();

@@ -4,6 +4,9 @@
 #include "settings/Settings.h"
 
 #include <QStringList>
+#include <QTest>
+#include <QTimer>
+#include <optional>
 
 // Stands in for the windows during a check and writes down, in order, what the check did to them.
 // The switches are put into the settings the check reads.
@@ -40,7 +43,6 @@ public:
         calls << QStringLiteral("notice %1 %2").arg(text1, text2);
     }
     void unloadNotice() override { calls << QStringLiteral("unload notice"); }
-    void waitMilliseconds(int ms) override { calls << QStringLiteral("wait %1").arg(ms); }
     void showMessage(const QString& text, const QString& caption) override
     {
         calls << QStringLiteral("message [%1] %2").arg(caption, text);
@@ -51,10 +53,27 @@ public:
         return {};
     }
     void hangUp() override { calls << QStringLiteral("hang up"); }
-    bool ask(const QString& text) override
+    void ask(const QString& text, bool trust, std::function<void(bool)> answered) override
     {
-        calls << QStringLiteral("ask %1").arg(text);
-        return answer;
+        calls << (trust ? QStringLiteral("ask trust? ") : QStringLiteral("ask ")) + text;
+        // Answered later, as a person would.
+        QTimer::singleShot(0, &m_context, [this, answered] { answered(answer); });
     }
-    bool askToTrust(const QString& text) override { return ask(QStringLiteral("trust? ") + text); }
+    void cancelQuestion() override { calls << QStringLiteral("question cancelled"); }
+
+private:
+    QObject m_context; // a question still open goes with the windows
 };
+
+// Runs one check to its end, as the main window starts it, and returns how it ended.
+inline CheckOutcome runCheck(RecordingWindows& windows, SettingsModel& settings, bool manual,
+                             const Pop3Options& options)
+{
+    windows.applySwitches(settings);
+    MailCheck job(windows, settings, options);
+    std::optional<CheckOutcome> ended;
+    QObject::connect(&job, &MailCheck::finished, [&ended](const CheckOutcome& outcome) { ended = outcome; });
+    job.start(manual);
+    QTest::qWaitFor([&ended] { return ended.has_value(); }, 120000);
+    return ended.value_or(CheckOutcome());
+}

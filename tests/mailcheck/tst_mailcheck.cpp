@@ -102,8 +102,7 @@ class TestMailCheck : public QObject
     }
     CheckOutcome check(RecordingWindows& windows, bool manual = true, const Pop3Options& options = checkOptions())
     {
-        windows.applySwitches(*m_settings);
-        return MailCheck(windows, *m_settings, options).run(manual);
+        return runCheck(windows, *m_settings, manual, options);
     }
     // The keyword and allow lists the history cases share.
     void useHistoryRules() const
@@ -143,7 +142,7 @@ private Q_SLOTS:
         const QStringList spam{"spam", "s", "s@spam.example"};
         const QString notice = QStringLiteral("notice 新着メールがあります。 %1");
         const QString noProgram = QStringLiteral("message [Mossvale] 起動するメーラーが設定されていません。");
-        const QStringList closes{"scene", notice.arg(1), "wait 1000", "unload notice"};
+        const QStringList closes{"scene", notice.arg(1), "unload notice"};
         const QStringList started{"scene", "start [/bin/mail x]"};
         using enum NewMailAction;
         const AnnounceRow rows[] = {
@@ -189,16 +188,16 @@ private Q_SLOTS:
         const Script stat = {"C: STAT", "S: +OK 2 200", "C: LIST", "S: -ERR", "C: UIDL", "S: -ERR"};
         const Script quitRefused = {"C: TOP 1 0", "S: -ERR",      "C: TOP 2 0", "S: -ERR",
                                     "C: STAT",    "S: +OK 2 200", "C: QUIT",    "S: -ERR busy"};
-        const Script loginRefused = {"S: +OK ready", "C: CAPA",           "S: -ERR", "C: USER u", "S: +OK",
-                                     "C: PASS p",    "S: -ERR [AUTH] no", "C: QUIT", "S: +OK"};
+        const Script loginRefused = {"S: +OK ready", "C: CAPA",   "S: -ERR",          "C: USER u",
+                                     "S: +OK",       "C: PASS p", "S: -ERR [AUTH] no"};
         // clang-format off
         const FailureRow rows[] = {
             {"no such host", {}, "nosuch.invalid", Kind::NoConnection, "見つかりません", false},
             {"port closed", {}, closedPort, Kind::NoConnection, "接続を拒否しました", false},
             {"silent after the greeting", {"S: +OK ready", "W: 3000"}, {}, Kind::NoConnection, "応答がありません", false},
             {"dropped mid-check", Greeting + stat + Script{"C: TOP 1 0", "X"}, {}, Kind::Broken, "途中で切れました", false},
-            {"QUIT refused", Greeting + stat + quitRefused, {}, Kind::Broken, "正しく終了できませんでした", true},
-            {"login refused", loginRefused, {}, Kind::LoginRefused, "-ERR [AUTH] no", true},
+            {"QUIT refused", Greeting + stat + quitRefused, {}, Kind::Unconfirmed, "正しく終了できませんでした", true},
+            {"login refused", loginRefused, {}, Kind::LoginRefused, "-ERR [AUTH] no", false},
         };
         // clang-format on
         for (const FailureRow& row : rows) {
@@ -245,7 +244,7 @@ private Q_SLOTS:
         RecordingWindows windows;
         for (const bool trusted : {false, true}) {
             windows.answer = trusted;
-            QCOMPARE(check(windows, true, options).kind, trusted ? Kind::Checked : Kind::NoConnection);
+            QCOMPARE(check(windows, true, options).kind, trusted ? Kind::Checked : Kind::Insecure);
             QVERIFY(windows.calls.filter("trust? ").last().contains(certificateFingerprint(m_server->certificate())));
             QTRY_COMPARE(attempts(), trusted ? 1 : 0);
         }
@@ -281,7 +280,7 @@ private Q_SLOTS:
             qsizetype asked;
         };
         RecordingWindows windows;
-        for (const Step& step : {Step{false, true, Kind::NoConnection, 0}, Step{true, false, Kind::NoConnection, 1},
+        for (const Step& step : {Step{false, true, Kind::Insecure, 0}, Step{true, false, Kind::Insecure, 1},
                                  Step{true, true, Kind::Checked, 2}, Step{false, false, Kind::Checked, 2}}) {
             ScriptedPop3Server server(step.kind == Kind::Checked ? login : Greeting.mid(0, 6));
             QVERIFY(server.start(QHostAddress("127.0.0.2")));
@@ -314,12 +313,11 @@ private Q_SLOTS:
     void neverJudgesBlind()
     {
         const QByteArray spam = "+OK\r\nSubject: spam offer\r\nFrom: a@spam.example\r\n\r\n.";
-        ScriptedPop3Server server(Greeting +
-                                  Script{"C: STAT",    "S: +OK 3 300",   "C: LIST",    "S: -ERR",
-                                         "C: UIDL",    "S: -ERR",        "C: TOP 1 0", "S: " + spam,
-                                         "C: DELE 1",  "S: -ERR locked", "C: TOP 2 0", "S: -ERR no such message",
-                                         "C: TOP 3 0", "S: " + spam,     "C: DELE 3",  "S: +OK",
-                                         "C: STAT",    "S: +OK 2 200",   "C: QUIT",    "S: +OK bye"});
+        ScriptedPop3Server server(
+            Greeting + Script{"C: STAT",    "S: +OK 3 300", "C: LIST",      "S: -ERR",        "C: UIDL",
+                              "S: -ERR",    "C: TOP 1 0",   "S: " + spam,   "C: TOP 2 0",     "S: -ERR no such message",
+                              "C: TOP 3 0", "S: " + spam,   "C: DELE 1",    "S: -ERR locked", "C: DELE 3",
+                              "S: +OK",     "C: STAT",      "S: +OK 2 200", "C: QUIT",        "S: +OK bye"});
         QVERIFY(server.start());
         m_settings->setServer({}, server.server(), {}, 0);
         m_folder->writeAccount("u", "p");
@@ -366,38 +364,61 @@ private Q_SLOTS:
         m_folder->write("★MailData/Tlxdata50.data", keywordFileBytes({"offer"}));
         m_settings->setAddedSwitch(SettingKey::AnnounceNewOnly, true);
         const CheckOutcome second = check(windows);
-        QCOMPARE(tops().mid(3), (QList<QByteArray>{"TOP 4 0", "TOP 5 0"}));
+        // The remembered "old offer" now matches: it is read again and judged on its own headers.
+        QCOMPARE(tops().mid(3), (QList<QByteArray>{"TOP 2 0", "TOP 4 0", "TOP 5 0"}));
         QCOMPARE(second.deleted, 2);
         QCOMPARE(subjectsLeft(user), (QStringList{"a", "c", "d"}));
         QCOMPARE(windows.calls.last(), QStringLiteral("notice 新着メールがあります。 1"));
         windows.calls.clear();
         QCOMPARE(check(windows).fresh, 0);
         QVERIFY(!windows.calls.contains("scene"));
-        QCOMPARE(tops().size(), 5);
+        QCOMPARE(tops().size(), 6);
         QVERIFY(!pipeliningMarked()); // plain text: the proxy hides STLS
     }
 
-    // A count that the server's answers belie ends the scan early; only what exists is announced.
-    void lyingCountIsBounded()
+    // Headers the server will not give are never "no mail": the messages stay, count as mail, and the
+    // user is told how many could not be read; no hang-up. A count that the server's answers belie
+    // ends the asking after MaxRefusedInARow refusals in a row.
+    void unreadMailIsNeverNothing_data()
     {
+        QTest::addColumn<int>("count");
+        QTest::addColumn<int>("served"); // messages whose headers the server gives
+        QTest::newRow("every TOP of 25 refused") << 25 << 0;
+        QTest::newRow("a count of 100,000, three served") << 100000 << 3;
+    }
+
+    void unreadMailIsNeverNothing()
+    {
+        QFETCH(int, count);
+        QFETCH(int, served);
+        const QByteArray stat = "+OK " + QByteArray::number(count) + " 100";
         ScriptedPop3Server server(
-            Greeting + Script{"C: STAT", "S: +OK 100000 100", "C: LIST", "S: -ERR", "C: UIDL", "S: -ERR"},
-            [](const QByteArray& command) -> QList<QByteArray> {
-                if (command.startsWith("TOP") && command.split(' ').value(1).toInt() <= 3)
-                    return {"+OK", "Subject: hi", "", "."};
-                return {command.startsWith("STAT") ? "+OK 100000 100" : command.startsWith("TOP") ? "-ERR no" : "+OK"};
+            Greeting + Script{"C: STAT", "S: " + stat, "C: LIST", "S: -ERR", "C: UIDL", "S: -ERR"},
+            [served, stat](const QByteArray& command) -> QList<QByteArray> {
+                if (command.startsWith("TOP") && command.split(' ').value(1).toInt() <= served)
+                    return {"+OK", "Subject: spam", "", "."};
+                return {command.startsWith("STAT") ? stat : QByteArray(command.startsWith("TOP") ? "-ERR no" : "+OK")};
             });
         QVERIFY(server.start());
         m_settings->setServer({}, server.server(), {}, 0);
         m_folder->writeAccount("u", "p");
+        m_folder->write("★MailData/Tlxdata50.data", keywordFileBytes({"nothing matches this"}));
         Pop3Options options = checkOptions();
         options.allowPipelining = false;
         RecordingWindows windows;
-        QCOMPARE(check(windows, true, options).remaining(), 3);
+        windows.hangUpSwitch = true;
+        const CheckOutcome outcome = check(windows, true, options);
+        QCOMPARE(outcome.kind, Kind::Checked);
+        QCOMPARE(outcome.remaining(), count);
+        QCOMPARE(outcome.unread, count - served);
+        QVERIFY(!outcome.foundNothing() && !windows.calls.contains("hang up"));
+        QVERIFY2(outcome.details().contains(QStringLiteral("%1 通はヘッダーを読み取れなかった").arg(count - served)),
+                 qPrintable(outcome.details()));
         QVERIFY(server.waitForFinished());
         const QList<QByteArray> sent = server.received();
         QCOMPARE(std::count_if(sent.begin(), sent.end(), [](const QByteArray& c) { return c.startsWith("TOP"); }),
-                 3 + MailCheck::MaxRefusedInARow);
+                 served + MailCheck::MaxRefusedInARow);
+        QVERIFY(!sent.contains("DELE 1"));
     }
 
     void judges_data()

@@ -71,21 +71,20 @@ private Q_SLOTS:
         QCOMPARE(form.Text7->text(), QStringLiteral("1")); // the interval stays on show
     }
 
-    // The button, the menu and the interval fire while the error box is open and while the notice
-    // board waits its second: none of them starts a check of its own.
-    void noNestedChecks()
+    // A double click, and presses of the button and the menu while a check runs (here while the
+    // notice board waits its second), start no check of their own and are not queued either; a
+    // refused login keeps its box.
+    void pressesDuringACheckAreDropped()
     {
         const QString refused = mailbox({{"a", "a", "a@a.jp"}}, QStringLiteral("wrong"));
         MainForm form;
         form.setMailOptions(checkOptions());
         form.show();
-        MessageBox::setNextAnswer(MessageBox::Ok, [&form] {
-            QTest::mouseClick(form.Command6, Qt::LeftButton);
-            form.mcheck->trigger();
-            QVERIFY(form.isChecking());
-        });
+        QTest::mouseClick(form.Command6, Qt::LeftButton); // a double click: the second press is dropped
         QTest::mouseClick(form.Command6, Qt::LeftButton);
-        QCOMPARE(MessageBox::shown().size(), 1);
+        QVERIFY(form.isChecking());
+        QTRY_VERIFY(!form.isChecking());
+        QTRY_COMPARE(MessageBox::shown().size(), 1);
         QCOMPARE(MessageBox::shown().first().caption, QStringLiteral("エラー"));
         QCOMPARE(logins(refused), 0);
 
@@ -97,10 +96,14 @@ private Q_SLOTS:
         connect(&presser, &QTimer::timeout, &form, [&] {
             pressesDuringCheck += form.isChecking() ? 1 : 0;
             QTest::mouseClick(form.Command6, Qt::LeftButton);
+            form.mcheck->trigger();
         });
-        presser.start(100);
+        connect(&form, &MainForm::checkEnded, &presser, &QTimer::stop);
         form.Command6_Click();
-        presser.stop();
+        presser.start(100);
+        QTRY_VERIFY_WITH_TIMEOUT(!form.isChecking(), 10000);
+        QTest::qWait(300); // a queued press would start a check now
+        QVERIFY(!form.isChecking());
         QVERIFY(pressesDuringCheck >= 5);
         QCOMPARE(logins(user), 1);
         QVERIFY(!form.msgForm().isLoaded()); // the board closed itself after its second
@@ -120,7 +123,8 @@ private Q_SLOTS:
         account->OKCommand->click();
         for (int check = 1; check <= 2; ++check) {
             form.Command6_Click();
-            QCOMPARE(logins(user), check);
+            QTRY_VERIFY(!form.isChecking());
+            QTRY_COMPARE(logins(user), check);
         }
         QVERIFY(m_folder->read(AccountFile).contains("NAME2=stale")); // not saved: the box was unticked
         MsgForm* board = form.msgForm().loaded();
@@ -155,6 +159,7 @@ private Q_SLOTS:
         });
         ticker.start(50);
         form.Command6_Click(); // the default reply time-out is 20 s
+        QTRY_VERIFY_WITH_TIMEOUT(!form.isChecking(), 10000);
         const qint64 afterSignal = sinceSignal.isValid() ? sinceSignal.elapsed() : -1;
         ticker.stop();
         NMailInitializeWinSock();

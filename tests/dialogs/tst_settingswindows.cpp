@@ -43,7 +43,7 @@ private Q_SLOTS:
         for (bool ticked : {true, false}) { // without a server the check only decides whether to hang up
             QTest::mouseClick(form->Check1, Qt::LeftButton);
             RecordingWindows windows;
-            MailCheck(windows, *m_settings).run();
+            runCheck(windows, *m_settings);
             QCOMPARE(windows.calls, ticked ? QStringList{"hang up"} : QStringList());
         }
         form->Check1->click();

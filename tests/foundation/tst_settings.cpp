@@ -1,4 +1,5 @@
 // The settings model and the three files under it, without any window.
+#include "AccountSteps.h"
 #include "TestProgramFolder.h"
 #include "settings/ProgramFolder.h"
 #include "settings/Settings.h"
@@ -12,7 +13,7 @@
 namespace {
 using Save = std::function<QString(SettingsModel&)>; // the save's error
 const Save Switches = &SettingsModel::saveSwitches, Server = &SettingsModel::saveServer;
-const Save Remember = [](SettingsModel& s) { return s.saveAccount(true); };
+const Save Remember = [](SettingsModel& s) { return AccountSteps::save(s, true); };
 
 // before null: no file; after null: the save fails, naming the file. Both null: a folder stands where the
 // file should be, which even root cannot write.
@@ -35,7 +36,7 @@ private Q_SLOTS:
             s.setServer({}, u"pop"_qs, u"taro😀@example.jp"_qs, 0);
             return s.saveServer();
         };
-        const Save forget = [](SettingsModel& s) { return s.saveAccount(false); };
+        const Save forget = [](SettingsModel& s) { return AccountSteps::save(s, false); };
         const Save added = [](SettingsModel& s) { return s.saveAddedSwitch(SettingKey::KeepDeleted); };
         const QByteArray exeini = "[EXEINI]\r\nNAME = x\r\nnumber5=1\r\n";
         const QByteArray switches = "[EXEINI]\r\nNAME=x\r\nNUMBER5=\r\nNUMBER=0\r\nNUMBER2=-3\r\nNUMBER4=0\r\n[B]\r\n";
@@ -92,7 +93,7 @@ private Q_SLOTS:
         QCOMPARE(general.first().first().value<SettingKey>(), SettingKey::Interval);
         for (const QString& user : {u"taro"_qs, u"jiro"_qs}) { // every check reads the account file afresh
             folder.writeAccount(user, u"pw"_qs);
-            settings.loadAccount();
+            AccountSteps::load(settings);
             QCOMPARE(settings.account().UserId, user);
         }
         QCOMPARE(account.size(), 2);

@@ -66,10 +66,9 @@ private:
 };
 
 // Runs one check to its end, as the main window starts it, and returns how it ended.
-inline CheckOutcome runCheck(RecordingWindows& windows, SettingsModel& settings, bool manual,
-                             const Pop3Options& options)
+inline CheckOutcome runCheck(RecordingWindows& windows, SettingsModel& settings, bool manual = true,
+                             const Pop3Options& options = Pop3Options())
 {
-    windows.applySwitches(settings);
     MailCheck job(windows, settings, options);
     std::optional<CheckOutcome> ended;
     QObject::connect(&job, &MailCheck::finished, [&ended](const CheckOutcome& outcome) { ended = outcome; });

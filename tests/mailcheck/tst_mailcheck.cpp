@@ -102,6 +102,7 @@ class TestMailCheck : public QObject
     }
     CheckOutcome check(RecordingWindows& windows, bool manual = true, const Pop3Options& options = checkOptions())
     {
+        windows.applySwitches(*m_settings);
         return runCheck(windows, *m_settings, manual, options);
     }
     // The keyword and allow lists the history cases share.

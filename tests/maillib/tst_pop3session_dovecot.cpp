@@ -110,7 +110,8 @@ private Q_SLOTS:
         QStringList read;
         for (int k = 1; k <= count; ++k) {
             session->requestHeaders(k, [&](int n, const std::optional<MessageHeaders>& headers) {
-                read << (headers ? headers->subject + u'|' + headers->sender + u'|' + headers->date : session->errorText());
+                read << (headers ? headers->subject + u'|' + headers->sender + u'|' + headers->date
+                                 : session->errorText());
                 if (n % 3 == 0)
                     session->remove(n);
             });
@@ -120,7 +121,8 @@ private Q_SLOTS:
         }
         QVERIFY(QTest::qWaitFor([&] { return read.size() == std::max(count, 0); }));
         for (int k = 1; k <= count; ++k)
-            QCOMPARE(read.at(k - 1), QStringLiteral("会議 %1|山田太郎 <taro%1@example.jp>|Mon, 1 Jan 2024 09:00:00 +0900").arg(k));
+            QCOMPARE(read.at(k - 1),
+                     QStringLiteral("会議 %1|山田太郎 <taro%1@example.jp>|Mon, 1 Jan 2024 09:00:00 +0900").arg(k));
         QCOMPARE(m_server->messages(user), all);
         if (row.dropped || row.wrongPassword)
             session.reset();
@@ -144,7 +146,8 @@ private Q_SLOTS:
             Pop3Session pinned(pinnedElsewhere);
             QVERIFY(!SessionSteps::open(pinned, server));
             QCOMPARE(pinned.failure(), Pop3Connection::Failure::Security);
-            QVERIFY2(pinned.errorText().contains(u"信頼すると決めた証明書から変わっています"_qs), qPrintable(pinned.errorText()));
+            QVERIFY2(pinned.errorText().contains(u"信頼すると決めた証明書から変わっています"_qs),
+                     qPrintable(pinned.errorText()));
             Pop3Session session(options(false));
             QVERIFY(!SessionSteps::open(session, server));
             QCOMPARE(session.failure(), Pop3Connection::Failure::Security);

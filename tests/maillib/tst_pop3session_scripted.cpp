@@ -5,11 +5,11 @@
 #include "tests/support/TestCertificate.h"
 
 #include <QCryptographicHash>
+#include <QElapsedTimer>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QElapsedTimer>
 #include <QTimer>
 
 using Script = QList<QByteArray>;
@@ -263,10 +263,12 @@ private Q_SLOTS:
         QCOMPARE(Steps::login(session, "bob", "secret"), 3);
         QMap<int, QByteArray> got;
         for (int k : {1, 2, 3})
-            QVERIFY(session.retrieve(k, [&got](int n, const std::optional<QByteArray>& bytes) { got[n] = bytes.value_or("none"); }));
+            QVERIFY(session.retrieve(
+                k, [&got](int n, const std::optional<QByteArray>& bytes) { got[n] = bytes.value_or("none"); }));
         QVERIFY(Steps::close(session));
         for (int k : {1, 2, 3})
-            QCOMPARE(got.value(k), "Subject: message " + QByteArray::number(k) + "\r\n\r\nbody of " + QByteArray::number(k) + "\r\n");
+            QCOMPARE(got.value(k),
+                     "Subject: message " + QByteArray::number(k) + "\r\n\r\nbody of " + QByteArray::number(k) + "\r\n");
         QVERIFY(server.waitForFinished());
     }
 
@@ -375,7 +377,8 @@ private Q_SLOTS:
         options.extraTrustedCertificates = {m_tls.certificate};
         options.trust.encrypted = {QStringLiteral("127.0.0.1")};
         Pop3Session session(options);
-        const bool opened = Steps::open(session, (row.pop3s ? QStringLiteral("pop3s://") : QString()) + server.server());
+        const bool opened =
+            Steps::open(session, (row.pop3s ? QStringLiteral("pop3s://") : QString()) + server.server());
         QCOMPARE(opened, row.refusal == Refusal::None);
         QCOMPARE(session.refusal(), row.refusal);
         QCOMPARE(Steps::login(session, "bob", "secret", row.apop), row.count);
@@ -393,7 +396,9 @@ private Q_SLOTS:
         for (const bool cancel : {false, true}) {
             Script slow = greeting(false);
             for (const QByteArray& reply : {"+OK", "+OK", "+OK 3 300", "-ERR", "-ERR"})
-                slow << "C: *" << "W: 700" << "S: " + reply;
+                slow << "C: *"
+                     << "W: 700"
+                     << "S: " + reply;
             ScriptedPop3Server server(slow + Script{"C: *", "W: 5000"});
             QVERIFY(server.start());
             Pop3Options options = shortTimeouts(false);

@@ -12,8 +12,7 @@ namespace SessionSteps {
 // Runs the event loop until the session leaves the states given as busy.
 inline bool settle(Pop3Session& session, std::initializer_list<Pop3Session::State> busy, int limitMs = 30000)
 {
-    return QTest::qWaitFor(
-        [&] { return std::find(busy.begin(), busy.end(), session.state()) == busy.end(); }, limitMs);
+    return QTest::qWaitFor([&] { return std::find(busy.begin(), busy.end(), session.state()) == busy.end(); }, limitMs);
 }
 
 // True when the session opened (Ready); AwaitingConsent and Failed give false.

@@ -151,7 +151,11 @@ void MainForm::abortCheck()
 
 void MainForm::showCheckStatus(const QString& text, const QString& details)
 {
-    StatusLabel->setText(StatusLabel->fontMetrics().elidedText(text, Qt::ElideRight, StatusLabel->width()));
+    // The line is short: a text that does not fit gives up its time first (the tip keeps it).
+    const QFontMetrics metrics = StatusLabel->fontMetrics();
+    const bool timed = text.size() > 6 && text.at(2) == u':' && text.at(5) == u' ';
+    const QString shown = metrics.horizontalAdvance(text) > StatusLabel->width() && timed ? text.mid(6) : text;
+    StatusLabel->setText(metrics.elidedText(shown, Qt::ElideRight, StatusLabel->width()));
     StatusLabel->setToolTip(details.isEmpty() ? text : details);
     updateTrayTip();
 }

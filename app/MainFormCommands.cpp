@@ -86,7 +86,7 @@ void MainForm::Command4_Click()
     updateTrayTip();
     if (!QSystemTrayIcon::isSystemTrayAvailable()) {
         // Hiding the window without an icon to come back by would strand the user.
-        MessageBox::show(this,
+        MessageBox::open(this,
                          QStringLiteral("この画面にはタスクトレイがないため、常駐できません。\n"
                                         "ウィンドウはこのまま表示しておきます。"),
                          MessageBox::programTitle(), MessageBox::OkOnly, MessageBox::Exclamation);
@@ -163,7 +163,8 @@ void MainForm::mkaijyo_Click()
 void MainForm::TrayControl1_IconEvent(int code)
 {
     if (code == 0) {
-        MessageBox::show(nullptr, QStringLiteral("Clicked!"), QStringLiteral("Mossvale"), MessageBox::OkOnly,
+        // Never waited for: the tray's own calls, and a check, go on while it is open.
+        MessageBox::open(nullptr, QStringLiteral("Clicked!"), QStringLiteral("Mossvale"), MessageBox::OkOnly,
                          MessageBox::Exclamation);
     } else if (code == 1) {
         mnuPopup->popup(QCursor::pos());

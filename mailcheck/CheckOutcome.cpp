@@ -16,13 +16,11 @@ QString headline(const CheckOutcome& outcome)
         return QStringLiteral("ID・パスワード未設定");
     case Kind::Checked: {
         // Old mail is never counted as new: without unique ids only the total is known.
-        QString text = outcome.fresh >= 0 ? QStringLiteral("新着 %1").arg(outcome.fresh)
-                                          : QStringLiteral("メール %1 通").arg(outcome.remaining());
-        text += outcome.trialMatches > 0 ? QStringLiteral("・試用該当 %1").arg(outcome.trialMatches)
-                                         : QStringLiteral("・削除 %1").arg(outcome.deleted);
-        if (outcome.unread > 0)
-            text += QStringLiteral("・未読込 %1").arg(outcome.unread);
-        return text + (outcome.notice.isEmpty() ? QString() : QStringLiteral("（注意）"));
+        QString text = outcome.fresh >= 0 ? QStringLiteral("新着%1").arg(outcome.fresh)
+                                          : QStringLiteral("メール%1通").arg(outcome.remaining());
+        text += outcome.trialMatches > 0 ? QStringLiteral("・試用%1").arg(outcome.trialMatches)
+                                         : QStringLiteral("・削除%1").arg(outcome.deleted);
+        return text + (outcome.notice.isEmpty() ? QString() : QStringLiteral("※"));
     }
     case Kind::LoginRefused:
         return QStringLiteral("ログインできません");
@@ -33,7 +31,7 @@ QString headline(const CheckOutcome& outcome)
     case Kind::LocalTrouble:
         return QStringLiteral("このPCの問題で中止");
     case Kind::Broken:
-        return QStringLiteral("途中で中止（削除なし）");
+        return QStringLiteral("中断（削除なし）");
     case Kind::Unconfirmed:
         return QStringLiteral("削除の結果が不明");
     case Kind::Cancelled:

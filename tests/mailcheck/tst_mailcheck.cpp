@@ -422,6 +422,84 @@ private Q_SLOTS:
         QVERIFY(!sent.contains("DELE 1"));
     }
 
+    // Memory decides what is read, never what is deleted: a message that memory condemns, or whose id
+    // now belongs to a message of another size, is read again and judged on its own headers.
+    void memoryDecidesWhatIsRead_data()
+    {
+        QTest::addColumn<QByteArray>("remembered");
+        QTest::addColumn<bool>("sameSize");
+        QTest::addColumn<QByteArray>("now");
+        QTest::addColumn<bool>("read");
+        QTest::addColumn<bool>("deleted");
+        QTest::newRow("id reused, same size")
+            << QByteArray("casino bonus") << true << QByteArray("Lunch plans!") << true << false;
+        QTest::newRow("id reused, other size")
+            << QByteArray("Lunch") << false << QByteArray("casino bonus") << true << true;
+        QTest::newRow("remembered, unchanged")
+            << QByteArray("Lunch plans!") << true << QByteArray("Lunch plans!") << false << false;
+        QTest::newRow("remembered spam") << QByteArray("casino bonus") << true << QByteArray("casino bonus") << true
+                                         << true;
+    }
+
+    void memoryDecidesWhatIsRead()
+    {
+        QFETCH(QByteArray, remembered);
+        QFETCH(bool, sameSize);
+        QFETCH(QByteArray, now);
+        QFETCH(bool, read);
+        QFETCH(bool, deleted);
+        const QByteArray message = "Subject: " + now + "\r\nFrom: a@b.jp\r\n\r\nbody\r\n";
+        ScriptedPop3Server server({"S: +OK ready"}, scriptedMailbox({{"a2", message}}));
+        QVERIFY(server.start());
+        m_settings->setServer({}, server.server(), {}, 0);
+        m_folder->writeAccount("u", "p");
+        m_folder->write("★MailData/Tlxdata50.data", keywordFileBytes({"casino"}));
+        const SeenStore::Message before{message.size() + (sameSize ? 0 : 7), remembered, "a@b.jp"};
+        QVERIFY(
+            SeenStore::save(m_folder->file("★MailData/seen.tsv"), server.server(), "u", {{"a2", before}}).isEmpty());
+        RecordingWindows windows;
+        const CheckOutcome outcome = check(windows);
+        QCOMPARE(outcome.kind, Kind::Checked);
+        QCOMPARE(outcome.deleted, deleted ? 1 : 0);
+        QCOMPARE(outcome.fresh, sameSize && remembered == now ? 0 : 1 - outcome.deleted); // another message is new mail
+        QVERIFY(server.waitForFinished());
+        QCOMPARE(server.received().contains("TOP 1 0"), read);
+    }
+
+    // A copy is stored only when it is the whole message that was judged; otherwise the message stays
+    // on the server and the user is told.
+    void copyIsTheWholeMessage_data()
+    {
+        const QByteArray spam = "Subject: casino\r\nFrom: a@b.jp\r\n\r\nline one of the body\r\nline two\r\n";
+        QTest::addColumn<QByteArray>("retr");
+        QTest::addColumn<bool>("deleted");
+        QTest::newRow("whole") << spam << true;
+        QTest::newRow("cut short") << spam.left(40) + "\r\n" << false;
+        QTest::newRow("another message")
+            << QByteArray("Subject: lunch?\r\nFrom: x@b.jp\r\n\r\nline one of the body\r\nline two\r\n")
+            << false;
+    }
+
+    void copyIsTheWholeMessage()
+    {
+        QFETCH(QByteArray, retr);
+        QFETCH(bool, deleted);
+        const QByteArray spam = "Subject: casino\r\nFrom: a@b.jp\r\n\r\nline one of the body\r\nline two\r\n";
+        ScriptedPop3Server server({"S: +OK ready"}, scriptedMailbox({{"a1", spam, retr}}));
+        QVERIFY(server.start());
+        m_settings->setServer({}, server.server(), {}, 0);
+        m_settings->setAddedSwitch(SettingKey::KeepDeleted, true);
+        m_folder->writeAccount("u", "p");
+        m_folder->write("★MailData/Tlxdata50.data", keywordFileBytes({"casino"}));
+        RecordingWindows windows;
+        const CheckOutcome outcome = check(windows);
+        QCOMPARE(outcome.deleted, deleted ? 1 : 0);
+        QCOMPARE(outcome.unsaved.size(), deleted ? 0 : 1);
+        QCOMPARE(QDir(SavedCopies::folder()).entryList(QDir::Files).size(), deleted ? 1 : 0);
+        QVERIFY(server.waitForFinished());
+        QCOMPARE(server.received().contains("DELE 1"), deleted);
+    }
+
     void judges_data()
     {
         QTest::addColumn<JudgeRow>("row");

@@ -9,7 +9,9 @@ require Xvfb xdotool xdpyinfo xwininfo trayer import compare dovecot
 start_xvfb
 trayer --edge bottom --align right --widthtype pixel --width 120 --height 24 >"$E2E_TMP/trayer.log" 2>&1 &
 E2E_PIDS+=($!)
-wait_for 10 xdotool search --onlyvisible --class trayer || fail "trayer did not show up"
+# trayer is the tray host once it owns the tray selection; under load that may take a while.
+wait_for 30 selection_owned _NET_SYSTEM_TRAY_S0 || fail "trayer did not take the tray selection"
+wait_for 30 xdotool search --onlyvisible --class trayer || fail "trayer did not show its panel"
 tray=$(xdotool search --onlyvisible --class trayer | head -n1)
 start_dovecot "$E2E_TMP/server"
 # The Message-ID numbers of the messages in the Maildir, in delivery order.

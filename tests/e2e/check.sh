@@ -29,7 +29,7 @@ IFS=+ read -r _ ix iy < <(icon_in_tray | awk '{ print $NF; exit }')
 windows() { xdotool search --onlyvisible --class mossvale 2>/dev/null | wc -l; }
 before=$(windows)
 popup_shown() { [ "$(windows)" -gt "$before" ]; }
-xdotool mousemove --sync $((ix + 11)) $((iy + 11)) click 1
+click_at $((ix + 11)) $((iy + 11))
 wait_for 10 popup_shown || fail "no pop-up menu opened on the tray icon"
 sleep 0.3
 xdotool key --delay 200 Down Return # the pop-up holds the keyboard; its first item is "メイン画面を表示"

@@ -43,7 +43,10 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 # ends with finish.
 E2E_FAILED=()
 expect() { "${@:2}" || { echo "FAIL: $1" >&2 && E2E_FAILED+=("$1"); }; }
-finish() { [ ${#E2E_FAILED[@]} -eq 0 ] || fail "${#E2E_FAILED[@]} failed: $(printf '%s; ' "${E2E_FAILED[@]}")"; echo "ok: $1"; }
+finish() {
+    [ ${#E2E_FAILED[@]} -eq 0 ] || fail "${#E2E_FAILED[@]} failed: $(printf '%s; ' "${E2E_FAILED[@]}")"
+    echo "ok: $1"
+}
 
 # A prerequisite is missing: the test is skipped (CTest SKIP_RETURN_CODE 77), but fails under CI,
 # where everything is installed on purpose.
@@ -165,8 +168,8 @@ screenshot() { import -display "$DISPLAY" -window root "$E2E_OUTPUT_DIR/$1.png";
 # Sets X, Y, WIDTH and HEIGHT to the place of WINDOW's client area on the screen. (xdotool's
 # getwindowgeometry counts the frame of a window manager twice.)
 window_geometry() {
-    eval "$(xwininfo -id "$1" | awk '/Absolute upper-left X/ { print "X=" $NF } /Absolute upper-left Y/ { print "Y=" $NF }
-        /^ +Width:/ { print "WIDTH=" $NF } /^ +Height:/ { print "HEIGHT=" $NF }')"
+    eval "$(xwininfo -id "$1" | awk '/Absolute upper-left X/ { print "X=" $NF }
+        /Absolute upper-left Y/ { print "Y=" $NF } /^ +Width:/ { print "WIDTH=" $NF } /^ +Height:/ { print "HEIGHT=" $NF }')"
 }
 
 # The id of the first visible window whose title is TITLE, or nothing.
@@ -197,12 +200,16 @@ main_shown() {
     sleep 0.5 # let the paint finish before clicking
 }
 
+# click_at X Y [OPTION...]: a click (with xdotool click's OPTIONs) at X, Y on the screen. The pointer
+# goes to a corner first: "mousemove --sync" to where it already is waits until it moves.
+click_at() { xdotool mousemove 0 0 mousemove --sync "$1" "$2" click "${@:3}" 1; }
+
 # Clicks the K-th button of the left column of the main window (0 = "メールチェック",
 # 5 = "タスクトレイ常駐"). The client area is 307 px high under the menu bar; the buttons are
 # 97 x 25 px, 24 px apart.
 click_button() {
     window_geometry "$MAIN"
-    xdotool mousemove --sync $((X + 48)) $((Y + HEIGHT - 307 + 24 * $1 + 12)) click 1
+    click_at $((X + 48)) $((Y + HEIGHT - 307 + 24 * $1 + 12))
 }
 
 # "タスクトレイ常駐": the main window goes to the tray.

@@ -43,7 +43,7 @@ if in_time 1000 "設定 while the keyring is silent" visible_window 設定; then
     setform=$(visible_window 設定)
     sleep 0.5 # let the paint finish before clicking
     window_geometry "$setform"
-    xdotool mousemove --sync $((X + 88)) $((Y + 20)) click 1 # ID/PASS, 40 px in and 8 px down, 97 x 25
+    click_at $((X + 88)) $((Y + 20)) # ID/PASS, 40 px in and 8 px down, 97 x 25
     in_time 1000 "ID,PASS while the keyring is silent" visible_window ID,PASS
     screenshot account-window-while-keyring-silent
 fi

@@ -169,7 +169,8 @@ screenshot() { import -display "$DISPLAY" -window root "$E2E_OUTPUT_DIR/$1.png";
 # getwindowgeometry counts the frame of a window manager twice.)
 window_geometry() {
     eval "$(xwininfo -id "$1" | awk '/Absolute upper-left X/ { print "X=" $NF }
-        /Absolute upper-left Y/ { print "Y=" $NF } /^ +Width:/ { print "WIDTH=" $NF } /^ +Height:/ { print "HEIGHT=" $NF }')"
+        /Absolute upper-left Y/ { print "Y=" $NF }
+        /^ +Width:/ { print "WIDTH=" $NF } /^ +Height:/ { print "HEIGHT=" $NF }')"
 }
 
 # The id of the first visible window whose title is TITLE, or nothing.

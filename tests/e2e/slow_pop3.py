@@ -8,7 +8,8 @@ It writes its port to PORT_FILE once it listens, serves any number of sessions a
 the same mailbox of N plain messages, those numbered in --spam with "casino" in the subject), and
 appends to LOG, with the time, one "open" and one "close quit" or "close dropped" line per
 session and every request received ("<time> <session> <request>"; the password is not logged).
-Plain text only (no STLS, no PIPELINING, no APOP). It ends by itself after --limit seconds.
+Plain text only (no STLS, no PIPELINING, no APOP), and only what a check asks: CAPA, USER, PASS,
+STAT, LIST, UIDL, TOP n 0, DELE and QUIT. It ends by itself after --limit seconds.
 """
 import argparse
 import os
@@ -18,6 +19,7 @@ import time
 
 USER, PASSWORD = "demo", "moss-demo-pass"  # scripts/demo's account, which make_program_folder writes
 MAX_LINE = 1024  # a request longer than this ends the session
+MAX_SESSIONS = 100  # a program that loops on checks is refused after these
 CAPABILITIES = ["TOP", "UIDL", "USER"]
 
 
@@ -59,12 +61,15 @@ class Session(socketserver.StreamRequestHandler):
             self.wfile.write(b"".join(line + b"\r\n" for line in lines))
 
         def listing(first, lines):
-            reply(first, *[line.replace(b"\r\n.", b"\r\n..") for line in lines], b".")
+            reply(first, *[b"." + line if line.startswith(b".") else line for line in lines], b".")
 
         def live(argument):
             k = int(argument) if argument.isdigit() else 0
             return k if k in messages and k not in deleted else None
 
+        if number > MAX_SESSIONS:
+            self.wfile.write(b"-ERR too many sessions\r\n")
+            return cfg.log.write(number, "close refused")
         try:
             reply(b"+OK slow POP3 ready")
             while True:
@@ -99,15 +104,8 @@ class Session(socketserver.StreamRequestHandler):
                 elif command == "TOP" and len(arguments) == 2 and live(arguments[0]):
                     header = messages[live(arguments[0])].split(b"\r\n\r\n")[0]
                     listing(b"+OK", header.split(b"\r\n") + [b""])
-                elif command == "RETR" and arguments and live(arguments[0]):
-                    listing(b"+OK", messages[live(arguments[0])].rstrip(b"\r\n").split(b"\r\n"))
                 elif command == "DELE" and arguments and live(arguments[0]):
                     deleted.add(live(arguments[0]))
-                    reply(b"+OK")
-                elif command == "NOOP":
-                    reply(b"+OK")
-                elif command == "RSET":
-                    deleted.clear()
                     reply(b"+OK")
                 else:
                     reply(b"-ERR not here")

@@ -72,10 +72,12 @@ now() { date +%s.%N; }
 # The milliseconds since START (a time from now).
 ms_since() { awk -v start="$1" -v end="$(now)" 'BEGIN { printf "%d", (end - start) * 1000 }'; }
 # in_time LIMIT_MS WHAT COMMAND...: expects COMMAND to succeed within LIMIT_MS milliseconds; it is
-# waited for ten times as long, so that the failure tells slow from never.
+# waited for ten times as long, so that the failure tells slow from never. Sets TOOK to the
+# milliseconds it took, or to nothing when it never did.
 in_time() {
     local start seconds=$(($1 / 100))
     start=$(now)
+    TOOK=
     if wait_for "$seconds" "${@:3}"; then
         TOOK=$(ms_since "$start")
         expect "$2 took $TOOK ms (at most $1 allowed)" under "$TOOK" "$1"

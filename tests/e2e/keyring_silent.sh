@@ -39,7 +39,8 @@ stop_child "$PROGRAM_PID"
 
 reading_keyring
 click_button 3 # 設定
-if in_time 1000 "設定 while the keyring is silent" visible_window 設定; then
+in_time 1000 "設定 while the keyring is silent" visible_window 設定
+if [ -n "$TOOK" ]; then
     setform=$(visible_window 設定)
     sleep 0.5 # let the paint finish before clicking
     window_geometry "$setform"

@@ -46,6 +46,6 @@ if [ -n "$TOOK" ]; then
     window_geometry "$setform"
     click_at $((X + 88)) $((Y + 20)) # ID/PASS, 40 px in and 8 px down, 97 x 25
     in_time 1000 "ID,PASS while the keyring is silent" visible_window ID,PASS
-    screenshot account-window-while-keyring-silent
 fi
+screenshot account-window-while-keyring-silent
 finish "with the keyring silent, SIGTERM ended the program at once, and 設定 and ID/PASS opened their windows"

@@ -9,7 +9,9 @@ require Xvfb xdotool xdpyinfo xwininfo trayer import compare dovecot
 start_xvfb
 trayer --edge bottom --align right --widthtype pixel --width 120 --height 24 >"$E2E_TMP/trayer.log" 2>&1 &
 E2E_PIDS+=($!)
-wait_for 10 xdotool search --onlyvisible --class trayer || fail "trayer did not show up"
+# trayer is the tray host once it owns the tray selection; under load that may take a while.
+wait_for 30 selection_owned _NET_SYSTEM_TRAY_S0 || fail "trayer did not take the tray selection"
+wait_for 30 xdotool search --onlyvisible --class trayer || fail "trayer did not show its panel"
 tray=$(xdotool search --onlyvisible --class trayer | head -n1)
 start_dovecot "$E2E_TMP/server"
 # The Message-ID numbers of the messages in the Maildir, in delivery order.
@@ -27,7 +29,7 @@ IFS=+ read -r _ ix iy < <(icon_in_tray | awk '{ print $NF; exit }')
 windows() { xdotool search --onlyvisible --class mossvale 2>/dev/null | wc -l; }
 before=$(windows)
 popup_shown() { [ "$(windows)" -gt "$before" ]; }
-xdotool mousemove --sync $((ix + 11)) $((iy + 11)) click 1
+click_at $((ix + 11)) $((iy + 11))
 wait_for 10 popup_shown || fail "no pop-up menu opened on the tray icon"
 sleep 0.3
 xdotool key --delay 200 Down Return # the pop-up holds the keyboard; its first item is "メイン画面を表示"

@@ -13,20 +13,40 @@ E2E_PIDS=()
 E2E_TMP=$(mktemp -d /tmp/mossvale-e2e.XXXXXX)
 chmod 755 "$E2E_TMP"
 mkdir -p "$E2E_OUTPUT_DIR"
+rm -rf "$E2E_OUTPUT_DIR/logs" "$E2E_OUTPUT_DIR/program.log"
 
 # shellcheck source=../../scripts/demo
 source "$E2E_SOURCE_DIR/scripts/demo"
 
+# A failed run keeps its logs in E2E_OUTPUT_DIR/logs and shows their ends, where CTest prints them.
 e2e_cleanup() {
-    local i
-    for ((i = ${#E2E_PIDS[@]} - 1; i >= 0; i--)); do stop_pid "${E2E_PIDS[i]}"; done
+    local status=$? i log
+    for ((i = ${#E2E_PIDS[@]} - 1; i >= 0; i--)); do stop_child "${E2E_PIDS[i]}"; done
     stop_dovecot
+    if [ "$status" -ne 0 ] && [ "$status" -ne 77 ]; then
+        mkdir -p "$E2E_OUTPUT_DIR/logs"
+        for log in "$E2E_TMP"/*.log "$E2E_TMP"/*/*.log "$E2E_TMP"/*/*.out "$E2E_OUTPUT_DIR/program.log"; do
+            [ -s "$log" ] || continue
+            cp "$log" "$E2E_OUTPUT_DIR/logs/"
+            printf -- '---- %s (last 30 lines)\n' "${log#"$E2E_TMP"/}" >&2
+            tail -n 30 "$log" >&2
+        done
+    fi
     rm -rf "$E2E_TMP"
 }
 trap e2e_cleanup EXIT
 trap 'exit 1' INT TERM
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
+
+# A failed expectation that lets the test go on, so that one run reports all of them; the test
+# ends with finish.
+E2E_FAILED=()
+expect() { "${@:2}" || { echo "FAIL: $1" >&2 && E2E_FAILED+=("$1"); }; }
+finish() {
+    [ ${#E2E_FAILED[@]} -eq 0 ] || fail "${#E2E_FAILED[@]} failed: $(printf '%s; ' "${E2E_FAILED[@]}")"
+    echo "ok: $1"
+}
 
 # A prerequisite is missing: the test is skipped (CTest SKIP_RETURN_CODE 77), but fails under CI,
 # where everything is installed on purpose.
@@ -48,6 +68,49 @@ wait_for() {
     return 1
 }
 
+now() { date +%s.%N; }
+# The milliseconds since START (a time from now).
+ms_since() { awk -v start="$1" -v end="$(now)" 'BEGIN { printf "%d", (end - start) * 1000 }'; }
+# in_time LIMIT_MS WHAT COMMAND...: expects COMMAND to succeed within LIMIT_MS milliseconds; it is
+# waited for ten times as long, so that the failure tells slow from never. Sets TOOK to the
+# milliseconds it took, or to nothing when it never did.
+in_time() {
+    local start seconds=$(($1 / 100))
+    start=$(now)
+    TOOK=
+    if wait_for "$seconds" "${@:3}"; then
+        TOOK=$(ms_since "$start")
+        expect "$2 took $TOOK ms (at most $1 allowed)" under "$TOOK" "$1"
+    else
+        expect "$2: not within $seconds s" false
+    fi
+}
+# Succeeds when process PID has ended (a zombie has: only its parent, this script, has not waited).
+gone() { [[ "$(ps -o stat= -p "$1" 2>/dev/null)" == Z* || -z "$(ps -o stat= -p "$1")" ]]; }
+under() { [ "$1" -lt "$2" ]; }
+# Stops PID, started by this test, by its PID and forgets it; one that has ended is only reaped.
+stop_child() {
+    local kept=() pid
+    if gone "$1"; then wait "$1" 2>/dev/null || true; else stop_pid "$1"; fi
+    for pid in "${E2E_PIDS[@]}"; do [ "$pid" = "$1" ] || kept+=("$pid"); done
+    E2E_PIDS=("${kept[@]}")
+}
+not() { ! "$@"; }
+
+# Succeeds when some X client owns the selection NAME: the way a tray host (_NET_SYSTEM_TRAY_S0)
+# or a window manager (WM_S0) announces itself, whatever its windows look like.
+selection_owned() {
+    /usr/bin/python3 - "$1" <<'PY'
+import ctypes, sys
+x = ctypes.CDLL("libX11.so.6")
+x.XOpenDisplay.restype = ctypes.c_void_p
+x.XInternAtom.argtypes, x.XInternAtom.restype = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int], ctypes.c_ulong
+x.XGetSelectionOwner.argtypes, x.XGetSelectionOwner.restype = [ctypes.c_void_p, ctypes.c_ulong], ctypes.c_ulong
+display = x.XOpenDisplay(None)
+sys.exit(0 if display and x.XGetSelectionOwner(display, x.XInternAtom(display, sys.argv[1].encode(), 0)) else 1)
+PY
+}
+
 # Starts Xvfb on a free display number and exports DISPLAY.
 start_xvfb() {
     local fifo="$E2E_TMP/displayfd" number
@@ -59,19 +122,75 @@ start_xvfb() {
     wait_for 10 xdpyinfo || fail "display $DISPLAY does not answer"
 }
 
+# Openbox as the window manager: closing a window then goes the way a user's close box goes.
+start_wm() {
+    openbox --sm-disable >"$E2E_TMP/openbox.log" 2>&1 &
+    E2E_PIDS+=($!)
+    wait_for 30 selection_owned WM_S0 || fail "openbox did not take the screen"
+}
+
+# A private session bus without service files, so that nothing starts behind the test's back;
+# exports DBUS_SESSION_BUS_ADDRESS.
+start_bus() {
+    printf '%s' "<busconfig><type>session</type><listen>unix:dir=$E2E_TMP</listen><policy context=\"default\">" \
+        '<allow send_destination="*" eavesdrop="true"/><allow eavesdrop="true"/><allow own="*"/></policy>' \
+        '</busconfig>' >"$E2E_TMP/bus.conf"
+    dbus-daemon --config-file="$E2E_TMP/bus.conf" --fork --print-address=1 --print-pid=1 >"$E2E_TMP/bus" ||
+        fail "dbus-daemon did not start"
+    { read -r DBUS_SESSION_BUS_ADDRESS && read -r bus_pid; } <"$E2E_TMP/bus"
+    export DBUS_SESSION_BUS_ADDRESS && E2E_PIDS+=("$bus_pid")
+}
+
+# Our own StatusNotifierWatcher on the bus; the items that register are appended to ITEMS.
+watcher() { /usr/bin/python3 "$E2E_SOURCE_DIR/tests/e2e/sni_watcher.py" "$@"; }
+ITEMS="$E2E_TMP/items"
+start_watcher() {
+    watcher watch "$ITEMS" >"$E2E_TMP/watcher.log" 2>&1 &
+    E2E_PIDS+=($!)
+    wait_for 10 test -e "$ITEMS" || fail "the watcher did not start"
+}
+
+# start_slow_pop3 [OPTION...]: tests/e2e/slow_pop3.py on loopback, its options as given; sets
+# SLOW_PORT and SLOW_LOG.
+SLOW_LOG="$E2E_TMP/pop3.log"
+start_slow_pop3() {
+    /usr/bin/python3 "$E2E_SOURCE_DIR/tests/e2e/slow_pop3.py" "$E2E_TMP/port" "$SLOW_LOG" "$@" \
+        >"$E2E_TMP/pop3-server.log" 2>&1 &
+    E2E_PIDS+=($!)
+    wait_for 10 test -s "$E2E_TMP/port" || fail "the slow POP3 server did not start"
+    SLOW_PORT=$(cat "$E2E_TMP/port")
+}
+# Sessions the server has seen so far; session_saw N WORD: session N sent WORD (or "open", "close").
+sessions() { grep -c ' open$' "$SLOW_LOG" || true; }
+session_saw() { grep -q "^[0-9.]* $1 $2" "$SLOW_LOG"; }
+session_ended_without_quit() { session_saw "$1" close && ! session_saw "$1" QUIT; }
+
+screenshot() { import -display "$DISPLAY" -window root "$E2E_OUTPUT_DIR/$1.png"; }
+
+# Sets X, Y, WIDTH and HEIGHT to the place of WINDOW's client area on the screen. (xdotool's
+# getwindowgeometry counts the frame of a window manager twice.)
+window_geometry() {
+    eval "$(xwininfo -id "$1" | awk '/Absolute upper-left X/ { print "X=" $NF }
+        /Absolute upper-left Y/ { print "Y=" $NF }
+        /^ +Width:/ { print "WIDTH=" $NF } /^ +Height:/ { print "HEIGHT=" $NF }')"
+}
+
 # The id of the first visible window whose title is TITLE, or nothing.
 visible_window() { xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n1 | grep .; }
 
 MAIN_TITLE="Mossvale　Ver 1.0"
 main_hidden() { ! visible_window "$MAIN_TITLE"; }
 
-# start_main SERVER: a fresh program folder for the POP3 server SERVER ("host:port"), the program
-# started in it on the X display, its main window shown; sets PROGRAM_PID and MAIN.
+# start_main SERVER [EDIT]: a fresh program folder for the POP3 server SERVER ("host:port"),
+# changed by the command EDIT (given the folder) when there is one, the program started in it on
+# the X display, its main window shown; sets PROGRAM_PID and MAIN.
 start_main() {
     make_program_folder "$E2E_BUILD_DIR/Mossvale" "$E2E_TMP/Mossvale" "$1"
+    [ -z "${2:-}" ] || "$2" "$E2E_TMP/Mossvale"
     mkdir -p -m 700 "$E2E_TMP/runtime"
+    echo "---- $(date +%T.%N) started" >>"$E2E_OUTPUT_DIR/program.log"
     QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR="$E2E_TMP/runtime" "$E2E_TMP/Mossvale/mossvale" \
-        >"$E2E_OUTPUT_DIR/program.log" 2>&1 &
+        >>"$E2E_OUTPUT_DIR/program.log" 2>&1 &
     PROGRAM_PID=$!
     E2E_PIDS+=("$PROGRAM_PID")
     main_shown "the main window did not appear"
@@ -84,13 +203,16 @@ main_shown() {
     sleep 0.5 # let the paint finish before clicking
 }
 
+# click_at X Y [OPTION...]: a click (with xdotool click's OPTIONs) at X, Y on the screen. The pointer
+# goes to a corner first: "mousemove --sync" to where it already is waits until it moves.
+click_at() { xdotool mousemove 0 0 mousemove --sync "$1" "$2" click "${@:3}" 1; }
+
 # Clicks the K-th button of the left column of the main window (0 = "メールチェック",
 # 5 = "タスクトレイ常駐"). The client area is 307 px high under the menu bar; the buttons are
 # 97 x 25 px, 24 px apart.
 click_button() {
-    local X Y WIDTH HEIGHT SCREEN WINDOW
-    eval "$(xdotool getwindowgeometry --shell "$MAIN")"
-    xdotool mousemove --sync $((X + 48)) $((Y + HEIGHT - 307 + 24 * $1 + 12)) click 1
+    window_geometry "$MAIN"
+    click_at $((X + 48)) $((Y + HEIGHT - 307 + 24 * $1 + 12))
 }
 
 # "タスクトレイ常駐": the main window goes to the tray.

@@ -2,8 +2,9 @@
 # A StatusNotifierWatcher of our own on the session bus, standing in for a desktop's tray host.
 # watch FILE: owns the watcher's name, reports a host, creates FILE once it is up and appends every
 # item that registers to it.
-# show-main ITEM: reads the item's exported menu (com.canonical.dbusmenu), checks it is
-# "メイン画面を表示", a separator and "終了", and clicks the first entry as a host would.
+# click ITEM LABEL: reads the item's exported menu (com.canonical.dbusmenu), checks it is
+# "メイン画面を表示", a separator and "終了", and clicks the entry LABEL as a host would, without
+# waiting for the answer (the program may end first).
 import sys
 
 from gi.repository import Gio, GLib
@@ -33,7 +34,7 @@ def watch(record):
     GLib.MainLoop().run()
 
 
-def show_main(item):
+def click(item, label):
     bus = Gio.bus_get_sync(Gio.BusType.SESSION)
 
     def call(path, method, signature, args, reply):
@@ -48,8 +49,13 @@ def show_main(item):
     expected = [("standard", "メイン画面を表示"), ("separator", ""), ("standard", "終了")]
     if entries != expected:
         sys.exit(f"the tray menu is {entries}, expected {expected}")
-    call(menu, "com.canonical.dbusmenu.Event", "(isvu)", (children[0][0], "clicked", GLib.Variant("i", 0), 0), "()")
+    chosen = next(child[0] for child in children if child[1].get("label") == label)
+    event = Gio.DBusMessage.new_method_call(item, menu, "com.canonical.dbusmenu", "Event")
+    event.set_body(GLib.Variant("(isvu)", (chosen, "clicked", GLib.Variant("i", 0), 0)))
+    event.set_flags(Gio.DBusMessageFlags.NO_REPLY_EXPECTED)
+    bus.send_message(event, Gio.DBusSendMessageFlags.NONE)
+    bus.flush_sync(None)
 
 
 if __name__ == "__main__":
-    (watch if sys.argv[1] == "watch" else show_main)(sys.argv[2])
+    watch(sys.argv[2]) if sys.argv[1] == "watch" else click(sys.argv[2], sys.argv[3])

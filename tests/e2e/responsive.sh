@@ -1,0 +1,96 @@
+#!/usr/bin/env bash
+# The program stays in the user's hands while a check runs: under Xvfb with openbox as the window
+# manager, against tests/e2e/slow_pop3.py, which answers every request a second late (a check of
+# four messages takes some fifteen seconds), each case with a fresh program:
+# - a double click on "メールチェック" and two more presses during the check make one session;
+#   the File menu "ファイル(F)" opens within a second while it runs;
+# - closing the main window three seconds into a check (after USER, as PASS goes out) ends the
+#   program within two seconds, and the session ends without QUIT, so the server deletes nothing;
+# - so does "終了" from the StatusNotifierItem tray menu, clicked over D-Bus as a desktop would,
+#   after "タスクトレイ常駐" hid the main window, the icon registered with a StatusNotifierWatcher
+#   of our own (the tray of KDE Plasma, GNOME with AppIndicator and Wayland panels) and the menu's
+#   "メイン画面を表示" (beside a separator and "終了") brought the window back;
+# - SIGTERM while the headers are read ends the program within a second, without QUIT.
+# The close is the window manager's: wmctrl asks openbox (_NET_CLOSE_WINDOW), which sends the
+# program WM_DELETE_WINDOW, exactly as its close box does. (xdotool windowclose would destroy the
+# window under the program, which no user can do.)
+source "${BASH_SOURCE[0]%/*}/common.sh" || exit 1
+require Xvfb xdotool xdpyinfo xwininfo xprop openbox wmctrl import dbus-daemon
+/usr/bin/python3 -c 'from gi.repository import Gio' 2>/dev/null || skip "python3-gi is not installed"
+
+start_xvfb
+start_wm
+start_bus
+start_watcher
+start_slow_pop3 --delay 1 --messages 4 --spam 2 --limit 170
+
+# check_started [PREPARE]: a fresh program, after the command PREPARE when given, presses
+# "メールチェック" and its session sends PASS; SESSION is the number of that session.
+check_started() {
+    SESSION=$(($(sessions) + 1))
+    start_main "127.0.0.1:$SLOW_PORT"
+    "${@:-true}"
+    click_button 0
+    wait_for 30 session_saw "$SESSION" PASS || fail "session $SESSION never sent PASS"
+}
+# ends_at_once CASE LIMIT_MS: the program, asked to end just now, ends within LIMIT_MS, its session
+# without QUIT.
+ends_at_once() {
+    in_time "$2" "$1: the end" gone "$PROGRAM_PID"
+    stop_child "$PROGRAM_PID"
+    wait_for 30 session_saw "$SESSION" close || fail "$1: session $SESSION never ended"
+    expect "$1: QUIT was sent, the server would delete" session_ended_without_quit "$SESSION"
+}
+
+# A double click, two more presses during the check, and the File menu.
+menu_open() { # a drop-down menu of the program is on the screen
+    local window
+    for window in $(xdotool search --onlyvisible --class mossvale 2>/dev/null); do
+        xprop -id "$window" _NET_WM_WINDOW_TYPE | grep -q _NET_WM_WINDOW_TYPE_DROPDOWN_MENU && return 0
+    done
+    return 1
+}
+SESSION=$(($(sessions) + 1))
+start_main "127.0.0.1:$SLOW_PORT"
+window_geometry "$MAIN"
+click_at $((X + 48)) $((Y + HEIGHT - 307 + 12)) --repeat 2 --delay 80 # a double click on メールチェック
+wait_for 30 session_saw "$SESSION" USER || fail "the double click started no check"
+xdotool click 1 sleep 0.5 click 1 # two more presses, the pointer still on the button
+! session_saw "$SESSION" close || fail "the check had ended before the presses: make the server slower"
+click_at $((X + 30)) $((Y + (HEIGHT - 307) / 2)) # ファイル(F) on the menu bar
+in_time 1000 "the File menu during the check" menu_open
+screenshot file-menu-during-check
+if [ -n "$TOOK" ]; then
+    xdotool key Escape
+    expect "the File menu did not close" wait_for 5 not menu_open
+fi
+wait_for 60 session_saw "$SESSION" close || fail "the check did not end"
+# Presses held back until the check ended would start the next session at once.
+wait_for 3 session_saw $((SESSION + 1)) open || true
+expect "$(($(sessions) - SESSION + 1)) sessions for one check" test "$(sessions)" -eq "$SESSION"
+expect "more than one login" test "$(grep -c " USER " "$SLOW_LOG")" -eq 1
+stop_child "$PROGRAM_PID"
+
+# The window manager's close.
+check_started
+wmctrl -i -c "$MAIN"
+ends_at_once "closing the main window" 2000
+
+# "終了" in the tray menu. The icon stays while the main window is back on the screen.
+to_tray_and_back() {
+    to_tray
+    wait_for 10 test -s "$ITEMS" || fail "no StatusNotifierItem registered with the watcher"
+    item=$(tail -n1 "$ITEMS")
+    watcher click "$item" メイン画面を表示 || fail "the tray menu is wrong"
+    main_shown "メイン画面を表示 did not bring the main window back"
+}
+check_started to_tray_and_back
+watcher click "$item" 終了 || fail "could not click 終了 in the tray menu"
+ends_at_once "終了 in the tray menu" 2000
+
+# SIGTERM while the headers are read.
+check_started
+wait_for 30 session_saw "$SESSION" 'TOP 1 0' || fail "the check never asked for a header"
+kill -TERM "$PROGRAM_PID"
+ends_at_once SIGTERM 1000
+finish "one session for four presses; the File menu open at once; ended at once without QUIT by close, 終了 and SIGTERM"

@@ -92,6 +92,8 @@ std::optional<HistoryEntry> HistoryEntry::parse(const QByteArray& line)
     if (!entry.time.isValid())
         return std::nullopt;
     entry.time = entry.time.addMSecs(-entry.time.time().msec()).toLocalTime(); // lines hold whole seconds
+    if (entry.time.date().year() < 1 || entry.time.date().year() > 9999)
+        return std::nullopt; // line() could not write it back in four digits
     entry.trial = fields.at(1) == Trial;
     entry.unconfirmed = fields.at(1) == Unconfirmed;
     entry.uid = fields.at(2);

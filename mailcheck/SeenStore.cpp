@@ -51,7 +51,7 @@ QString bounded(const QString& text, bool* cut)
 // A text field as save() writes it, or nothing.
 std::optional<QString> readText(const QByteArray& field)
 {
-    if (field.contains('\0'))
+    if (field.contains('\0') || field.contains('\r'))
         return std::nullopt;
     QString text = QString::fromUtf8(field);
     if (text.size() > SeenStore::MaxTextChars)

@@ -68,9 +68,10 @@ QString TlsTrust::load(const QString& path)
             encrypted.insert(server);
         else if (fields.size() == 2 && fields[0] == PlainTextTag)
             plainTextAllowed.insert(server);
-        else if (fields.size() == 3 && fields[0] == PinTag && fields[2].size() <= MaxCertificateChars) {
-            const QSslCertificate certificate(QByteArray::fromBase64(fields[2]), QSsl::Der);
-            if (!certificate.isNull())
+        else if (fields.size() == 3 && fields[0] == PinTag) {
+            const QByteArray der = QByteArray::fromBase64(fields[2]);
+            const QSslCertificate certificate(der, QSsl::Der);
+            if (der.size() <= MaxCertificateBytes && !certificate.isNull())
                 pinned.insert(server, certificate);
         }
     }
@@ -90,9 +91,9 @@ QString TlsTrust::save(const QString& path) const
             lines.append(PlainTextTag + '\t' + server.toUtf8() + '\n');
     }
     for (auto it = pinned.begin(); it != pinned.end(); ++it) {
-        const QByteArray der = it.value().toDer().toBase64();
-        if (validHost(it.key()) && !der.isEmpty() && der.size() <= MaxCertificateChars)
-            lines.append(PinTag + '\t' + it.key().toUtf8() + '\t' + der + '\n');
+        const QByteArray der = it.value().toDer();
+        if (validHost(it.key()) && !der.isEmpty() && der.size() <= MaxCertificateBytes)
+            lines.append(PinTag + '\t' + it.key().toUtf8() + '\t' + der.toBase64() + '\n');
     }
     std::sort(lines.begin(), lines.end());
     const QByteArray data = lines.join();

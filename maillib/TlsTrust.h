@@ -22,11 +22,11 @@ struct TlsTrust
 
     // The file holds at most this much, in at most MaxLines lines: a larger one was not written by
     // this program. A host name has at most MaxHostChars characters (those of DNS), a certificate
-    // at most MaxCertificateChars of base64; longer fields are skipped as unknown lines are.
+    // at most MaxCertificateBytes; longer fields are skipped as unknown lines are.
     static constexpr qint64 MaxFileSize = 1024 * 1024;
     static constexpr qsizetype MaxLines = 10000;
     static constexpr qsizetype MaxHostChars = 253;
-    static constexpr qsizetype MaxCertificateChars = 64 * 1024;
+    static constexpr qsizetype MaxCertificateBytes = 48 * 1024;
 
     static QString key(const Pop3Address& address);
     // A loopback address (or "localhost") never leaves this machine, so plain text there needs no consent.

@@ -347,7 +347,7 @@ private Q_SLOTS:
         QCOMPARE(trust.plainTextAllowed, row.plainText);
         QCOMPARE(trust.pinned.keys(), row.pinned);
         TlsTrust written = trust;
-        written.encrypted.insert("new\thost");
+        written.encrypted.insert("new\nplain\tinjected.example");
         written.plainTextAllowed.insert(QString(TlsTrust::MaxHostChars + 1, u'h'));
         QCOMPARE(written.save(m_folder->file("★MailData/tls2.tsv")), QString());
         TlsTrust reread;

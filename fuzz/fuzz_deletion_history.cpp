@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 
@@ -19,8 +20,12 @@ void require(bool condition)
 
 void useTemporaryProgramFolder()
 {
-    static QTemporaryDir dir;
+    // In memory where a tmpfs is at hand: settle() syncs, and a disk would set the pace.
+    static QTemporaryDir dir(QDir(QStringLiteral("/dev/shm")).exists() ? QStringLiteral("/dev/shm/mossvale-fuzz-XXXXXX")
+                                                                       : QString());
     static const bool ready = [] {
+        // A fixed zone: with none set, every local-time conversion reads the zone files again.
+        qputenv("TZ", "UTC");
         require(dir.isValid());
         setProgramFolder(dir.path());
         return QDir(dir.path()).mkpath(QStringLiteral("★MailData"));
@@ -79,7 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         }
     }
     writeFile(DeletionHistory::file(), bytes);
-    require(DeletionHistory::read().size() == ours);
+    require(DeletionHistory::read().size() == std::min(ours, 20000)); // read()'s default bound
     require(DeletionHistory::settle(onServer, idsKnown).isEmpty());
     require(readFile(DeletionHistory::file()) == expected);
     return 0;

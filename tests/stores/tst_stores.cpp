@@ -85,6 +85,13 @@ struct TlsRow
     QSet<QString> plainText;
     QStringList pinned;
 };
+
+// The column "row" of a table, and what adds one row to it, named after the row.
+template <class Row> auto addRow()
+{
+    QTest::addColumn<Row>("row");
+    return [](const Row& row) { QTest::newRow(row.name) << row; };
+}
 } // namespace
 
 Q_DECLARE_METATYPE(CopyRow)
@@ -115,8 +122,7 @@ private Q_SLOTS:
     // own, owner-only, and is found from its history entry; the first is left as it was.
     void copies_data()
     {
-        QTest::addColumn<CopyRow>("row");
-        const auto add = [](const CopyRow& row) { QTest::newRow(row.name) << row; };
+        const auto add = addRow<CopyRow>();
         add({"a free name", {}, ""});
         add({"the plain name taken", {""}, "-2"});
         add({"the next taken too", {"", "-2"}, "-3"});
@@ -153,8 +159,7 @@ private Q_SLOTS:
     // Copies go after MaxAgeDays, then the oldest past MaxTotalBytes; the running check's never.
     void prune_data()
     {
-        QTest::addColumn<PruneRow>("row");
-        const auto add = [](const PruneRow& row) { QTest::newRow(row.name) << row; };
+        const auto add = addRow<PruneRow>();
         constexpr qint64 MB = 1024 * 1024;
         add({"too old, then the oldest past the total",
              {{31, 10, false}, {10, 30 * MB, false}, {5, 25 * MB, false}, {1, 10, false}},
@@ -192,8 +197,7 @@ private Q_SLOTS:
     // "deleted" and "trial" as version 1.0 wrote them.
     void historyLines_data()
     {
-        QTest::addColumn<HistoryLineRow>("row");
-        const auto add = [](const HistoryLineRow& row) { QTest::newRow(row.name) << row; };
+        const auto add = addRow<HistoryLineRow>();
         add({"deleted", historyLine("deleted", "u1"), 0});
         add({"trial", historyLine("trial", "u1"), 1});
         add({"unconfirmed", historyLine("unconfirmed", "u1"), 2});
@@ -219,8 +223,7 @@ private Q_SLOTS:
     // Unconfirmed deletions settle by the ids on the server; every other byte stays.
     void settle_data()
     {
-        QTest::addColumn<SettleRow>("row");
-        const auto add = [](const SettleRow& row) { QTest::newRow(row.name) << row; };
+        const auto add = addRow<SettleRow>();
         const QList<QByteArray> mixed{"deleted u1", "unconfirmed u2", "unconfirmed u3", "trial u4", "returned u5"};
         add({"gone: deleted; still there: not deleted",
              mixed,
@@ -248,8 +251,7 @@ private Q_SLOTS:
     // file kept to their bounds, the cut recorded.
     void seen_data()
     {
-        QTest::addColumn<SeenRow>("row");
-        const auto add = [](const SeenRow& row) { QTest::newRow(row.name) << row; };
+        const auto add = addRow<SeenRow>();
         const QString nul(1, QChar(0));
         add({"tabs, line breaks and NULs",
              "u1",
@@ -299,8 +301,7 @@ private Q_SLOTS:
     // A file this version reads, or refuses as a whole.
     void seenFiles_data()
     {
-        QTest::addColumn<SeenFileRow>("row");
-        const auto add = [](const SeenFileRow& row) { QTest::newRow(row.name) << row; };
+        const auto add = addRow<SeenFileRow>();
         add({"lines of version 1.1", "\nu1\t10\ts\tf\nu2\t-1\t\t", 2});
         add({"a cut line", "\nu1\t10\ts\tf\tcut", 1});
         add({"a fifth field of a later version", "\nu1\t10\ts\tf\tx", 0});
@@ -322,8 +323,7 @@ private Q_SLOTS:
     // decisions, never with a host the reader would skip.
     void tls_data()
     {
-        QTest::addColumn<TlsRow>("row");
-        const auto add = [](const TlsRow& row) { QTest::newRow(row.name) << row; };
+        const auto add = addRow<TlsRow>();
         const QSslCertificate certificate = QSslConfiguration::systemCaCertificates().value(0);
         add({"decisions",
              "tls\tpop.example.jp\r\nplain\t192.0.2.1\npin\tpop.example.jp\t" + certificate.toDer().toBase64(),

@@ -220,6 +220,18 @@ private Q_SLOTS:
         QCOMPARE(DeletionHistory::read().size(), row.status >= 0 ? 3 : 2);
     }
 
+    // Past MaxFileBytes the history turns over, whole; tabs and line breaks in a field become spaces.
+    void historyTurnsOver()
+    {
+        const QByteArray full(DeletionHistory::MaxFileBytes + 1, '\n');
+        m_folder->write("★MailData/deleted.tsv", full);
+        const HistoryEntry entry{CheckTime, false, "u1", 10, "k", "s", "件名\tと\r\n"};
+        QVERIFY(DeletionHistory::append({entry}).isEmpty());
+        QCOMPARE(m_folder->read("★MailData/deleted.1.tsv"), full);
+        QCOMPARE(m_folder->read("★MailData/deleted.tsv"), entry.line());
+        QCOMPARE(DeletionHistory::read().value(0).subject, QStringLiteral("件名 と  "));
+    }
+
     // Unconfirmed deletions settle by the ids on the server; every other byte stays.
     void settle_data()
     {

@@ -237,11 +237,8 @@ private Q_SLOTS:
     {
         const auto add = addRow<SettleRow>();
         const QList<QByteArray> mixed{"deleted u1", "unconfirmed u2", "unconfirmed u3", "trial u4", "returned u5"};
-        add({"gone: deleted; still there: not deleted",
-             mixed,
-             {"u3", "u4"},
-             true,
-             {"deleted u1", "deleted u2", "trial u4", "returned u5"}});
+        const QList<QByteArray> settled{"deleted u1", "deleted u2", "trial u4", "returned u5"};
+        add({"gone: deleted; still there: not deleted", mixed, {"u3", "u4"}, true, settled});
         add({"no ids from the server: nothing told", mixed, {}, false, mixed});
         add({"no uid: nothing told", {"unconfirmed ", "unconfirmed u2"}, {}, true, {"unconfirmed ", "deleted u2"}});
     }
@@ -265,24 +262,13 @@ private Q_SLOTS:
     {
         const auto add = addRow<SeenRow>();
         const QString nul(1, QChar(0));
-        add({"tabs, line breaks and NULs",
-             "u1",
-             1,
-             {10, "a\tb\r\nc", "d" + nul + "e"},
-             {10, "a b  c", "d e"},
-             1,
-             false});
+        add({"tabs, line breaks, NULs", "u1", 1, {10, "a\tb\r\nc", "d" + nul + "e"}, {10, "a b  c", "d e"}, 1, false});
         add({"a size below -1", "u1", 1, {-7, "s", "f"}, {-1, "s", "f"}, 1, false});
         add({"an id with a space", "u 1", 1, {1, "s", "f"}, {}, 0, false});
         add({"an id of 71 characters", QByteArray(71, 'u'), 1, {1, "s", "f"}, {}, 0, false});
+        const QString a999(999, u'a');
         const QString smile = QString::fromUtf8("\xF0\x9F\x98\x80");
-        add({"a surrogate pair at the bound",
-             "u1",
-             1,
-             {1, QString(999, u'a') + smile, "f"},
-             {1, QString(999, u'a'), "f", true},
-             1,
-             false});
+        add({"a surrogate pair at the bound", "u1", 1, {1, a999 + smile, "f"}, {1, a999, "f", true}, 1, false});
         const QString longText(5000, u'あ');
         const QString cutText(SeenStore::MaxTextChars, u'あ');
         add({"1,500 long subjects", "u1", 1500, {9, longText, "f"}, {9, cutText, "f", true}, 1500, false});
@@ -337,12 +323,13 @@ private Q_SLOTS:
     {
         const auto add = addRow<TlsRow>();
         const QSslCertificate certificate = QSslConfiguration::systemCaCertificates().value(0);
+        const QByteArray pin = "pin\th.example\t" + certificate.toDer().toBase64();
         add({"decisions",
-             "tls\tpop.example.jp\r\nplain\t192.0.2.1\npin\tpop.example.jp\t" + certificate.toDer().toBase64(),
+             "tls\th.example\r\nplain\t192.0.2.1\n" + pin,
              {},
-             {"pop.example.jp"},
+             {"h.example"},
              {"192.0.2.1"},
-             {"pop.example.jp"}});
+             {"h.example"}});
         const QByteArray tooLong(TlsTrust::MaxHostChars + 1, 'h');
         add({"hosts that are none", "tls\ta b\ntls\t" + tooLong + "\nplain\t\x01\ntls\tok\n", {}, {"ok"}, {}, {}});
         add({"too many lines", QByteArray("tls\th\n").repeated(TlsTrust::MaxLines + 1), "多すぎる", {}, {}, {}});

@@ -81,7 +81,7 @@ QByteArray HistoryEntry::line() const
 
 std::optional<HistoryEntry> HistoryEntry::parse(const QByteArray& line)
 {
-    // Version 1.0 skips a status it does not know, so "unconfirmed" lines are hidden from it, not misread.
+    // Earlier versions skip a status they do not know: "unconfirmed" lines are hidden from them, not misread.
     const QList<QByteArray> fields = line.split('\t');
     if (fields.size() != 7 || (fields.at(1) != Deleted && fields.at(1) != Trial && fields.at(1) != Unconfirmed))
         return std::nullopt;

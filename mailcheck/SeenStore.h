@@ -11,7 +11,8 @@
 // starts afresh. It ends with "pipelining" when the server offered PIPELINING over TLS at that
 // check, so that the next one can send its login without waiting. Each further line is: id, size
 // (LIST; -1 when unknown), subject, sender, by tabs, and "cut" as a fifth field when a text was cut
-// to MaxTextChars (or left out to keep the file within MaxFileBytes).
+// to MaxTextChars (or left out to keep the file within MaxFileBytes); earlier versions take a file
+// with such a line for a damaged one and read every header once.
 // A remembered message is judged from these texts against the keywords as they are at the check;
 // it is never deleted on the file's word alone: the check deletes by this session's id list.
 class SeenStore

@@ -11,6 +11,13 @@
 namespace {
 const QByteArray Deleted = "deleted";
 const QByteArray Trial = "trial";
+const QByteArray Unconfirmed = "unconfirmed";
+
+bool validUid(const QByteArray& uid)
+{
+    return !uid.isEmpty() && uid.size() <= 70 &&
+           std::all_of(uid.begin(), uid.end(), [](char c) { return c > 0x20 && c < 0x7f; });
+}
 
 QString isoWithOffset(const QDateTime& time)
 {
@@ -61,9 +68,10 @@ QString DeletionHistory::cleanField(const QString& text)
 
 QByteArray HistoryEntry::line() const
 {
+    const QByteArray status = trial ? Trial : unconfirmed ? Unconfirmed : Deleted;
     const QStringList fields{isoWithOffset(time),
-                             QString::fromLatin1(trial ? Trial : Deleted),
-                             DeletionHistory::cleanField(QString::fromLatin1(uid)),
+                             QString::fromLatin1(status),
+                             QString::fromLatin1(validUid(uid) ? uid : QByteArray()),
                              size < 0 ? QString() : QString::number(size),
                              DeletionHistory::cleanField(keyword),
                              DeletionHistory::cleanField(sender),
@@ -73,23 +81,30 @@ QByteArray HistoryEntry::line() const
 
 std::optional<HistoryEntry> HistoryEntry::parse(const QByteArray& line)
 {
+    // Earlier versions skip a status they do not know: "unconfirmed" lines are hidden from them, not misread.
     const QList<QByteArray> fields = line.split('\t');
-    if (fields.size() != 7 || (fields.at(1) != Deleted && fields.at(1) != Trial))
+    if (fields.size() != 7 || (fields.at(1) != Deleted && fields.at(1) != Trial && fields.at(1) != Unconfirmed))
+        return std::nullopt;
+    if (!fields.at(2).isEmpty() && !validUid(fields.at(2)))
         return std::nullopt;
     HistoryEntry entry;
     entry.time = QDateTime::fromString(QString::fromLatin1(fields.at(0)), Qt::ISODate);
     if (!entry.time.isValid())
         return std::nullopt;
-    entry.time = entry.time.toLocalTime();
+    entry.time = entry.time.addMSecs(-entry.time.time().msec()).toLocalTime(); // lines hold whole seconds
+    if (entry.time.date().year() < 1 || entry.time.date().year() > 9999)
+        return std::nullopt; // line() could not write it back in four digits
     entry.trial = fields.at(1) == Trial;
+    entry.unconfirmed = fields.at(1) == Unconfirmed;
     entry.uid = fields.at(2);
     bool sized = false;
     entry.size = fields.at(3).toLongLong(&sized);
-    if (!sized)
+    if (!sized || entry.size < 0)
         entry.size = -1;
-    entry.keyword = QString::fromUtf8(fields.at(4));
-    entry.sender = QString::fromUtf8(fields.at(5));
-    entry.subject = QString::fromUtf8(fields.at(6));
+    // A CR at the end of a field (a file edited elsewhere) reads as line() would write it.
+    entry.keyword = DeletionHistory::cleanField(QString::fromUtf8(fields.at(4)));
+    entry.sender = DeletionHistory::cleanField(QString::fromUtf8(fields.at(5)));
+    entry.subject = DeletionHistory::cleanField(QString::fromUtf8(fields.at(6)));
     return entry;
 }
 
@@ -120,6 +135,44 @@ QString DeletionHistory::append(const QList<HistoryEntry>& entries)
     if (!out.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
         return failure(path, openErrorText(out, errno));
     const QString reason = writeFully(out, lines.constData(), lines.size());
+    return reason.isEmpty() ? QString() : failure(path, reason);
+}
+
+QString DeletionHistory::settle(const QSet<QByteArray>& idsOnServer, bool idsKnown)
+{
+    const QString path = file();
+    QFile in(path);
+    if (!idsKnown || !in.exists())
+        return {};
+    if (in.size() > MaxSettleBytes)
+        return failure(path, QStringLiteral("ファイルが大きすぎるため、未確認の削除を確かめられませんでした。"));
+    if (!in.open(QIODevice::ReadOnly))
+        return failure(path, in.errorString());
+    const QByteArray bytes = in.read(MaxSettleBytes);
+    if (!bytes.contains('\t' + Unconfirmed + '\t'))
+        return {};
+    QByteArray settled;
+    settled.reserve(bytes.size());
+    for (qsizetype at = 0; at < bytes.size();) {
+        qsizetype end = bytes.indexOf('\n', at);
+        end = end < 0 ? bytes.size() : end;
+        const QByteArray line = bytes.sliced(at, end - at);
+        const std::optional<HistoryEntry> entry = HistoryEntry::parse(line);
+        if (!entry || !entry->unconfirmed || entry->uid.isEmpty()) {
+            settled += line;
+        } else if (!idsOnServer.contains(entry->uid)) {
+            QList<QByteArray> fields = line.split('\t');
+            fields[1] = Deleted;
+            settled += fields.join('\t');
+        } else {
+            at = end + 1; // its mail is still there: the line goes with its LF
+            continue;
+        }
+        if (end < bytes.size())
+            settled += '\n';
+        at = end + 1;
+    }
+    const QString reason = writeFileAtomically(path, settled);
     return reason.isEmpty() ? QString() : failure(path, reason);
 }
 

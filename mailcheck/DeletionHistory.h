@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <optional>
 
@@ -11,18 +12,23 @@ struct HistoryEntry
 {
     QDateTime time;
     bool trial = false;
-    QByteArray uid;   // UIDL; empty when the server gave none
+    QByteArray uid;   // UIDL (1 to 70 characters from '!' to '~'); empty when the server gave none
     qint64 size = -1; // from LIST; -1 when unknown
     QString keyword;  // the keyword that matched, as stored
     QString sender;   // decoded From
     QString subject;  // decoded Subject
+    // The deletion was sent but the session broke before the server confirmed it: the mail may be
+    // gone or not, until settle() looks at the server again.
+    bool unconfirmed = false;
 
-    // One line of "deleted.tsv": time (ISO 8601 with offset), "deleted" or "trial", uid, size,
-    // keyword, sender, subject, separated by tabs and ended by LF; tabs, CR and LF in a field
-    // become spaces.
+    // One line of "deleted.tsv": time (ISO 8601 with offset, whole seconds), status ("deleted",
+    // "trial" or "unconfirmed"), uid, size, keyword, sender, subject, separated by tabs and ended by
+    // LF; tabs, CR and LF in a field become spaces, a uid that is not one is left out.
     QByteArray line() const;
-    // The entry of one line (without its LF); nothing for a line that is not one of ours.
+    // The entry of one line (without its LF); nothing for a line that is not one of ours (a status
+    // it does not know, a bad time or uid). What line() writes of the entry, parse reads back equal.
     static std::optional<HistoryEntry> parse(const QByteArray& line);
+    bool operator==(const HistoryEntry&) const = default;
 };
 
 // "★MailData/deleted.tsv", UTF-8, appended a line at a time. Past MaxFileBytes it becomes
@@ -30,12 +36,20 @@ struct HistoryEntry
 // more than twice that.
 namespace DeletionHistory {
 inline constexpr qint64 MaxFileBytes = 1024 * 1024;
+// settle() reads the whole file: far more than MaxFileBytes and one check's lines.
+inline constexpr qint64 MaxSettleBytes = 64 * 1024 * 1024;
 
 QString file();
 QString previousFile();
 // Appends entries (rotating first when the file is past MaxFileBytes). Empty text on success,
 // else a message for the user that names the file.
 QString append(const QList<HistoryEntry>& entries);
+// Settles the "unconfirmed" lines of file() by the ids on the server now: one whose uid is no longer
+// there becomes "deleted", one whose mail is still there goes (it was not deleted). Without ids
+// (idsKnown false), and for lines without a uid, nothing can be told: they stay. Every other byte
+// stays; the file is replaced atomically. Call it before this check's append(), which may turn the
+// file over. Empty text on success, else a message for the user that names the file.
+QString settle(const QSet<QByteArray>& idsOnServer, bool idsKnown);
 // The entries of both files, newest first, at most maxEntries; of each file only its last
 // 2 * MaxFileBytes are read. Lines that are not ours are skipped.
 QList<HistoryEntry> read(int maxEntries = 20000);

@@ -73,10 +73,13 @@ void HistoryForm::refresh()
     List1->clear();
     QList<QTreeWidgetItem*> items;
     for (const HistoryEntry& entry : std::as_const(m_entries)) {
-        const QString time = entry.time.toString(QStringLiteral("yyyy/MM/dd HH:mm:ss"));
-        auto* item = new QTreeWidgetItem(
-            {entry.trial ? time + QStringLiteral("（試用）") : time, entry.sender, entry.subject, entry.keyword});
+        QString time = entry.time.toString(QStringLiteral("yyyy/MM/dd HH:mm:ss"));
         if (entry.trial)
+            time += QStringLiteral("（試用）");
+        else if (entry.unconfirmed) // the server may still hold it: the next check tells
+            time += QStringLiteral("（未確認）");
+        auto* item = new QTreeWidgetItem({time, entry.sender, entry.subject, entry.keyword});
+        if (entry.trial || entry.unconfirmed)
             item->setForeground(0, QColor(0x80, 0x60, 0x00));
         items.append(item);
     }

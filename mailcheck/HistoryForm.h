@@ -11,9 +11,10 @@ class QTreeWidget;
 class SettingsModel;
 enum class SettingKey;
 
-// 「削除履歴」: what the checks deleted (or, in trial mode, would have deleted), newest first. From
-// here a saved copy is opened, a sender allowed, a keyword removed, and the three switches of
-// section "Mossvale" set. Modeless; the list is read afresh each time the window is shown.
+// 「削除履歴」: what the checks deleted (or, in trial mode, would have deleted), newest first; a
+// deletion the server has not confirmed yet is marked 「（未確認）」. From here a saved copy is
+// opened, a sender allowed, a keyword removed, and the three switches of section "Mossvale" set.
+// Modeless; the list is read afresh each time the window is shown.
 class HistoryForm : public QWidget
 {
     Q_OBJECT

@@ -8,14 +8,28 @@
 #include <QDir>
 #include <QFile>
 
+#include <algorithm>
+
 namespace {
 const QString TimeFormat = QStringLiteral("yyyyMMdd-HHmmss");
 
-// Oldest first.
+// Oldest first; of one second, by name.
 QFileInfoList copies()
 {
-    return QDir(SavedCopies::folder())
-        .entryInfoList({QStringLiteral("*.eml")}, QDir::Files, QDir::Time | QDir::Reversed);
+    QFileInfoList files = QDir(SavedCopies::folder()).entryInfoList({QStringLiteral("*.eml")}, QDir::Files, QDir::Name);
+    std::stable_sort(files.begin(), files.end(),
+                     [](const QFileInfo& a, const QFileInfo& b) { return a.lastModified() < b.lastModified(); });
+    return files;
+}
+
+// Removes file; empty text, else the reason naming it.
+QString removeCopy(const QString& file)
+{
+    QFile copy(file);
+    if (copy.remove())
+        return {};
+    return QStringLiteral("古い控え「%1」を削除できませんでした。\n%2")
+        .arg(QDir::toNativeSeparators(file), copy.errorString());
 }
 } // namespace
 
@@ -29,29 +43,55 @@ QString SavedCopies::path(const QDateTime& time, int number)
     return folder() + u'/' + time.toString(TimeFormat) + u'-' + QString::number(number) + QStringLiteral(".eml");
 }
 
-QString SavedCopies::store(const QDateTime& time, int number, const QByteArray& bytes)
+QString SavedCopies::store(const QDateTime& time, int number, const QByteArray& bytes, QString* storedPath)
 {
     if (!QDir().mkpath(folder()))
         return QStringLiteral("フォルダー「%1」を作れませんでした。").arg(QDir::toNativeSeparators(folder()));
-    // Mail is private: the copy is the owner's alone. QSaveFile syncs before the rename.
-    return writeFileAtomically(path(time, number), bytes, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    QStringList names{path(time, number)};
+    const QString stem = names.first().chopped(4); // without ".eml"
+    for (int i = 2; i <= MaxSameName; ++i)
+        names.append(stem + u'-' + QString::number(i) + QStringLiteral(".eml"));
+    // Mail is private: the copy is the owner's alone.
+    const QString error = writeNewFile(names, bytes, QFileDevice::ReadOwner | QFileDevice::WriteOwner, storedPath);
+    if (error.isEmpty())
+        return {};
+    return QStringLiteral("控えを「%1」に保存できませんでした。\n%2").arg(QDir::toNativeSeparators(folder()), error);
 }
 
-void SavedCopies::prune(const QDateTime& now)
+QString SavedCopies::prune(const QDateTime& now, const QSet<QString>& keep)
 {
+    QSet<QString> kept;
+    for (const QString& file : keep)
+        kept.insert(QFileInfo(file).absoluteFilePath());
     const QDateTime oldest = now.addDays(-MaxAgeDays);
+    QString firstError;
+    auto removed = [&firstError](const QFileInfo& copy) {
+        const QString error = removeCopy(copy.filePath());
+        if (firstError.isEmpty())
+            firstError = error;
+        return error.isEmpty();
+    };
     qint64 total = 0;
-    QFileInfoList kept;
+    QFileInfoList left;
     for (const QFileInfo& copy : copies()) {
-        if (copy.lastModified() < oldest)
-            QFile::remove(copy.filePath());
-        else
-            kept.append(copy), total += copy.size();
+        const bool own = kept.contains(copy.absoluteFilePath());
+        if (own || copy.lastModified() >= oldest || !removed(copy))
+            left.append(copy), total += copy.size();
     }
-    for (qsizetype i = 0; i < kept.size() && total > MaxTotalBytes; ++i) {
-        if (QFile::remove(kept.at(i).filePath()))
-            total -= kept.at(i).size();
+    qsizetype count = left.size();
+    for (const QFileInfo& copy : std::as_const(left)) {
+        if (total <= MaxTotalBytes && count <= MaxCopies)
+            break;
+        if (!kept.contains(copy.absoluteFilePath()) && removed(copy))
+            total -= copy.size(), --count;
     }
+    // A temporary file that a crash left behind is no copy; a day is more than any write takes.
+    for (const QFileInfo& part :
+         QDir(folder()).entryInfoList({QStringLiteral(".new-*.part")}, QDir::Files | QDir::Hidden)) {
+        if (part.lastModified() < now.addDays(-1))
+            removed(part);
+    }
+    return firstError;
 }
 
 QString SavedCopies::find(const HistoryEntry& entry)

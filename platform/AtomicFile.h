@@ -3,12 +3,21 @@
 #include <QByteArray>
 #include <QFileDevice>
 #include <QString>
+#include <QStringList>
 
 // Replaces the file at path with data in one step: the bytes go to a temporary file in the same
 // folder, which is then renamed over the old file, so a crash or a full disk leaves either the
 // old content or the new, never a torn file. Returns an empty text on success, else the reason
 // (see writeErrorText).
 QString writeFileAtomically(const QString& path, const QByteArray& data, QFileDevice::Permissions permissions = {});
+
+// Writes data to a new file under the first of names (paths in one folder) that is free, never
+// replacing a file: the bytes go to a temporary file in that folder, are synced, and the file is then
+// linked to the name (or renamed to it without replacing, where links are not supported), and the
+// folder synced. *written (when given) gets the path used. Empty text on success, else the reason;
+// when every name is taken, a text naming the first and the last.
+QString writeNewFile(const QStringList& names, const QByteArray& data, QFileDevice::Permissions permissions,
+                     QString* written = nullptr);
 
 // Reads a whole file; false (and data untouched) when it does not exist or cannot be read.
 bool readWholeFile(const QString& path, QByteArray* data);

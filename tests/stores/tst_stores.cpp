@@ -1,0 +1,404 @@
+// The data folder's stores: saved copies never replace one another nor go with the check that made
+// them, the history settles deletions the server did not confirm, and the memory of earlier checks
+// and the TLS decisions read back all they write, within their bounds.
+#include "TestProgramFolder.h"
+#include "keywords/KeywordFile.h"
+#include "mailcheck/HistoryForm.h"
+#include "mailcheck/MessageJudge.h"
+#include "mailcheck/SavedCopies.h"
+#include "mailcheck/SeenStore.h"
+#include "maillib/TlsTrust.h"
+#include "platform/MessageBox.h"
+#include "settings/Settings.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QSslConfiguration>
+#include <QTest>
+#include <QTreeWidget>
+#include <ctime>
+#include <memory>
+#include <numeric>
+
+namespace {
+// Local time, which the tests fix at +09:00 so that history lines can be written out.
+const QDateTime CheckTime(QDate(2024, 5, 6), QTime(7, 8, 9));
+
+QByteArray mail(const QByteArray& subject)
+{
+    return "From: x@spam.example\r\nSubject: " + subject + "\r\n\r\nbody\r\n";
+}
+
+// A history line of CheckTime; status and uid vary.
+QByteArray historyLine(const QByteArray& status, const QByteArray& uid)
+{
+    return "2024-05-06T07:08:09+09:00\t" + status + '\t' + uid + "\t10\tspam\tx@spam.example\tsubject " + uid + '\n';
+}
+
+struct CopyRow
+{
+    const char* name;
+    QStringList taken; // suffixes of the names of message 3 already used: "" is the plain name
+    QString stored;    // the suffix the new copy gets; null: it is refused
+};
+struct PruneRow
+{
+    const char* name;
+    QList<std::tuple<int, qint64, bool>> copies; // age in days, size, made by the running check
+    QList<int> left;
+};
+struct HistoryLineRow
+{
+    const char* name;
+    QByteArray line;
+    int status; // 0 deleted, 1 trial, 2 unconfirmed, -1 not a line of ours
+};
+struct SettleRow
+{
+    const char* name;
+    QList<QByteArray> before; // "status uid"
+    QSet<QByteArray> onServer;
+    bool idsKnown;
+    QList<QByteArray> after;
+};
+struct SeenRow
+{
+    const char* name;
+    QByteArray id; // of the first message; the others are "<n>"
+    int count;
+    SeenStore::Message saved;
+    SeenStore::Message loaded; // of every message kept whole: the rest keep only id and size
+    int loadedCount;           // besides a short message saved with them
+    bool someShortened;
+};
+struct SeenFileRow
+{
+    const char* name;
+    QByteArray lines; // after the account line
+    int loaded;
+};
+struct TlsRow
+{
+    const char* name;
+    QByteArray file;
+    QString error; // a part of it
+    QSet<QString> encrypted;
+    QSet<QString> plainText;
+    QStringList pinned;
+};
+
+// The column "row" of a table, and what adds one row to it, named after the row.
+template <class Row> auto addRow()
+{
+    QTest::addColumn<Row>("row");
+    return [](const Row& row) { QTest::newRow(row.name) << row; };
+}
+} // namespace
+
+Q_DECLARE_METATYPE(CopyRow)
+Q_DECLARE_METATYPE(PruneRow)
+Q_DECLARE_METATYPE(HistoryLineRow)
+Q_DECLARE_METATYPE(SettleRow)
+Q_DECLARE_METATYPE(SeenRow)
+Q_DECLARE_METATYPE(SeenFileRow)
+Q_DECLARE_METATYPE(TlsRow)
+
+class TestStores : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<TestProgramFolder> m_folder;
+
+    QString seenFile() const { return m_folder->file("★MailData/seen.tsv"); }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        qputenv("TZ", "JST-9");
+        tzset();
+    }
+    void init() { m_folder = std::make_unique<TestProgramFolder>(); }
+
+    // Two checks in one second with the same message number: the second copy gets a name of its
+    // own, owner-only, and is found from its history entry; the first is left as it was.
+    void copies_data()
+    {
+        const auto add = addRow<CopyRow>();
+        add({"a free name", {}, ""});
+        add({"the plain name taken", {""}, "-2"});
+        add({"the next taken too", {"", "-2"}, "-3"});
+        add({"a gap is used", {"", "-3"}, "-2"});
+        QStringList all{""};
+        for (int i = 2; i <= SavedCopies::MaxSameName; ++i)
+            all.append(u'-' + QString::number(i));
+        add({"every name taken", all, QString()});
+    }
+    void copies()
+    {
+        QFETCH(CopyRow, row);
+        QDir folder(SavedCopies::folder());
+        QVERIFY(folder.mkpath("."));
+        const QString stem = QFileInfo(SavedCopies::path(CheckTime, 3)).completeBaseName();
+        for (const QString& suffix : row.taken)
+            m_folder->write("★MailData/Deleted/" + stem + suffix + ".eml", mail("casino A" + suffix.toUtf8()));
+        QString stored;
+        const QString error = SavedCopies::store(CheckTime, 3, mail("casino B"), &stored);
+        for (const QString& suffix : row.taken)
+            QCOMPARE(m_folder->read("★MailData/Deleted/" + stem + suffix + ".eml"), mail("casino A" + suffix.toUtf8()));
+        QCOMPARE(folder.entryList(QDir::Files | QDir::Hidden).size(), row.taken.size() + (row.stored.isNull() ? 0 : 1));
+        if (row.stored.isNull()) {
+            QVERIFY2(error.contains(QStringLiteral("すべて使われています")), qPrintable(error));
+            return;
+        }
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        QCOMPARE(stored, folder.filePath(stem + row.stored + ".eml"));
+        QCOMPARE(m_folder->mode("★MailData/Deleted/" + QFileInfo(stored).fileName()), 0600);
+        const HistoryEntry entry{CheckTime, false, "u", 10, "casino", "x@spam.example", "casino B"};
+        QCOMPARE(SavedCopies::find(entry), stored);
+    }
+
+    // Copies go after MaxAgeDays, then the oldest past MaxTotalBytes; the running check's never.
+    void prune_data()
+    {
+        const auto add = addRow<PruneRow>();
+        constexpr qint64 MB = 1024 * 1024;
+        add({"too old, then the oldest past the total",
+             {{31, 10, false}, {10, 30 * MB, false}, {5, 25 * MB, false}, {1, 10, false}},
+             {2, 3}});
+        QList<std::tuple<int, qint64, bool>> own(8, {0, 8 * MB, true});
+        own.prepend({2, MB, false});
+        own.prepend({20, MB, false});
+        add({"the running check's 64 MB stay, older copies go", own, {2, 3, 4, 5, 6, 7, 8, 9}});
+        add({"the running check's copy of an old time stays", {{40, 10, true}, {40, 10, false}}, {0}});
+        QList<std::tuple<int, qint64, bool>> many(SavedCopies::MaxCopies, {1, 10, false});
+        many.prepend({2, 10, false});
+        QList<int> newest(SavedCopies::MaxCopies);
+        std::iota(newest.begin(), newest.end(), 1);
+        add({"past MaxCopies the oldest goes", many, newest});
+    }
+    void prune()
+    {
+        QFETCH(PruneRow, row);
+        const QDateTime now = QDateTime::currentDateTime();
+        QStringList paths;
+        QSet<QString> keep;
+        QVERIFY(QDir().mkpath(SavedCopies::folder()));
+        for (const auto& [age, size, own] : row.copies) {
+            const QString path = SavedCopies::path(now, int(paths.size()));
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(size));
+            QVERIFY(file.setFileTime(now.addDays(-age), QFileDevice::FileModificationTime));
+            paths.append(path);
+            if (own)
+                keep.insert(path);
+        }
+        QVERIFY(SavedCopies::prune(now, keep).isEmpty());
+        QStringList left;
+        for (int i : row.left)
+            left.append(QFileInfo(paths.at(i)).fileName());
+        QStringList listed = QDir(SavedCopies::folder()).entryList(QDir::Files);
+        listed.sort();
+        left.sort();
+        QCOMPARE(listed, left);
+    }
+
+    // What a line says, and that every line the program writes reads back to the same bytes:
+    // "deleted" and "trial" as version 1.0 wrote them.
+    void historyLines_data()
+    {
+        const auto add = addRow<HistoryLineRow>();
+        add({"deleted", historyLine("deleted", "u1"), 0});
+        add({"trial", historyLine("trial", "u1"), 1});
+        add({"unconfirmed", historyLine("unconfirmed", "u1"), 2});
+        add({"no uid, no size", "2024-05-06T07:08:09+09:00\tdeleted\t\t\tk\ts\tt\n", 0});
+        add({"a status of a later version", historyLine("returned", "u1"), -1});
+        add({"a uid with a space", historyLine("deleted", "u 1"), -1});
+        add({"a bad time", "2024-13-06T07:08:09+09:00\tdeleted\tu1\t10\tk\ts\tt\n", -1});
+    }
+    void historyLines()
+    {
+        QFETCH(HistoryLineRow, row);
+        const std::optional<HistoryEntry> entry = HistoryEntry::parse(row.line.chopped(1));
+        QCOMPARE(entry.has_value(), row.status >= 0);
+        if (entry) {
+            QCOMPARE(int(entry->trial) + 2 * int(entry->unconfirmed), row.status);
+            QCOMPARE(entry->line(), row.line);
+        }
+        // A line that is not ours hides no other.
+        m_folder->write("★MailData/deleted.tsv", historyLine("deleted", "a") + row.line + historyLine("trial", "b"));
+        QCOMPARE(DeletionHistory::read().size(), row.status >= 0 ? 3 : 2);
+    }
+
+    // Past MaxFileBytes the history turns over, whole; tabs and line breaks in a field become spaces.
+    void historyTurnsOver()
+    {
+        const QByteArray full(DeletionHistory::MaxFileBytes + 1, '\n');
+        m_folder->write("★MailData/deleted.tsv", full);
+        const HistoryEntry entry{CheckTime, false, "u1", 10, "k", "s", "件名\tと\r\n"};
+        QVERIFY(DeletionHistory::append({entry}).isEmpty());
+        QCOMPARE(m_folder->read("★MailData/deleted.1.tsv"), full);
+        QCOMPARE(m_folder->read("★MailData/deleted.tsv"), entry.line());
+        QCOMPARE(DeletionHistory::read().value(0).subject, QStringLiteral("件名 と  "));
+    }
+
+    // Unconfirmed deletions settle by the ids on the server; every other byte stays.
+    void settle_data()
+    {
+        const auto add = addRow<SettleRow>();
+        const QList<QByteArray> mixed{"deleted u1", "unconfirmed u2", "unconfirmed u3", "trial u4", "returned u5"};
+        const QList<QByteArray> settled{"deleted u1", "deleted u2", "trial u4", "returned u5"};
+        add({"gone: deleted; still there: not deleted", mixed, {"u3", "u4"}, true, settled});
+        add({"no ids from the server: nothing told", mixed, {}, false, mixed});
+        add({"no uid: nothing told", {"unconfirmed ", "unconfirmed u2"}, {}, true, {"unconfirmed ", "deleted u2"}});
+    }
+    void settle()
+    {
+        QFETCH(SettleRow, row);
+        const auto file = [](const QList<QByteArray>& lines) {
+            QByteArray bytes = "# kept as it is\n";
+            for (const QByteArray& line : lines)
+                bytes += historyLine(line.split(' ').at(0), line.split(' ').at(1));
+            return bytes;
+        };
+        m_folder->write("★MailData/deleted.tsv", file(row.before));
+        QCOMPARE(DeletionHistory::settle(row.onServer, row.idsKnown), QString());
+        QCOMPARE(m_folder->read("★MailData/deleted.tsv"), file(row.after));
+    }
+
+    // What is saved loads back: ids that are no UIDLs left out, fields made whole, texts and the
+    // file kept to their bounds, the cut recorded.
+    void seen_data()
+    {
+        const auto add = addRow<SeenRow>();
+        const QString nul(1, QChar(0));
+        add({"tabs, line breaks, NULs", "u1", 1, {10, "a\tb\r\nc", "d" + nul + "e"}, {10, "a b  c", "d e"}, 1, false});
+        add({"a size below -1", "u1", 1, {-7, "s", "f"}, {-1, "s", "f"}, 1, false});
+        add({"an id with a space", "u 1", 1, {1, "s", "f"}, {}, 0, false});
+        add({"an id of 71 characters", QByteArray(71, 'u'), 1, {1, "s", "f"}, {}, 0, false});
+        const QString a999(999, u'a');
+        const QString smile = QString::fromUtf8("\xF0\x9F\x98\x80");
+        add({"a surrogate pair at the bound", "u1", 1, {1, a999 + smile, "f"}, {1, a999, "f", true}, 1, false});
+        const QString longText(5000, u'あ');
+        const QString cutText(SeenStore::MaxTextChars, u'あ');
+        add({"1,500 long subjects", "u1", 1500, {9, longText, "f"}, {9, cutText, "f", true}, 1500, false});
+        add({"more than the file holds", "u1", 3000, {9, longText, longText}, {9, cutText, cutText, true}, 3000, true});
+    }
+    void seen()
+    {
+        QFETCH(SeenRow, row);
+        SeenStore::Messages messages{{"short", {5, "s", "f"}}};
+        for (int i = 0; i < row.count; ++i)
+            messages.insert(i == 0 ? row.id : QByteArray::number(i), row.saved);
+        QCOMPARE(SeenStore::save(seenFile(), "pop.example.jp", "user", messages), QString());
+        QVERIFY(QFileInfo(seenFile()).size() <= SeenStore::MaxFileBytes);
+        const SeenStore::Messages loaded = SeenStore::load(seenFile(), "pop.example.jp", "user");
+        QCOMPARE(loaded.size(), row.loadedCount + 1);
+        QCOMPARE(loaded.value("short"), (SeenStore::Message{5, "s", "f"}));
+        int shortened = 0;
+        for (auto it = loaded.begin(); it != loaded.end(); ++it) {
+            if (it.key() == "short")
+                continue;
+            const SeenStore::Message idOnly{row.loaded.size, {}, {}, true};
+            QVERIFY2(*it == row.loaded || *it == idOnly, it.key());
+            shortened += *it == idOnly ? 1 : 0;
+        }
+        QCOMPARE(shortened > 0, row.someShortened);
+    }
+
+    // A file this version reads, or refuses as a whole.
+    void seenFiles_data()
+    {
+        const auto add = addRow<SeenFileRow>();
+        add({"lines without the cut field", "\nu1\t10\ts\tf\nu2\t-1\t\t", 2});
+        add({"a cut line", "\nu1\t10\ts\tf\tcut", 1});
+        add({"a fifth field of a later version", "\nu1\t10\ts\tf\tx", 0});
+        add({"a NUL in a text", QByteArray("\nu1\t10\ts\0\tf", 11), 0});
+        add({"a text past the bound", "\nu1\t10\t" + QByteArray(SeenStore::MaxTextChars + 1, 's') + "\tf", 0});
+        add({"a size below -1", "\nu1\t-2\ts\tf", 0});
+        add({"past the file's bound", "\nu1\t1\ts\tf" + QByteArray(SeenStore::MaxFileBytes, '\n'), 0});
+    }
+    void seenFiles()
+    {
+        QFETCH(SeenFileRow, row);
+        m_folder->write("★MailData/seen.tsv", "mossvale-seen 1\ts\tu" + row.lines);
+        const SeenStore::Messages loaded = SeenStore::load(seenFile(), "s", "u");
+        QCOMPARE(loaded.size(), row.loaded);
+        QCOMPARE(loaded.value("u1").cut, row.lines.endsWith("\tcut"));
+    }
+
+    // The decisions file is read within its bounds, and what is read is written back to the same
+    // decisions, never with a host the reader would skip.
+    void tls_data()
+    {
+        const auto add = addRow<TlsRow>();
+        const QSslCertificate certificate = QSslConfiguration::systemCaCertificates().value(0);
+        const QByteArray pin = "pin\th.example\t" + certificate.toDer().toBase64();
+        add({"decisions",
+             "tls\th.example\r\nplain\t192.0.2.1\n" + pin,
+             {},
+             {"h.example"},
+             {"192.0.2.1"},
+             {"h.example"}});
+        const QByteArray tooLong(TlsTrust::MaxHostChars + 1, 'h');
+        add({"hosts that are none", "tls\ta b\ntls\t" + tooLong + "\nplain\t\x01\ntls\tok\n", {}, {"ok"}, {}, {}});
+        add({"too many lines", QByteArray("tls\th\n").repeated(TlsTrust::MaxLines + 1), "多すぎる", {}, {}, {}});
+        add({"too large", QByteArray(TlsTrust::MaxFileSize + 1, '\n'), "大きすぎる", {}, {}, {}});
+    }
+    void tls()
+    {
+        QFETCH(TlsRow, row);
+        m_folder->write("★MailData/tls.tsv", row.file);
+        TlsTrust trust;
+        const QString error = trust.load(m_folder->file("★MailData/tls.tsv"));
+        QVERIFY2(row.error.isEmpty() ? error.isEmpty() : error.contains(row.error), qPrintable(error));
+        QCOMPARE(trust.encrypted, row.encrypted);
+        QCOMPARE(trust.plainTextAllowed, row.plainText);
+        QCOMPARE(trust.pinned.keys(), row.pinned);
+        TlsTrust written = trust;
+        written.encrypted.insert("new\nplain\tinjected.example");
+        written.plainTextAllowed.insert(QString(TlsTrust::MaxHostChars + 1, u'h'));
+        QCOMPARE(written.save(m_folder->file("★MailData/tls2.tsv")), QString());
+        TlsTrust reread;
+        QCOMPARE(reread.load(m_folder->file("★MailData/tls2.tsv")), QString());
+        QCOMPARE(reread.encrypted, trust.encrypted);
+        QCOMPARE(reread.plainTextAllowed, trust.plainTextAllowed);
+        QCOMPARE(reread.pinned, trust.pinned);
+    }
+
+    // The window lists newest first, trials and unconfirmed deletions marked; it allows a sender,
+    // removes a keyword and sets a switch in its own section, keeping every byte of the old one.
+    void window()
+    {
+        QByteArray keywords;
+        for (const QByteArray& keyword : {QByteArray("spam"), cp932(QStringLiteral("激安"))})
+            keywords += QByteArray("\r\n\x01\x00", 4) + keyword + QByteArray(200 - keyword.size(), ' ');
+        m_folder->write("★MailData/Tlxdata50.data", keywords);
+        m_folder->write(GeneralFile, "[EXEINI]\r\nNUMBER=1\r\n");
+        const QDateTime time = QDateTime::currentDateTime();
+        QVERIFY(DeletionHistory::append({{time.addSecs(-120), false, "", -1, "spam", "a <a@spam.example>", "old"},
+                                         {time.addSecs(-60), false, "u2", -1, "spam", "c", "maybe", true},
+                                         {time, true, "", -1, "激安", "B <B@Shop.example>", "new"}})
+                    .isEmpty());
+        SettingsModel settings;
+        HistoryForm form(settings);
+        form.show();
+        QCOMPARE(form.List1->topLevelItemCount(), 3);
+        QVERIFY(form.List1->topLevelItem(0)->text(0).endsWith(QStringLiteral("（試用）")));
+        QVERIFY(form.List1->topLevelItem(1)->text(0).endsWith(QStringLiteral("（未確認）")));
+        QCOMPARE(form.List1->topLevelItem(2)->text(0), time.addSecs(-120).toString("yyyy/MM/dd HH:mm:ss"));
+        MessageBox::setNextAnswer(MessageBox::Ok);
+        form.Command2_Click();
+        QVERIFY(AllowList::load(AllowList::defaultFile()).allows(QStringLiteral("b@shop.example")));
+        MessageBox::setNextAnswer(MessageBox::Yes);
+        MessageBox::setNextAnswer(MessageBox::Ok);
+        form.Command3_Click();
+        QStringList left;
+        QVERIFY(KeywordFile::LoadMatchKeywords(&left).isEmpty());
+        QCOMPARE(left, QStringList{"spam"});
+        form.Check3->setChecked(true);
+        QCOMPARE(m_folder->read(GeneralFile), "[EXEINI]\r\nNUMBER=1\r\n[Mossvale]\r\nLooseMatch=1\r\n");
+    }
+};
+
+QTEST_MAIN(TestStores)
+#include "tst_stores.moc"

@@ -34,6 +34,24 @@ QString seenFile()
     return QDir(Paths::dataFolder()).filePath(QStringLiteral("seen.tsv"));
 }
 
+// Whether fresh texts are those remembered, as the memory keeps them: blanks for the characters a
+// line of it cannot hold, and cut texts compared as far as they go.
+bool sameTexts(const SeenStore::Message& remembered, const SeenStore::Message& fresh)
+{
+    const auto kept = [](QString text) {
+        for (QChar& c : text) {
+            if (c == u'\t' || c == u'\r' || c == u'\n' || c == QChar(0))
+                c = u' ';
+        }
+        return text;
+    };
+    const auto same = [&](const QString& memory, const QString& now) {
+        return remembered.cut ? kept(now).startsWith(memory) : kept(now) == memory;
+    };
+    const bool sameSize = remembered.size < 0 || fresh.size < 0 || remembered.size == fresh.size;
+    return sameSize && same(remembered.subject, fresh.subject) && same(remembered.sender, fresh.sender);
+}
+
 // A copy is the whole message only when its size is LIST's, give or take what the transfer itself
 // changes: the dots stuffed before lines, and a line end added to a last line without one.
 bool wholeBySize(const QByteArray& bytes, qint64 listed)
@@ -244,11 +262,7 @@ void MailCheck::endAfterFailure()
         m_outcome.messages = 0;
         m_outcome.deletedNumbers.clear();
         m_outcome.deletedSubjects.clear();
-        // Nothing was deleted: copies of mail still on the server would only mislead.
-        for (const Judged& judged : std::as_const(m_judged)) {
-            if (!judged.copy.isEmpty())
-                QFile::remove(judged.copy);
-        }
+        dropCopiesOfMailKept({});
         m_judged.clear();
     }
     conclude();
@@ -285,6 +299,11 @@ void MailCheck::onLoggedIn(int count)
 {
     m_outcome.messages = count;
     m_offersPipelining = m_session->isPipelining() && m_session->isEncrypted();
+    // Deletions an earlier check could not confirm are settled by what the server holds now.
+    QSet<QByteArray> ids;
+    for (int k = 1; k <= count; ++k)
+        ids.insert(m_session->uniqueId(k));
+    addNotice(m_outcome, DeletionHistory::settle(ids, m_session->hasUniqueIds()));
     if (count == 0)
         return closeSession();
     scan();
@@ -335,7 +354,8 @@ void MailCheck::scan()
         }
         const qint64 size = session.messageSize(k);
         const bool sameSize = known->size < 0 || size < 0 || known->size == size;
-        if (sameSize && !(m_judge && !m_judge->judge(known->subject, known->sender).isEmpty())) {
+        // Texts remembered cut may hide a keyword past the cut: such a message is read again.
+        if (sameSize && !known->cut && !(m_judge && !m_judge->judge(known->subject, known->sender).isEmpty())) {
             m_seen.insert(id, *known); // kept on what memory says: nothing is lost by it
             m_windows.showProgress(++m_judgedCount, m_outcome.messages);
             continue;
@@ -378,15 +398,15 @@ void MailCheck::judge(int number, const SeenStore::Message& texts)
     const QByteArray id = m_session->uniqueId(number);
     if (!id.isEmpty()) {
         // A message whose headers are not what was remembered under its id is another message.
-        if (const auto known = m_previous.constFind(id); known != m_previous.constEnd() && *known != texts)
+        if (const auto known = m_previous.constFind(id); known != m_previous.constEnd() && !sameTexts(*known, texts))
             m_fresh.insert(number);
         m_seen.insert(id, texts);
     }
     const QString keyword = m_judge ? m_judge->judge(texts.subject, texts.sender) : QString();
     if (keyword.isEmpty())
         return;
-    const QString subject = trimSpaces(TrimAtNul(texts.subject));
-    const QString sender = trimSpaces(TrimAtNul(texts.sender));
+    const QString subject = trimSpaces(QString(texts.subject).replace(QChar(0), u' '));
+    const QString sender = trimSpaces(QString(texts.sender).replace(QChar(0), u' '));
     m_judged.append({number,
                      {m_time, m_switches.trialMode, id, m_session->messageSize(number), keyword, sender, subject},
                      texts.subject,
@@ -434,13 +454,11 @@ void MailCheck::onCopy(int number, const std::optional<QByteArray>& bytes)
     } else if (const MessageHeaders headers = HeaderDecoder::decode(bytes->left(bytes->indexOf("\r\n\r\n") + 2));
                headers.subject != judged->subject || headers.sender != judged->sender) {
         error = QStringLiteral("サーバーから受け取ったメールが判定したメールと異なるため、控えにしませんでした。");
-    } else if (bytes->size() > SavedCopies::MaxTotalBytes) {
+    } else if (!SavedCopies::fits(bytes->size())) {
         error = QStringLiteral("控えを保存できる上限（%1 MB）を超えるメールのため、保存しませんでした。")
                     .arg(SavedCopies::MaxTotalBytes / (1024 * 1024));
     } else {
-        error = SavedCopies::store(m_time, number, *bytes);
-        if (error.isEmpty())
-            judged->copy = SavedCopies::path(m_time, number);
+        error = SavedCopies::store(m_time, number, *bytes, &judged->copy);
     }
     if (error.isEmpty()) {
         remove(number);
@@ -503,23 +521,40 @@ void MailCheck::remember()
     addNotice(m_outcome, SeenStore::save(seenFile(), account.Pop3Server, account.UserId, m_seen, m_offersPipelining));
 }
 
-// The history learns what went; confirmed is false when QUIT went out unanswered, and then the
-// copies stay too, since the mail may be gone from the server.
+// Copies of mail still on the server would only mislead: they go (gone: the numbers deleted).
+void MailCheck::dropCopiesOfMailKept(const QSet<int>& gone)
+{
+    for (const Judged& judged : std::as_const(m_judged)) {
+        if (!judged.copy.isEmpty() && !gone.contains(judged.number) && !QFile::remove(judged.copy))
+            addNotice(m_outcome,
+                      QStringLiteral("控え「%1」を削除できませんでした。").arg(QDir::toNativeSeparators(judged.copy)));
+    }
+}
+
+// The history learns what went. confirmed is false when QUIT went out unanswered: the lines are
+// marked unconfirmed and every copy stays, since the mail may be gone from the server; the next
+// check settles them.
 void MailCheck::record(bool confirmed)
 {
     const QSet<int> gone(m_outcome.deletedNumbers.begin(), m_outcome.deletedNumbers.end());
     QList<HistoryEntry> lines;
+    QSet<QString> made;
     for (const Judged& judged : std::as_const(m_judged)) {
         m_outcome.trialMatches += judged.entry.trial ? 1 : 0;
-        if (judged.entry.trial || gone.contains(judged.number))
+        if (judged.entry.trial || gone.contains(judged.number)) {
             lines.append(judged.entry);
-        else if (!judged.copy.isEmpty() && confirmed)
-            QFile::remove(judged.copy); // its mail is still on the server
+            lines.last().unconfirmed = !confirmed && !judged.entry.trial;
+        }
+        if (!judged.copy.isEmpty())
+            made.insert(judged.copy);
     }
+    if (confirmed)
+        dropCopiesOfMailKept(gone);
     m_judged.clear();
     addNotice(m_outcome, DeletionHistory::append(lines));
-    if (m_switches.keepDeleted && confirmed)
-        SavedCopies::prune(QDateTime::currentDateTime());
+    // The copies this check made are never pruned by it, whatever the cap.
+    if (m_switches.keepDeleted)
+        addNotice(m_outcome, SavedCopies::prune(QDateTime::currentDateTime(), made));
 }
 
 void MailCheck::conclude()
@@ -529,7 +564,7 @@ void MailCheck::conclude()
     // Whatever broke a session that skipped waiting for the server's word, the next one waits for
     // it: a server that changed costs one failed check, not every one.
     if (m_pipeliningOffered && m_outcome.failed())
-        SeenStore::forgetPipelining(seenFile());
+        addNotice(m_outcome, SeenStore::forgetPipelining(seenFile()));
     if (m_outcome.kind == Kind::LoginRefused)
         m_windows.showMessage(TrimAtNul(m_outcome.reason), ErrorCaption);
     else if (m_outcome.failed() && m_manual && !m_declined) // the user who just said no needs no box

@@ -125,6 +125,7 @@ private:
     void remove(int number);
     void remember();
     void record(bool confirmed);
+    void dropCopiesOfMailKept(const QSet<int>& gone);
     void conclude();
     void announce(int newMail);
     void finish();

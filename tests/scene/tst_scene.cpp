@@ -88,10 +88,10 @@ private Q_SLOTS:
     {
         QFETCH(SceneRow, row);
         m_folder->write(QStringLiteral("Sound/Kouka.wav"), row.sound);
-        m_repeat = !row.repeat; // asked when the sound ends, not when it starts
+        m_repeat = false; // asked when the sound ends, not when it starts
         m_scene->start();
         m_scene->start(); // while playing: the open device plays on, no second one
-        m_scene->poll();  // a sound that has not ended, or never started, keeps the scene
+        m_scene->poll();  // a sound that has not ended, or never started, is not over: the scene stays
         QVERIFY(m_loads == int(row.playable) && m_plays == m_loads);
         checkScene(true, true);
         m_repeat = row.repeat;

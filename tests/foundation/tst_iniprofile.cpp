@@ -94,7 +94,7 @@ private Q_SLOTS:
         getrlimit(RLIMIT_FSIZE, &old);
         const rlimit lowered{row.sizeLimit, old.rlim_max};
         QCOMPARE(setrlimit(RLIMIT_FSIZE, &lowered), 0);
-        const QString error = IniProfile::writeText(path, u"EXEINI"_qs, row.key, row.value); // modes: tst_settings
+        const QString error = IniProfile::writeText(path, u"EXEINI"_qs, row.key, row.value); // owner-only: tst_settings
         setrlimit(RLIMIT_FSIZE, &old);
         QVERIFY2(row.refusal.isEmpty() ? error.isEmpty() : error.contains(row.refusal), qPrintable(error));
         QCOMPARE(folder.read(u"a.ini"_qs), row.expected);

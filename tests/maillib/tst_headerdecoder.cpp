@@ -51,13 +51,12 @@ private Q_SLOTS:
     // any letter case, the first of repeated ones; the raw block is kept, read as text, and bounded.
     void picksFieldsWithinBounds()
     {
-        MessageHeaders headers = HeaderDecoder::decode("To: a@example.jp\r\nX-Subject: no\r\n\r\nSubject: body\r\n");
-        QVERIFY(headers.subject.isEmpty() && headers.sender.isEmpty() && headers.date.isEmpty());
-        headers = HeaderDecoder::decode("SUBJECT: first\r\nsubject: second\r\nfrom: a@b\r\n\r\n");
-        QCOMPARE(headers.subject + u'|' + headers.sender, QStringLiteral("first|a@b"));
-        headers = HeaderDecoder::decode("Date: Tue, 2 Jan 2024 09:30:00 +0900\r\nSubject: \x1b$B2q5D\x1b(B\r\n\r\n");
-        QCOMPARE(headers.date, QStringLiteral("Tue, 2 Jan 2024 09:30:00 +0900"));
-        QCOMPARE(headers.rawHeader, QStringLiteral("Date: Tue, 2 Jan 2024 09:30:00 +0900\r\nSubject: 会議\r\n\r\n"));
+        const QByteArray fields =
+            "X-Subject: no\r\nDate: Tue, 2 Jan 2024\r\nSUBJECT: \x1b$B2q5D\x1b(B\r\nsubject: 2\r\n\r\nFrom: x\r\n";
+        MessageHeaders headers = HeaderDecoder::decode(fields);
+        QCOMPARE(headers.subject + u'|' + headers.sender + u'|' + headers.date, u"会議||Tue, 2 Jan 2024"_qs);
+        QCOMPARE(headers.rawHeader, QString::fromLatin1(fields).replace("\x1b$B2q5D\x1b(B", u"会議"_qs));
+        QCOMPARE(HeaderDecoder::decode("from: a@b\r\n\r\n").sender, u"a@b"_qs);
 
         // The Subject that once froze every check (940 KB of folded encoded-word starts ending in
         // a real word), and the caps: the block is cut at 256 KB, not inside a UTF-8 character (a

@@ -25,16 +25,6 @@ TestProgramFolder::TestProgramFolder(bool withDataFolder, bool withData)
     }
 }
 
-TestProgramFolder::~TestProgramFolder()
-{
-    // Make everything removable again, in case a test took permissions away.
-    const auto all = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
-    QFile::setPermissions(m_dir.path(), all);
-    const auto entries = QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden;
-    for (QDirIterator it(m_dir.path(), entries, QDirIterator::Subdirectories); it.hasNext();)
-        QFile::setPermissions(it.next(), all);
-}
-
 void TestProgramFolder::write(const QString& relative, const QByteArray& bytes) const
 {
     QDir().mkpath(QFileInfo(file(relative)).path());

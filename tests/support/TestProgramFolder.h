@@ -12,7 +12,6 @@ class TestProgramFolder
 {
 public:
     explicit TestProgramFolder(bool withDataFolder = true, bool withData = false);
-    ~TestProgramFolder();
 
     QString path() const { return m_dir.path(); }
     QString file(const QString& relative) const { return m_dir.filePath(relative); }

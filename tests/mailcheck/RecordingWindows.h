@@ -73,6 +73,7 @@ inline CheckOutcome runCheck(RecordingWindows& windows, SettingsModel& settings,
     std::optional<CheckOutcome> ended;
     QObject::connect(&job, &MailCheck::finished, [&ended](const CheckOutcome& outcome) { ended = outcome; });
     job.start(manual);
-    QTest::qWaitFor([&ended] { return ended.has_value(); }, 120000);
+    if (!QTest::qWaitFor([&ended] { return ended.has_value(); }, 120000))
+        return CheckOutcome();
     return ended.value_or(CheckOutcome());
 }

@@ -35,7 +35,8 @@ bool keyringTakes()
     QObject context;
     std::optional<bool> ok;
     PasswordStore::write("probe", "probe", "x", 1000, &context, [&ok](const PasswordStore::Result& r) { ok = r.ok; });
-    QTest::qWaitFor([&ok] { return ok.has_value(); }, 3000);
+    if (!QTest::qWaitFor([&ok] { return ok.has_value(); }, 3000))
+        return false;
     return ok.value_or(false);
 }
 } // namespace

@@ -395,7 +395,7 @@ private Q_SLOTS:
     {
         for (const bool cancel : {false, true}) {
             Script slow = greeting(false);
-            for (const QByteArray& reply : {"+OK", "+OK", "+OK 3 300", "-ERR", "-ERR"})
+            for (const char* reply : {"+OK", "+OK", "+OK 3 300", "-ERR", "-ERR"})
                 slow << "C: *"
                      << "W: 700"
                      << "S: " + reply;

@@ -19,8 +19,7 @@ inline QString save(SettingsModel& settings, bool remember, QString* notice = nu
             *notice = n;
         done = true;
     });
-    QTest::qWaitFor([&done] { return done; }, 90000);
-    return done ? error : QStringLiteral("not answered");
+    return QTest::qWaitFor([&done] { return done; }, 90000) ? error : QStringLiteral("not answered");
 }
 
 // loadAccount run to its end: the error.
@@ -33,8 +32,7 @@ inline QString load(SettingsModel& settings, int keyringWaitMs = 5000)
         error = e;
         done = true;
     });
-    QTest::qWaitFor([&done] { return done; }, keyringWaitMs + 5000);
-    return done ? error : QStringLiteral("not answered");
+    return QTest::qWaitFor([&done] { return done; }, keyringWaitMs + 5000) ? error : QStringLiteral("not answered");
 }
 
 } // namespace AccountSteps

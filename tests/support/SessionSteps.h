@@ -42,7 +42,8 @@ inline std::optional<MessageHeaders> headers(Pop3Session& session, int number)
             answered = true;
         }))
         return std::nullopt;
-    QTest::qWaitFor([&] { return answered || session.state() == Pop3Session::State::Failed; }, 30000);
+    if (!QTest::qWaitFor([&] { return answered || session.state() == Pop3Session::State::Failed; }, 30000))
+        return std::nullopt;
     return got;
 }
 

@@ -11,16 +11,18 @@
 // One keyword as stored: 204 bytes on disk, no separators between records.
 //   offset 0, 2 bytes    LineBreak  CR LF in every record this program writes
 //   offset 2, 2 bytes    InUse      signed 16-bit little-endian: 1 = live, 0 = marked for removal
-//   offset 4, 200 bytes  Keyword    cp932 text, left-aligned, filled with spaces (0x20)
+//   offset 4, 200 bytes  Keyword    cp932 text, left-aligned, filled with spaces (0x20); NULs at
+//                                   the end (written by other programs) are read as filling too
 // In memory the text fields are Unicode strings filled with spaces to 2 and 200 characters.
 struct KeywordRecord
 {
     QString LineBreak = QStringLiteral("\r\n");
     qint16 InUse = 1;
     QString Keyword;
-    // Filled by reading: the 200 stored bytes of Keyword, and whether they are valid cp932. An
-    // unreadable keyword holds U+FFFD in Keyword, as an undecodable subject would: it must never
-    // be matched.
+    // Filled by reading: the 200 stored bytes of Keyword, and whether they are valid cp932 text
+    // (NULs and spaces at the end are filling; a NUL before the text ends makes the record damaged).
+    // An unreadable keyword holds U+FFFD or U+0000 in Keyword, as an undecodable subject would: it
+    // must never be matched.
     QByteArray KeywordBytes = {};
     bool KeywordReadable = true;
 };

@@ -1,14 +1,149 @@
 #include "mailcheck/MessageJudge.h"
 
 #include "keywords/KeywordFile.h"
-#include "mailcheck/CheckHelpers.h"
-#include "mailcheck/MailCheck.h"
 #include "platform/AtomicFile.h"
 #include "settings/ProgramFolder.h"
 
 #include <QDir>
 #include <QFile>
-#include <QRegularExpression>
+#include <algorithm>
+#include <climits>
+#include <vector>
+
+// Aho-Corasick over UTF-16 code units. The trie is stored breadth first, so the children of a node
+// are consecutive, sorted by their character; each node knows the smallest keyword number that ends
+// there or at any node down its failure links, so one pass over a text names the first keyword in
+// list order that occurs in it. Memory: about 18 bytes a node (at most one node per keyword
+// character) and a table of the root's 65,536 children.
+class KeywordAutomaton
+{
+public:
+    // patterns[i] is keyword number i as compared; empty ones never match.
+    explicit KeywordAutomaton(const QStringList& patterns);
+    // The smallest i for which patterns[i] occurs in text, or -1.
+    int firstIn(QStringView text) const;
+
+private:
+    qint32 child(qint32 node, char16_t c) const;
+
+    static constexpr qint32 None = INT_MAX;
+    std::vector<char16_t> m_label;    // by node: the character of the edge from its parent
+    std::vector<qint32> m_firstChild; // by node
+    std::vector<qint32> m_childCount; // by node
+    std::vector<qint32> m_fail;       // by node: the longest proper suffix that is a node
+    std::vector<qint32> m_best;       // by node: the smallest keyword number ending here or down m_fail
+    std::vector<qint32> m_rootChild;  // by character: the root's child, or 0 (the root)
+    qint32 m_least = None;            // the smallest number of all: finding it ends a pass
+};
+
+KeywordAutomaton::KeywordAutomaton(const QStringList& patterns) : m_rootChild(0x10000, 0)
+{
+    // Sorted patterns build the trie depth first with every node's children in character order;
+    // equal patterns keep the smaller number first.
+    std::vector<qint32> order;
+    for (qsizetype i = 0; i < patterns.size(); ++i) {
+        if (!patterns.at(i).isEmpty())
+            order.push_back(qint32(i));
+    }
+    std::sort(order.begin(), order.end(), [&](qint32 a, qint32 b) {
+        const QString& x = patterns.at(a);
+        const QString& y = patterns.at(b);
+        if (x == y)
+            return a < b;
+        return std::lexicographical_compare(x.utf16(), x.utf16() + x.size(), y.utf16(), y.utf16() + y.size());
+    });
+
+    // The trie as built: first child and next sibling links.
+    std::vector<char16_t> label{0};
+    std::vector<qint32> own{None}, first{-1}, next{-1}, last{-1};
+    std::vector<qint32> path{0};
+    QStringView previous;
+    for (qint32 number : order) {
+        const QStringView pattern = patterns.at(number);
+        qsizetype depth = 0;
+        while (depth < previous.size() && depth < pattern.size() && previous[depth] == pattern[depth])
+            ++depth;
+        path.resize(depth + 1);
+        for (; depth < pattern.size(); ++depth) {
+            const qint32 parent = path.back();
+            const qint32 node = qint32(label.size());
+            label.push_back(pattern[depth].unicode());
+            own.push_back(None);
+            first.push_back(-1);
+            next.push_back(-1);
+            last.push_back(-1);
+            (last[parent] < 0 ? first[parent] : next[last[parent]]) = node;
+            last[parent] = node;
+            path.push_back(node);
+        }
+        own[path.back()] = std::min(own[path.back()], number);
+        m_least = std::min(m_least, number);
+        previous = pattern;
+    }
+    last = {};
+
+    // Breadth first: the children of each node get consecutive numbers.
+    const std::size_t nodes = label.size();
+    std::vector<qint32> built(1, 0);
+    built.reserve(nodes);
+    m_firstChild.resize(nodes);
+    m_childCount.resize(nodes);
+    for (std::size_t i = 0; i < built.size(); ++i) {
+        m_firstChild[i] = qint32(built.size());
+        for (qint32 c = first[built[i]]; c >= 0; c = next[c])
+            built.push_back(c);
+        m_childCount[i] = qint32(built.size()) - m_firstChild[i];
+    }
+    m_label.resize(nodes);
+    m_best.resize(nodes);
+    for (std::size_t i = 0; i < nodes; ++i) {
+        m_label[i] = label[built[i]];
+        m_best[i] = own[built[i]];
+    }
+    for (qint32 c = 0; c < m_childCount[0]; ++c)
+        m_rootChild[m_label[m_firstChild[0] + c]] = m_firstChild[0] + c;
+
+    // Failure links in breadth-first order: a node's link is shallower, so it is complete already.
+    m_fail.assign(nodes, 0);
+    for (std::size_t node = 1; node < nodes; ++node) {
+        for (qint32 c = m_firstChild[node]; c < m_firstChild[node] + m_childCount[node]; ++c) {
+            qint32 f = m_fail[node];
+            qint32 target;
+            while ((target = child(f, m_label[c])) == 0 && f != 0)
+                f = m_fail[f];
+            m_fail[c] = target;
+            m_best[c] = std::min(m_best[c], m_best[target]);
+        }
+    }
+}
+
+qint32 KeywordAutomaton::child(qint32 node, char16_t c) const
+{
+    if (node == 0)
+        return m_rootChild[c];
+    const auto begin = m_label.begin() + m_firstChild[node];
+    const auto end = begin + m_childCount[node];
+    const auto it = std::lower_bound(begin, end, c);
+    return it != end && *it == c ? qint32(it - m_label.begin()) : 0;
+}
+
+int KeywordAutomaton::firstIn(QStringView text) const
+{
+    qint32 found = None;
+    qint32 state = 0;
+    for (const QChar c : text) {
+        qint32 target;
+        while ((target = child(state, c.unicode())) == 0 && state != 0)
+            state = m_fail[state];
+        state = target;
+        if (m_best[state] < found) {
+            found = m_best[state];
+            if (found == m_least)
+                break;
+        }
+    }
+    return found == None ? -1 : found;
+}
 
 QString AllowList::defaultFile()
 {
@@ -18,13 +153,17 @@ QString AllowList::defaultFile()
 AllowList AllowList::parse(const QByteArray& text)
 {
     AllowList list;
+    int entries = 0;
     for (const QByteArray& line : text.split('\n')) {
         const QString entry = QString::fromUtf8(line).trimmed().toLower();
         if (entry.isEmpty() || entry.startsWith(u'#'))
             continue;
-        if (list.m_entries.size() >= MaxEntries)
+        if (++entries > MaxEntries)
             break;
-        list.m_entries.append(entry);
+        if (entry.startsWith(u'@'))
+            list.m_domains.insert(entry.mid(1));
+        else
+            list.m_addresses.insert(entry);
     }
     return list;
 }
@@ -46,15 +185,15 @@ AllowList AllowList::load(const QString& file, QString* error)
 bool AllowList::allows(const QString& address) const
 {
     const QString lower = address.toLower();
-    const qsizetype at = lower.lastIndexOf(u'@');
-    if (lower.isEmpty() || at < 0)
+    const qsizetype at = lower.indexOf(u'@');
+    if (at <= 0 || at == lower.size() - 1 || lower.indexOf(u'@', at + 1) >= 0)
         return false;
-    const QString domain = lower.mid(at + 1);
-    for (const QString& entry : m_entries) {
-        if (entry == lower)
-            return true;
-        // "@example.jp" covers "a@example.jp" and "a@mail.example.jp", never "a@badexample.jp".
-        if (entry.startsWith(u'@') && (domain == entry.mid(1) || domain.endsWith(u'.' + entry.mid(1))))
+    if (m_addresses.contains(lower))
+        return true;
+    // "@example.jp" covers "a@example.jp" and "a@mail.example.jp", never "a@badexample.jp". The
+    // address is at most 254 characters, so trying each parent domain stays cheap.
+    for (qsizetype from = at + 1; from > 0; from = lower.indexOf(u'.', from) + 1) {
+        if (m_domains.contains(lower.mid(from)))
             return true;
     }
     return false;
@@ -74,14 +213,95 @@ QString AllowList::add(const QString& file, const QString& address)
                                  .arg(QDir::toNativeSeparators(file), error);
 }
 
+namespace {
+// RFC 5321 bounds a forward path to 256 characters, the angle brackets included.
+constexpr qsizetype MaxAddressLength = 254;
+
+// Whether text is one plain address: local part "@" domain, both non-empty, nothing but printable
+// characters that need no quoting.
+bool isPlainAddress(QStringView text)
+{
+    if (text.isEmpty() || text.size() > MaxAddressLength)
+        return false;
+    const qsizetype at = text.indexOf(u'@');
+    if (at <= 0 || at == text.size() - 1 || text.indexOf(u'@', at + 1) >= 0)
+        return false;
+    return std::none_of(text.begin(), text.end(), [](QChar c) {
+        return c.isSpace() || c.unicode() < 0x20 || c.unicode() == 0x7F || c.category() == QChar::Other_Format ||
+               QStringView(u"()<>[]:;,\\\"").contains(c);
+    });
+}
+} // namespace
+
 QString senderAddress(const QString& from)
 {
-    static const QRegularExpression angle(QStringLiteral("<\\s*([^<>\\s]+@[^<>\\s]+)\\s*>"));
-    static const QRegularExpression bare(QStringLiteral("([^<>\\s\"(),;:]+@[^<>\\s\"(),;:]+)"));
-    QRegularExpressionMatch match = angle.match(from);
-    if (!match.hasMatch())
-        match = bare.match(from);
-    return match.hasMatch() ? match.captured(1).toLower() : QString();
+    QString bare;  // the text outside quoted strings, comments and the angle-addr
+    QString angle; // the angle-addr's inside
+    int angles = 0;
+    bool quoted = false;
+    bool sawQuoted = false;
+    bool inAngle = false;
+    bool afterAngle = false;
+    qsizetype depth = 0; // of comments
+    for (qsizetype i = 0; i < from.size(); ++i) {
+        const QChar c = from.at(i);
+        if (quoted || depth > 0) {
+            if (c == u'\\')
+                ++i; // a quoted pair: the next character is text
+            else if (quoted && c == u'"')
+                quoted = false;
+            else if (!quoted && c == u'(')
+                ++depth;
+            else if (!quoted && c == u')')
+                --depth;
+            continue;
+        }
+        if (inAngle) {
+            if (c == u'>') {
+                inAngle = false;
+                afterAngle = true;
+            } else if (c == u'<') {
+                return {};
+            } else {
+                angle += c;
+            }
+            continue;
+        }
+        if (c == u'(') {
+            depth = 1;
+        } else if (c == u'"') {
+            quoted = sawQuoted = true;
+        } else if (c == u'<') {
+            // Two angle-addrs (one may be a display name decoded into "<...>"): which is the sender's
+            // own cannot be told, so neither is taken.
+            if (++angles > 1)
+                return {};
+            inAngle = true;
+        } else if (c == u'>') {
+            return {};
+        } else if (afterAngle) {
+            if (!c.isSpace())
+                return {};
+        } else {
+            bare += c;
+        }
+    }
+    if (quoted || depth > 0 || inAngle)
+        return {};
+    // Without an angle-addr a quoted string can only be part of the address, which is then no plain one.
+    const QString address = (angles == 1 ? angle : sawQuoted ? QString() : bare).trimmed();
+    return isPlainAddress(address) ? address.toLower() : QString();
+}
+
+QString trimSpaces(const QString& text)
+{
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && text[begin] == u' ')
+        ++begin;
+    while (end > begin && text[end - 1] == u' ')
+        --end;
+    return text.mid(begin, end - begin);
 }
 
 QString foldForMatch(const QString& text)
@@ -94,29 +314,37 @@ QString foldForMatch(const QString& text)
     return folded;
 }
 
+bool isBlankKeyword(const QString& keyword)
+{
+    const auto blank = [](const QString& text) {
+        return std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.isSpace(); });
+    };
+    return blank(keyword) || blank(foldForMatch(keyword));
+}
+
 MessageJudge::MessageJudge(const QStringList& keywords, bool loose, AllowList allow)
     : m_keywords(keywords), m_loose(loose), m_allow(std::move(allow))
 {
-    if (m_loose) {
-        for (const QString& keyword : keywords)
-            m_folded.append(foldForMatch(keyword));
-    }
+    QStringList patterns;
+    patterns.reserve(keywords.size());
+    for (const QString& keyword : keywords)
+        patterns.append(isBlankKeyword(keyword) ? QString() : prepared(keyword));
+    m_automaton = std::make_shared<const KeywordAutomaton>(patterns);
+}
+
+QString MessageJudge::prepared(const QString& text) const
+{
+    return m_loose ? foldForMatch(trimSpaces(text)) : trimSpaces(text);
 }
 
 QString MessageJudge::judge(const QString& subject, const QString& sender) const
 {
-    QString keyword;
-    if (!m_loose) {
-        keyword = firstMatchingKeyword(m_keywords, subject, sender);
-    } else {
-        const QString found =
-            firstMatchingKeyword(m_folded, foldForMatch(trimSpaces(subject)), foldForMatch(trimSpaces(sender)));
-        if (!found.isEmpty())
-            keyword = m_keywords.at(m_folded.indexOf(found));
-    }
-    if (keyword.isEmpty() || (!m_allow.isEmpty() && m_allow.allows(senderAddress(sender))))
+    int found = m_automaton->firstIn(prepared(subject));
+    if (found < 0)
+        found = m_automaton->firstIn(prepared(sender));
+    if (found < 0 || (!m_allow.isEmpty() && m_allow.allows(senderAddress(sender))))
         return {};
-    return keyword;
+    return m_keywords.at(found);
 }
 
 QString removeKeyword(const QString& keyword)

@@ -75,6 +75,7 @@ private Q_SLOTS:
             {"allowed: quoted name with brackets", {"spam"}, "spam", "\"a <b> (c)\" <boss@company.jp>", false, Boss, ""},
             {"trick: quoted angle-addr", {"spam"}, "spam", "\"<boss@company.jp>\" <spam@evil.example>", false, Boss, "spam"},
             {"trick: two angle-addrs", {"spam"}, "spam", "<boss@company.jp> <spam@evil.example>", false, Boss, "spam"},
+            {"trick: two angle-addrs, allowed last", {"spam"}, "spam", "<x@y.jp> <boss@company.jp>", false, Boss, "spam"},
             {"trick: angle-addr in a comment", {"spam"}, "spam", "spam@evil.example (<boss@company.jp>)", false, Boss, "spam"},
             {"trick: decoded name", {"spam"}, "spam", decodedName, false, Boss, "spam"},
             {"trick: two @", {"spam"}, "spam", "spam@evil.example@example.jp", false, "@example.jp", "spam"},

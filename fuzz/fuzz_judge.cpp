@@ -5,6 +5,7 @@
 #include "mailcheck/MessageJudge.h"
 
 #include <QStringList>
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 
@@ -22,9 +23,13 @@ QString plainJudge(const QStringList& keywords, bool loose, const QString& subje
     const auto prepared = [loose](const QString& text) {
         return loose ? foldForMatch(trimSpaces(text)) : trimSpaces(text);
     };
+    // Blank: white space only as stored or as compared.
+    const auto blank = [](const QString& text) {
+        return std::all_of(text.begin(), text.end(), [](QChar c) { return c.isSpace(); });
+    };
     for (const QString& text : {prepared(subject), prepared(sender)}) {
         for (const QString& keyword : keywords) {
-            if (!isBlankKeyword(keyword) && text.contains(prepared(keyword)))
+            if (!blank(keyword) && !blank(prepared(keyword)) && text.contains(prepared(keyword)))
                 return keyword;
         }
     }

@@ -316,10 +316,9 @@ QString foldForMatch(const QString& text)
 
 bool isBlankKeyword(const QString& keyword)
 {
-    const auto blank = [](const QString& text) {
-        return std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.isSpace(); });
-    };
-    return blank(keyword) || blank(foldForMatch(keyword));
+    // Folding turns white space into white space (U+3000 into U+0020) and nothing else into white
+    // space, so a keyword is blank folded exactly when it is blank as stored.
+    return std::all_of(keyword.cbegin(), keyword.cend(), [](QChar c) { return c.isSpace(); });
 }
 
 MessageJudge::MessageJudge(const QStringList& keywords, bool loose, AllowList allow)

@@ -265,8 +265,10 @@ QString KeywordFile::LoadMatchKeywords(QStringList* keywords, QList<int>* unread
     QStringList found;
     QList<int> unreadable;
     int n = 0;
-    const QString error = ReadKeywordRecords([&](const KeywordRecord& record) {
-        ++n;
+    QString error = ReadKeywordRecords([&](const KeywordRecord& record) {
+        // No list this program writes is longer; the judge's memory is bounded by this.
+        if (++n > MaxKeywordRecords)
+            return false;
         if (record.InUse == 0)
             return true;
         if (!record.KeywordReadable) {
@@ -278,6 +280,9 @@ QString KeywordFile::LoadMatchKeywords(QStringList* keywords, QList<int>* unread
             found.append(keyword);
         return true;
     });
+    if (error.isEmpty() && n > MaxKeywordRecords)
+        error = fileError(QStringLiteral("のキーワードが%1件を超えています。").arg(MaxKeywordRecords),
+                          Paths::keywordDataFile(), {});
     if (!error.isEmpty()) {
         found.clear();
         unreadable.clear();

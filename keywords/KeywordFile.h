@@ -53,8 +53,9 @@ public:
     // The keywords a mail check may match with, in record order: each without the spaces (U+0020)
     // around it, empty ones left out, records marked for removal left out, and records whose
     // keyword bytes are not valid cp932 left out (their numbers, from 1, go to unreadableRecords
-    // when given). On an error the lists are left empty and the text says why: the caller then
-    // deletes nothing rather than act on a partial list.
+    // when given). A file of more than MaxKeywordRecords records is an error. On an error the
+    // lists are left empty and the text says why: the caller then deletes nothing rather than act
+    // on a partial list.
     static QString LoadMatchKeywords(QStringList* keywords, QList<int>* unreadableRecords = nullptr);
 
     // The record number for a new keyword: number of whole records + 1 (1 for an empty file). An

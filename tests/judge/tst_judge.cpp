@@ -6,18 +6,10 @@
 #include <QTest>
 
 namespace {
-// One message judged: by which keywords, exactly or loosely, against which allow list.
-struct JudgeRow
-{
-    const char* name;
-    QStringList keywords;
-    QString subject;
-    QString sender;
-    bool loose;
-    QByteArray allow;
-    QString condemnedBy; // empty: kept
-};
-
+// One message judged: by which keywords, exactly or loosely, against which allow list; kept when condemnedBy is empty.
+// clang-format off
+struct JudgeRow { const char* name; QStringList keywords; QString subject, sender; bool loose; QByteArray allow; QString condemnedBy; };
+// clang-format on
 const QString Tanaka = u"Tanaka <tanaka@example.jp>"_qs;
 const QByteArray Boss = "boss@company.jp";
 } // namespace

@@ -13,9 +13,9 @@ namespace {
 // More keywords only repeat what these find, and the plain comparison costs one search each.
 constexpr qsizetype MaxKeywords = 64;
 
-constexpr char16_t Alphabet[] = {u'a',      u'b',      u'c',      u' ',      u'\u3000', u'\t',     u'A',      u'\uFF41',
-                                 u'\u30A2', u'\u3042', u'\uFF71', u'\u30FC', u'\u3099', u'\u304B', u'\u00DF', u's',
-                                 u'\u0000', u'\uD800', u'\uDC00', u'\uFB01', u'f',      u'i',      u'\u2003', u'@'};
+constexpr char16_t Alphabet[] = {'a',    'b',    'c',    ' ',    0x3000, '\t',   'A',    0xFF41,
+                                 0x30A2, 0x3042, 0xFF71, 0x30FC, 0x3099, 0x304B, 0x00DF, 's',
+                                 0x0000, 0xD800, 0xDC00, 0xFB01, 'f',    'i',    0x2003, '@'};
 
 // The first keyword in list order found in subject, else in sender, compared one by one.
 QString plainJudge(const QStringList& keywords, bool loose, const QString& subject, const QString& sender)

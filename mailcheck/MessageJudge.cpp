@@ -160,10 +160,10 @@ AllowList AllowList::parse(const QByteArray& text)
             continue;
         if (++entries > MaxEntries)
             break;
-        if (entry.startsWith(u'@'))
-            list.m_domains.insert(entry.mid(1));
-        else
+        if (!entry.startsWith(u'@'))
             list.m_addresses.insert(entry);
+        else if (entry.size() > 1) // a lone "@" names no domain
+            list.m_domains.insert(entry.mid(1));
     }
     return list;
 }
@@ -270,6 +270,8 @@ QString senderAddress(const QString& from)
         if (c == u'(') {
             depth = 1;
         } else if (c == u'"') {
+            if (afterAngle)
+                return {};
             quoted = sawQuoted = true;
         } else if (c == u'<') {
             // Two angle-addrs (one may be a display name decoded into "<...>"): which is the sender's

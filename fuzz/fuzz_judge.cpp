@@ -27,10 +27,13 @@ QString plainJudge(const QStringList& keywords, bool loose, const QString& subje
     const auto blank = [](const QString& text) {
         return std::all_of(text.begin(), text.end(), [](QChar c) { return c.isSpace(); });
     };
+    QStringList compared;
+    for (const QString& keyword : keywords)
+        compared.append(blank(keyword) || blank(prepared(keyword)) ? QString() : prepared(keyword));
     for (const QString& text : {prepared(subject), prepared(sender)}) {
-        for (const QString& keyword : keywords) {
-            if (!blank(keyword) && !blank(prepared(keyword)) && text.contains(prepared(keyword)))
-                return keyword;
+        for (qsizetype i = 0; i < keywords.size(); ++i) {
+            if (!compared.at(i).isEmpty() && text.contains(compared.at(i)))
+                return keywords.at(i);
         }
     }
     return {};

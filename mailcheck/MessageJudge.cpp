@@ -204,6 +204,9 @@ bool AllowList::allows(const QString& address) const
 
 QString AllowList::add(const QString& file, const QString& address)
 {
+    if (address.startsWith(u'#'))
+        return QStringLiteral("「%1」は許可リストに登録できません。「#」で始まる行は注釈として読まれます。")
+            .arg(address);
     if (address.isEmpty() || load(file).allows(address))
         return {};
     QByteArray text;

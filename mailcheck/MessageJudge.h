@@ -30,7 +30,8 @@ public:
     bool isEmpty() const { return m_addresses.isEmpty() && m_domains.isEmpty(); }
 
     // Adds address to the end of file (created when missing), unless it is already allowed there.
-    // Empty text on success, else a message for the user that names the file.
+    // Empty text on success, else a message for the user: one that names the file, or, for an
+    // address starting with "#" (which the file would read as a comment), one that says so.
     static QString add(const QString& file, const QString& address);
 
 private:

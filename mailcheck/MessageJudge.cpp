@@ -58,9 +58,15 @@ KeywordAutomaton::KeywordAutomaton(const QStringList& patterns) : m_rootChild(0x
         return std::lexicographical_compare(x.utf16(), x.utf16() + x.size(), y.utf16(), y.utf16() + y.size());
     });
 
-    // The trie as built: first child and next sibling links.
+    // The trie as built: first child and next sibling links. It has at most one node a character.
+    std::size_t most = 1;
+    for (qint32 number : order)
+        most += std::size_t(patterns.at(number).size());
     std::vector<char16_t> label{0};
     std::vector<qint32> own{None}, first{-1}, next{-1}, last{-1};
+    for (auto* v : {&own, &first, &next, &last})
+        v->reserve(most);
+    label.reserve(most);
     std::vector<qint32> path{0};
     QStringView previous;
     for (qint32 number : order) {
@@ -312,9 +318,41 @@ QString trimSpaces(const QString& text)
     return text.mid(begin, end - begin);
 }
 
+namespace {
+// Whether NFKC treats the text before c and the text from c on apart: c is a starter that nothing
+// composes with as the second part, nor does what it decomposes into. Only the characters of
+// ordinary Japanese and English text are listed; others just make longer pieces.
+bool startsAfresh(char16_t c)
+{
+    return c < 0x80 || (c >= 0x3000 && c <= 0x3003) || (c >= 0x3041 && c <= 0x3096) || (c >= 0x30A1 && c <= 0x30FA) ||
+           (c >= 0x3400 && c <= 0x4DBF) || (c >= 0x4E00 && c <= 0x9FFF) || (c >= 0xFB00 && c <= 0xFB06) ||
+           (c >= 0xFF01 && c <= 0xFF5E);
+}
+
+// NFKC piece by piece, a piece of at least PieceChars where the text allows: Qt's normalization
+// moves the rest of the text for every character whose decomposition has another length, which is
+// quadratic in one long piece.
+QString normalizedKC(const QString& text)
+{
+    constexpr qsizetype PieceChars = 32;
+    if (text.size() <= PieceChars)
+        return text.normalized(QString::NormalizationForm_KC);
+    QString result;
+    result.reserve(text.size());
+    qsizetype begin = 0;
+    for (qsizetype i = 1; i <= text.size(); ++i) {
+        if (i == text.size() || (i - begin >= PieceChars && startsAfresh(text.at(i).unicode()))) {
+            result += text.mid(begin, i - begin).normalized(QString::NormalizationForm_KC);
+            begin = i;
+        }
+    }
+    return result;
+}
+} // namespace
+
 QString foldForMatch(const QString& text)
 {
-    QString folded = text.normalized(QString::NormalizationForm_KC).toCaseFolded();
+    QString folded = normalizedKC(text).toCaseFolded();
     for (QChar& c : folded) {
         if (c.unicode() >= 0x3041 && c.unicode() <= 0x3096)
             c = QChar(char16_t(c.unicode() + 0x60));

@@ -44,6 +44,7 @@ private Q_SLOTS:
             {"loose: hiragana", {"セール"}, "夏のせーる", "x@y.jp", true, "", "セール"},
             {"loose: half-width kana", {"セール"}, "ｾｰﾙ", "x@y.jp", true, "", "セール"},
             {"loose: no match", {"セール"}, "セーター", "x@y.jp", true, "", ""},
+            {"loose: long text folded whole", {"ガム"}, QString(31, u'x') + u"ｶﾞﾑ"_qs, "x@y.jp", true, "", "ガム"},
             {"loose: a full-width space inside counts", {"　セール"}, "夏の せーる", "x@y.jp", true, "", "　セール"},
             // A keyword of full-width spaces matched every subject holding one, and, loosely, every sender with a space.
             {"full-width space keyword, exact subject", {"　"}, "会議　資料", "x@y.jp", false, "", ""},

@@ -12,8 +12,10 @@
 namespace {
 // More keywords only repeat what these find, and the plain comparison costs one search each.
 constexpr qsizetype MaxKeywords = 64;
-// A stored keyword is at most 200 cp932 bytes; folded, well under this. Texts are not cut.
-constexpr qsizetype MaxKeywordChars = 1000;
+// A stored keyword is at most 200 cp932 bytes, a decoded header field at most 8K characters; past
+// these bounds (with room) the plain comparison, a search per keyword, would only measure itself.
+constexpr qsizetype MaxKeywordChars = 200;
+constexpr qsizetype MaxTextChars = 64 * 1024;
 
 constexpr char16_t Alphabet[] = {'a',    'b',    'c',    ' ',    0x3000, '\t',   'A',    0xFF41,
                                  0x30A2, 0x3042, 0xFF71, 0x30FC, 0x3099, 0x304B, 0x00DF, 's',
@@ -51,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     for (size_t i = 1; i < size && fields.size() < 2 + MaxKeywords; ++i) {
         if (data[i] == 0xFF)
             fields.append(QString());
-        else if (fields.size() <= 2 || fields.last().size() < MaxKeywordChars)
+        else if (fields.last().size() < (fields.size() <= 2 ? MaxTextChars : MaxKeywordChars))
             fields.last().append(QChar(Alphabet[data[i] % std::size(Alphabet)]));
     }
     while (fields.size() < 2)

@@ -2,6 +2,7 @@
 
 #include "keywords/KeywordEntryValidator.h"
 #include "keywords/KeywordFile.h"
+#include "mailcheck/MessageJudge.h"
 #include "platform/DesignFont.h"
 #include "platform/MessageBox.h"
 #include "platform/Twips.h"
@@ -53,10 +54,15 @@ QString unreadableItemText(const KeywordRecord& record)
     return QStringLiteral("（読めないキーワード） ") + QString::fromLatin1(bytes.toHex(' ').toUpper());
 }
 
-// What the list shows for a record.
+// What the list shows for a record. A blank keyword never matches: it is marked where the list
+// shows it, before the filling spaces, so the user sees why and can remove it.
 QString itemText(const KeywordRecord& record)
 {
-    return record.KeywordReadable ? record.Keyword : unreadableItemText(record);
+    if (!record.KeywordReadable)
+        return unreadableItemText(record);
+    if (isBlankKeyword(record.Keyword))
+        return (trimSpaces(record.Keyword) + QStringLiteral("（無効）")).leftJustified(KeywordFieldBytes, u' ');
+    return record.Keyword;
 }
 
 // Whether record number still holds what its item shows. The file can change behind the list
@@ -74,13 +80,6 @@ bool stillListed(int number, const QString& text)
         return false;
     });
     return same || !error.isEmpty();
-}
-
-// Only U+0020 counts: the mail check strips exactly these around a keyword, and a keyword that
-// is empty there would never match.
-bool onlySpaces(const QString& text)
-{
-    return std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c == u' '; });
 }
 } // namespace
 
@@ -175,7 +174,8 @@ void GekitaiForm::Form_Load()
 
 void GekitaiForm::Command1_Click()
 {
-    if (onlySpaces(Text1->text())) {
+    // A keyword of white space only (full-width spaces too) would never match.
+    if (isBlankKeyword(Text1->text())) {
         MessageBox::show(this, QStringLiteral("キーワードが入力されていません。"));
         return;
     }

@@ -1,5 +1,6 @@
 #include "keywords/KeywordFile.h"
 
+#include "mailcheck/MessageJudge.h"
 #include "platform/AtomicFile.h"
 #include "platform/Cp932Codec.h"
 #include "settings/ProgramFolder.h"
@@ -74,18 +75,6 @@ QByteArray survivingRecords(const QByteArray& bytes)
             kept.append(record, KeywordRecordSize);
     }
     return kept;
-}
-
-// Only U+0020 counts: a keyword of other blanks is the user's own choice.
-QString trimmedSpaces(const QString& text)
-{
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && text.at(begin) == u' ')
-        ++begin;
-    while (end > begin && text.at(end - 1) == u' ')
-        --end;
-    return text.mid(begin, end - begin);
 }
 
 bool syncToDisk(QFile& file)
@@ -237,7 +226,12 @@ KeywordRecord KeywordFile::decodeRecord(const QByteArray& bytes)
     record.LineBreak = Cp932Codec::decode(bytes.left(LineBreakFieldBytes)).leftJustified(LineBreakFieldBytes, u' ');
     record.InUse = inUseOf(bytes.constData());
     record.KeywordBytes = bytes.mid(4, KeywordFieldBytes);
-    const std::optional<QString> keyword = Cp932Codec::decodeStrict(record.KeywordBytes);
+    // Other programs fill the field with NULs as well as spaces: those at the end are filling. A NUL
+    // inside the text would match no subject as the user meant it, so such a record is damaged.
+    QByteArray text = record.KeywordBytes;
+    while (text.endsWith('\0') || text.endsWith(' '))
+        text.chop(1);
+    const std::optional<QString> keyword = text.contains('\0') ? std::nullopt : Cp932Codec::decodeStrict(text);
     record.KeywordReadable = keyword.has_value();
     // An unreadable keyword still fills the field, for the window to list; KeywordReadable keeps it from matching.
     record.Keyword =
@@ -271,19 +265,24 @@ QString KeywordFile::LoadMatchKeywords(QStringList* keywords, QList<int>* unread
     QStringList found;
     QList<int> unreadable;
     int n = 0;
-    const QString error = ReadKeywordRecords([&](const KeywordRecord& record) {
-        ++n;
+    QString error = ReadKeywordRecords([&](const KeywordRecord& record) {
+        // No list this program writes is longer; the judge's memory is bounded by this.
+        if (++n > MaxKeywordRecords)
+            return false;
         if (record.InUse == 0)
             return true;
         if (!record.KeywordReadable) {
             unreadable.append(n);
             return true;
         }
-        const QString keyword = trimmedSpaces(record.Keyword);
+        const QString keyword = trimSpaces(record.Keyword);
         if (!keyword.isEmpty())
             found.append(keyword);
         return true;
     });
+    if (error.isEmpty() && n > MaxKeywordRecords)
+        error = fileError(QStringLiteral("のキーワードが%1件を超えています。").arg(MaxKeywordRecords),
+                          Paths::keywordDataFile(), {});
     if (!error.isEmpty()) {
         found.clear();
         unreadable.clear();

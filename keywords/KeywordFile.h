@@ -11,16 +11,18 @@
 // One keyword as stored: 204 bytes on disk, no separators between records.
 //   offset 0, 2 bytes    LineBreak  CR LF in every record this program writes
 //   offset 2, 2 bytes    InUse      signed 16-bit little-endian: 1 = live, 0 = marked for removal
-//   offset 4, 200 bytes  Keyword    cp932 text, left-aligned, filled with spaces (0x20)
+//   offset 4, 200 bytes  Keyword    cp932 text, left-aligned, filled with spaces (0x20); NULs at
+//                                   the end (written by other programs) are read as filling too
 // In memory the text fields are Unicode strings filled with spaces to 2 and 200 characters.
 struct KeywordRecord
 {
     QString LineBreak = QStringLiteral("\r\n");
     qint16 InUse = 1;
     QString Keyword;
-    // Filled by reading: the 200 stored bytes of Keyword, and whether they are valid cp932. An
-    // unreadable keyword holds U+FFFD in Keyword, as an undecodable subject would: it must never
-    // be matched.
+    // Filled by reading: the 200 stored bytes of Keyword, and whether they are valid cp932 text
+    // (NULs and spaces at the end are filling; a NUL before the text ends makes the record damaged).
+    // An unreadable keyword holds U+FFFD or U+0000 in Keyword, as an undecodable subject would: it
+    // must never be matched.
     QByteArray KeywordBytes = {};
     bool KeywordReadable = true;
 };
@@ -51,8 +53,9 @@ public:
     // The keywords a mail check may match with, in record order: each without the spaces (U+0020)
     // around it, empty ones left out, records marked for removal left out, and records whose
     // keyword bytes are not valid cp932 left out (their numbers, from 1, go to unreadableRecords
-    // when given). On an error the lists are left empty and the text says why: the caller then
-    // deletes nothing rather than act on a partial list.
+    // when given). A file of more than MaxKeywordRecords records is an error. On an error the
+    // lists are left empty and the text says why: the caller then deletes nothing rather than act
+    // on a partial list.
     static QString LoadMatchKeywords(QStringList* keywords, QList<int>* unreadableRecords = nullptr);
 
     // The record number for a new keyword: number of whole records + 1 (1 for an empty file). An

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "mailcheck/MessageJudge.h" // trimSpaces: texts are trimmed as the judge trims them
+
 #include <QString>
 
 // Returns after strictly more than ms milliseconds of the millisecond clock (correct across
@@ -8,6 +10,3 @@ void WaitMilliseconds(const qint32& ms);
 
 // The text up to its first NUL character, or all of it.
 QString TrimAtNul(const QString& text);
-
-// The text without leading and trailing ASCII spaces (U+0020 only; other blanks count).
-QString trimSpaces(const QString& text);

@@ -1,7 +1,10 @@
 #pragma once
 
+#include <QSet>
 #include <QString>
 #include <QStringList>
+#include <QStringView>
+#include <memory>
 
 // Senders never to be deleted, from "★MailData/allow.txt": UTF-8, one entry a line, a full address
 // ("boss@example.jp") or a domain after "@" ("@example.jp", which covers its subdomains too);
@@ -21,40 +24,63 @@ public:
 
     // "★MailData/allow.txt".
     static QString defaultFile();
-    // Whether address (a bare mail address, any case) is on the list.
+    // Whether address (one mail address as senderAddress gives it, any case) is on the list. A text
+    // that is not one address (empty, no or several "@") never is.
     bool allows(const QString& address) const;
-    bool isEmpty() const { return m_entries.isEmpty(); }
+    bool isEmpty() const { return m_addresses.isEmpty() && m_domains.isEmpty(); }
 
     // Adds address to the end of file (created when missing), unless it is already allowed there.
-    // Empty text on success, else a message for the user that names the file.
+    // Empty text on success, else a message for the user: one that names the file, or, for an
+    // address starting with "#" (which the file would read as a comment), one that says so.
     static QString add(const QString& file, const QString& address);
 
 private:
-    QStringList m_entries; // lower case
+    QSet<QString> m_addresses; // lower case
+    QSet<QString> m_domains;   // lower case, without the "@"
 };
 
-// The address inside a decoded From field ("名前 <a@b.jp>" or "a@b.jp (名前)"), lower case; empty
-// when the field holds none.
+// The mailbox's own address in a decoded From field, lower case: the one angle-addr outside quoted
+// strings and comments ("名前 <a@b.jp>", "\"<x@y>\" <a@b.jp>"), or, without one, the bare address
+// with its comments left out ("a@b.jp (名前)"). Empty when the field holds no single plain address:
+// two angle-addrs, unbalanced quotes, comments or brackets, text after the angle-addr, not exactly
+// one "@", an empty local part or domain, white space, control or special characters in the
+// address, or an address longer than 254 characters. An empty address is never allowed.
 QString senderAddress(const QString& from);
+
+// The text without leading and trailing ASCII spaces (U+0020 only; other blanks count).
+QString trimSpaces(const QString& text);
 
 // The text as looser matching compares it: NFKC (full and half width alike), case folded, and
 // hiragana turned into katakana.
 QString foldForMatch(const QString& text);
 
-// Decides, for one check, which message is to be deleted: the first keyword found in its subject
-// or sender (exactly, or both folded when loose), unless the sender is on the allow list.
+// Whether keyword can never match: nothing but white space (any Unicode white space, U+3000
+// included), before or after folding. An empty keyword is blank.
+bool isBlankKeyword(const QString& keyword);
+
+class KeywordAutomaton;
+
+// Decides, for one check, which message is to be deleted: the first keyword in list order found in
+// its subject, else the first found in its sender (exactly, or both folded when loose), unless the
+// sender's address is on the allow list. Keywords, subject and sender are compared without the
+// ASCII spaces around them; blank keywords never match. Built once per check: judging a message
+// costs one pass over its texts, however many keywords there are.
 class MessageJudge
 {
 public:
     MessageJudge(const QStringList& keywords, bool loose, AllowList allow = {});
-    // The keyword (as stored) that condemns the message, or an empty text to keep it.
+    // The keyword (as stored) that condemns the message, or an empty text to keep it. subject and
+    // sender are the decoded header texts as they came, NULs and spaces included.
     QString judge(const QString& subject, const QString& sender) const;
 
 private:
+    // The text as the keywords were prepared: without the spaces around it, and folded when loose.
+    QString prepared(const QString& text) const;
+
     QStringList m_keywords;
-    QStringList m_folded; // m_keywords folded, when loose
     bool m_loose;
     AllowList m_allow;
+    std::shared_ptr<const KeywordAutomaton> m_automaton; // shared by copies: it never changes
 };
 
 // Removes every live record whose keyword (without surrounding spaces) is keyword, through the

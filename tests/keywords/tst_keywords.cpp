@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QTest>
@@ -94,7 +95,9 @@ private Q_SLOTS:
     {
         QTest::addColumn<ReadRow>("row");
         const QByteArray three = rawFile({"viagra", Circled1 + Wave + Taka, Star});
-        const QByteArray undecodable = rawFile({"viagra", "\xFF", "a\x81 b", QByteArray(199, 'x') + '\x81', Taka});
+        // NULs at the end fill the field as spaces do; one inside breaks the text.
+        const QByteArray undecodable = rawFile({"viagra", "\xFF", "a\x81 b", QByteArray(199, 'x') + '\x81', Taka,
+                                                QByteArray("a\0b", 3), QByteArray("casino ").leftJustified(200, '\0')});
         const QByteArray spacedAndMarked = rawFile({"  viagra ", "", Circled1 + " win"}) + rawFile({"casino"}, 0);
         const QStringList live = without(Five, 2);
         QTest::newRow("missing file: an empty list") << ReadRow{true, {}, {}, 0, {}};
@@ -105,7 +108,7 @@ private Q_SLOTS:
             << ReadRow{true, spacedAndMarked, {}, 4, {u"viagra"_qs, u"① win"_qs}};
         // Each would decode to U+FFFD and so match any subject holding an undecodable byte.
         QTest::newRow("undecodable records never match")
-            << ReadRow{true, undecodable, {}, 5, {u"viagra"_qs, u"髙"_qs}, {2, 3, 4}};
+            << ReadRow{true, undecodable, {}, 7, {u"viagra"_qs, u"髙"_qs, u"casino"_qs}, {2, 3, 4, 6}};
         // A rebuild by another program stopped while it refilled the data file: the temporary file is the list.
         QTest::newRow("restore: data file refilled half-way")
             << ReadRow{true, rawFile(FiveBytes.mid(0, 2)) + rawFile({"torn"}).left(7), Marked, 4, live};
@@ -158,6 +161,10 @@ private Q_SLOTS:
         folder.write(DataFile, rawFile({"k"}).repeated(MaxKeywordRecords));
         QCOMPARE(KeywordFile::NextRecordNumber(&number), QString());
         QVERIFY(KeywordFile::WriteKeywordRecord(number, {.Keyword = u"x"_qs}).contains(u"32767"_qs));
+        // A longer list comes only from outside: the mail check then matches with none of it.
+        folder.write(DataFile, rawFile({"k"}).repeated(MaxKeywordRecords + 1));
+        QStringList keywords;
+        QVERIFY(KeywordFile::LoadMatchKeywords(&keywords).contains(u"32767件を超えて"_qs) && keywords.isEmpty());
     }
 
     void interruptionNeverLosesTheList_data()
@@ -256,11 +263,14 @@ private Q_SLOTS:
         // A record left marked by an interrupted removal is not listed; the items keep their records.
         QTest::newRow("marked record hidden, gone with the next removal") << RemoveRow{
             Marked, fields(without(Five, 2)), 2, MessageBox::Yes, rawFile({FiveBytes[0], FiveBytes[1], FiveBytes[4]})};
-        // clang-format off
-        QTest::newRow("undecodable record listed by its bytes, removable")
-            << RemoveRow{rawFile({"viagra", "\xFF" "abc", "casino"}), {fields(Five)[0], u"（読めないキーワード） FF 61 62 63"_qs,
-                         fields(Five)[4]}, 1, MessageBox::Yes, rawFile({"viagra", "casino"})};
-        // clang-format on
+        // Records that never match are marked: a damaged one by its bytes, a blank one (U+3000) as such.
+        const QList<QByteArray> odd{"viagra", QByteArray(1, '\xFF') + "abc", "\x81\x40", QByteArray("a\0b", 3),
+                                    "casino"};
+        const QStringList oddListed{fields(Five)[0], u"（読めないキーワード） FF 61 62 63"_qs,
+                                    fields({u"　（無効）"_qs})[0], u"（読めないキーワード） 61 00 62"_qs,
+                                    fields(Five)[4]};
+        QTest::newRow("marked records removable")
+            << RemoveRow{rawFile(odd), oddListed, 3, MessageBox::Yes, rawFile(without(odd, 3))};
     }
 
     void windowRemoves()
@@ -283,6 +293,27 @@ private Q_SLOTS:
         const bool removed = row.answer == MessageBox::Yes && row.selected >= 0;
         QCOMPARE(items(form.List1), removed ? without(row.listed, row.selected) : row.listed);
         QVERIFY(form.List1->selectedItems().isEmpty());
+    }
+
+    // A keyword of white space only, full-width spaces included, would never match: it is refused.
+    void windowRegisters_data()
+    {
+        QTest::addColumn<QString>("entry");
+        QTest::addColumn<QByteArray>("stored"); // empty: refused
+        QTest::newRow("full-width space") << u"　"_qs << QByteArray();
+        QTest::newRow("a full-width space before text") << u"　win"_qs << rawFile({"\x81\x40win"});
+    }
+
+    void windowRegisters()
+    {
+        QFETCH(QString, entry);
+        QFETCH(QByteArray, stored);
+        TestProgramFolder folder;
+        GekitaiForm form;
+        form.Text1->setText(entry);
+        QTest::mouseClick(form.Command1, Qt::LeftButton);
+        QCOMPARE(shownBox(), stored.isEmpty() ? u"キーワードが入力されていません。[OK]"_qs : u"0 boxes"_qs);
+        QCOMPARE(folder.read(DataFile), stored);
     }
 
     // A list that the file no longer matches (another window removed a keyword, and the records

@@ -60,7 +60,7 @@ QString DeletionHistory::cleanField(const QString& text)
 {
     QString clean = text;
     for (QChar& c : clean) {
-        if (c == u'\t' || c == u'\r' || c == u'\n')
+        if (c == u'\t' || c == u'\r' || c == u'\n' || c == QChar(0))
             c = u' ';
     }
     return clean;

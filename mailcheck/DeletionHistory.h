@@ -53,6 +53,6 @@ QString settle(const QSet<QByteArray>& idsOnServer, bool idsKnown);
 // The entries of both files, newest first, at most maxEntries; of each file only its last
 // 2 * MaxFileBytes are read. Lines that are not ours are skipped.
 QList<HistoryEntry> read(int maxEntries = 20000);
-// A field as a line holds it: tabs, CR and LF turned into spaces.
+// A field as a line holds it: tabs, CR, LF and NUL turned into spaces.
 QString cleanField(const QString& text);
 } // namespace DeletionHistory

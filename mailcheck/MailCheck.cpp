@@ -405,8 +405,8 @@ void MailCheck::judge(int number, const SeenStore::Message& texts)
     const QString keyword = m_judge ? m_judge->judge(texts.subject, texts.sender) : QString();
     if (keyword.isEmpty())
         return;
-    const QString subject = trimSpaces(QString(texts.subject).replace(QChar(0), u' '));
-    const QString sender = trimSpaces(QString(texts.sender).replace(QChar(0), u' '));
+    const QString subject = trimSpaces(texts.subject);
+    const QString sender = trimSpaces(texts.sender);
     m_judged.append({number,
                      {m_time, m_switches.trialMode, id, m_session->messageSize(number), keyword, sender, subject},
                      texts.subject,
@@ -605,15 +605,3 @@ void MailCheck::finish()
     Q_EMIT finished(m_outcome);
 }
 
-QString firstMatchingKeyword(const QStringList& keywords, const QString& subject, const QString& sender)
-{
-    const QString s = trimSpaces(subject);
-    const QString f = trimSpaces(sender);
-    for (const QString& keyword : keywords) {
-        if (keyword.isEmpty())
-            continue;
-        if (s.contains(keyword, Qt::CaseSensitive) || f.contains(keyword, Qt::CaseSensitive))
-            return keyword;
-    }
-    return {};
-}

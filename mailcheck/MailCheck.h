@@ -159,6 +159,3 @@ private:
     QTimer m_noticeTimer;
 };
 
-// The first keyword found in subject, then in sender (both without surrounding ASCII spaces),
-// by exact, case-sensitive search; an empty text when none matches. Empty keywords never match.
-QString firstMatchingKeyword(const QStringList& keywords, const QString& subject, const QString& sender);

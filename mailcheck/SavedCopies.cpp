@@ -106,8 +106,8 @@ QString SavedCopies::find(const HistoryEntry& entry)
         const QByteArray head = in.read(HeaderDecoder::MaxHeaderBlockBytes);
         const qsizetype end = head.indexOf("\r\n\r\n");
         const MessageHeaders headers = HeaderDecoder::decode(end < 0 ? head : head.left(end + 2));
-        if (DeletionHistory::cleanField(trimSpaces(TrimAtNul(headers.subject))) == entry.subject &&
-            DeletionHistory::cleanField(trimSpaces(TrimAtNul(headers.sender))) == entry.sender)
+        if (DeletionHistory::cleanField(trimSpaces(headers.subject)) == entry.subject &&
+            DeletionHistory::cleanField(trimSpaces(headers.sender)) == entry.sender)
             return copy.filePath();
     }
     return {};

@@ -3,7 +3,6 @@
 #include "app/MainForm.h"
 #include "mailcheck/CheckHelpers.h"
 #include "mailcheck/IntervalTrigger.h"
-#include "platform/MillisecondClock.h"
 #include "platform/ProgramStart.h"
 
 #include <QPushButton>
@@ -24,7 +23,6 @@ class TestCheckTriggers : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void cleanup() { MillisecondClock::setSource({}); }
 
     void firstTimedCheck_data()
     {
@@ -83,18 +81,6 @@ private Q_SLOTS:
         QCOMPARE(TrimAtNul(QString::fromUtf16(u"件名\0残り", 5)), QStringLiteral("件名"));
         QCOMPARE(trimSpaces(" \t　全角 a  "), QStringLiteral("\t　全角 a"));
         QCOMPARE(trimSpaces("   "), QString());
-    }
-    // The wait handles events while it waits and is correct across the clock's wrap.
-    void waitAcrossTheClockWrap()
-    {
-        quint32 clock = 0xFFFFFFFCu; // four milliseconds before the wrap, one more at each reading
-        MillisecondClock::setSource([&clock] { return clock++; });
-        bool handled = false;
-        QTimer::singleShot(0, this, [&handled] { handled = true; });
-        WaitMilliseconds(10);
-        QVERIFY(handled);
-        // Started at ...FC, it returns at the first reading more than 10 ms later: 0xFFFFFFFC + 11.
-        QCOMPARE(clock, quint32(0xFFFFFFFCu + 12u));
     }
     // A path with blanks is one program, a command line is split with its quoting; a failure names
     // the program.

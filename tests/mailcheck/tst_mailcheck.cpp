@@ -52,24 +52,11 @@ struct FailureRow
     const char* reason; // a part of the reason the user is shown
     bool quitSent;
 };
-// One message judged: by which keywords, exactly or loosely, against which allow list.
-struct JudgeRow
-{
-    const char* name;
-    QStringList keywords;
-    QString subject;
-    QString sender;
-    bool loose;
-    QByteArray allow;
-    QString condemnedBy; // empty: kept
-};
-
 const QStringList Spam{"spam offer", "店", "x@spam.example"};
 const QStringList Wanted{"お元気ですか", "友人", "friend@example.org"};
 const QStringList Boss{"spam の件", "上司", "boss@mail.example.jp"};
 } // namespace
 
-Q_DECLARE_METATYPE(JudgeRow)
 Q_DECLARE_METATYPE(AnnounceRow)
 Q_DECLARE_METATYPE(FailureRow)
 
@@ -534,44 +521,6 @@ private Q_SLOTS:
         history = DeletionHistory::read();
         QVERIFY(history.size() == 1 && !history.first().unconfirmed);
         QCOMPARE(QDir(SavedCopies::folder()).entryList(QDir::Files).size(), 1);
-    }
-
-    void judges_data()
-    {
-        QTest::addColumn<JudgeRow>("row");
-        const JudgeRow rows[] = {
-            {"exact: in subject", {"未承諾広告※"}, "未承諾広告※ 激安", "店 <a@b.jp>", false, "", "未承諾広告※"},
-            {"exact: in sender", {"spam.example"}, "ご案内", "店 <info@spam.example>", false, "", "spam.example"},
-            {"exact: the later keyword", {"nothing", "友人"}, "やあ", "友人 <f@e.jp>", false, "", "友人"},
-            {"exact: case differs", {"viagra"}, "VIAGRA now", "x@y.jp", false, "", ""},
-            {"exact: width differs", {"viagra"}, "ｖｉａｇｒａ", "x@y.jp", false, "", ""},
-            {"exact: kana differs", {"セール"}, "せーる", "x@y.jp", false, "", ""},
-            {"exact: spaces around subject", {"終わり"}, "  夏の終わり  ", "x@y.jp", false, "", "終わり"},
-            {"exact: inner spaces count", {"激 安"}, "激安", "x@y.jp", false, "", ""},
-            {"exact: full-width space kept", {"　激安"}, "激安", "x@y.jp", false, "", ""},
-            {"exact: spaces-only keyword", {"   "}, "a b", "x@y.jp", false, "", ""},
-            {"loose: case", {"viagra"}, "VIAGRA now", "x@y.jp", true, "", "viagra"},
-            {"loose: full width", {"viagra"}, "ｖｉａｇｒａ", "x@y.jp", true, "", "viagra"},
-            {"loose: hiragana", {"セール"}, "夏のせーる", "x@y.jp", true, "", "セール"},
-            {"loose: half-width kana", {"セール"}, "ｾｰﾙ", "x@y.jp", true, "", "セール"},
-            {"loose: no match", {"セール"}, "セーター", "x@y.jp", true, "", ""},
-            {"allowed address", {"spam"}, "spam", "上司 <BOSS@Example.jp>", false, "boss@example.jp", ""},
-            {"allowed subdomain", {"spam"}, "spam", "a@mail.example.jp", true, "\n@example.jp\n", ""},
-            {"lookalike domain", {"spam"}, "spam", "a@badexample.jp", false, "@example.jp", "spam"},
-            // clang-format off
-            {"display name is no address", {"spam"}, "spam", "boss@example.jp <x@s.jp>", false, "boss@example.jp", "spam"},
-            // clang-format on
-            {"comment line", {"spam"}, "spam", "x@s.jp", false, "# x@s.jp", "spam"},
-        };
-        for (const JudgeRow& row : rows)
-            QTest::newRow(row.name) << row;
-    }
-
-    void judges()
-    {
-        QFETCH(JudgeRow, row);
-        const MessageJudge judge(row.keywords, row.loose, AllowList::parse(row.allow));
-        QCOMPARE(judge.judge(row.subject, row.sender), row.condemnedBy);
     }
 
     // Trial mode deletes nothing and records the match; then, with saving on, the same message goes,

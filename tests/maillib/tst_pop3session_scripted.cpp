@@ -398,7 +398,7 @@ private Q_SLOTS:
             for (const char* reply : {"+OK", "+OK", "+OK 3 300", "-ERR", "-ERR"})
                 slow << "C: *"
                      << "W: 700"
-                     << "S: " + reply;
+                     << "S: " + QByteArray(reply);
             ScriptedPop3Server server(slow + Script{"C: *", "W: 5000"});
             QVERIFY(server.start());
             Pop3Options options = shortTimeouts(false);

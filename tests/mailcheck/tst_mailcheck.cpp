@@ -245,12 +245,43 @@ private Q_SLOTS:
         QVERIFY(trust.load(file).isEmpty() && trust.encrypted.contains("127.0.0.1"));
         trust.pinned["127.0.0.1"] = QSslConfiguration::systemCaCertificates().value(0);
         QVERIFY(trust.save(file).isEmpty());
-        const CheckOutcome changed = check(windows, false, options);
+        // A pin is the only certificate accepted, even where an issuer the system trusts signed another.
+        const CheckOutcome changed = check(windows, false, checkOptions());
         QVERIFY2(changed.reason.contains(QStringLiteral("証明書が、信頼すると決めた証明書から変わっています")),
                  qPrintable(changed.reason));
         QVERIFY(windows.calls.filter("trust? ").isEmpty());
         QCOMPARE(attempts(), 2);
         QVERIFY(!pipeliningMarked());
+    }
+
+    // Every way in reads and deletes alike: STLS or TLS from the first byte, USER/PASS or APOP,
+    // pipelined or one request at a time.
+    void logsInEveryWay_data()
+    {
+        QTest::addColumn<bool>("pop3s");
+        QTest::addColumn<bool>("apop");
+        QTest::addColumn<bool>("pipelining");
+        QTest::newRow("STLS, USER/PASS, pipelined") << false << false << true;
+        QTest::newRow("POP3S, USER/PASS, pipelined") << true << false << true;
+        QTest::newRow("POP3S, APOP, one at a time") << true << true << false;
+    }
+
+    void logsInEveryWay()
+    {
+        QFETCH(bool, pop3s);
+        QFETCH(bool, apop);
+        QFETCH(bool, pipelining);
+        const QString user = mailbox({Spam, Wanted, Spam, Boss});
+        m_folder->write("★MailData/Tlxdata50.data", keywordFileBytes({"spam offer"}));
+        m_settings->setServer({}, pop3s ? m_server->tlsServer() : m_server->plainServer(), {}, apop ? 1 : 0);
+        Pop3Options options = checkOptions();
+        options.allowPipelining = pipelining;
+        RecordingWindows windows;
+        const CheckOutcome outcome = check(windows, true, options);
+        QVERIFY2(outcome.kind == Kind::Checked, qPrintable(outcome.details()));
+        QCOMPARE(outcome.deleted, 2);
+        QCOMPARE(subjectsLeft(user), (QStringList{Wanted.first(), Boss.first()}));
+        QVERIFY(m_server->log().contains(apop ? "method=APOP" : "method=PLAIN"));
     }
 
     // Plain text to a server elsewhere: a timed check stops, a manual check asks, the answer is kept.

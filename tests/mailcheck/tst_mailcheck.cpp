@@ -99,6 +99,16 @@ class TestMailCheck : public QObject
         m_folder->write("★MailData/allow.txt", "# the boss\n@Example.JP\n");
     }
     qsizetype logins(const QString& user) const { return loginsOf(*m_server, user); }
+    // Starts server as the account u/p's, with these keywords.
+    bool useScripted(ScriptedPop3Server& server, const QStringList& keywords)
+    {
+        if (!server.start())
+            return false;
+        m_settings->setServer({}, server.server(), {}, 0);
+        m_folder->writeAccount("u", "p");
+        m_folder->write("★MailData/Tlxdata50.data", keywordFileBytes(keywords));
+        return true;
+    }
     // Whether the memory of the last check says the server offered PIPELINING over TLS.
     bool pipeliningMarked() const
     {
@@ -337,10 +347,7 @@ private Q_SLOTS:
                               "S: -ERR",    "C: TOP 1 0",   "S: " + spam,   "C: TOP 2 0",     "S: -ERR no such message",
                               "C: TOP 3 0", "S: " + spam,   "C: DELE 1",    "S: -ERR locked", "C: DELE 3",
                               "S: +OK",     "C: STAT",      "S: +OK 2 200", "C: QUIT",        "S: +OK bye"});
-        QVERIFY(server.start());
-        m_settings->setServer({}, server.server(), {}, 0);
-        m_folder->writeAccount("u", "p");
-        m_folder->write("★MailData/Tlxdata50.data", keywordFileBytes({"spam"}));
+        QVERIFY(useScripted(server, {"spam"}));
         RecordingWindows windows;
         windows.noticeBoard = true;
         const CheckOutcome outcome = check(windows);
@@ -418,10 +425,7 @@ private Q_SLOTS:
                     return {"+OK", "Subject: spam", "", "."};
                 return {command.startsWith("STAT") ? stat : QByteArray(command.startsWith("TOP") ? "-ERR no" : "+OK")};
             });
-        QVERIFY(server.start());
-        m_settings->setServer({}, server.server(), {}, 0);
-        m_folder->writeAccount("u", "p");
-        m_folder->write("★MailData/Tlxdata50.data", keywordFileBytes({"nothing matches this"}));
+        QVERIFY(useScripted(server, {"nothing matches this"}));
         Pop3Options options = checkOptions();
         options.allowPipelining = false;
         RecordingWindows windows;
@@ -468,10 +472,7 @@ private Q_SLOTS:
         QFETCH(bool, deleted);
         const QByteArray message = "Subject: " + now + "\r\nFrom: a@b.jp\r\n\r\nbody\r\n";
         ScriptedPop3Server server({"S: +OK ready"}, scriptedMailbox({{"a2", message}}));
-        QVERIFY(server.start());
-        m_settings->setServer({}, server.server(), {}, 0);
-        m_folder->writeAccount("u", "p");
-        m_folder->write("★MailData/Tlxdata50.data", keywordFileBytes({"casino"}));
+        QVERIFY(useScripted(server, {"casino"}));
         const SeenStore::Message before{message.size() + (sameSize ? 0 : 7), remembered, "a@b.jp"};
         QVERIFY(
             SeenStore::save(m_folder->file("★MailData/seen.tsv"), server.server(), "u", {{"a2", before}}).isEmpty());
@@ -507,11 +508,8 @@ private Q_SLOTS:
         QFETCH(QByteArray, retr);
         QFETCH(bool, deleted);
         ScriptedPop3Server server({"S: +OK ready"}, scriptedMailbox({{"a1", message, retr}}));
-        QVERIFY(server.start());
-        m_settings->setServer({}, server.server(), {}, 0);
+        QVERIFY(useScripted(server, {"casino"}));
         m_settings->setAddedSwitch(SettingKey::KeepDeleted, true);
-        m_folder->writeAccount("u", "p");
-        m_folder->write("★MailData/Tlxdata50.data", keywordFileBytes({"casino"}));
         RecordingWindows windows;
         Pop3Options options = checkOptions();
         options.replyTimeoutMs = 30000; // 60 MB from a server that writes a line at a time
@@ -533,11 +531,8 @@ private Q_SLOTS:
             {"S: +OK ready"}, [mailbox = scriptedMailbox({{"a1", spam}})](const QByteArray& c) mutable {
                 return c == "QUIT" ? QList<QByteArray>{} : mailbox(c); // the connection drops instead
             });
-        QVERIFY(server.start());
-        m_settings->setServer({}, server.server(), {}, 0);
+        QVERIFY(useScripted(server, {"casino"}));
         m_settings->setAddedSwitch(SettingKey::KeepDeleted, true);
-        m_folder->writeAccount("u", "p");
-        m_folder->write("★MailData/Tlxdata50.data", keywordFileBytes({"casino"}));
         RecordingWindows windows;
         const CheckOutcome outcome = check(windows);
         QCOMPARE(outcome.kind, Kind::Unconfirmed);

@@ -484,7 +484,12 @@ void Pop3Session::close()
 
 void Pop3Session::closeWhenIdle()
 {
-    if (!m_closeRequested || m_state != State::Transaction || !m_queued.empty() || !m_inFlight.empty())
+    // Only the caller's handlers (headers, copies) may ask for more; deletions still out do not
+    // hold STAT back, which then follows them in the same round trip.
+    const bool callerWaits = std::any_of(m_inFlight.begin(), m_inFlight.end(), [](const Pending& pending) {
+        return pending.request == Request::Top || pending.request == Request::Retr;
+    });
+    if (!m_closeRequested || m_state != State::Transaction || !m_queued.empty() || callerWaits)
         return;
     setState(State::Verifying);
     enqueue(Request::Stat, {}, [this](const Pop3Reply& reply) { verifyInStep(reply); });

@@ -3,6 +3,10 @@
 // spam; and the first, full scan beside it. Real Dovecot behind a proxy that delays each direction
 // by 25 ms (50 ms round trip), over POP3S.
 //
+// Then, at the first size, two full checks in trial mode (judging without deleting), with the
+// keyword list at its limit of 32,767 keywords against one: the judge's cost must not grow with the
+// number of keywords (at most 1.5 times), and both must match the same mail.
+//
 // Usage: mossvale_bench_rescan [--messages N,...]   (default 5000,50000)
 #include "DelayProxy.h"
 #include "keywords/KeywordFile.h"
@@ -14,6 +18,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
 #include <cstdio>
 
 namespace {
@@ -66,6 +71,18 @@ double timedCheck(SettingsModel& settings, const Pop3Options& options, CheckOutc
     loop.exec();
     return timer.nsecsElapsed() / 1e9;
 }
+
+// A keyword file of count records, the bench's keyword last: every message is held against all.
+QByteArray keywordFile(int count)
+{
+    QByteArray bytes;
+    for (int k = 1; k <= count; ++k) {
+        KeywordRecord record;
+        record.Keyword = k == count ? Keyword : QStringLiteral("unused-keyword-%1").arg(k);
+        bytes += KeywordFile::encodeRecord(record, nullptr).value_or(QByteArray());
+    }
+    return bytes;
+}
 } // namespace
 
 int main(int argc, char** argv)
@@ -113,6 +130,25 @@ int main(int argc, char** argv)
         allOk = allOk && ok;
         std::printf("%6d messages: second check %.3f s (full scan %.3f s)%s\n", count, again, full,
                     ok ? "" : qPrintable(QStringLiteral("  FAILED: %1").arg(second.details())));
+        if (count != counts.first())
+            continue;
+        // Full checks in trial mode: 1 in 50 of these messages is spam.
+        for (int k = 1; k <= count / 50; ++k)
+            dovecot.deliver(user, message(2 * count + k, true));
+        settings.setAddedSwitch(SettingKey::TrialMode, true);
+        double seconds[2];
+        CheckOutcome judged[2];
+        for (int i = 0; i < 2; ++i) {
+            folder.write(QStringLiteral("★MailData/Tlxdata50.data"), keywordFile(i == 0 ? 1 : 32767));
+            QFile::remove(folder.file(QStringLiteral("★MailData/seen.tsv"))); // every header read
+            seconds[i] = timedCheck(settings, options, &judged[i]);
+        }
+        const bool same = judged[0].trialMatches == count / 50 && judged[1].trialMatches == count / 50;
+        const double ratio = seconds[1] / seconds[0];
+        allOk = allOk && same && ratio <= 1.5;
+        std::printf("%6d messages, full check in trial mode: 1 keyword %.3f s, 32,767 keywords %.3f s, ratio %.2fx "
+                    "(at most 1.5x)%s\n",
+                    count + 9 + count / 50, seconds[0], seconds[1], ratio, same ? "" : "  FAILED: matches differ");
     }
     return allOk ? 0 : 1;
 }

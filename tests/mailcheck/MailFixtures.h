@@ -6,6 +6,7 @@
 #include "maillib/Pop3Session.h"
 
 #include <QByteArray>
+#include <QRegularExpression>
 #include <QSet>
 #include <QString>
 #include <QStringList>
@@ -67,13 +68,23 @@ inline bool fillMailbox(DovecotServer& server, const QString& user, const QStrin
     return true;
 }
 
+// The TOP requests of each of user's sessions, by the server's own log.
+inline QList<int> topsPerSession(const DovecotServer& server, const QString& user)
+{
+    QList<int> tops;
+    const QRegularExpression logout(QStringLiteral("pop3\\(%1\\).*Logged out top=(\\d+)/").arg(user));
+    for (auto match = logout.globalMatch(server.log()); match.hasNext();)
+        tops.append(match.next().captured(1).toInt());
+    return tops;
+}
+
 // How many times user logged in, by the server's own log.
 inline qsizetype loginsOf(const DovecotServer& server, const QString& user)
 {
     return server.log().count(QStringLiteral("Login: user=<%1>").arg(user));
 }
 
-// A mailbox a scripted server serves honestly after its greeting: CAPA (UIDL, TOP, USER), any login,
+// A mailbox a scripted server serves honestly after its greeting: CAPA (UIDL, TOP, USER, PIPELINING), any login,
 // STAT, LIST, UIDL, TOP n 0, RETR, DELE, QUIT. retr, when set, is what RETR sends instead of bytes.
 struct ScriptedMessage
 {
@@ -102,7 +113,7 @@ inline ScriptedPop3Server::Responder scriptedMailbox(QList<ScriptedMessage> mess
                 reply << QByteArray::number(k) + ' ' + (verb == "LIST" ? QByteArray::number(m.bytes.size()) : m.id);
         }
         if (verb == "CAPA")
-            return {"+OK", "UIDL", "TOP", "USER", "."};
+            return {"+OK", "UIDL", "TOP", "USER", "PIPELINING", "."};
         if (verb == "STAT")
             return {"+OK " + QByteArray::number(messages.size() - deleted.size()) + ' ' + QByteArray::number(size)};
         if (verb == "LIST" || verb == "UIDL")

@@ -1,6 +1,5 @@
 #include "DovecotServer.h"
 #include "MailFixtures.h"
-#include "Pop3Proxy.h"
 #include "RecordingWindows.h"
 #include "ScriptedPop3Server.h"
 #include "keywords/KeywordFile.h"
@@ -373,33 +372,24 @@ private Q_SLOTS:
     // that is new since the last check is announced.
     void scansOnlyNewMail()
     {
-        Pop3Proxy proxy(m_server->port());
-        m_settings->setServer({}, proxy.server(), {}, 0);
         const QString user = mailbox({{"a", "a", "a@a.jp"}, {"old offer", "b", "b@b.jp"}, {"c", "c", "c@c.jp"}});
-        const auto tops = [&proxy] {
-            QList<QByteArray> requests = proxy.requests();
-            requests.removeIf([](const QByteArray& request) { return !request.startsWith("TOP"); });
-            return requests;
-        };
         RecordingWindows windows;
         windows.noticeBoard = true;
         QCOMPARE(check(windows).remaining(), 3);
-        QCOMPARE(tops().size(), 3);
         QVERIFY(m_server->deliver(user, mailMessage("d", "d", "d@d.jp")) &&
                 m_server->deliver(user, mailMessage("new offer", "e", "e@e.jp")));
         m_folder->write("★MailData/Tlxdata50.data", keywordFileBytes({"offer"}));
         m_settings->setAddedSwitch(SettingKey::AnnounceNewOnly, true);
         const CheckOutcome second = check(windows);
-        // The remembered "old offer" now matches: it is read again and judged on its own headers.
-        QCOMPARE(tops().mid(3), (QList<QByteArray>{"TOP 2 0", "TOP 4 0", "TOP 5 0"}));
         QCOMPARE(second.deleted, 2);
         QCOMPARE(subjectsLeft(user), (QStringList{"a", "c", "d"}));
         QCOMPARE(windows.calls.last(), QStringLiteral("notice 新着メールがあります。 1"));
         windows.calls.clear();
         QCOMPARE(check(windows).fresh, 0);
         QVERIFY(!windows.calls.contains("scene"));
-        QCOMPARE(tops().size(), 6);
-        QVERIFY(!pipeliningMarked()); // plain text: the proxy hides STLS
+        // Headers read per check: all three; the two new and the remembered "old offer", which now
+        // matches and is read again before its deletion; none.
+        QTRY_COMPARE(topsPerSession(*m_server, user), (QList<int>{3, 3, 0}));
     }
 
     // Headers the server will not give are never "no mail": the messages stay, count as mail, and the
@@ -483,6 +473,7 @@ private Q_SLOTS:
         QCOMPARE(outcome.fresh, sameSize && remembered == now ? 0 : 1 - outcome.deleted); // another message is new mail
         QVERIFY(server.waitForFinished());
         QCOMPARE(server.received().contains("TOP 1 0"), read);
+        QVERIFY(!pipeliningMarked()); // offered in plain text: not a promise a later check may act on
     }
 
     // A copy is stored only when it is the whole message that was judged; otherwise the message stays

@@ -78,8 +78,9 @@ QString shownBox()
 // clang-format off
 struct ReadRow { bool withDataFolder; QByteArray data, temp; int records; QStringList matched; QList<int> unreadable = {}; };
 struct FailureRow { Operation operation; QString named, reason = {}, folderAt = {}; bool fullTemp = false; rlim_t sizeLimit = RLIM_INFINITY; };
+// The window on stored: the item selected (-1: none) is removed with answer, or entry (when not null) registered.
 // changed: what another window leaves in the file after this one listed it (null: nothing).
-struct RemoveRow { QByteArray stored; QStringList listed; int selected; MessageBox::Button answer; QByteArray kept; QStringList after; QByteArray changed = {}; };
+struct WindowRow { QByteArray stored; QStringList listed; int selected; MessageBox::Button answer; QString box; QByteArray kept; QStringList after; QByteArray changed = {}; QString entry = {}; };
 // clang-format on
 } // namespace
 
@@ -254,34 +255,45 @@ private Q_SLOTS:
         QCOMPARE(keywords, matchError.contains(DataName) ? QStringList() : without(Five, 2));
     }
 
-    void windowRemoves_data()
+    // A keyword of white space only, full-width spaces included, would never match: it is refused.
+    void window_data()
     {
-        QTest::addColumn<RemoveRow>("row");
+        QTest::addColumn<WindowRow>("row");
         const QByteArray five = rawFile(FiveBytes);
-        QTest::newRow("third, no") << RemoveRow{five, fields(Five), 2, MessageBox::No, five, fields(Five)};
-        QTest::newRow("nothing selected") << RemoveRow{five, fields(Five), -1, MessageBox::Yes, five, fields(Five)};
+        const QStringList listed = fields(Five), live = fields(without(Five, 2));
+        const QString ask = u"選択された（行、青色）データを削除します。よろしいですか[はい][いいえ]"_qs;
+        const QString stale =
+            u"キーワードの一覧がほかの画面で変更されていたため、表示を更新しました。もう一度選んでください。[OK]"_qs;
+        const QByteArray compacted = rawFile(without(FiveBytes, 1));
+        // Records that never match are marked: a damaged one by its bytes, a blank one (U+3000) as such.
+        const QList<QByteArray> odd{"viagra",
+                                    "\xFF"
+                                    "abc",
+                                    "\x81\x40", QByteArray("a\0b", 3), "casino"};
+        const QStringList oddListed{listed[0], u"（読めないキーワード） FF 61 62 63"_qs, fields({u"　（無効）"_qs})[0],
+                                    u"（読めないキーワード） 61 00 62"_qs, listed[4]};
+        // clang-format off
+        QTest::newRow("third, no") << WindowRow{five, listed, 2, MessageBox::No, ask, five, listed};
+        QTest::newRow("nothing selected") << WindowRow{five, listed, -1, MessageBox::Yes, u"データが選択されていません。[OK]"_qs, five, listed};
         // A record left marked by an interrupted removal is not listed; the items keep their records.
-        const QStringList live = fields(without(Five, 2));
-        QTest::newRow("marked record hidden, gone with the next removal") << RemoveRow{
-            Marked, live, 2, MessageBox::Yes, rawFile({FiveBytes[0], FiveBytes[1], FiveBytes[4]}), without(live, 2)};
+        QTest::newRow("marked record hidden, gone with the next removal")
+            << WindowRow{Marked, live, 2, MessageBox::Yes, ask, rawFile({FiveBytes[0], FiveBytes[1], FiveBytes[4]}), without(live, 2)};
         // Another window removed the second keyword and the records after it moved up: the list is
         // never acted on by its old numbers; it is reloaded, nothing removed.
-        const QByteArray compacted = rawFile(without(FiveBytes, 1));
         QTest::newRow("stale list removes nothing")
-            << RemoveRow{five, fields(Five), 2, MessageBox::Yes, compacted, fields(without(Five, 1)), compacted};
-        // Records that never match are marked: a damaged one by its bytes, a blank one (U+3000) as such.
-        const QList<QByteArray> odd{"viagra", QByteArray(1, '\xFF') + "abc", "\x81\x40", QByteArray("a\0b", 3),
-                                    "casino"};
-        const QStringList oddListed{fields(Five)[0], u"（読めないキーワード） FF 61 62 63"_qs,
-                                    fields({u"　（無効）"_qs})[0], u"（読めないキーワード） 61 00 62"_qs,
-                                    fields(Five)[4]};
+            << WindowRow{five, listed, 2, MessageBox::Yes, stale, compacted, fields(without(Five, 1)), compacted};
         QTest::newRow("marked records removable")
-            << RemoveRow{rawFile(odd), oddListed, 3, MessageBox::Yes, rawFile(without(odd, 3)), without(oddListed, 3)};
+            << WindowRow{rawFile(odd), oddListed, 3, MessageBox::Yes, ask, rawFile(without(odd, 3)), without(oddListed, 3)};
+        QTest::newRow("full-width space refused")
+            << WindowRow{{}, {}, -1, {}, u"キーワードが入力されていません。[OK]"_qs, {}, {}, {}, u"　"_qs};
+        QTest::newRow("a full-width space before text")
+            << WindowRow{{}, {}, -1, {}, u"0 boxes"_qs, rawFile({"\x81\x40win"}), fields({u"　win"_qs}), {}, u"　win"_qs};
+        // clang-format on
     }
 
-    void windowRemoves()
+    void window()
     {
-        QFETCH(RemoveRow, row);
+        QFETCH(WindowRow, row);
         TestProgramFolder folder;
         folder.write(DataFile, row.stored);
         GekitaiForm form;
@@ -292,37 +304,13 @@ private Q_SLOTS:
             QTest::mouseClick(form.List1->viewport(), Qt::LeftButton, {},
                               form.List1->visualItemRect(form.List1->item(row.selected)).center());
         MessageBox::setNextAnswer(row.answer);
-        QTest::mouseClick(form.Command2, Qt::LeftButton);
-        QCOMPARE(shownBox(), row.selected < 0 ? u"データが選択されていません。[OK]"_qs
-                             : row.changed.isNull()
-                                 ? u"選択された（行、青色）データを削除します。よろしいですか[はい][いいえ]"_qs
-                                 : u"キーワードの一覧がほかの画面で変更されていたため、表示を更新しました。"
-                                   u"もう一度選んでください。[OK]"_qs);
+        form.Text1->setText(row.entry);
+        QTest::mouseClick(row.entry.isNull() ? form.Command2 : form.Command1, Qt::LeftButton);
+        QCOMPARE(shownBox(), row.box);
         QCOMPARE(folder.read(DataFile), row.kept);
         QVERIFY(!folder.exists(TempFile));
         QCOMPARE(items(form.List1), row.after);
         QVERIFY(form.List1->selectedItems().isEmpty());
-    }
-
-    // A keyword of white space only, full-width spaces included, would never match: it is refused.
-    void windowRegisters_data()
-    {
-        QTest::addColumn<QString>("entry");
-        QTest::addColumn<QByteArray>("stored"); // empty: refused
-        QTest::newRow("full-width space") << u"　"_qs << QByteArray();
-        QTest::newRow("a full-width space before text") << u"　win"_qs << rawFile({"\x81\x40win"});
-    }
-
-    void windowRegisters()
-    {
-        QFETCH(QString, entry);
-        QFETCH(QByteArray, stored);
-        TestProgramFolder folder;
-        GekitaiForm form;
-        form.Text1->setText(entry);
-        QTest::mouseClick(form.Command1, Qt::LeftButton);
-        QCOMPARE(shownBox(), stored.isEmpty() ? u"キーワードが入力されていません。[OK]"_qs : u"0 boxes"_qs);
-        QCOMPARE(folder.read(DataFile), stored);
     }
 };
 

@@ -240,7 +240,10 @@ private Q_SLOTS:
         add({"a NUL in a text", QByteArray("\nu1\t10\ts\0\tf", 11), 0});
         add({"a text past the bound", "\nu1\t10\t" + QByteArray(SeenStore::MaxTextChars + 1, 's') + "\tf", 0});
         add({"a size below -1", "\nu1\t-2\ts\tf", 0});
-        add({"past the file's bound", "\nu1\t1\ts\tf" + QByteArray(SeenStore::MaxFileBytes, '\n'), 0});
+        QByteArray pastBound; // lines a smaller file would hold
+        for (int i = 0; pastBound.size() <= SeenStore::MaxFileBytes; ++i)
+            pastBound += "\nu" + QByteArray::number(i) + "\t1\t" + QByteArray(SeenStore::MaxTextChars, 's') + "\tf";
+        add({"past the file's bound", pastBound, 0});
     }
     void seenFiles()
     {

@@ -255,7 +255,8 @@ private Q_SLOTS:
         QCOMPARE(keywords, matchError.contains(DataName) ? QStringList() : without(Five, 2));
     }
 
-    // A keyword of white space only, full-width spaces included, would never match: it is refused.
+    // The window removes the selected keyword after asking, never by a stale list, and refuses a
+    // keyword of white space only (full-width spaces included): it would never match.
     void window_data()
     {
         QTest::addColumn<WindowRow>("row");

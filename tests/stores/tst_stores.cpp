@@ -259,14 +259,9 @@ private Q_SLOTS:
     void tls_data()
     {
         const auto add = addRow<TlsRow>();
-        const QByteArray pin =
-            "pin\th.example\t" + QSslConfiguration::systemCaCertificates().value(0).toDer().toBase64();
-        add({"decisions",
-             "tls\th.example\r\nplain\t192.0.2.1\n" + pin,
-             {},
-             {"h.example"},
-             {"192.0.2.1"},
-             {"h.example"}});
+        const QByteArray decisions = "tls\th.example\r\nplain\t192.0.2.1\npin\th.example\t" +
+                                     QSslConfiguration::systemCaCertificates().value(0).toDer().toBase64();
+        add({"decisions", decisions, {}, {"h.example"}, {"192.0.2.1"}, {"h.example"}});
         const QByteArray tooLong(TlsTrust::MaxHostChars + 1, 'h');
         add({"hosts that are none", "tls\ta b\ntls\t" + tooLong + "\nplain\t\x01\ntls\tok\n", {}, {"ok"}, {}, {}});
         add({"too many lines", QByteArray("tls\th\n").repeated(TlsTrust::MaxLines + 1), "多すぎる", {}, {}, {}});

@@ -78,7 +78,9 @@ QString shownBox()
 // clang-format off
 struct ReadRow { bool withDataFolder; QByteArray data, temp; int records; QStringList matched; QList<int> unreadable = {}; };
 struct FailureRow { Operation operation; QString named, reason = {}, folderAt = {}; bool fullTemp = false; rlim_t sizeLimit = RLIM_INFINITY; };
-struct RemoveRow { QByteArray stored; QStringList listed; int selected; MessageBox::Button answer; QByteArray kept; };
+// The window on stored: the item selected (-1: none) is removed with answer, or entry (when not null) registered.
+// changed: what another window leaves in the file after this one listed it (null: nothing).
+struct WindowRow { QByteArray stored; QStringList listed; int selected; MessageBox::Button answer; QString box; QByteArray kept; QStringList after; QByteArray changed = {}; QString entry = {}; };
 // clang-format on
 } // namespace
 
@@ -221,7 +223,6 @@ private Q_SLOTS:
         const QString tooBig = u"ファイルの大きさが上限を超えます。"_qs;
         const rlim_t roomForPart = Marked.size() + 100;
         QTest::newRow("size limit, register") << FailureRow{Register, DataName, tooBig, {}, false, roomForPart};
-        QTest::newRow("size limit, rebuild") << FailureRow{Rebuild, TempName, tooBig, {}, false, 300};
         QTest::newRow("temporary file on a full device")
             << FailureRow{Rebuild, TempName, u"空き容量がありません。"_qs, {}, true};
         QTest::newRow("temporary file is a folder") << FailureRow{Rebuild, TempName, {}, TempFile};
@@ -254,85 +255,63 @@ private Q_SLOTS:
         QCOMPARE(keywords, matchError.contains(DataName) ? QStringList() : without(Five, 2));
     }
 
-    void windowRemoves_data()
+    // The window removes the selected keyword after asking, never by a stale list, and refuses a
+    // keyword of white space only (full-width spaces included): it would never match.
+    void window_data()
     {
-        QTest::addColumn<RemoveRow>("row");
+        QTest::addColumn<WindowRow>("row");
         const QByteArray five = rawFile(FiveBytes);
-        QTest::newRow("third, no") << RemoveRow{five, fields(Five), 2, MessageBox::No, five};
-        QTest::newRow("nothing selected") << RemoveRow{five, fields(Five), -1, MessageBox::Yes, five};
-        // A record left marked by an interrupted removal is not listed; the items keep their records.
-        QTest::newRow("marked record hidden, gone with the next removal") << RemoveRow{
-            Marked, fields(without(Five, 2)), 2, MessageBox::Yes, rawFile({FiveBytes[0], FiveBytes[1], FiveBytes[4]})};
+        const QStringList listed = fields(Five), live = fields(without(Five, 2));
+        const QString ask = u"選択された（行、青色）データを削除します。よろしいですか[はい][いいえ]"_qs;
+        const QString stale =
+            u"キーワードの一覧がほかの画面で変更されていたため、表示を更新しました。もう一度選んでください。[OK]"_qs;
+        const QByteArray compacted = rawFile(without(FiveBytes, 1));
         // Records that never match are marked: a damaged one by its bytes, a blank one (U+3000) as such.
-        const QList<QByteArray> odd{"viagra", QByteArray(1, '\xFF') + "abc", "\x81\x40", QByteArray("a\0b", 3),
-                                    "casino"};
-        const QStringList oddListed{fields(Five)[0], u"（読めないキーワード） FF 61 62 63"_qs,
-                                    fields({u"　（無効）"_qs})[0], u"（読めないキーワード） 61 00 62"_qs,
-                                    fields(Five)[4]};
+        const QList<QByteArray> odd{"viagra",
+                                    "\xFF"
+                                    "abc",
+                                    "\x81\x40", QByteArray("a\0b", 3), "casino"};
+        const QStringList oddListed{listed[0], u"（読めないキーワード） FF 61 62 63"_qs, fields({u"　（無効）"_qs})[0],
+                                    u"（読めないキーワード） 61 00 62"_qs, listed[4]};
+        // clang-format off
+        QTest::newRow("third, no") << WindowRow{five, listed, 2, MessageBox::No, ask, five, listed};
+        QTest::newRow("nothing selected") << WindowRow{five, listed, -1, MessageBox::Yes, u"データが選択されていません。[OK]"_qs, five, listed};
+        // A record left marked by an interrupted removal is not listed; the items keep their records.
+        QTest::newRow("marked record hidden, gone with the next removal")
+            << WindowRow{Marked, live, 2, MessageBox::Yes, ask, rawFile({FiveBytes[0], FiveBytes[1], FiveBytes[4]}), without(live, 2)};
+        // Another window removed the second keyword and the records after it moved up: the list is
+        // never acted on by its old numbers; it is reloaded, nothing removed.
+        QTest::newRow("stale list removes nothing")
+            << WindowRow{five, listed, 2, MessageBox::Yes, stale, compacted, fields(without(Five, 1)), compacted};
         QTest::newRow("marked records removable")
-            << RemoveRow{rawFile(odd), oddListed, 3, MessageBox::Yes, rawFile(without(odd, 3))};
+            << WindowRow{rawFile(odd), oddListed, 3, MessageBox::Yes, ask, rawFile(without(odd, 3)), without(oddListed, 3)};
+        QTest::newRow("full-width space refused")
+            << WindowRow{{}, {}, -1, {}, u"キーワードが入力されていません。[OK]"_qs, {}, {}, {}, u"　"_qs};
+        QTest::newRow("a full-width space before text")
+            << WindowRow{{}, {}, -1, {}, u"0 boxes"_qs, rawFile({"\x81\x40win"}), fields({u"　win"_qs}), {}, u"　win"_qs};
+        // clang-format on
     }
 
-    void windowRemoves()
+    void window()
     {
-        QFETCH(RemoveRow, row);
+        QFETCH(WindowRow, row);
         TestProgramFolder folder;
         folder.write(DataFile, row.stored);
         GekitaiForm form;
         QCOMPARE(items(form.List1), row.listed);
+        if (!row.changed.isNull())
+            folder.write(DataFile, row.changed);
         if (row.selected >= 0)
             QTest::mouseClick(form.List1->viewport(), Qt::LeftButton, {},
                               form.List1->visualItemRect(form.List1->item(row.selected)).center());
         MessageBox::setNextAnswer(row.answer);
-        QTest::mouseClick(form.Command2, Qt::LeftButton);
-        QCOMPARE(shownBox(), row.selected < 0
-                                 ? u"データが選択されていません。[OK]"_qs
-                                 : u"選択された（行、青色）データを削除します。よろしいですか[はい][いいえ]"_qs);
+        form.Text1->setText(row.entry);
+        QTest::mouseClick(row.entry.isNull() ? form.Command2 : form.Command1, Qt::LeftButton);
+        QCOMPARE(shownBox(), row.box);
         QCOMPARE(folder.read(DataFile), row.kept);
         QVERIFY(!folder.exists(TempFile));
-        const bool removed = row.answer == MessageBox::Yes && row.selected >= 0;
-        QCOMPARE(items(form.List1), removed ? without(row.listed, row.selected) : row.listed);
+        QCOMPARE(items(form.List1), row.after);
         QVERIFY(form.List1->selectedItems().isEmpty());
-    }
-
-    // A keyword of white space only, full-width spaces included, would never match: it is refused.
-    void windowRegisters_data()
-    {
-        QTest::addColumn<QString>("entry");
-        QTest::addColumn<QByteArray>("stored"); // empty: refused
-        QTest::newRow("full-width space") << u"　"_qs << QByteArray();
-        QTest::newRow("a full-width space before text") << u"　win"_qs << rawFile({"\x81\x40win"});
-    }
-
-    void windowRegisters()
-    {
-        QFETCH(QString, entry);
-        QFETCH(QByteArray, stored);
-        TestProgramFolder folder;
-        GekitaiForm form;
-        form.Text1->setText(entry);
-        QTest::mouseClick(form.Command1, Qt::LeftButton);
-        QCOMPARE(shownBox(), stored.isEmpty() ? u"キーワードが入力されていません。[OK]"_qs : u"0 boxes"_qs);
-        QCOMPARE(folder.read(DataFile), stored);
-    }
-
-    // A list that the file no longer matches (another window removed a keyword, and the records
-    // after it moved up) is never acted on by its old numbers: it is reloaded, nothing removed.
-    void staleListRemovesNothing()
-    {
-        TestProgramFolder folder;
-        folder.write(DataFile, rawFile(FiveBytes));
-        GekitaiForm form;
-        const QByteArray compacted = rawFile({FiveBytes[0], FiveBytes[2], FiveBytes[3], FiveBytes[4]});
-        folder.write(DataFile, compacted);
-        form.List1->setCurrentRow(2); // "～sale", record 3 when listed, now record 2
-        MessageBox::setNextAnswer(MessageBox::Yes);
-        QTest::mouseClick(form.Command2, Qt::LeftButton);
-        QCOMPARE(
-            shownBox(),
-            u"キーワードの一覧がほかの画面で変更されていたため、表示を更新しました。もう一度選んでください。[OK]"_qs);
-        QCOMPARE(folder.read(DataFile), compacted);
-        QCOMPARE(items(form.List1), fields(without(Five, 1)));
     }
 };
 

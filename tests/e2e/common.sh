@@ -39,7 +39,7 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 # ends with finish.
 E2E_FAILED=()
 expect() { "${@:2}" || { echo "FAIL: $1" >&2 && E2E_FAILED+=("$1"); }; }
-finish() { [ ${#E2E_FAILED[@]} -eq 0 ] || fail "${#E2E_FAILED[@]} failed: ${E2E_FAILED[*]}"; echo "ok: $1"; }
+finish() { [ ${#E2E_FAILED[@]} -eq 0 ] || fail "${#E2E_FAILED[@]} failed: $(printf '%s; ' "${E2E_FAILED[@]}")"; echo "ok: $1"; }
 
 # A prerequisite is missing: the test is skipped (CTest SKIP_RETURN_CODE 77), but fails under CI,
 # where everything is installed on purpose.

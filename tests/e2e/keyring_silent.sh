@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # A keyring that never answers holds nobody: under Xvfb with openbox, on a private session bus where
-# tests/e2e/silent_keyring.py owns org.freedesktop.secrets and swallows every call, with an account
+# "tests/e2e/bus_peers.py keyring" owns org.freedesktop.secrets and swallows every call, with an account
 # whose password is kept in the keyring (an empty NAME2 in iniIdPass.ini), "メールチェック" opens
 # the session and asks the keyring for the password. While it waits:
 # - SIGTERM ends the program within two seconds;

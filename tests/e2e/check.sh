@@ -4,45 +4,37 @@
 # "メイン画面を表示" brings it back; then "メールチェック" deletes exactly the spam on the server,
 # keeps the wanted mail, and shows the notice board "新着お知らせボード" with the number left.
 source "${BASH_SOURCE[0]%/*}/common.sh" || exit 1
-require Xvfb xdotool xdpyinfo xwininfo trayer import compare dovecot
+require Xvfb xdotool xwininfo trayer import compare dovecot
 
 start_xvfb
-trayer --edge bottom --align right --widthtype pixel --width 120 --height 24 >"$E2E_TMP/trayer.log" 2>&1 &
-E2E_PIDS+=($!)
+spawn trayer trayer --edge bottom --align right --widthtype pixel --width 120 --height 24
 # trayer is the tray host once it owns the tray selection; under load that may take a while.
 wait_for 30 selection_owned _NET_SYSTEM_TRAY_S0 || fail "trayer did not take the tray selection"
-wait_for 30 xdotool search --onlyvisible --class trayer || fail "trayer did not show its panel"
-tray=$(xdotool search --onlyvisible --class trayer | head -n1)
+tray=$(wait_for 30 xdotool search --onlyvisible --class trayer | head -n1) || fail "trayer did not show its panel"
 start_dovecot "$E2E_TMP/server"
-# The Message-ID numbers of the messages in the Maildir, in delivery order.
-message_ids() {
-    find "$E2E_TMP/server/mail/$DEMO_USER/"{new,cur} -type f -printf '%f\t%p\n' | sort | cut -f2 |
-        xargs -r grep -h -m1 '^Message-ID:' | sed -E 's/^Message-ID: <demo-([0-9]+)@.*/\1/' | tr -d '\r'
-}
 
 start_main "127.0.0.1:$DOVECOT_PORT"
 to_tray
 # The icon is a window embedded in trayer's panel; left-click its middle, as most people would.
-icon_in_tray() { xwininfo -id "$tray" -tree | grep '"mossvale"'; }
-wait_for 10 icon_in_tray || fail "no Mossvale icon in the tray"
-IFS=+ read -r _ ix iy < <(icon_in_tray | awk '{ print $NF; exit }')
+icon=$(wait_for 10 eval 'xwininfo -id "$tray" -tree | grep -m1 "\"mossvale\""') || fail "no Mossvale icon in the tray"
+IFS=+ read -r _ ix iy <<<"${icon##* }"
 windows() { xdotool search --onlyvisible --class mossvale 2>/dev/null | wc -l; }
 before=$(windows)
-popup_shown() { [ "$(windows)" -gt "$before" ]; }
 click_at $((ix + 11)) $((iy + 11))
-wait_for 10 popup_shown || fail "no pop-up menu opened on the tray icon"
-sleep 0.3
+wait_for 10 eval '[ "$(windows)" -gt "$before" ]' || fail "no pop-up menu opened on the tray icon"
+sleep 0.3 # let it take the keyboard
 xdotool key --delay 200 Down Return # the pop-up holds the keyboard; its first item is "メイン画面を表示"
 main_shown "メイン画面を表示 did not bring the main window back"
-icon_in_tray >/dev/null || fail "the tray icon went away"
+xwininfo -id "$tray" -tree | grep -q '"mossvale"' || fail "the tray icon went away"
 click_button 0 # メールチェック
-wait_for 20 visible_window 新着お知らせボード || fail "no notice board after メールチェック"
-board=$(visible_window 新着お知らせボード)
-sleep 0.5
-# The server: exactly the spam is gone (the session has ended once the board is up).
-expected=$(printf '%s\n' "${DEMO_WANTED_NUMBERS[@]}")
-actual=$(message_ids)
-[ "$actual" = "$expected" ] || fail "left on the server: $(echo $actual), expected: $(echo $expected)"
+board=$(wait_for 20 visible_window 新着お知らせボード) || fail "no notice board after メールチェック"
+sleep 0.5 # let the paint finish
+# The server: exactly the spam is gone (the session has ended once the board is up). The
+# Message-ID numbers of the messages in the Maildir, in delivery order:
+actual=$(find "$E2E_TMP/server/mail/$DEMO_USER/"{new,cur} -type f -printf '%f\t%p\n' | sort | cut -f2 |
+    xargs -r grep -h -m1 '^Message-ID:' | sed -E 's/^Message-ID: <demo-([0-9]+)@.*/\1/' | tr -d '\r')
+[ "$actual" = "$(printf '%s\n' "${DEMO_WANTED_NUMBERS[@]}")" ] ||
+    fail "left on the server: $(echo $actual), expected: ${DEMO_WANTED_NUMBERS[*]}"
 left=$(echo "$actual" | wc -l)
 
 # The board's number, read without OCR: the board on screen must match, pixel for pixel within a

@@ -13,23 +13,20 @@ E2E_PIDS=()
 E2E_TMP=$(mktemp -d /tmp/mossvale-e2e.XXXXXX)
 chmod 755 "$E2E_TMP"
 mkdir -p "$E2E_OUTPUT_DIR"
-rm -rf "$E2E_OUTPUT_DIR/logs" "$E2E_OUTPUT_DIR/program.log"
+rm -rf "$E2E_OUTPUT_DIR/logs"
 
 # shellcheck source=../../scripts/demo
 source "$E2E_SOURCE_DIR/scripts/demo"
 
 # A failed run keeps its logs in E2E_OUTPUT_DIR/logs and shows their ends, where CTest prints them.
 e2e_cleanup() {
-    local status=$? i log
-    for ((i = ${#E2E_PIDS[@]} - 1; i >= 0; i--)); do stop_child "${E2E_PIDS[i]}"; done
+    local status=$? pid log
+    for pid in $(printf '%s\n' "${E2E_PIDS[@]}" | tac); do stop_child "$pid"; done
     stop_dovecot
     if [ "$status" -ne 0 ] && [ "$status" -ne 77 ]; then
         mkdir -p "$E2E_OUTPUT_DIR/logs"
-        for log in "$E2E_TMP"/*.log "$E2E_TMP"/*/*.log "$E2E_TMP"/*/*.out "$E2E_OUTPUT_DIR/program.log"; do
-            [ -s "$log" ] || continue
-            cp "$log" "$E2E_OUTPUT_DIR/logs/"
-            printf -- '---- %s (last 30 lines)\n' "${log#"$E2E_TMP"/}" >&2
-            tail -n 30 "$log" >&2
+        for log in "$E2E_TMP"/*.log "$E2E_TMP"/*/*.log "$E2E_TMP"/*/*.out; do
+            [ ! -s "$log" ] || { cp "$log" "$E2E_OUTPUT_DIR/logs/" && echo "---- ${log##*/}" && tail -n 30 "$log"; } >&2
         done
     fi
     rm -rf "$E2E_TMP"
@@ -38,168 +35,133 @@ trap e2e_cleanup EXIT
 trap 'exit 1' INT TERM
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
-
 # A failed expectation that lets the test go on, so that one run reports all of them; the test
 # ends with finish.
 E2E_FAILED=()
 expect() { "${@:2}" || { echo "FAIL: $1" >&2 && E2E_FAILED+=("$1"); }; }
-finish() {
-    [ ${#E2E_FAILED[@]} -eq 0 ] || fail "${#E2E_FAILED[@]} failed: $(printf '%s; ' "${E2E_FAILED[@]}")"
-    echo "ok: $1"
-}
+finish() { [ ${#E2E_FAILED[@]} -eq 0 ] || fail "${#E2E_FAILED[@]} of the expectations above failed"; echo "ok: $1"; }
 
 # A prerequisite is missing: the test is skipped (CTest SKIP_RETURN_CODE 77), but fails under CI,
 # where everything is installed on purpose.
 skip() { [ -z "${CI:-}" ] || fail "missing prerequisite under CI: $*"; echo "SKIP: $*"; exit 77; }
-
 # Skips (or fails under CI) unless every named program is installed.
 require() {
     local tool
     for tool in "$@"; do
-        command -v "$tool" >/dev/null 2>&1 || [ -x "/usr/sbin/$tool" ] ||
-            skip "$tool is not installed (scripts/install-deps installs it)"
+        command -v "$tool" >/dev/null || [ -x "/usr/sbin/$tool" ] || skip "no $tool (scripts/install-deps installs it)"
     done
 }
 
-# wait_for SECONDS COMMAND...: runs COMMAND every 0.1 s until it succeeds or SECONDS have passed.
+# wait_for SECONDS COMMAND...: runs COMMAND every 0.1 s until it succeeds or SECONDS have passed;
+# prints what its successful run printed.
 wait_for() {
-    local tries
-    for ((tries = 0; tries < $1 * 10; tries++)); do "${@:2}" >/dev/null 2>&1 && return 0 || sleep 0.1; done
+    local tries out
+    for ((tries = 0; tries < $1 * 10; tries++)); do
+        out=$("${@:2}" 2>/dev/null) && { [ -z "$out" ] || echo "$out"; } && return
+        sleep 0.1
+    done
     return 1
 }
-
-now() { date +%s.%N; }
-# The milliseconds since START (a time from now).
-ms_since() { awk -v start="$1" -v end="$(now)" 'BEGIN { printf "%d", (end - start) * 1000 }'; }
 # in_time LIMIT_MS WHAT COMMAND...: expects COMMAND to succeed within LIMIT_MS milliseconds; it is
 # waited for ten times as long, so that the failure tells slow from never. Sets TOOK to the
 # milliseconds it took, or to nothing when it never did.
 in_time() {
-    local start seconds=$(($1 / 100))
-    start=$(now)
+    local start=${EPOCHREALTIME//[!0-9]/}
     TOOK=
-    if wait_for "$seconds" "${@:3}"; then
-        TOOK=$(ms_since "$start")
-        expect "$2 took $TOOK ms (at most $1 allowed)" under "$TOOK" "$1"
-    else
-        expect "$2: not within $seconds s" false
-    fi
+    wait_for $(($1 / 100)) "${@:3}" >/dev/null && TOOK=$(((${EPOCHREALTIME//[!0-9]/} - start) / 1000))
+    expect "$2 took ${TOOK:-over $(($1 * 10))} ms (at most $1 allowed)" test "${TOOK:-$1}" -lt "$1"
 }
 # Succeeds when process PID has ended (a zombie has: only its parent, this script, has not waited).
-gone() { [[ "$(ps -o stat= -p "$1" 2>/dev/null)" == Z* || -z "$(ps -o stat= -p "$1")" ]]; }
-under() { [ "$1" -lt "$2" ]; }
+gone() { [[ "$(ps -o stat= -p "$1")" =~ ^(Z.*)?$ ]]; }
 # Stops PID, started by this test, by its PID and forgets it; one that has ended is only reaped.
 stop_child() {
-    local kept=() pid
+    local i
     if gone "$1"; then wait "$1" 2>/dev/null || true; else stop_pid "$1"; fi
-    for pid in "${E2E_PIDS[@]}"; do [ "$pid" = "$1" ] || kept+=("$pid"); done
-    E2E_PIDS=("${kept[@]}")
+    for i in "${!E2E_PIDS[@]}"; do [ "${E2E_PIDS[i]}" != "$1" ] || unset 'E2E_PIDS[i]'; done
 }
-not() { ! "$@"; }
+# spawn NAME COMMAND...: COMMAND in the background, its output added to E2E_TMP/NAME.log, stopped at the end.
+spawn() { "${@:2}" >>"$E2E_TMP/$1.log" 2>&1 & E2E_PIDS+=($!); }
 
 # Succeeds when some X client owns the selection NAME: the way a tray host (_NET_SYSTEM_TRAY_S0)
 # or a window manager (WM_S0) announces itself, whatever its windows look like.
 selection_owned() {
-    /usr/bin/python3 - "$1" <<'PY'
-import ctypes, sys
-x = ctypes.CDLL("libX11.so.6")
-x.XOpenDisplay.restype = ctypes.c_void_p
-x.XInternAtom.argtypes, x.XInternAtom.restype = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int], ctypes.c_ulong
-x.XGetSelectionOwner.argtypes, x.XGetSelectionOwner.restype = [ctypes.c_void_p, ctypes.c_ulong], ctypes.c_ulong
-display = x.XOpenDisplay(None)
-sys.exit(0 if display and x.XGetSelectionOwner(display, x.XInternAtom(display, sys.argv[1].encode(), 0)) else 1)
-PY
+    /usr/bin/python3 -c 'import ctypes as c, sys
+x = c.CDLL("libX11.so.6"); x.XOpenDisplay.restype = c.c_void_p; d = c.c_void_p(x.XOpenDisplay(None))
+sys.exit(not (d.value and x.XGetSelectionOwner(d, c.c_ulong(x.XInternAtom(d, sys.argv[1].encode(), 0)))))' "$1"
 }
 
-# Starts Xvfb on a free display number and exports DISPLAY.
+# Xvfb on a free display number (it prints the number once it takes connections); exports DISPLAY.
 start_xvfb() {
-    local fifo="$E2E_TMP/displayfd" number
-    mkfifo "$fifo"
-    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$fifo" >"$E2E_TMP/xvfb.log" 2>&1 &
-    E2E_PIDS+=($!)
-    read -r -t 15 number <"$fifo" || fail "Xvfb did not start: $(cat "$E2E_TMP/xvfb.log")"
-    export DISPLAY=":$number"
-    wait_for 10 xdpyinfo || fail "display $DISPLAY does not answer"
+    spawn xvfb Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp
+    DISPLAY=:$(wait_for 15 grep -m1 -x '[0-9]\+' "$E2E_TMP/xvfb.log") || fail "Xvfb did not start"
+    export DISPLAY
 }
 
 # Openbox as the window manager: closing a window then goes the way a user's close box goes.
 start_wm() {
-    openbox --sm-disable >"$E2E_TMP/openbox.log" 2>&1 &
-    E2E_PIDS+=($!)
+    spawn openbox openbox --sm-disable
     wait_for 30 selection_owned WM_S0 || fail "openbox did not take the screen"
 }
 
 # A private session bus without service files, so that nothing starts behind the test's back;
 # exports DBUS_SESSION_BUS_ADDRESS.
 start_bus() {
+    /usr/bin/python3 -c 'from gi.repository import Gio' 2>/dev/null || skip "python3-gi is not installed"
     printf '%s' "<busconfig><type>session</type><listen>unix:dir=$E2E_TMP</listen><policy context=\"default\">" \
-        '<allow send_destination="*" eavesdrop="true"/><allow eavesdrop="true"/><allow own="*"/></policy>' \
-        '</busconfig>' >"$E2E_TMP/bus.conf"
+        '<allow send_destination="*"/><allow receive_sender="*"/><allow own="*"/></policy></busconfig>' \
+        >"$E2E_TMP/bus.conf"
     dbus-daemon --config-file="$E2E_TMP/bus.conf" --fork --print-address=1 --print-pid=1 >"$E2E_TMP/bus" ||
         fail "dbus-daemon did not start"
     { read -r DBUS_SESSION_BUS_ADDRESS && read -r bus_pid; } <"$E2E_TMP/bus"
     export DBUS_SESSION_BUS_ADDRESS && E2E_PIDS+=("$bus_pid")
 }
+# Stand-ins on the bus for a desktop's StatusNotifierWatcher and a keyring (tests/e2e/bus_peers.py).
+bus_peer() { /usr/bin/python3 "$E2E_SOURCE_DIR/tests/e2e/bus_peers.py" "$@"; }
 
-# Our own StatusNotifierWatcher on the bus; the items that register are appended to ITEMS.
-watcher() { /usr/bin/python3 "$E2E_SOURCE_DIR/tests/e2e/sni_watcher.py" "$@"; }
-ITEMS="$E2E_TMP/items"
-start_watcher() {
-    watcher watch "$ITEMS" >"$E2E_TMP/watcher.log" 2>&1 &
-    E2E_PIDS+=($!)
-    wait_for 10 test -e "$ITEMS" || fail "the watcher did not start"
-}
-
-# start_slow_pop3 [OPTION...]: tests/e2e/slow_pop3.py on loopback, its options as given; sets
-# SLOW_PORT and SLOW_LOG.
+# start_slow_pop3 DELAY MESSAGES: tests/e2e/slow_pop3.py on loopback; sets SLOW_PORT.
 SLOW_LOG="$E2E_TMP/pop3.log"
 start_slow_pop3() {
-    /usr/bin/python3 "$E2E_SOURCE_DIR/tests/e2e/slow_pop3.py" "$E2E_TMP/port" "$SLOW_LOG" "$@" \
-        >"$E2E_TMP/pop3-server.log" 2>&1 &
-    E2E_PIDS+=($!)
-    wait_for 10 test -s "$E2E_TMP/port" || fail "the slow POP3 server did not start"
-    SLOW_PORT=$(cat "$E2E_TMP/port")
+    spawn pop3-server /usr/bin/python3 "$E2E_SOURCE_DIR/tests/e2e/slow_pop3.py" "$E2E_TMP/port" "$SLOW_LOG" "$@"
+    SLOW_PORT=$(wait_for 10 cat "$E2E_TMP/port") || fail "the slow POP3 server did not start"
 }
 # Sessions the server has seen so far; session_saw N WORD: session N sent WORD (or "open", "close").
 sessions() { grep -c ' open$' "$SLOW_LOG" || true; }
 session_saw() { grep -q "^[0-9.]* $1 $2" "$SLOW_LOG"; }
-session_ended_without_quit() { session_saw "$1" close && ! session_saw "$1" QUIT; }
 
 screenshot() { import -display "$DISPLAY" -window root "$E2E_OUTPUT_DIR/$1.png"; }
 
 # Sets X, Y, WIDTH and HEIGHT to the place of WINDOW's client area on the screen. (xdotool's
 # getwindowgeometry counts the frame of a window manager twice.)
 window_geometry() {
-    eval "$(xwininfo -id "$1" | awk '/Absolute upper-left X/ { print "X=" $NF }
-        /Absolute upper-left Y/ { print "Y=" $NF }
-        /^ +Width:/ { print "WIDTH=" $NF } /^ +Height:/ { print "HEIGHT=" $NF }')"
+    eval "$(xwininfo -id "$1" | awk '/Absolute upper-left/ { print substr($3, 1, 1) "=" $NF }
+        /^ +(Width|Height):/ { print toupper(substr($1, 1, length($1) - 1)) "=" $NF }')"
 }
 
 # The id of the first visible window whose title is TITLE, or nothing.
 visible_window() { xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n1 | grep .; }
-
 MAIN_TITLE="Mossvale　Ver 1.0"
-main_hidden() { ! visible_window "$MAIN_TITLE"; }
+
+# Succeeds when a drop-down menu of the program (from its menu bar) is on the screen.
+menu_open() {
+    xdotool search --onlyvisible --class mossvale 2>/dev/null | xargs -r -I{} xprop -id {} _NET_WM_WINDOW_TYPE |
+        grep _NET_WM_WINDOW_TYPE_DROPDOWN_MENU >/dev/null
+}
 
 # start_main SERVER [EDIT]: a fresh program folder for the POP3 server SERVER ("host:port"),
 # changed by the command EDIT (given the folder) when there is one, the program started in it on
 # the X display, its main window shown; sets PROGRAM_PID and MAIN.
 start_main() {
     make_program_folder "$E2E_BUILD_DIR/Mossvale" "$E2E_TMP/Mossvale" "$1"
-    [ -z "${2:-}" ] || "$2" "$E2E_TMP/Mossvale"
+    "${2:-true}" "$E2E_TMP/Mossvale"
     mkdir -p -m 700 "$E2E_TMP/runtime"
-    echo "---- $(date +%T.%N) started" >>"$E2E_OUTPUT_DIR/program.log"
-    QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR="$E2E_TMP/runtime" "$E2E_TMP/Mossvale/mossvale" \
-        >>"$E2E_OUTPUT_DIR/program.log" 2>&1 &
+    echo "---- $(date +%T.%N) started" >>"$E2E_TMP/program.log"
+    spawn program env QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR="$E2E_TMP/runtime" "$E2E_TMP/Mossvale/mossvale"
     PROGRAM_PID=$!
-    E2E_PIDS+=("$PROGRAM_PID")
     main_shown "the main window did not appear"
 }
-
 # main_shown MESSAGE: waits for the main window, else fails with MESSAGE; sets MAIN.
 main_shown() {
-    wait_for 15 visible_window "$MAIN_TITLE" || fail "$1"
-    MAIN=$(visible_window "$MAIN_TITLE")
+    MAIN=$(wait_for 15 visible_window "$MAIN_TITLE") || fail "$1"
     sleep 0.5 # let the paint finish before clicking
 }
 
@@ -207,16 +169,16 @@ main_shown() {
 # goes to a corner first: "mousemove --sync" to where it already is waits until it moves.
 click_at() { xdotool mousemove 0 0 mousemove --sync "$1" "$2" click "${@:3}" 1; }
 
-# Clicks the K-th button of the left column of the main window (0 = "メールチェック",
-# 5 = "タスクトレイ常駐"). The client area is 307 px high under the menu bar; the buttons are
-# 97 x 25 px, 24 px apart.
+# click_button K [OPTION...]: clicks the K-th button of the left column of the main window
+# (0 = "メールチェック", 5 = "タスクトレイ常駐"). The client area is 307 px high under the menu
+# bar; the buttons are 97 x 25 px, 24 px apart.
 click_button() {
     window_geometry "$MAIN"
-    click_at $((X + 48)) $((Y + HEIGHT - 307 + 24 * $1 + 12))
+    click_at $((X + 48)) $((Y + HEIGHT - 307 + 24 * $1 + 12)) "${@:2}"
 }
 
 # "タスクトレイ常駐": the main window goes to the tray.
 to_tray() {
     click_button 5
-    wait_for 10 main_hidden || fail "the main window is still visible after タスクトレイ常駐"
+    wait_for 10 eval '! visible_window "$MAIN_TITLE"' || fail "the main window is still visible after タスクトレイ常駐"
 }

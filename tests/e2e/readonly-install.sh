@@ -32,8 +32,7 @@ run_as_nobody() {
     kill -0 "$pid" 2>/dev/null || fail "the program ended by itself: $(tail -5 "$RUN_LOG")"
     ! grep -qs '^NAME=' "$ini" || fail "NAME was stored before the shutdown"
     kill -"$signal" "$pid"
-    ended() { ! kill -0 "$pid" 2>/dev/null; }
-    wait_for 10 ended || { kill -KILL "$pid"; fail "the program did not end on SIG$signal"; }
+    wait_for 10 gone "$pid" || { kill -KILL "$pid"; fail "the program did not end on SIG$signal"; }
     wait "$pid" || status=$?
     [ "$status" -eq 0 ] || fail "the program ended with status $status after SIG$signal"
     iconv -f CP932 -t UTF-8 "$ini" | grep -q '^NAME=未設定' || fail "$ini does not hold NAME=未設定"

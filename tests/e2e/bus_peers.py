@@ -1,10 +1,12 @@
 #!/usr/bin/python3
-# A StatusNotifierWatcher of our own on the session bus, standing in for a desktop's tray host.
-# watch FILE: owns the watcher's name, reports a host, creates FILE once it is up and appends every
-# item that registers to it.
+# Stand-ins on the session bus for what a desktop provides.
+# watch FILE: a StatusNotifierWatcher, the tray host's side: owns the watcher's name, reports a host,
+# creates FILE once it is up and appends every item that registers to it.
 # click ITEM LABEL: reads the item's exported menu (com.canonical.dbusmenu), checks it is
 # "メイン画面を表示", a separator and "終了", and clicks the entry LABEL as a host would, without
 # waiting for the answer (the program may end first).
+# keyring FILE: a keyring that never answers: owns org.freedesktop.secrets, creates FILE once it does,
+# and drops every call to it unanswered, appending a line per call to FILE. It ends after 170 s.
 import sys
 
 from gi.repository import Gio, GLib
@@ -13,8 +15,15 @@ WATCHER = "org.kde.StatusNotifierWatcher"
 INTERFACE = Gio.DBusNodeInfo.new_for_xml(f"""<node><interface name="{WATCHER}">
 <method name="RegisterStatusNotifierItem"><arg name="service" type="s" direction="in"/></method>
 <property name="IsStatusNotifierHostRegistered" type="b" access="read"/>
-<property name="ProtocolVersion" type="i" access="read"/>
-</interface></node>""").interfaces[0]
+<property name="ProtocolVersion" type="i" access="read"/></interface></node>""").interfaces[0]
+bus = Gio.bus_get_sync(Gio.BusType.SESSION)
+
+
+def own(name, record):
+    Gio.bus_own_name_on_connection(bus, name, Gio.BusNameOwnerFlags.NONE, lambda *_: open(record, "a").close(), None)
+    loop = GLib.MainLoop()
+    GLib.timeout_add_seconds(170, loop.quit)
+    loop.run()
 
 
 def watch(record):
@@ -27,16 +36,24 @@ def watch(record):
     def get(bus, sender, path, interface, name):
         return GLib.Variant("b", True) if name == "IsStatusNotifierHostRegistered" else GLib.Variant("i", 0)
 
-    bus = Gio.bus_get_sync(Gio.BusType.SESSION)
     bus.register_object("/StatusNotifierWatcher", INTERFACE, register, get, None)
-    Gio.bus_own_name_on_connection(bus, WATCHER, Gio.BusNameOwnerFlags.NONE, lambda *_: open(record, "w").close(),
-                                   None)
-    GLib.MainLoop().run()
+    own(WATCHER, record)
+
+
+def keyring(record):
+    def swallow(connection, message, incoming):  # on GDBus's worker thread, before any handler
+        if incoming and message.get_message_type() == Gio.DBusMessageType.METHOD_CALL and \
+                message.get_destination() in ("org.freedesktop.secrets", connection.get_unique_name()):
+            with open(record, "a") as out:
+                out.write(f"{message.get_interface()}.{message.get_member()}\n")
+            return None
+        return message
+
+    bus.add_filter(swallow)
+    own("org.freedesktop.secrets", record)
 
 
 def click(item, label):
-    bus = Gio.bus_get_sync(Gio.BusType.SESSION)
-
     def call(path, method, signature, args, reply):
         interface, method = method.rsplit(".", 1)
         return bus.call_sync(item, path, interface, method, GLib.Variant(signature, args), GLib.VariantType(reply),
@@ -49,8 +66,8 @@ def click(item, label):
     expected = [("standard", "メイン画面を表示"), ("separator", ""), ("standard", "終了")]
     if entries != expected:
         sys.exit(f"the tray menu is {entries}, expected {expected}")
-    chosen = next(child[0] for child in children if child[1].get("label") == label)
     event = Gio.DBusMessage.new_method_call(item, menu, "com.canonical.dbusmenu", "Event")
+    chosen = next(child[0] for child in children if child[1].get("label") == label)
     event.set_body(GLib.Variant("(isvu)", (chosen, "clicked", GLib.Variant("i", 0), 0)))
     event.set_flags(Gio.DBusMessageFlags.NO_REPLY_EXPECTED)
     bus.send_message(event, Gio.DBusSendMessageFlags.NONE)
@@ -58,4 +75,4 @@ def click(item, label):
 
 
 if __name__ == "__main__":
-    watch(sys.argv[2]) if sys.argv[1] == "watch" else click(sys.argv[2], sys.argv[3])
+    {"watch": watch, "keyring": keyring, "click": click}[sys.argv[1]](*sys.argv[2:])

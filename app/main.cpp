@@ -1,6 +1,8 @@
 #include "app/MainForm.h"
 #include "app/SignalBridge.h"
+#include "app/SingleInstance.h"
 #include "platform/DesktopNotice.h"
+#include "settings/ProgramFolder.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -20,7 +22,14 @@ int main(int argc, char* argv[])
     // steps end the program.
     QApplication::setQuitOnLastWindowClosed(false);
 
+    // A second start on the same folder brings the running program to the front and ends.
+    SingleInstance instance(Paths::dataFolder());
+    if (!instance.acquire())
+        return instance.askHolderToShow() ? 0 : 1;
+
     MainForm mainForm;
+    QObject::connect(&instance, &SingleInstance::showRequested, &mainForm,
+                     [&mainForm] { mainForm.mnu_Popup_Click(0); });
     SignalBridge signalBridge;
     QObject::connect(&signalBridge, &SignalBridge::terminationRequested, &mainForm, &MainForm::close);
     // The desktop session saves its state (also before logging out): store what the shutdown

@@ -50,4 +50,17 @@ same=$(differing_pixels "$left")
 other=$(differing_pixels $((left + 1)))
 [[ "$other" =~ ^[0-9]+$ && "$other" -gt 10 ]] || fail "the board with $((left + 1)) looks the same ($other)"
 [[ "$same" =~ ^[0-9]+$ && "$same" -le 3 ]] || fail "the board does not show $left: $same pixels differ"
-echo "ok: to the tray and back; ${#DEMO_SPAM_NUMBERS[@]} spam messages deleted, $left kept, and the board shows $left"
+# A second start on the same folder ends within 5 s and leaves the first one's window alone; one on
+# another folder runs beside it.
+run_again() { env QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR="$E2E_TMP/runtime" "$@" >>"$E2E_TMP/program.log" 2>&1; }
+run_again timeout 5 "$E2E_TMP/Mossvale/mossvale" || fail "a second start on the same folder did not end by itself"
+main_windows() { xdotool search --onlyvisible --name "^$MAIN_TITLE\$" | wc -l; }
+[ "$(main_windows)" -eq 1 ] && kill -0 "$PROGRAM_PID" || fail "the second start left $(main_windows) main windows"
+make_program_folder "$E2E_BUILD_DIR/Mossvale" "$E2E_TMP/Other" "127.0.0.1:$DOVECOT_PORT"
+spawn other env QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR="$E2E_TMP/runtime" "$E2E_TMP/Other/mossvale"
+wait_for 15 eval '[ "$(main_windows)" -eq 2 ]' || fail "a start on another folder did not run"
+kill -KILL "$PROGRAM_PID" # a crash leaves its lock behind: the next start takes it over
+wait_for 10 eval '[ "$(main_windows)" -eq 1 ]' || fail "the killed program's window stayed"
+spawn again env QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR="$E2E_TMP/runtime" "$E2E_TMP/Mossvale/mossvale"
+wait_for 15 eval '[ "$(main_windows)" -eq 2 ]' || fail "no start after a crash left its lock"
+echo "ok: to the tray and back; ${#DEMO_SPAM_NUMBERS[@]} spam messages deleted, $left kept, and the board shows $left; one program per folder"

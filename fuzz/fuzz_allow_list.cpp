@@ -1,5 +1,6 @@
 // Allow lists and From fields of arbitrary bytes: reading them must never crash, and an address
 // read from a field must be one plain address that reads as itself and that a list of it allows.
+#include "fuzz/FuzzRequire.h"
 #include "mailcheck/MessageJudge.h"
 
 #include <QByteArray>
@@ -7,14 +8,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
-
-namespace {
-void require(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

@@ -1,5 +1,6 @@
 // deleted.tsv of arbitrary bytes: every line parse() reads, line() writes as one line that parse()
 // reads back equal; read() skips what is not ours; settle() changes the unconfirmed lines only.
+#include "fuzz/FuzzRequire.h"
 #include "mailcheck/DeletionHistory.h"
 #include "settings/ProgramFolder.h"
 
@@ -12,11 +13,6 @@
 #include <cstdlib>
 
 namespace {
-void require(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
 
 void useTemporaryProgramFolder()
 {

@@ -1,5 +1,6 @@
 // Keyword data files of arbitrary bytes: the walk, the next record number, the rebuild and the
 // restore from the temporary file must hold their contracts and never crash.
+#include "fuzz/FuzzRequire.h"
 #include "keywords/KeywordFile.h"
 #include "settings/ProgramFolder.h"
 
@@ -12,11 +13,6 @@
 #include <cstdlib>
 
 namespace {
-void require(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
 
 const QString& programFolderForFuzzing()
 {

@@ -1,6 +1,7 @@
 // seen.tsv of arbitrary bytes: what load() reads, save() writes back to a file that load() reads
 // the same; and messages of arbitrary fields: save() writes only what load() reads back, every UIDL
 // kept, within the file's bound.
+#include "fuzz/FuzzRequire.h"
 #include "mailcheck/SeenStore.h"
 
 #include <QByteArray>
@@ -12,11 +13,6 @@
 #include <cstdlib>
 
 namespace {
-void require(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
 
 const QTemporaryDir& folder()
 {

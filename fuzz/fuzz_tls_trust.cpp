@@ -1,5 +1,6 @@
 // tls.tsv of arbitrary bytes: load() stays within its bounds, and the decisions it read, save()
 // writes to a file that load() reads back to the same decisions.
+#include "fuzz/FuzzRequire.h"
 #include "maillib/TlsTrust.h"
 
 #include <QByteArray>
@@ -8,14 +9,6 @@
 #include <QTemporaryDir>
 #include <cstdint>
 #include <cstdlib>
-
-namespace {
-void require(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

@@ -88,7 +88,10 @@ void MainForm::Command4_Click()
         // Hiding the window without an icon to come back by would strand the user.
         MessageBox::open(this,
                          QStringLiteral("この画面にはタスクトレイがないため、常駐できません。\n"
-                                        "ウィンドウはこのまま表示しておきます。"),
+                                        "ウィンドウはこのまま表示しておきます。\n"
+                                        "GNOME では拡張機能「AppIndicator and KStatusNotifierItem Support」"
+                                        "（Debian: gnome-shell-extension-appindicator）を入れ、"
+                                        "Mossvale を起動し直すと常駐できます。"),
                          MessageBox::programTitle(), MessageBox::OkOnly, MessageBox::Exclamation);
         return;
     }

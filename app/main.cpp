@@ -9,7 +9,10 @@
 
 int main(int argc, char* argv[])
 {
+    // X11 first, through Xwayland on a Wayland desktop: only there can the notice board stay on top.
+    preferX11Platform(argc, argv);
     QApplication app(argc, argv);
+    forgetPlatformChoice();
     QApplication::setApplicationName(QStringLiteral("Mossvale"));
     // The windows speak Japanese, and so must Qt's own buttons, file dialog and context menus. A
     // missing catalogue leaves them in English, which is all it costs.
@@ -30,6 +33,7 @@ int main(int argc, char* argv[])
     MainForm mainForm;
     QObject::connect(&instance, &SingleInstance::showRequested, &mainForm,
                      [&mainForm] { mainForm.mnu_Popup_Click(0); });
+    explainKeepAboveOnWayland(mainForm.mzenmen, &mainForm);
     SignalBridge signalBridge;
     QObject::connect(&signalBridge, &SignalBridge::terminationRequested, &mainForm, &MainForm::close);
     // The desktop session saves its state (also before logging out): store what the shutdown

@@ -30,19 +30,9 @@ public:
     }
 };
 
-// Whether the keyring stores an entry now.
-bool keyringTakes()
-{
-    QObject context;
-    std::optional<bool> ok;
-    PasswordStore::write("probe", "probe", "x", 1000, &context, [&ok](const PasswordStore::Result& r) { ok = r.ok; });
-    if (!QTest::qWaitFor([&ok] { return ok.has_value(); }, 3000))
-        return false;
-    return ok.value_or(false);
-}
-
-// The keyring's own view of an entry, past the program's naming: its text, "" when it has none. With
-// set, stores that text first (as an earlier version did), or removes the entry when it is "".
+// The keyring's own view of an entry, past the program's naming: its text, "" when it has none, else
+// why it failed. With set, first stores that text (as an earlier version did), or removes the entry
+// when it is "".
 QString entry(const QString& key, const std::optional<QString>& set = {})
 {
     QKeychain::Job* job = !set             ? static_cast<QKeychain::Job*>(new QKeychain::ReadPasswordJob("Mossvale"))
@@ -51,15 +41,17 @@ QString entry(const QString& key, const std::optional<QString>& set = {})
     job->setKey(key);
     if (auto* writer = qobject_cast<QKeychain::WritePasswordJob*>(job))
         writer->setTextData(*set);
-    bool done = false;
-    QString text;
-    QObject::connect(job, &QKeychain::Job::finished, [&](QKeychain::Job*) {
-        if (auto* reader = qobject_cast<QKeychain::ReadPasswordJob*>(job); reader && !job->error())
-            text = reader->textData();
-        done = true;
+    QObject context;
+    std::optional<QString> text;
+    QObject::connect(job, &QKeychain::Job::finished, &context, [&text](QKeychain::Job* done) {
+        auto* reader = qobject_cast<QKeychain::ReadPasswordJob*>(done);
+        text = done->error() == QKeychain::EntryNotFound ? QString()
+               : done->error()                           ? done->errorString() + u'!'
+               : reader                                  ? reader->textData()
+                                                         : QString();
     });
     job->start();
-    return QTest::qWaitFor([&done] { return done; }, 5000) ? text : QStringLiteral("no answer");
+    return QTest::qWaitFor([&text] { return text.has_value(); }, 5000) ? *text : QStringLiteral("no answer");
 }
 
 struct FollowRow
@@ -86,19 +78,25 @@ class TestKeyring : public QObject
     QProcess m_keyring;
 
     // A bus without service files, so that nothing starts a keyring behind the test's back; calls of
-    // the Secret Service method deny ("Interface.Member") are refused.
-    bool writeBusConfig(const QByteArray& deny)
+    // the Secret Service method deny ("Interface.Member") are refused. A running bus takes it at once.
+    bool busPolicy(const QByteArray& deny = {})
     {
+        const qsizetype dot = deny.indexOf('.');
+        const QByteArray rule = deny.isEmpty() ? QByteArray()
+                                               : "<deny send_interface=\"org.freedesktop.Secret." + deny.left(dot) +
+                                                     "\" send_member=\"" + deny.mid(dot + 1) + "\"/>";
         QFile config(m_dir.filePath("bus.conf"));
-        return config.open(QIODevice::WriteOnly) &&
-               config.write("<busconfig><type>session</type><listen>unix:dir=" + m_dir.path().toUtf8() +
-                            "</listen><policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
-                            "<allow eavesdrop=\"true\"/><allow own=\"*\"/>" +
-                            (deny.isEmpty()
-                                 ? QByteArray()
-                                 : "<deny send_interface=\"org.freedesktop.Secret." + deny.left(deny.indexOf('.')) +
-                                       "\" send_member=\"" + deny.mid(deny.indexOf('.') + 1) + "\"/>") +
-                            "</policy></busconfig>") > 0;
+        if (!config.open(QIODevice::WriteOnly) ||
+            config.write("<busconfig><type>session</type><listen>unix:dir=" + m_dir.path().toUtf8() +
+                         "</listen><policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
+                         "<allow eavesdrop=\"true\"/><allow own=\"*\"/>" +
+                         rule + "</policy></busconfig>") <= 0)
+            return false;
+        config.close();
+        const auto reload = QDBusMessage::createMethodCall("org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                                           "org.freedesktop.DBus", "ReloadConfig");
+        return m_bus.state() != QProcess::Running ||
+               QDBusConnection::sessionBus().call(reload).type() == QDBusMessage::ReplyMessage;
     }
     bool startKeyring()
     {
@@ -110,15 +108,7 @@ class TestKeyring : public QObject
             return false;
         m_keyring.write("unlock");
         m_keyring.closeWriteChannel();
-        return QTest::qWaitFor(keyringTakes, 10000);
-    }
-    bool refuse(const QByteArray& member)
-    {
-        return writeBusConfig(member) &&
-               QDBusConnection::sessionBus()
-                       .call(QDBusMessage::createMethodCall("org.freedesktop.DBus", "/org/freedesktop/DBus",
-                                                            "org.freedesktop.DBus", "ReloadConfig"))
-                       .type() == QDBusMessage::ReplyMessage;
+        return QTest::qWaitFor([] { return entry("probe", "x").isEmpty(); }, 10000);
     }
 
 private Q_SLOTS:
@@ -126,7 +116,7 @@ private Q_SLOTS:
     {
         MOSSVALE_REQUIRE(Prerequisite::missingPrograms({"dbus-daemon", "gnome-keyring-daemon"}).isEmpty(),
                          "dbus-daemon and gnome-keyring-daemon");
-        QVERIFY(writeBusConfig(""));
+        QVERIFY(busPolicy());
         m_bus.start("dbus-daemon", {"--nofork", "--print-address=1", "--config-file=" + m_dir.filePath("bus.conf")});
         QVERIFY(QTest::qWaitFor([this] { return m_bus.canReadLine() || (m_bus.waitForReadyRead(100), false); }, 10000));
         qputenv("DBUS_SESSION_BUS_ADDRESS", m_bus.readLine().trimmed());
@@ -225,7 +215,7 @@ private Q_SLOTS:
             QCOMPARE(AccountSteps::save(settings, true), QString());
         if (row.legacy)
             QCOMPARE(entry(legacy, "old"), QString());
-        QVERIFY(refuse(row.deny));
+        QVERIFY(busPolicy(row.deny));
         if (row.emptied) {
             settings.setAccount("kr", {});
             QCOMPARE(AccountSteps::save(settings, true).isEmpty(), !*row.deny);
@@ -234,7 +224,7 @@ private Q_SLOTS:
         settings.setServer({}, row.now, {}, 0);
         settings.setAccount({}, {});
         QCOMPARE(AccountSteps::load(settings), QString());
-        QVERIFY(refuse(""));
+        QVERIFY(busPolicy());
         QCOMPARE(settings.account().Password, row.read);
         QCOMPARE(entry(moved), row.moved);
         QCOMPARE(entry(legacy), row.old);

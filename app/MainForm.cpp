@@ -209,7 +209,7 @@ void MainForm::buildMenus()
     mend = item("mend", "終了");
 
     // The tray pop-up; it never appears on the menu bar. The daily work comes first, then the
-    // pop-up's own two items, which keep their indexes for mnu_Popup_Click.
+    // pop-up's own two items, still answered by mnu_Popup_Click with their old indexes 0 and 2.
     mnuPopup = new QMenu(QStringLiteral("popup"), this);
     mnuPopup->setObjectName(QStringLiteral("mnuPopup"));
     mtraycheck = mnuPopup->addAction(QStringLiteral("メールチェック"));

@@ -203,18 +203,26 @@ void MainForm::buildMenus()
     mzenmen = item("mzenmen", "常に前面表示");
     mkaijyo = item("mkaijyo", "前面表示解除");
     line("mline");
-    mend = item("mend", "終了");
-    line("mline4");
+    // What was deleted is looked up often; the way out stays the last item.
     mhistory = item("mhistory", "削除履歴");
+    line("mline4");
+    mend = item("mend", "終了");
 
-    // The tray pop-up; it never appears on the menu bar.
+    // The tray pop-up; it never appears on the menu bar. The daily work comes first, then the
+    // pop-up's own two items, still answered by mnu_Popup_Click with their old indexes 0 and 2.
     mnuPopup = new QMenu(QStringLiteral("popup"), this);
     mnuPopup->setObjectName(QStringLiteral("mnuPopup"));
+    mtraycheck = mnuPopup->addAction(QStringLiteral("メールチェック"));
+    mtraycheck->setObjectName(QStringLiteral("mtraycheck"));
+    QAction* history = mnuPopup->addAction(QStringLiteral("削除履歴"));
+    history->setObjectName(QStringLiteral("mtrayhistory"));
+    mnuPopup->addSeparator()->setObjectName(QStringLiteral("mtrayline"));
     QAction* show = mnuPopup->addAction(QStringLiteral("メイン画面を表示"));
     show->setObjectName(QStringLiteral("mnu_Popup0"));
     mnuPopup->addSeparator()->setObjectName(QStringLiteral("mnu_Popup1"));
     QAction* end = mnuPopup->addAction(QStringLiteral("終了"));
     end->setObjectName(QStringLiteral("mnu_Popup2"));
+    connect(history, &QAction::triggered, this, &MainForm::showHistory);
     connect(show, &QAction::triggered, this, [this] { mnu_Popup_Click(0); });
     connect(end, &QAction::triggered, this, [this] { mnu_Popup_Click(2); });
 }
@@ -236,6 +244,7 @@ void MainForm::connectHandlers()
     connect(Timer3, &QTimer::timeout, this, &MainForm::Timer3_Timer);
     connect(Timer4, &QTimer::timeout, this, &MainForm::Timer4_Timer);
     connect(mcheck, &QAction::triggered, this, &MainForm::Command6_Click);
+    connect(mtraycheck, &QAction::triggered, this, &MainForm::Command6_Click);
     connect(mspam, &QAction::triggered, this, &MainForm::Command8_Click);
     connect(mset, &QAction::triggered, this, &MainForm::Command9_Click);
     connect(mtask, &QAction::triggered, this, &MainForm::Command4_Click);

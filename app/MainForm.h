@@ -76,6 +76,7 @@ public:
     QAction* mhistory;  // 削除履歴
     QLabel* TrialLabel; // shown while trial mode is on, so that nobody forgets it
     QMenu* mnuPopup;
+    QAction* mtraycheck; // メールチェック in the tray pop-up; off while a check runs, as the button
 
     SettingsModel& settings() { return m_settings; }
 

@@ -140,6 +140,7 @@ void MainForm::setChecking(bool checking)
     m_checking = checking;
     Command6->setEnabled(!checking);
     mcheck->setEnabled(!checking);
+    mtraycheck->setEnabled(!checking);
 }
 
 // A check in progress ends at once, without QUIT: the program is going.

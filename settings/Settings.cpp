@@ -261,10 +261,24 @@ void SettingsModel::saveAccount(bool remember, QObject* context, AccountSaved do
         }
         done(QString(), notice);
     };
-    // An empty password is kept as 1.0 keeps it: an empty "NAME2" would send the next read to the keyring.
-    if (account.Password.isEmpty() || !PasswordStore::available()) {
+    if (!PasswordStore::available()) {
         QMetaObject::invokeMethod(
             context, [writeFile] { writeFile(false); }, Qt::QueuedConnection);
+        return;
+    }
+    // An empty password takes the stored one away: the next read of the empty "NAME2" goes to the
+    // keyring, which must have nothing left to give. Until it is gone, the file stays as it was.
+    if (account.Password.isEmpty()) {
+        PasswordStore::remove(account.Pop3Server, account.UserId, PasswordStore::PromptWaitMs, context,
+                              [writeFile, done](const PasswordStore::Result& result) {
+                                  if (!result.ok)
+                                      return done(
+                                          QStringLiteral("キーリングに保存したパスワードを削除できませんでした。"
+                                                         "\n%1")
+                                              .arg(result.error),
+                                          QString());
+                                  writeFile(false);
+                              });
         return;
     }
     PasswordStore::write(account.Pop3Server, account.UserId, account.Password, PasswordStore::PromptWaitMs, context,

@@ -65,7 +65,7 @@ public:
     AccountSettings accountFile() const;
     using AccountRead = std::function<void(const AccountSettings& account, const QString& error)>;
     // The stored account: the account file, and when "NAME2" is empty the password from the keyring
-    // entry of the server and user, waiting at most keyringWaitMs. done runs once, later (never
+    // entry of the server's host and user, waiting at most keyringWaitMs. done runs once, later (never
     // inside this call), and not at all once context is gone; error says why a keyring that did not
     // answer gave none.
     void readStoredAccount(int keyringWaitMs, QObject* context, AccountRead done) const;
@@ -91,7 +91,9 @@ public:
     // Remembered: "NAME", "NAME2", "NAME3" = "1"; else "NAME3" = "0" alone, keeping a stored account.
     // A remembered password goes to the desktop's keyring when it takes it, and "NAME2" is left
     // empty; otherwise it goes to the file as it always has, and notice tells the user where it is
-    // kept. done runs once, later, with the error (empty on success) and the notice.
+    // kept. A remembered empty password removes the keyring's entry first; when that fails, the error
+    // says so and the file is left alone. done runs once, later, with the error (empty on success)
+    // and the notice.
     using AccountSaved = std::function<void(const QString& error, const QString& notice)>;
     void saveAccount(bool remember, QObject* context, AccountSaved done);
 

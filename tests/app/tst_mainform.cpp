@@ -62,7 +62,7 @@ private Q_SLOTS:
                                              [](MainForm& f) { f.Command2->click(); }};
         QTest::newRow("-3, menu 終了") << StartRow{"NUMBER2=-3\r\n", true, "-3",
                                                    [](MainForm& f) { f.mend->trigger(); }};
-        const auto popupEnd = [](MainForm& f) { f.mnuPopup->actions().at(2)->trigger(); };
+        const auto popupEnd = [](MainForm& f) { f.mnuPopup->actions().last()->trigger(); };
         QTest::newRow("2, tray pop-up 終了") << StartRow{"NUMBER2=2\r\n", true, "2", popupEnd, true};
     }
 
@@ -137,6 +137,22 @@ private Q_SLOTS:
             QVERIFY(form.Check1->isChecked() == on && form.Timer3->isActive() == on);
             QCOMPARE(form.Text7->text(), QString(shown));
         }
+    }
+
+    // 削除履歴 stands above the File menu's 終了; the tray pop-up offers the daily work above its own
+    // two items (check.sh uses them).
+    void menus()
+    {
+        MainForm form;
+        const auto captions = [](const QMenu* menu) {
+            QString shown;
+            for (const QAction* action : menu->actions())
+                shown += (action->isSeparator() ? QStringLiteral("-") : action->text()) + u'|';
+            return shown;
+        };
+        QCOMPARE(captions(form.mfile), u"メールチェック|-|Spam/迷惑メール設定|設定|タスクトレイに常駐|-|常に前面表示|"
+                                       u"前面表示解除|-|削除履歴|-|終了|"_qs);
+        QCOMPARE(captions(form.mnuPopup), u"メールチェック|削除履歴|-|メイン画面を表示|-|終了|"_qs);
     }
 
     void windowsAboveTheMainWindow()

@@ -3,8 +3,8 @@
 # watch FILE: a StatusNotifierWatcher, the tray host's side: owns the watcher's name, reports a host,
 # creates FILE once it is up and appends every item that registers to it.
 # click ITEM LABEL: reads the item's exported menu (com.canonical.dbusmenu), checks it is
-# "メイン画面を表示", a separator and "終了", and clicks the entry LABEL as a host would, without
-# waiting for the answer (the program may end first).
+# "メールチェック", "削除履歴", a separator, "メイン画面を表示", a separator and "終了", and clicks the
+# entry LABEL as a host would, without waiting for the answer (the program may end first).
 # keyring FILE: a keyring that never answers: owns org.freedesktop.secrets, creates FILE once it does,
 # and drops every call to it unanswered, appending a line per call to FILE. It ends after 170 s.
 import sys
@@ -63,7 +63,8 @@ def click(item, label):
                  ("org.kde.StatusNotifierItem", "Menu"), "(v)")
     _, (_, _, children) = call(menu, "com.canonical.dbusmenu.GetLayout", "(iias)", (0, -1, []), "(u(ia{sv}av))")
     entries = [(child[1].get("type", "standard"), child[1].get("label", "")) for child in children]
-    expected = [("standard", "メイン画面を表示"), ("separator", ""), ("standard", "終了")]
+    expected = [("standard", "メールチェック"), ("standard", "削除履歴"), ("separator", ""),
+                ("standard", "メイン画面を表示"), ("separator", ""), ("standard", "終了")]
     if entries != expected:
         sys.exit(f"the tray menu is {entries}, expected {expected}")
     event = Gio.DBusMessage.new_method_call(item, menu, "com.canonical.dbusmenu", "Event")

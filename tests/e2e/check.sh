@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The real program under Xvfb, with trayer as the tray host, against a real Dovecot holding the demo
-# mailbox. "タスクトレイ常駐" hides the main window into the tray and the tray icon's pop-up item
-# "メイン画面を表示" brings it back; then "メールチェック" deletes exactly the spam on the server,
-# keeps the wanted mail, and shows the notice board "新着お知らせボード" with the number left.
+# mailbox. "タスクトレイ常駐" hides the main window into the tray; the tray icon's pop-up item
+# "メールチェック" deletes exactly the spam on the server, keeps the wanted mail, and shows the notice
+# board "新着お知らせボード" with the number left; its "削除履歴" opens the history and its
+# "メイン画面を表示" brings the main window back.
 source "${BASH_SOURCE[0]%/*}/common.sh" || exit 1
 require Xvfb xdotool xwininfo trayer import compare dovecot
 
@@ -19,15 +20,19 @@ to_tray
 icon=$(wait_for 10 eval 'xwininfo -id "$tray" -tree | grep -m1 "\"mossvale\""') || fail "no Mossvale icon in the tray"
 IFS=+ read -r _ ix iy <<<"${icon##* }"
 windows() { xdotool search --onlyvisible --class mossvale 2>/dev/null | wc -l; }
-before=$(windows)
-click_at $((ix + 11)) $((iy + 11))
-wait_for 10 eval '[ "$(windows)" -gt "$before" ]' || fail "no pop-up menu opened on the tray icon"
-sleep 0.3 # let it take the keyboard
-xdotool key --delay 200 Down Return # the pop-up holds the keyboard; its first item is "メイン画面を表示"
-main_shown "メイン画面を表示 did not bring the main window back"
-xwininfo -id "$tray" -tree | grep -q '"mossvale"' || fail "the tray icon went away"
-click_button 0 # メールチェック
-board=$(wait_for 20 visible_window 新着お知らせボード) || fail "no notice board after メールチェック"
+# tray_item KEY...: opens the pop-up on the icon and picks an item with the keys (it holds the keyboard):
+# "メールチェック", "削除履歴", a line, "メイン画面を表示", a line, "終了"; Down skips the lines.
+tray_item() {
+    local before
+    before=$(windows)
+    click_at $((ix + 11)) $((iy + 11))
+    wait_for 10 eval '[ "$(windows)" -gt "$before" ]' || fail "no pop-up menu opened on the tray icon"
+    sleep 0.3 # let it take the keyboard
+    xdotool key --delay 200 "$@" Return
+}
+tray_item Down # メールチェック, the window still in the tray
+board=$(wait_for 20 visible_window 新着お知らせボード) || fail "no notice board after the tray's メールチェック"
+! visible_window "$MAIN_TITLE" >/dev/null || fail "checking from the tray showed the main window"
 sleep 0.5 # let the paint finish
 # The server: exactly the spam is gone (the session has ended once the board is up). The
 # Message-ID numbers of the messages in the Maildir, in delivery order:
@@ -50,6 +55,11 @@ same=$(differing_pixels "$left")
 other=$(differing_pixels $((left + 1)))
 [[ "$other" =~ ^[0-9]+$ && "$other" -gt 10 ]] || fail "the board with $((left + 1)) looks the same ($other)"
 [[ "$same" =~ ^[0-9]+$ && "$same" -le 3 ]] || fail "the board does not show $left: $same pixels differ"
+tray_item Down Down # 削除履歴
+wait_for 10 visible_window 削除履歴 >/dev/null || fail "the tray's 削除履歴 opened no history"
+tray_item Down Down Down # メイン画面を表示
+main_shown "メイン画面を表示 did not bring the main window back"
+xwininfo -id "$tray" -tree | grep -q '"mossvale"' || fail "the tray icon went away"
 # A second start on the same folder ends within 5 s and leaves the first one's window alone; one on
 # another folder runs beside it.
 run_again() { env QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR="$E2E_TMP/runtime" "$@" >>"$E2E_TMP/program.log" 2>&1; }
@@ -63,4 +73,4 @@ kill -KILL "$PROGRAM_PID" # a crash leaves its lock behind: the next start takes
 wait_for 10 eval '[ "$(main_windows)" -eq 1 ]' || fail "the killed program's window stayed"
 spawn again env QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR="$E2E_TMP/runtime" "$E2E_TMP/Mossvale/mossvale"
 wait_for 15 eval '[ "$(main_windows)" -eq 2 ]' || fail "no start after a crash left its lock"
-echo "ok: to the tray and back; ${#DEMO_SPAM_NUMBERS[@]} spam messages deleted, $left kept, and the board shows $left; one program per folder"
+echo "ok: to the tray, checked from it and back; ${#DEMO_SPAM_NUMBERS[@]} spam messages deleted, $left kept, and the board shows $left; one program per folder"

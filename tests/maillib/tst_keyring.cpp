@@ -13,6 +13,7 @@
 #include <QTest>
 #include <QTimer>
 #include <optional>
+#include <qt6keychain/keychain.h>
 
 namespace {
 // Owns the keyring's name and path on the bus and never answers anything.
@@ -29,16 +30,41 @@ public:
     }
 };
 
-// Whether the keyring stores an entry now.
-bool keyringTakes()
+// The keyring's own view of an entry, past the program's naming: its text, "" when it has none, else
+// why it failed. With set, first stores that text (as an earlier version did), or removes the entry
+// when it is "".
+QString entry(const QString& key, const std::optional<QString>& set = {})
 {
+    QKeychain::Job* job = !set             ? static_cast<QKeychain::Job*>(new QKeychain::ReadPasswordJob("Mossvale"))
+                          : set->isEmpty() ? static_cast<QKeychain::Job*>(new QKeychain::DeletePasswordJob("Mossvale"))
+                                           : new QKeychain::WritePasswordJob("Mossvale");
+    job->setKey(key);
+    if (auto* writer = qobject_cast<QKeychain::WritePasswordJob*>(job))
+        writer->setTextData(*set);
     QObject context;
-    std::optional<bool> ok;
-    PasswordStore::write("probe", "probe", "x", 1000, &context, [&ok](const PasswordStore::Result& r) { ok = r.ok; });
-    if (!QTest::qWaitFor([&ok] { return ok.has_value(); }, 3000))
-        return false;
-    return ok.value_or(false);
+    std::optional<QString> text;
+    QObject::connect(job, &QKeychain::Job::finished, &context, [&text](QKeychain::Job* done) {
+        auto* reader = qobject_cast<QKeychain::ReadPasswordJob*>(done);
+        text = done->error() == QKeychain::EntryNotFound ? QString()
+               : done->error()                           ? done->errorString() + u'!'
+               : reader                                  ? reader->textData()
+                                                         : QString();
+    });
+    job->start();
+    return QTest::qWaitFor([&text] { return text.has_value(); }, 5000) ? *text : QStringLiteral("no answer");
 }
+
+struct FollowRow
+{
+    const char* legacy; // the server text version 1.1 named the password's entry after; null: none
+    const char* saved;  // the server text when this version saved it; null: not saved
+    const char* now;    // the server text when it is read
+    const char* deny;   // a method of the Secret Service the keyring's bus refuses meanwhile, or ""
+    bool emptied;       // then saved empty with the box ticked
+    QString read;       // the password the read finds
+    QString moved;      // what the entry of the host and user holds afterwards
+    QString old;        // what the legacy entry holds afterwards
+};
 } // namespace
 
 // The password in a real Secret Service keyring (gnome-keyring-daemon) on a private session bus of
@@ -51,19 +77,47 @@ class TestKeyring : public QObject
     QProcess m_bus;
     QProcess m_keyring;
 
+    // A bus without service files, so that nothing starts a keyring behind the test's back; calls of
+    // the Secret Service method deny ("Interface.Member") are refused. A running bus takes it at once.
+    bool busPolicy(const QByteArray& deny = {})
+    {
+        const qsizetype dot = deny.indexOf('.');
+        const QByteArray rule = deny.isEmpty() ? QByteArray()
+                                               : "<deny send_interface=\"org.freedesktop.Secret." + deny.left(dot) +
+                                                     "\" send_member=\"" + deny.mid(dot + 1) + "\"/>";
+        QFile config(m_dir.filePath("bus.conf"));
+        if (!config.open(QIODevice::WriteOnly) ||
+            config.write("<busconfig><type>session</type><listen>unix:dir=" + m_dir.path().toUtf8() +
+                         "</listen><policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
+                         "<allow eavesdrop=\"true\"/><allow own=\"*\"/>" +
+                         rule + "</policy></busconfig>") <= 0)
+            return false;
+        config.close();
+        const auto reload = QDBusMessage::createMethodCall("org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                                           "org.freedesktop.DBus", "ReloadConfig");
+        return m_bus.state() != QProcess::Running ||
+               QDBusConnection::sessionBus().call(reload).type() == QDBusMessage::ReplyMessage;
+    }
+    bool startKeyring()
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("HOME", m_dir.path());
+        m_keyring.setProcessEnvironment(env);
+        m_keyring.start("gnome-keyring-daemon", {"--foreground", "--unlock", "--components=secrets"});
+        if (!m_keyring.waitForStarted())
+            return false;
+        m_keyring.write("unlock");
+        m_keyring.closeWriteChannel();
+        return QTest::qWaitFor([] { return entry("probe", "x").isEmpty(); }, 10000);
+    }
+
 private Q_SLOTS:
     void initTestCase()
     {
         MOSSVALE_REQUIRE(Prerequisite::missingPrograms({"dbus-daemon", "gnome-keyring-daemon"}).isEmpty(),
                          "dbus-daemon and gnome-keyring-daemon");
-        // A bus without service files, so that nothing starts a keyring behind the test's back.
-        QFile config(m_dir.filePath("bus.conf"));
-        QVERIFY(config.open(QIODevice::WriteOnly));
-        config.write("<busconfig><type>session</type><listen>unix:dir=" + m_dir.path().toUtf8() +
-                     "</listen><policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
-                     "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>");
-        config.close();
-        m_bus.start("dbus-daemon", {"--nofork", "--print-address=1", "--config-file=" + config.fileName()});
+        QVERIFY(busPolicy());
+        m_bus.start("dbus-daemon", {"--nofork", "--print-address=1", "--config-file=" + m_dir.filePath("bus.conf")});
         QVERIFY(QTest::qWaitFor([this] { return m_bus.canReadLine() || (m_bus.waitForReadyRead(100), false); }, 10000));
         qputenv("DBUS_SESSION_BUS_ADDRESS", m_bus.readLine().trimmed());
     }
@@ -101,7 +155,8 @@ private Q_SLOTS:
     }
 
     // Without a keyring the file keeps the password as it always has, and says so; with one,
-    // "NAME2" stays empty and the account loaded before each check has the keyring's password.
+    // "NAME2" stays empty and the account loaded before each check has the keyring's password. Saved
+    // empty, it is gone from either.
     void passwordGoesToTheKeyring()
     {
         TestProgramFolder folder;
@@ -109,16 +164,8 @@ private Q_SLOTS:
         settings.setServer({}, "pop.example.jp", {}, 0);
         settings.setAccount("kr", "pw in keyring");
         for (const bool keyring : {false, true}) {
-            if (keyring) {
-                QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-                env.insert("HOME", m_dir.path());
-                m_keyring.setProcessEnvironment(env);
-                m_keyring.start("gnome-keyring-daemon", {"--foreground", "--unlock", "--components=secrets"});
-                QVERIFY(m_keyring.waitForStarted());
-                m_keyring.write("unlock");
-                m_keyring.closeWriteChannel();
-                QTRY_VERIFY(keyringTakes());
-            }
+            if (keyring)
+                QVERIFY(startKeyring());
             QString notice;
             QCOMPARE(AccountSteps::save(settings, true, &notice), QString());
             QCOMPARE(notice.contains("iniIdPass.ini"), !keyring);
@@ -126,8 +173,61 @@ private Q_SLOTS:
             settings.setAccount({}, {});
             QCOMPARE(AccountSteps::load(settings), QString());
             QCOMPARE(settings.account().UserId + u'|' + settings.account().Password, u"kr|pw in keyring"_qs);
+            settings.setAccount("kr", {}); // saved empty: there is nothing left to log in with
+            QCOMPARE(AccountSteps::save(settings, true), QString());
+            QCOMPARE(AccountSteps::load(settings), QString());
+            QCOMPARE(settings.account().Password, QString());
+            settings.setAccount("kr", "pw in keyring");
         }
         QVERIFY(folder.read(AccountFile).contains("NAME=kr\r\nNAME2=\r\nNAME3=1\r\n"));
+    }
+
+    // The password is found after the server text is respelt, also when version 1.1 stored it under
+    // the exact text: it is moved to the host's entry, never lost on the way. An empty password saved
+    // with the box ticked takes it away everywhere, or is refused with nothing changed.
+    void passwordFollowsTheAccount_data()
+    {
+        QTest::addColumn<FollowRow>("row");
+        const char* tls = "pop3s://pop.example.jp:995";
+        QTest::newRow("1.1's entry moves") << FollowRow{"pop.example.jp", nullptr, tls, "", false, "old", "old", ""};
+        QTest::newRow("failed move keeps it")
+            << FollowRow{"pop.example.jp", nullptr, tls, "Collection.CreateItem", false, "old", "", "old"};
+        QTest::newRow("saved, then respelt")
+            << FollowRow{nullptr, "pop.example.jp", " POP.Example.JP:110 ", "", false, "new", "new", ""};
+        QTest::newRow("emptied") << FollowRow{"pop.example.jp", "pop.example.jp", tls, "", true, "", "", ""};
+        QTest::newRow("emptying refused")
+            << FollowRow{nullptr, "pop.example.jp", tls, "Item.Delete", true, "new", "new", ""};
+    }
+    void passwordFollowsTheAccount()
+    {
+        QFETCH(FollowRow, row);
+        if (m_keyring.state() != QProcess::Running)
+            QVERIFY(startKeyring());
+        TestProgramFolder folder;
+        folder.write(AccountFile, "[EXEINI]\r\nNAME=kr\r\nNAME2=\r\nNAME3=0\r\n");
+        const QString legacy = QStringLiteral("pop3://kr@pop.example.jp");
+        const QString moved = PasswordStore::entryKey(row.now, "kr");
+        QCOMPARE(entry(legacy, "") + entry(moved, ""), QString());
+        SettingsModel settings;
+        settings.setServer({}, row.saved ? row.saved : row.now, {}, 0);
+        settings.setAccount("kr", "new");
+        if (row.saved)
+            QCOMPARE(AccountSteps::save(settings, true), QString());
+        if (row.legacy)
+            QCOMPARE(entry(legacy, "old"), QString());
+        QVERIFY(busPolicy(row.deny));
+        if (row.emptied) {
+            settings.setAccount("kr", {});
+            QCOMPARE(AccountSteps::save(settings, true).isEmpty(), !*row.deny);
+            QVERIFY(folder.read(AccountFile).contains("NAME=kr\r\nNAME2=\r\nNAME3=1\r\n"));
+        }
+        settings.setServer({}, row.now, {}, 0);
+        settings.setAccount({}, {});
+        QCOMPARE(AccountSteps::load(settings), QString());
+        QVERIFY(busPolicy());
+        QCOMPARE(settings.account().Password, row.read);
+        QCOMPARE(entry(moved), row.moved);
+        QCOMPARE(entry(legacy), row.old);
     }
 };
 

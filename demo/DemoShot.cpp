@@ -1,17 +1,28 @@
 // mossvale-demo-shot PROGRAM_FOLDER OUTPUT_FOLDER [MAILDIR]
 // mossvale-demo-shot --notice-board COUNT OUTPUT.png
+// mossvale-demo-shot --windows FACE OUTPUT_PREFIX
 //
 // The first form builds the real main window on PROGRAM_FOLDER, presses "メールチェック" once, saves the main window
 // and the notice board as OUTPUT_FOLDER/main-window.png and OUTPUT_FOLDER/notice-board.png, prints
 // what the check deleted and, given the server's MAILDIR, the messages left in it. Meant for the
 // offscreen platform, where nobody could press the button; the program itself takes no options.
 // The second saves the notice board showing COUNT, for tests that compare the board on screen.
+// The third, on a real display (Xvfb with a window manager), shows the windows in the design face FACE
+// on a temporary program folder with a short deletion history and saves the whole screen three times:
+// 「設定」 with 「その他の設定」, 「削除履歴」, and 「削除履歴」's question with the notice board open, as
+// OUTPUT_PREFIX-settings.png, -history.png and -question.png.
 // Exit status: 0 when the check logged in (or the board was saved), 1 when it failed, 2 on wrong usage.
 #include "app/MainForm.h"
+#include "mailcheck/DeletionHistory.h"
+#include "mailcheck/HistoryForm.h"
 #include "mailcheck/MsgForm.h"
 #include "maillib/HeaderDecoder.h"
+#include "platform/DesignFont.h"
 #include "platform/MessageBox.h"
+#include "platform/WindowPlacement.h"
+#include "settings/MoreOptionsForm.h"
 #include "settings/ProgramFolder.h"
+#include "settings/SetForm.h"
 
 #include <QApplication>
 #include <QDir>
@@ -19,8 +30,12 @@
 #include <QFile>
 #include <QIcon>
 #include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QTemporaryDir>
 #include <QTextStream>
 #include <QTimer>
+#include <QTreeWidget>
 #include <algorithm>
 
 namespace {
@@ -94,10 +109,56 @@ int saveNoticeBoard(const QString& count, const QString& path)
     return notice.grab().save(path) ? 0 : 1;
 }
 
+bool saveScreen(const QString& path)
+{
+    settle(700);
+    const bool saved = QGuiApplication::primaryScreen()->grabWindow(0).save(path);
+    out() << (saved ? "  saved " : "  could not save ") << path << "\n";
+    return saved;
+}
+
+int saveWindows(const QString& face, const QString& prefix)
+{
+    designFamilies() = {face};
+    QTemporaryDir folder;
+    setProgramFolder(folder.path());
+    QDir(folder.path()).mkdir(QStringLiteral("★MailData"));
+    const QDateTime now = QDateTime::currentDateTime();
+    DeletionHistory::append(
+        {{now.addDays(-1), false, "", -1, QStringLiteral("激安"), QStringLiteral("激安ショップ <sale@shop.example>"),
+          QStringLiteral("【本日限り】激安ブランド品のご案内")},
+         {now.addSecs(-3600), true, "", -1, QStringLiteral("casino"),
+          QStringLiteral("Lucky Casino <win@casino.example>"), QStringLiteral("You have won a casino bonus")},
+         {now, false, "", -1, QStringLiteral("未承諾広告※"), QStringLiteral("広告配信 <info@ad.example>"),
+          QStringLiteral("未承諾広告※ 新春キャンペーンのお知らせ")}});
+    SettingsModel settings;
+    bool saved = true;
+    {
+        SetForm setForm(settings);
+        setForm.show();
+        setForm.move(40, 40);
+        setForm.Command3->click();
+        setForm.moreOptionsForm().loaded()->move(setForm.frameGeometry().right() + 20, 40);
+        saved &= saveScreen(prefix + QStringLiteral("-settings.png"));
+    }
+    HistoryForm history(settings);
+    history.show();
+    centreOnScreen(&history);
+    saved &= saveScreen(prefix + QStringLiteral("-history.png"));
+    MsgForm notice;
+    notice.Text2->setText(QStringLiteral("3"));
+    settle(300);
+    history.List1->setCurrentItem(history.List1->topLevelItem(0));
+    history.Command3_Click();
+    saved &= saveScreen(prefix + QStringLiteral("-question.png"));
+    return saved ? 0 : 1;
+}
+
 int usage()
 {
     QTextStream(stderr) << "usage: mossvale-demo-shot PROGRAM_FOLDER OUTPUT_FOLDER [MAILDIR]\n"
-                           "       mossvale-demo-shot --notice-board COUNT OUTPUT.png\n";
+                           "       mossvale-demo-shot --notice-board COUNT OUTPUT.png\n"
+                           "       mossvale-demo-shot --windows FACE OUTPUT_PREFIX\n";
     return 2;
 }
 } // namespace
@@ -110,6 +171,8 @@ int main(int argc, char* argv[])
     const QStringList args = QApplication::arguments();
     if (args.size() == 4 && args.at(1) == u"--notice-board")
         return saveNoticeBoard(args.at(2), args.at(3));
+    if (args.size() == 4 && args.at(1) == u"--windows")
+        return saveWindows(args.at(2), args.at(3));
     if (args.size() < 3 || args.size() > 4)
         return usage();
     setProgramFolder(QDir(args.at(1)).absolutePath());

@@ -135,6 +135,9 @@ void GekitaiForm::buildLayout()
         quiet->setAttribute(Qt::WA_NoMousePropagation);
 
     connect(Command1, &QPushButton::clicked, this, &GekitaiForm::Command1_Click);
+    // Enter registers, as the button does. An input method keeps the Enter that ends a conversion;
+    // the next one arrives here.
+    connect(Text1, &QLineEdit::returnPressed, this, &GekitaiForm::Command1_Click);
     connect(Command2, &QPushButton::clicked, this, &GekitaiForm::Command2_Click);
     connect(Text1, &QLineEdit::inputRejected, this, &GekitaiForm::Text1_InputRejected);
 }

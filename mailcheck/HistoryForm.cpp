@@ -2,15 +2,20 @@
 
 #include "mailcheck/MessageJudge.h"
 #include "mailcheck/SavedCopies.h"
+#include "platform/DesignFont.h"
 #include "platform/MessageBox.h"
 #include "platform/ProgramStart.h"
+#include "settings/MoreOptionsForm.h"
 #include "settings/Settings.h"
 
 #include <QCheckBox>
 #include <QDesktopServices>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QTreeWidget>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -21,49 +26,60 @@ template <class T> T* named(T* widget, const char* name)
     widget->setObjectName(QString::fromLatin1(name));
     return widget;
 }
+
+// Small enough for a 1366 x 768 screen at twice the scale (683 x 384 logical pixels, panels included).
+constexpr QSize MinimumSize(560, 300);
+constexpr QSize PreferredSize(760, 420);
 } // namespace
 
 HistoryForm::HistoryForm(SettingsModel& settings, QWidget* parent) : QWidget(parent, Qt::Window), m_settings(settings)
 {
     setObjectName(QStringLiteral("HistoryForm"));
     setWindowTitle(QStringLiteral("削除履歴"));
-    resize(720, 420);
+    setFont(designFont(font()));
     List1 = named(new QTreeWidget(this), "List1");
     List1->setHeaderLabels(
         {QStringLiteral("日時"), QStringLiteral("差出人"), QStringLiteral("件名"), QStringLiteral("キーワード")});
     List1->setRootIsDecorated(false);
     List1->setUniformRowHeights(true);
-    List1->header()->resizeSection(0, 215);
-    List1->header()->resizeSection(1, 180);
-    List1->header()->resizeSection(2, 210);
+    List1->header()->setStretchLastSection(false);
+    List1->header()->setSectionResizeMode(2, QHeaderView::Stretch); // the subject takes what the others leave
+    EmptyLabel = named(new QLabel(QStringLiteral("削除したメールはまだありません。\nキーワードに一致したメールを削除"
+                                                 "すると、ここに表示されます。"),
+                                  List1->viewport()),
+                       "EmptyLabel");
+    EmptyLabel->setAlignment(Qt::AlignCenter);
+    EmptyLabel->setWordWrap(true);
+    (new QVBoxLayout(List1->viewport()))->addWidget(EmptyLabel);
     Command1 = named(new QPushButton(QStringLiteral("開く"), this), "Command1");
+    Command4 = named(new QPushButton(QStringLiteral("フォルダーを開く"), this), "Command4");
     Command2 = named(new QPushButton(QStringLiteral("差出人を許可"), this), "Command2");
     Command3 = named(new QPushButton(QStringLiteral("キーワードを削除"), this), "Command3");
-    Check1 = named(new QCheckBox(QStringLiteral("削除する前にメールを保存する"), this), "Check1");
-    Check2 = named(new QCheckBox(QStringLiteral("試用モード（削除しない）"), this), "Check2");
-    Check3 =
-        named(new QCheckBox(QStringLiteral("ゆるい一致（全角半角・大文字小文字・ひらがなカタカナを区別しない）"), this),
-              "Check3");
+    Check1 = named(new QCheckBox(this), "Check1");
+    Check2 = named(new QCheckBox(this), "Check2");
+    Check3 = named(new QCheckBox(this), "Check3");
 
     auto* buttons = new QHBoxLayout;
-    for (QPushButton* button : {Command1, Command2, Command3})
+    for (QPushButton* button : {Command1, Command4, Command2, Command3})
         buttons->addWidget(button);
     buttons->addStretch();
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(List1);
     layout->addLayout(buttons);
-    for (QCheckBox* box : {Check1, Check2, Check3})
-        layout->addWidget(box);
-
     const std::pair<QCheckBox*, SettingKey> switches[] = {
         {Check1, SettingKey::KeepDeleted}, {Check2, SettingKey::TrialMode}, {Check3, SettingKey::LooseMatch}};
     for (const auto& [box, key] : switches) {
-        box->setChecked(m_settings.addedSwitch(key));
-        connect(box, &QCheckBox::toggled, this, [this, key = key](bool on) { switchToggled(key, on); });
+        bindAddedSwitch(box, m_settings, key, this);
+        layout->addWidget(box);
     }
+
+    setMinimumSize(MinimumSize);
+    const QSize room = screen() ? screen()->availableGeometry().size() - QSize(16, 40) : PreferredSize;
+    resize(PreferredSize.boundedTo(room).expandedTo(MinimumSize));
     connect(Command1, &QPushButton::clicked, this, &HistoryForm::Command1_Click);
     connect(Command2, &QPushButton::clicked, this, &HistoryForm::Command2_Click);
     connect(Command3, &QPushButton::clicked, this, &HistoryForm::Command3_Click);
+    connect(Command4, &QPushButton::clicked, this, &HistoryForm::Command4_Click);
     connect(List1, &QTreeWidget::itemDoubleClicked, this, &HistoryForm::Command1_Click);
 }
 
@@ -86,12 +102,45 @@ void HistoryForm::refresh()
     List1->addTopLevelItems(items);
     if (!items.isEmpty())
         List1->setCurrentItem(items.first());
+    EmptyLabel->setVisible(items.isEmpty());
+    fitColumns();
+}
+
+// Date, sender and keyword as wide as their texts; sender and keyword at most a quarter of the
+// list each, so that a long sender cannot push the subject out of sight. Dates are short and whole.
+void HistoryForm::fitColumns()
+{
+    const int widest = List1->viewport()->width() / 4;
+    for (int column : {0, 1, 3}) {
+        List1->resizeColumnToContents(column);
+        if (column != 0)
+            List1->setColumnWidth(column, std::min(List1->columnWidth(column), widest));
+    }
 }
 
 const HistoryEntry* HistoryForm::selected() const
 {
-    const int row = List1->indexOfTopLevelItem(List1->currentItem());
+    const QList<QTreeWidgetItem*> rows = List1->selectedItems();
+    const int row = rows.isEmpty() ? -1 : List1->indexOfTopLevelItem(rows.first());
     return row >= 0 && row < m_entries.size() ? &m_entries.at(row) : nullptr;
+}
+
+const HistoryEntry* HistoryForm::selectedOrSay()
+{
+    const HistoryEntry* entry = selected();
+    if (!entry)
+        MessageBox::open(this, QStringLiteral("一覧で行を選んでから押してください。"));
+    return entry;
+}
+
+QString HistoryForm::selectedCopyOrSay()
+{
+    const HistoryEntry* entry = selectedOrSay();
+    const QString path = entry ? SavedCopies::find(*entry) : QString();
+    if (entry && path.isEmpty())
+        MessageBox::open(this, QStringLiteral("このメールの控えはありません。\n控えは「削除する前にメールを保存する」が"
+                                              "オンのときに削除したメールだけ、30日間残ります。"));
+    return path;
 }
 
 void HistoryForm::showEvent(QShowEvent* event)
@@ -103,13 +152,9 @@ void HistoryForm::showEvent(QShowEvent* event)
 // The copy opens in the user's mail program when one is chosen, else with the desktop's handler.
 void HistoryForm::Command1_Click()
 {
-    const HistoryEntry* entry = selected();
-    const QString path = entry ? SavedCopies::find(*entry) : QString();
-    if (path.isEmpty()) {
-        MessageBox::show(this, QStringLiteral("このメールの控えはありません。\n控えは「削除する前にメールを保存する」が"
-                                              "オンのときに削除したメールだけ、30日間残ります。"));
+    const QString path = selectedCopyOrSay();
+    if (path.isEmpty())
         return;
-    }
     const QString program = m_settings.general().mailProgram.trimmed();
     QString error;
     if (!program.isEmpty() && program != NotSetText)
@@ -117,13 +162,23 @@ void HistoryForm::Command1_Click()
     else if (!QDesktopServices::openUrl(QUrl::fromLocalFile(path)))
         error = QStringLiteral("「%1」を開けるプログラムが見つかりません。").arg(path);
     if (!error.isEmpty())
-        MessageBox::show(this, error);
+        MessageBox::open(this, error);
+}
+
+void HistoryForm::Command4_Click()
+{
+    const QString path = selectedCopyOrSay();
+    const QString folder = QFileInfo(path).absolutePath();
+    if (!path.isEmpty() && !QDesktopServices::openUrl(QUrl::fromLocalFile(folder)))
+        MessageBox::open(this, QStringLiteral("フォルダー「%1」を開けるプログラムが見つかりません。").arg(folder));
 }
 
 void HistoryForm::Command2_Click()
 {
-    const HistoryEntry* entry = selected();
-    const QString address = entry ? senderAddress(entry->sender) : QString();
+    const HistoryEntry* entry = selectedOrSay();
+    if (!entry)
+        return;
+    const QString address = senderAddress(entry->sender);
     if (address.isEmpty()) {
         MessageBox::show(this, QStringLiteral("差出人のメールアドレスが見つかりません。"));
         return;
@@ -133,25 +188,22 @@ void HistoryForm::Command2_Click()
                      error.isEmpty() ? QStringLiteral("「%1」からのメールは、今後削除しません。").arg(address) : error);
 }
 
+// The answer comes later: a check may run meanwhile, so nothing waits for it here.
 void HistoryForm::Command3_Click()
 {
-    const HistoryEntry* entry = selected();
+    const HistoryEntry* entry = selectedOrSay();
     if (!entry)
         return;
     const QString keyword = entry->keyword;
-    if (MessageBox::show(this, QStringLiteral("キーワード「%1」を削除しますか？").arg(keyword),
-                         MessageBox::programTitle(), MessageBox::YesNo, MessageBox::Question,
-                         MessageBox::No) != MessageBox::Yes)
-        return;
-    const QString error = removeKeyword(keyword);
-    if (error.isEmpty())
-        Q_EMIT keywordRemoved();
-    MessageBox::show(this, error.isEmpty() ? QStringLiteral("キーワード「%1」を削除しました。").arg(keyword) : error);
-}
-
-void HistoryForm::switchToggled(SettingKey key, bool on)
-{
-    m_settings.setAddedSwitch(key, on);
-    if (const QString error = m_settings.saveAddedSwitch(key); !error.isEmpty())
-        MessageBox::show(this, error, MessageBox::programTitle(), MessageBox::OkOnly, MessageBox::Exclamation);
+    MessageBox::open(
+        this, QStringLiteral("キーワード「%1」を削除しますか？").arg(keyword), MessageBox::programTitle(),
+        MessageBox::YesNo, MessageBox::Question, MessageBox::No, [this, keyword](MessageBox::Button answer) {
+            if (answer != MessageBox::Yes)
+                return;
+            const QString error = removeKeyword(keyword);
+            if (error.isEmpty())
+                Q_EMIT keywordRemoved();
+            MessageBox::open(this,
+                             error.isEmpty() ? QStringLiteral("キーワード「%1」を削除しました。").arg(keyword) : error);
+        });
 }

@@ -6,6 +6,7 @@
 #include <QWidget>
 
 class QCheckBox;
+class QLabel;
 class QPushButton;
 class QTreeWidget;
 class SettingsModel;
@@ -13,8 +14,9 @@ enum class SettingKey;
 
 // 「削除履歴」: what the checks deleted (or, in trial mode, would have deleted), newest first; a
 // deletion the server has not confirmed yet is marked 「（未確認）」. From here a saved copy is
-// opened, a sender allowed, a keyword removed, and the three switches of section "Mossvale" set.
-// Modeless; the list is read afresh each time the window is shown.
+// opened or shown in its folder, a sender allowed, a keyword removed, and three switches of section
+// "Mossvale" set (the same switches as in 「その他の設定」). Modeless and resizable, never larger than the
+// screen; the list is read afresh each time the window is shown.
 class HistoryForm : public QWidget
 {
     Q_OBJECT
@@ -25,18 +27,21 @@ public:
     QPushButton* Command1; // 開く
     QPushButton* Command2; // 差出人を許可
     QPushButton* Command3; // キーワードを削除
+    QPushButton* Command4; // フォルダーを開く
+    QLabel* EmptyLabel;    // shown over the list while it is empty
     QCheckBox* Check1;     // KeepDeleted
     QCheckBox* Check2;     // TrialMode
     QCheckBox* Check3;     // LooseMatch
 
     // Reads the history again.
     void refresh();
-    // The entry of the selected row, if one is selected.
+    // The entry of the selected row, if a row is selected.
     const HistoryEntry* selected() const;
 
     void Command1_Click();
     void Command2_Click();
     void Command3_Click();
+    void Command4_Click();
 
 Q_SIGNALS:
     // A keyword was removed from the keyword file (its records renumbered).
@@ -46,7 +51,9 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    void switchToggled(SettingKey key, bool on);
+    void fitColumns();
+    const HistoryEntry* selectedOrSay();
+    QString selectedCopyOrSay();
 
     SettingsModel& m_settings;
     QList<HistoryEntry> m_entries;

@@ -4,7 +4,11 @@
 #include "platform/Twips.h"
 #include "platform/WindowPlacement.h"
 
+#include <QApplication>
+#include <QDialog>
 #include <QLineEdit>
+#include <QScreen>
+#include <QTimer>
 
 namespace {
 // Client area 3585 x 255 twips; both boxes are a little taller than it, as designed.
@@ -23,12 +27,34 @@ QLineEdit* makeText(QWidget* parent, const Placement& placement, Qt::Alignment a
     text->setFocusPolicy(Qt::NoFocus);
     return text;
 }
+
+// Room left between the board and a dialog, for the window manager's shadows and borders.
+constexpr int Gap = 8;
+
+// Where the program's dialogs are on screen, each widened by Gap.
+QList<QRect> openDialogs(const QWidget* except)
+{
+    QList<QRect> places;
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        if (window != except && window->isVisible() && qobject_cast<QDialog*>(window))
+            places.append(window->frameGeometry().adjusted(-Gap, -Gap, Gap, Gap));
+    }
+    return places;
+}
+
+bool clearOf(const QRect& place, const QList<QRect>& dialogs)
+{
+    return std::none_of(dialogs.begin(), dialogs.end(),
+                        [&place](const QRect& dialog) { return dialog.intersects(place); });
+}
 } // namespace
 
 MsgForm::MsgForm(QWidget* parent) : QWidget(parent, Qt::Window)
 {
     buildLayout();
     Form_Load();
+    // Dialogs open and close anywhere in the program; the board hears of each one.
+    qApp->installEventFilter(this);
 }
 
 void MsgForm::buildLayout()
@@ -55,4 +81,71 @@ void MsgForm::Form_Load()
     setTopmost(this, true);
     // After the stacking change, which re-creates the native window.
     centreOnScreen(this);
+}
+
+bool MsgForm::eventFilter(QObject* watched, QEvent* event)
+{
+    switch (event->type()) {
+    case QEvent::Show:
+    case QEvent::Hide:
+    case QEvent::Move:
+    case QEvent::Resize:
+        if (watched != this && qobject_cast<QDialog*>(watched))
+            keepClearLater();
+        break;
+    default:
+        break;
+    }
+    return false;
+}
+
+void MsgForm::showEvent(QShowEvent* event)
+{
+    keepClearLater(); // a dialog may be open already
+    QWidget::showEvent(event);
+}
+
+// A dialog places and sizes itself while it is being shown: look once that is done.
+void MsgForm::keepClearLater()
+{
+    if (m_clearingQueued)
+        return;
+    m_clearingQueued = true;
+    QTimer::singleShot(0, this, &MsgForm::keepClear);
+}
+
+void MsgForm::keepClear()
+{
+    m_clearingQueued = false;
+    QScreen* display = screen();
+    if (!isVisible() || !display)
+        return;
+    const QRect area = display->availableGeometry();
+    QRect home = frameGeometry();
+    home.moveCenter(area.center());
+    const QList<QRect> dialogs = openDialogs(this);
+    if (dialogs.isEmpty()) {
+        if (m_standingAside)
+            move(home.topLeft());
+        m_standingAside = false;
+        return;
+    }
+    if (clearOf(frameGeometry(), dialogs))
+        return;
+    QRect blocked;
+    for (const QRect& dialog : dialogs)
+        blocked |= dialog;
+    // Just above the dialogs, just below them, then the top and the bottom of the screen.
+    for (int top :
+         {blocked.top() - home.height(), blocked.bottom() + 1, area.top(), area.bottom() - home.height() + 1}) {
+        const QRect place(QPoint(home.left(), top), home.size());
+        if (area.contains(place) && clearOf(place, dialogs)) {
+            move(place.topLeft());
+            m_standingAside = true;
+            return;
+        }
+    }
+    // Dialogs over the whole height: the top edge, where the least is covered.
+    move(home.left(), area.top());
+    m_standingAside = true;
 }

@@ -7,6 +7,9 @@ class QLineEdit;
 // "新着お知らせボード": tells the user that mail is waiting and how many messages there are.
 // Topmost from its creation; shown without taking the keyboard focus. The check cycle sets Text2 to the count; only one
 // instance ever exists (the main window keeps it in a FormSlot), and a later announcement reuses it.
+// It never hides a question: while a dialog of the program is open where the board would cover it, the
+// board stands aside (above the dialog, else below it, else at the screen's edge), and goes back to
+// the centre when the last dialog closes.
 class MsgForm : public QWidget
 {
     Q_OBJECT
@@ -16,7 +19,16 @@ public:
     QLineEdit* Text1; // the message, on blue
     QLineEdit* Text2; // the number of new messages
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
 private:
     void buildLayout();
     void Form_Load();
+    void keepClearLater();
+    void keepClear();
+
+    bool m_clearingQueued = false;
+    bool m_standingAside = false;
 };

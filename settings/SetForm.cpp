@@ -7,6 +7,7 @@
 #include "platform/Twips.h"
 #include "platform/WindowPlacement.h"
 #include "platform/WrappingCheckBox.h"
+#include "settings/MoreOptionsForm.h"
 #include "settings/Settings.h"
 
 #include <QCheckBox>
@@ -59,7 +60,9 @@ void fitWrapped(QLabel* label, int largestPixels, int smallestPixels)
 }
 } // namespace
 
-SetForm::SetForm(SettingsModel& settings, QWidget* parent) : QWidget(parent, Qt::Window), m_settings(settings)
+SetForm::SetForm(SettingsModel& settings, QWidget* parent)
+    : QWidget(parent, Qt::Window), m_settings(settings),
+      m_moreOptionsForm([this] { return new MoreOptionsForm(m_settings, this); })
 {
     buildLayout();
     Form_Load();
@@ -71,7 +74,8 @@ void SetForm::buildLayout()
     setWindowTitle(QStringLiteral("設定"));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);
-    setFixedSize(twipSize(4215, 4620));
+    // The design's client area, and below it a row for the button of the further switches.
+    setFixedSize(twipSize(4215, 5160));
     setFont(designFont(font()));
 
     Command1 = place(new QPushButton(QStringLiteral("ID/PASS"), this), {"Command1", twipRect(600, 120, 1455, 375)});
@@ -108,6 +112,10 @@ void SetForm::buildLayout()
                              twipRect(480, 720, 3015, 255), "black");
     Check2 = place(new WrappingCheckBox(QStringLiteral("新着お知らせボードを１秒で自動消去させる"), this),
                    {"Check2", twipRect(240, 4080, 3735, 495)});
+    // Its caption is one line to the window's edge, not two in the design's width.
+    Check2->resize(width() - Check2->x(), Check2->height());
+    Command3 =
+        place(new QPushButton(QStringLiteral("その他の設定"), this), {"Command3", twipRect(2520, 4650, 1455, 375)});
     for (QLabel* label : {label1, label2, label3, label4, label5, label6})
         label->setFocusPolicy(Qt::NoFocus);
 
@@ -118,6 +126,7 @@ void SetForm::buildLayout()
     setTabOrder(Command1, Command2);
     setTabOrder(Command2, Option1);
     setTabOrder(Option1, Option2);
+    setTabOrder(Option2, Command3);
     Check2->setFocus();
 
     connect(Text2, &QLineEdit::textChanged, this, &SetForm::Text2_Change);
@@ -127,6 +136,7 @@ void SetForm::buildLayout()
     connect(Option2, &QRadioButton::toggled, this, &SetForm::Option_Click);
     connect(Command1, &QPushButton::clicked, this, &SetForm::Command1_Click);
     connect(Command2, &QPushButton::clicked, this, &SetForm::Command2_Click);
+    connect(Command3, &QPushButton::clicked, this, &SetForm::Command3_Click);
 }
 
 void SetForm::Form_Load()
@@ -179,6 +189,14 @@ void SetForm::Command1_Click()
 void SetForm::Command2_Click()
 {
     Q_EMIT serverRequested();
+}
+
+void SetForm::Command3_Click()
+{
+    const bool opening = !m_moreOptionsForm.isLoaded();
+    MoreOptionsForm* form = m_moreOptionsForm.show();
+    if (opening)
+        centreOver(form, this);
 }
 
 void SetForm::reportWrite(const QString& error)

@@ -1,7 +1,10 @@
 #pragma once
 
+#include "platform/FormSlot.h"
+
 #include <QWidget>
 
+class MoreOptionsForm;
 class QCheckBox;
 class QFrame;
 class QLabel;
@@ -12,7 +15,8 @@ class SettingsModel;
 
 // "設定": the switches and the interval of automatic checks. Every change of a control goes to
 // the settings at once; the window writes them to the general settings file when the user
-// closes it, and a zero interval at once. Its buttons ask for the account and server windows.
+// closes it, and a zero interval at once. Its buttons ask for the account and server windows, and
+// open the window of the further switches.
 class SetForm : public QWidget
 {
     Q_OBJECT
@@ -26,6 +30,9 @@ public:
     QRadioButton* Option2;
     QPushButton* Command1;
     QPushButton* Command2;
+    QPushButton* Command3; // その他の設定
+
+    FormSlot<MoreOptionsForm>& moreOptionsForm() { return m_moreOptionsForm; }
 
 Q_SIGNALS:
     void idPassRequested(); // "ID/PASS"
@@ -42,8 +49,10 @@ private:
     void Option_Click();
     void Command1_Click();
     void Command2_Click();
+    void Command3_Click();
     void reportWrite(const QString& error);
 
     SettingsModel& m_settings;
     QFrame* Frame1;
+    FormSlot<MoreOptionsForm> m_moreOptionsForm;
 };

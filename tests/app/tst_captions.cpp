@@ -3,10 +3,12 @@
 #include "app/HELPForm.h"
 #include "app/MainForm.h"
 #include "keywords/GekitaiForm.h"
+#include "mailcheck/HistoryForm.h"
 #include "mailcheck/MsgForm.h"
 #include "platform/DesignFont.h"
 #include "platform/WrappingCheckBox.h"
 #include "settings/IdPassForm.h"
+#include "settings/MoreOptionsForm.h"
 #include "settings/OptionForm.h"
 #include "settings/SetForm.h"
 
@@ -31,8 +33,8 @@ std::tuple<QString, QRect, int> captionOf(QWidget* control)
     if (auto* label = qobject_cast<QLabel*>(control))
         return {label->text(), label->contentsRect(),
                 int(label->alignment()) | (label->wordWrap() ? Qt::TextWordWrap : 0) | Qt::TextShowMnemonic};
-    if (auto* wrapping = qobject_cast<WrappingCheckBox*>(control))
-        return {wrapping->text(), wrapping->captionRect(), WrappingCheckBox::CaptionFlags};
+    if (auto* wrapping = qobject_cast<WrappingCheckBox*>(control)) // on one line, as a short caption should be
+        return {wrapping->text(), wrapping->captionRect(), WrappingCheckBox::CaptionFlags & ~Qt::TextWordWrap};
     auto* button = qobject_cast<QAbstractButton*>(control);
     QStyleOptionButton option;
     option.initFrom(button);
@@ -87,6 +89,7 @@ private Q_SLOTS:
         form.show();
         QList<QWidget*> windows{&form, form.setForm().show(), form.optionForm().show(), form.idPassForm().show()};
         windows << form.gekitaiForm().show() << form.msgForm().show() << form.helpForm().show();
+        windows << form.setForm().get()->moreOptionsForm().show() << form.historyForm().show();
         QStringList cut;
         for (QWidget* window : windows) {
             QCOMPARE(QFontInfo(window->font()).family(), face);

@@ -18,6 +18,7 @@
 #include "mailcheck/MsgForm.h"
 #include "maillib/HeaderDecoder.h"
 #include "platform/DesignFont.h"
+#include "platform/DesktopNotice.h"
 #include "platform/MessageBox.h"
 #include "platform/WindowPlacement.h"
 #include "settings/MoreOptionsForm.h"
@@ -168,6 +169,7 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Mossvale"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/mossvale.png")));
+    installQtJapanese(); // as the program does: 「はい」 and 「いいえ」 in its questions
     const QStringList args = QApplication::arguments();
     if (args.size() == 4 && args.at(1) == u"--notice-board")
         return saveNoticeBoard(args.at(2), args.at(3));

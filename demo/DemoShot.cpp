@@ -137,9 +137,11 @@ int saveWindows(const QString& face, const QString& prefix)
     {
         SetForm setForm(settings);
         setForm.show();
-        setForm.move(40, 40);
+        setForm.move(0, 0);
         setForm.Command3->click();
-        setForm.moreOptionsForm().loaded()->move(setForm.frameGeometry().right() + 20, 40);
+        QWidget* more = setForm.moreOptionsForm().loaded();
+        const int screenWidth = QGuiApplication::primaryScreen()->availableGeometry().width();
+        more->move(std::min(setForm.frameGeometry().right() + 20, screenWidth - more->frameGeometry().width()), 0);
         saved &= saveScreen(prefix + QStringLiteral("-settings.png"));
     }
     HistoryForm history(settings);

@@ -18,6 +18,7 @@
 #include "mailcheck/MsgForm.h"
 #include "maillib/HeaderDecoder.h"
 #include "platform/DesignFont.h"
+#include "platform/DesktopNotice.h"
 #include "platform/MessageBox.h"
 #include "platform/WindowPlacement.h"
 #include "settings/MoreOptionsForm.h"
@@ -136,9 +137,11 @@ int saveWindows(const QString& face, const QString& prefix)
     {
         SetForm setForm(settings);
         setForm.show();
-        setForm.move(40, 40);
+        setForm.move(0, 0);
         setForm.Command3->click();
-        setForm.moreOptionsForm().loaded()->move(setForm.frameGeometry().right() + 20, 40);
+        QWidget* more = setForm.moreOptionsForm().loaded();
+        const int screenWidth = QGuiApplication::primaryScreen()->availableGeometry().width();
+        more->move(std::min(setForm.frameGeometry().right() + 20, screenWidth - more->frameGeometry().width()), 0);
         saved &= saveScreen(prefix + QStringLiteral("-settings.png"));
     }
     HistoryForm history(settings);
@@ -168,6 +171,7 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Mossvale"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/mossvale.png")));
+    installQtJapanese(); // as the program does: 「はい」 and 「いいえ」 in its questions
     const QStringList args = QApplication::arguments();
     if (args.size() == 4 && args.at(1) == u"--notice-board")
         return saveNoticeBoard(args.at(2), args.at(3));

@@ -106,16 +106,21 @@ void HistoryForm::refresh()
     fitColumns();
 }
 
-// Date, sender and keyword as wide as their texts; sender and keyword at most a quarter of the
-// list each, so that a long sender cannot push the subject out of sight. Dates are short and whole.
+// Date, sender and keyword as wide as their texts. When that leaves the subject less than a third, sender
+// and keyword get at most a quarter of the list each, so that a long sender cannot push the subject
+// out of sight. Dates are short and always whole.
 void HistoryForm::fitColumns()
 {
-    const int widest = List1->viewport()->width() / 4;
+    const int room = List1->viewport()->width();
+    int taken = 0;
     for (int column : {0, 1, 3}) {
         List1->resizeColumnToContents(column);
-        if (column != 0)
-            List1->setColumnWidth(column, std::min(List1->columnWidth(column), widest));
+        taken += List1->columnWidth(column);
     }
+    if (taken * 3 <= room * 2)
+        return;
+    for (int column : {1, 3})
+        List1->setColumnWidth(column, std::min(List1->columnWidth(column), room / 4));
 }
 
 const HistoryEntry* HistoryForm::selected() const

@@ -30,14 +30,18 @@ QLineEdit* makeText(QWidget* parent, const Placement& placement, Qt::Alignment a
 
 // Room left between the board and a dialog, for the window manager's shadows and borders.
 constexpr int Gap = 8;
+// A dialog's title bar, for as long as the window manager has not told its height: a dialog just shown
+// may not have its frame yet.
+constexpr int TitleRoom = 32;
 
-// Where the program's dialogs are on screen, each widened by Gap.
+// Where the program's dialogs are on screen with their title bars, each widened by Gap.
 QList<QRect> openDialogs(const QWidget* except)
 {
     QList<QRect> places;
     for (QWidget* window : QApplication::topLevelWidgets()) {
         if (window != except && window->isVisible() && qobject_cast<QDialog*>(window))
-            places.append(window->frameGeometry().adjusted(-Gap, -Gap, Gap, Gap));
+            places.append((window->frameGeometry() | window->geometry().adjusted(0, -TitleRoom, 0, 0))
+                              .adjusted(-Gap, -Gap, Gap, Gap));
     }
     return places;
 }

@@ -118,7 +118,9 @@ void MainForm::Command7_Click()
 {
     const QString previousPath = Text1->text();
     const QString previousTitle = Text2->text();
-    const QString chosen = FileDialog::getOpenFileName(this, m_commonDialogFileName);
+    // The first time in a run, start where the mail program already chosen lives.
+    const QString chosen =
+        FileDialog::getOpenFileName(this, m_commonDialogFileName.isEmpty() ? previousPath : m_commonDialogFileName);
     if (const QString refusal = cp932Refusal(chosen); !refusal.isEmpty()) {
         // A path the settings file cannot hold would fail at every exit and be lost.
         MessageBox::show(this, refusal, MessageBox::programTitle(), MessageBox::OkOnly, MessageBox::Exclamation);

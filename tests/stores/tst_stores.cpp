@@ -316,8 +316,7 @@ private Q_SLOTS:
         MessageBox::setNextAnswer(MessageBox::Ok);
         form.Command3_Click();
         QStringList left;
-        QVERIFY(KeywordFile::LoadMatchKeywords(&left).isEmpty());
-        QCOMPARE(left, QStringList{"spam"});
+        QTRY_VERIFY(KeywordFile::LoadMatchKeywords(&left).isEmpty() && left == QStringList{"spam"});
         form.Check3->setChecked(true);
         QCOMPARE(m_folder->read(GeneralFile), "[EXEINI]\r\nNUMBER=1\r\n[Mossvale]\r\nLooseMatch=1\r\n");
     }

@@ -57,6 +57,10 @@ start_program wayland -u DISPLAY
 check_until '[ "$(notices)" -ge 1 ]' || fail "no notification on Wayland after メールチェック"
 check_until '[ "$(notices)" -ge 2 ]' || fail "no second notification on Wayland"
 expect "an X window on Wayland: the program did not run natively" eval '! visible_window "$MAIN_TITLE"'
+# "常に前面表示" cannot work here: the first use says so, a second says nothing more.
+peer press 常に前面表示 && wait_for 10 eval '[ "$(peer windows Mossvale)" -eq 1 ]' || fail "常に前面表示 said nothing"
+peer press 常に前面表示 && sleep 2
+expect "常に前面表示 said it again: $(peer windows Mossvale) boxes" eval '[ "$(peer windows Mossvale)" -eq 1 ]'
 echo "notification calls recorded:" && cat "$NOTICES"
 expect "the notifications recorded are not as they should be (the AssertionError above)" /usr/bin/python3 -c '
 import json, os, sys

@@ -2,8 +2,8 @@
 # The real program on a Wayland desktop: a headless Weston with Xwayland in a runtime folder of its
 # own, a private session bus with a stand-in notification service (tests/e2e/wayland_peers.py), and
 # a real Dovecot holding the demo mailbox. Started as a user starts it, the program runs through
-# Xwayland: "メールチェック" shows the notice board as an X window kept above the others, and sends
-# no notification. Where no X server answers, it runs on Wayland itself: each check's news also goes
+# Xwayland: "メールチェック" shows the notice board as an X window (which GNOME and KDE keep above
+# the others when it asks), and sends no notification. Where no X server answers, it runs on Wayland itself: each check's news also goes
 # to the notification service, with the program's icon and desktop entry, and the second replaces
 # the first. The buttons are pressed through the program's accessibility objects, as Wayland lets no
 # test move the pointer.

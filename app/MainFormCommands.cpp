@@ -89,9 +89,9 @@ void MainForm::Command4_Click()
         MessageBox::open(this,
                          QStringLiteral("この画面にはタスクトレイがないため、常駐できません。\n"
                                         "ウィンドウはこのまま表示しておきます。\n"
-                                        "GNOME では拡張機能「AppIndicator and KStatusNotifierItem Support」"
-                                        "（Debian: gnome-shell-extension-appindicator）を入れ、"
-                                        "Mossvale を起動し直すと常駐できます。"),
+                                        "GNOME では拡張機能「AppIndicator and KStatusNotifierItem Support」\n"
+                                        "（Debian: gnome-shell-extension-appindicator）を入れ、\n"
+                                        "ログインし直してから Mossvale を起動すると常駐できます。"),
                          MessageBox::programTitle(), MessageBox::OkOnly, MessageBox::Exclamation);
         return;
     }

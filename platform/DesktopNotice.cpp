@@ -135,13 +135,13 @@ void explainKeepAboveOnWayland(QAction* keepAbove, QWidget* window)
     QObject::connect(
         keepAbove, &QAction::triggered, window,
         [window] {
-            MessageBox::open(
-                window,
-                QStringLiteral("Wayland のウィンドウは、ほかのウィンドウの前面に居続けることができないため、"
-                               "「常に前面表示」は働きません。新着のお知らせはデスクトップの通知でもお伝えします。\n"
-                               "前面表示を使うには、Xwayland を入れ、環境変数 QT_QPA_PLATFORM=wayland "
-                               "を付けずに起動してください。"),
-                MessageBox::programTitle(), MessageBox::OkOnly, MessageBox::Information);
+            MessageBox::open(window,
+                             QStringLiteral("Wayland では、ウィンドウを常に前面に表示できないため、\n"
+                                            "「常に前面表示」は働きません。\n"
+                                            "新着のお知らせは、デスクトップの通知でもお伝えします。\n"
+                                            "前面表示を使うには、Xwayland を入れ、\n"
+                                            "環境変数 QT_QPA_PLATFORM=wayland を付けずに起動してください。"),
+                             MessageBox::programTitle(), MessageBox::OkOnly, MessageBox::Information);
         },
         Qt::SingleShotConnection);
 }

@@ -7,6 +7,7 @@
 # press LABEL: presses the program's button LABEL through its accessibility objects (AT-SPI), which
 # the program serves on this bus when started with QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1; a test on
 # Wayland has no other way to press it.
+# windows TITLE: prints how many of the program's windows are titled TITLE, through the same objects.
 import json
 import os
 import sys
@@ -46,29 +47,50 @@ def desktop(record):
     loop.run()
 
 
-def press(label):
-    def call(name, path, interface, method, args=None, reply="(v)"):
-        return bus.call_sync(name, path, interface, method, args, GLib.VariantType(reply),
-                             Gio.DBusCallFlags.NONE, 3000, None).unpack()
+ACCESSIBLE, ROOT = "org.a11y.atspi.Accessible", "/org/a11y/atspi/accessible/root"
 
-    def find(name, path, depth=0):
-        accessible = "org.a11y.atspi.Accessible"
-        if call(name, path, "org.freedesktop.DBus.Properties", "Get", GLib.Variant("(ss)", (accessible, "Name")),
-                "(v)")[0] == label:
-            return path
-        children = call(name, path, accessible, "GetChildren", None, "(a(so))")[0] if depth < 6 else []
-        return next(filter(None, (find(name, child, depth + 1) for _, child in children)), None)
 
-    for name in call("org.freedesktop.DBus", "/", "org.freedesktop.DBus", "ListNames", None, "(as)")[0]:
+def call(name, path, interface, method, args=None, reply="(v)"):
+    return bus.call_sync(name, path, interface, method, args, GLib.VariantType(reply),
+                         Gio.DBusCallFlags.NONE, 3000, None).unpack()[0]
+
+
+def named(name, path):
+    return call(name, path, "org.freedesktop.DBus.Properties", "Get", GLib.Variant("(ss)", (ACCESSIBLE, "Name")))
+
+
+def children(name, path):
+    return [child for _, child in call(name, path, ACCESSIBLE, "GetChildren", None, "(a(so))")]
+
+
+def program():
+    """The bus name that serves the program's accessibility objects."""
+    for name in call("org.freedesktop.DBus", "/", "org.freedesktop.DBus", "ListNames", None, "(as)"):
         try:
-            path = name.startswith(":") and name != bus.get_unique_name() and find(name, "/org/a11y/atspi/accessible/root")
+            if name.startswith(":") and name != bus.get_unique_name() and children(name, ROOT):
+                return name
         except GLib.Error:
             continue
-        if path:
-            call(name, path, "org.a11y.atspi.Action", "DoAction", GLib.Variant("(i)", (0,)), "(b)")
-            return
-    sys.exit(f"no accessible button {label} on the bus")
+    sys.exit("no accessible program on the bus")
+
+
+def press(label):
+    def find(name, path, depth=0):
+        if named(name, path) == label:
+            return path
+        return next(filter(None, (find(name, child, depth + 1) for child in children(name, path))), None) \
+            if depth < 6 else None
+
+    name = program()
+    path = find(name, ROOT) or sys.exit(f"no accessible {label} in the program")
+    call(name, path, "org.a11y.atspi.Action", "DoAction", GLib.Variant("(i)", (0,)), "(b)")
+
+
+def windows(title):
+    """Prints how many of the program's windows are titled title."""
+    name = program()
+    print(sum(named(name, window) == title for window in children(name, ROOT)))
 
 
 if __name__ == "__main__":
-    {"desktop": desktop, "press": press}[sys.argv[1]](*sys.argv[2:])
+    {"desktop": desktop, "press": press, "windows": windows}[sys.argv[1]](*sys.argv[2:])

@@ -1,52 +1,33 @@
 #pragma once
 
+#include "MailFixtures.h"
 #include "mailcheck/MailCheck.h"
 #include "settings/Settings.h"
 
 #include <QStringList>
 #include <QTest>
 #include <QTimer>
-#include <optional>
 
 // Stands in for the windows during a check and writes down, in order, what the check did to them.
-// The switches are put into the settings the check reads.
 class RecordingWindows : public MailCheckWindows
 {
 public:
-    bool noticeBoard = false;
-    bool mailProgram = false;
-    bool autoClose = false;
-    bool hangUpSwitch = false;
-    QString programPath = QStringLiteral("未設定");
+    struct Switches
+    {
+        NewMailAction action = NewMailAction::NoticeBoard;
+        bool autoClose = false, hangUp = true;
+        QString program = QStringLiteral("未設定");
+    } switches;
     QStringList calls;
     bool answer = false; // to ask() and askToTrust()
-    std::pair<int, int> lastProgress;
 
-    void applySwitches(SettingsModel& settings) const
-    {
-        settings.setNewMailAction(noticeBoard   ? NewMailAction::NoticeBoard
-                                  : mailProgram ? NewMailAction::MailProgram
-                                                : NewMailAction::Neither);
-        settings.setAutoCloseNotice(autoClose);
-        settings.setHangUpWhenEmpty(hangUpSwitch);
-        settings.setMailProgram(programPath);
-    }
-    void setAccountFields(const QString& userId, const QString& password) override
-    {
-        calls << QStringLiteral("account %1 %2").arg(userId, password);
-    }
+    void setAccountFields(const QString& id, const QString& pass) override { calls << "account " + id + ' ' + pass; }
     void showSettingsWindow() override { calls << QStringLiteral("settings"); }
-    void showProgress(int done, int total) override { lastProgress = {done, total}; }
+    void showProgress(int, int) override {}
     void startEventScene() override { calls << QStringLiteral("scene"); }
-    void showNotice(const QString& text1, const QString& text2) override
-    {
-        calls << QStringLiteral("notice %1 %2").arg(text1, text2);
-    }
+    void showNotice(const QString& text1, const QString& text2) override { calls << "notice " + text1 + ' ' + text2; }
     void unloadNotice() override { calls << QStringLiteral("unload notice"); }
-    void showMessage(const QString& text, const QString& caption) override
-    {
-        calls << QStringLiteral("message [%1] %2").arg(caption, text);
-    }
+    void showMessage(const QString& text, const QString& title) override { calls << "message [" + title + "] " + text; }
     QString startProgram(const QString& commandLine) override
     {
         calls << QStringLiteral("start [%1]").arg(commandLine);
@@ -65,15 +46,19 @@ private:
     QObject m_context; // a question still open goes with the windows
 };
 
-// Runs one check to its end, as the main window starts it, and returns how it ended.
+// Runs one check to its end, as the main window starts it, with the windows' switches in the settings,
+// and returns how it ended (NotRun when it did not end in time).
 inline CheckOutcome runCheck(RecordingWindows& windows, SettingsModel& settings, bool manual = true,
-                             const Pop3Options& options = Pop3Options())
+                             const Pop3Options& options = checkOptions())
 {
+    settings.setNewMailAction(windows.switches.action);
+    settings.setAutoCloseNotice(windows.switches.autoClose);
+    settings.setHangUpWhenEmpty(windows.switches.hangUp);
+    settings.setMailProgram(windows.switches.program);
     MailCheck job(windows, settings, options);
-    std::optional<CheckOutcome> ended;
+    CheckOutcome ended;
     QObject::connect(&job, &MailCheck::finished, [&ended](const CheckOutcome& outcome) { ended = outcome; });
     job.start(manual);
-    if (!QTest::qWaitFor([&ended] { return ended.has_value(); }, 120000))
-        return CheckOutcome();
-    return ended.value_or(CheckOutcome());
+    return QTest::qWaitFor([&ended] { return ended.kind != CheckOutcome::Kind::NotRun; }, 120000) ? ended
+                                                                                                  : CheckOutcome();
 }

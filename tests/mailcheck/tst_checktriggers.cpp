@@ -9,15 +9,6 @@
 #include <QTest>
 #include <QTimer>
 
-namespace {
-struct TriggerRow
-{
-    QString interval;
-    int ticks; // ticks of the one-second timer until a timed check is due; -1: never
-};
-} // namespace
-Q_DECLARE_METATYPE(TriggerRow)
-
 // What starts a check (the interval counters, the button), and the small helpers the check uses.
 class TestCheckTriggers : public QObject
 {
@@ -26,20 +17,22 @@ private Q_SLOTS:
 
     void firstTimedCheck_data()
     {
-        QTest::addColumn<TriggerRow>("row");
-        QTest::newRow("zero is off") << TriggerRow{"0", -1};
-        QTest::newRow("one minute is 61 ticks") << TriggerRow{"1", 61};
-        QTest::newRow("2.5 rounds to even") << TriggerRow{"2.5", 122};
-        QTest::newRow("1.5 after blanks, with a unit") << TriggerRow{"  1.5分", 122};
-        QTest::newRow("below half a minute means one") << TriggerRow{"0.3", 61};
+        QTest::addColumn<QString>("interval");
+        QTest::addColumn<int>("ticks"); // ticks of the one-second timer until a timed check is due; -1: never
+        QTest::newRow("zero is off") << "0" << -1;
+        QTest::newRow("one minute is 61 ticks") << "1" << 61;
+        QTest::newRow("2.5 rounds to even") << "2.5" << 122;
+        QTest::newRow("1.5 after blanks, with a unit") << "  1.5分" << 122;
+        QTest::newRow("below half a minute means one") << "0.3" << 61;
     }
     void firstTimedCheck()
     {
-        QFETCH(TriggerRow, row);
+        QFETCH(QString, interval);
+        QFETCH(int, ticks);
         IntervalTrigger trigger;
         for (int tick = 1; tick <= 61 * 4; ++tick) { // once reached, the interval stays due until a check
             trigger.tick();
-            QCOMPARE(trigger.isDue(row.interval), row.ticks > 0 && tick >= row.ticks);
+            QCOMPARE(trigger.isDue(interval), ticks > 0 && tick >= ticks);
         }
     }
 

@@ -3,7 +3,6 @@
 #include "maillib/Pop3Session.h"
 
 #include <QTest>
-#include <optional>
 
 // Drives a Pop3Session one step at a time from a test: each call starts the step and runs the
 // test's event loop until the step's ending signal (or limitMs). Only tests wait like this.
@@ -30,21 +29,6 @@ inline int login(Pop3Session& session, const QString& user, const QString& passw
     session.login(user, password, apop);
     settle(session, {Pop3Session::State::Ready, Pop3Session::State::Authorizing});
     return session.state() == Pop3Session::State::Transaction ? session.messageCount() : -1;
-}
-
-// The headers of message number, as its handler got them; nothing when refused or failed.
-inline std::optional<MessageHeaders> headers(Pop3Session& session, int number)
-{
-    std::optional<MessageHeaders> got;
-    bool answered = false;
-    if (!session.requestHeaders(number, [&](int, const std::optional<MessageHeaders>& h) {
-            got = h;
-            answered = true;
-        }))
-        return std::nullopt;
-    if (!QTest::qWaitFor([&] { return answered || session.state() == Pop3Session::State::Failed; }, 30000))
-        return std::nullopt;
-    return got;
 }
 
 // True when the server confirmed the end of the session.

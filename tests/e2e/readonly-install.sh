@@ -17,10 +17,12 @@ snapshot() { find "$installed" -printf '%P %s %T@ %m %u\n' | sort; }
 before=$(snapshot)
 mkdir -m 700 "$E2E_TMP"/{home,data,runtime} && chown nobody: "$E2E_TMP"/{home,data,runtime}
 
-# Succeeds when process PID has its own handler for SIGNAL: the program is up and ends in order on it.
+# Succeeds when process PID is the program (not this script's fork before it) and has its own handler
+# for SIGNAL: it is up and ends in order on it.
 catches() {
     local mask
-    mask=$(awk '/^SigCgt/ { print $2 }' "/proc/$1/status") && (((0x$mask >> ($(kill -l "$2") - 1)) & 1))
+    [ "$(cat "/proc/$1/comm")" = mossvale ] && mask=$(awk '/^SigCgt/ { print $2 }' "/proc/$1/status") &&
+        (((0x$mask >> ($(kill -l "$2") - 1)) & 1))
 }
 # run_as_nobody SIGNAL SETTINGS [XDG_DATA_HOME]: starts the installed program as nobody on the
 # offscreen platform, waits until it catches SIGNAL, ends it with it, and expects the shutdown to have

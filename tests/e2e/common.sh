@@ -91,8 +91,9 @@ sys.exit(not (d.value and x.XGetSelectionOwner(d, c.c_ulong(x.XInternAtom(d, sys
 }
 
 # Xvfb on a free display number (it prints the number once it takes connections); exports DISPLAY.
+# The screen is black, so that a window the program has not drawn yet shows one colour.
 start_xvfb() {
-    spawn xvfb Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp
+    spawn xvfb Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp -br
     DISPLAY=:$(wait_for 15 grep -m1 -x '[0-9]\+' "$E2E_TMP/xvfb.log") || fail "Xvfb did not start"
     export DISPLAY
 }
@@ -159,11 +160,12 @@ start_main() {
     PROGRAM_PID=$!
     main_shown "the main window did not appear"
 }
-# main_shown MESSAGE: waits for the main window, else fails with MESSAGE; sets MAIN.
+# main_shown MESSAGE: waits for the main window, drawn, else fails with MESSAGE; sets MAIN.
 main_shown() {
-    MAIN=$(wait_for 15 visible_window "$MAIN_TITLE") || fail "$1"
-    sleep 0.5 # let the paint finish before clicking
+    MAIN=$(wait_for 15 visible_window "$MAIN_TITLE") && wait_for 5 painted "$MAIN" || fail "$1"
 }
+# Succeeds when WINDOW shows more than one colour: the program has drawn it, where it will stay.
+painted() { [ "$(import -display "$DISPLAY" -window "$1" -format %k info:)" -gt 1 ]; }
 
 # click_at X Y [OPTION...]: a click (with xdotool click's OPTIONs) at X, Y on the screen. The pointer
 # goes to a corner first: "mousemove --sync" to where it already is waits until it moves.

@@ -7,7 +7,7 @@
 # - (a second program) "設定" shows its window and its "ID/PASS" the account window "ID,PASS",
 #   each within a second.
 source "${BASH_SOURCE[0]%/*}/common.sh" || exit 1
-require Xvfb xdotool xwininfo openbox dbus-daemon
+require Xvfb xdotool xwininfo openbox dbus-daemon import
 
 start_xvfb
 start_wm
@@ -37,8 +37,7 @@ stop_child "$PROGRAM_PID"
 reading_keyring
 click_button 3 # 設定
 in_time 1000 "設定 while the keyring is silent" visible_window 設定
-setform=$(visible_window 設定) || fail "no 設定 window"
-sleep 0.5 # let the paint finish before clicking
+setform=$(visible_window 設定) && wait_for 5 painted "$setform" || fail "no 設定 window"
 window_geometry "$setform"
 click_at $((X + 88)) $((Y + 20)) # ID/PASS, 40 px in and 8 px down, 97 x 25
 in_time 1000 "ID,PASS while the keyring is silent" visible_window ID,PASS

@@ -17,8 +17,15 @@ snapshot() { find "$installed" -printf '%P %s %T@ %m %u\n' | sort; }
 before=$(snapshot)
 mkdir -m 700 "$E2E_TMP"/{home,data,runtime} && chown nobody: "$E2E_TMP"/{home,data,runtime}
 
+# Succeeds when process PID is the program (not this script's fork before it) and has its own handler
+# for SIGNAL: it is up and ends in order on it.
+catches() {
+    local mask
+    [ "$(cat "/proc/$1/comm")" = mossvale ] && mask=$(awk '/^SigCgt/ { print $2 }' "/proc/$1/status") &&
+        (((0x$mask >> ($(kill -l "$2") - 1)) & 1))
+}
 # run_as_nobody SIGNAL SETTINGS [XDG_DATA_HOME]: starts the installed program as nobody on the
-# offscreen platform, lets it start up, ends it with SIGNAL, and expects the shutdown to have
+# offscreen platform, waits until it catches SIGNAL, ends it with it, and expects the shutdown to have
 # stored "NAME" in SETTINGS/★MailData/ini.ini. Its output (where the offscreen platform also prints
 # message boxes) goes to RUN_LOG.
 run_as_nobody() {
@@ -28,8 +35,7 @@ run_as_nobody() {
         XDG_RUNTIME_DIR="$E2E_TMP/runtime" QT_QPA_PLATFORM=offscreen LC_ALL=C.UTF-8 ${3:+"XDG_DATA_HOME=$3"} \
         "$prefix/bin/mossvale" >"$RUN_LOG" 2>&1 &
     pid=$!
-    sleep 3
-    kill -0 "$pid" 2>/dev/null || fail "the program ended by itself: $(tail -5 "$RUN_LOG")"
+    wait_for 15 catches "$pid" "$signal" || fail "the program never got ready for SIG$signal: $(tail -5 "$RUN_LOG")"
     ! grep -qs '^NAME=' "$ini" || fail "NAME was stored before the shutdown"
     kill -"$signal" "$pid"
     wait_for 10 gone "$pid" || { kill -KILL "$pid"; fail "the program did not end on SIG$signal"; }

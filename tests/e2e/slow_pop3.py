@@ -36,8 +36,7 @@ class Session(socketserver.StreamRequestHandler):
         self.wfile.write("".join(line + "\r\n" for line in lines).encode())
 
     def handle(self):
-        with lock:
-            session = next(numbers)
+        session = next(numbers)  # atomic: the counter is advanced under the interpreter lock
         note(session, "open")
         try:  # a request longer than 1024 bytes ends the session
             self.reply("+OK slow POP3 ready")

@@ -24,9 +24,7 @@ private Q_SLOTS:
         QTest::addColumn<JudgeRow>("row");
         // clang-format off
         const JudgeRow rows[] = {
-            {"exact: in subject", {"未承諾広告※"}, "未承諾広告※ 激安", "店 <a@b.jp>", false, "", "未承諾広告※"},
             {"exact: in sender", {"spam.example"}, "ご案内", "店 <info@spam.example>", false, "", "spam.example"},
-            {"exact: the later keyword", {"nothing", "友人"}, "やあ", "友人 <f@e.jp>", false, "", "友人"},
             {"exact: case differs", {"viagra"}, "VIAGRA now", "x@y.jp", false, "", ""},
             {"exact: spaces around subject", {"終わり"}, "  夏の終わり  ", "x@y.jp", false, "", "終わり"},
             {"exact: full-width space kept", {"　激安"}, "激安", "x@y.jp", false, "", ""},
@@ -34,7 +32,6 @@ private Q_SLOTS:
             {"spaces around a keyword: named as stored", {" 激安  "}, "激安セール", "x@y.jp", false, "", " 激安  "},
             {"loose: case", {"viagra"}, "VIAGRA now", "x@y.jp", true, "", "viagra"},
             {"loose: hiragana", {"セール"}, "夏のせーる", "x@y.jp", true, "", "セール"},
-            {"loose: half-width kana", {"セール"}, "ｾｰﾙ", "x@y.jp", true, "", "セール"},
             {"loose: long text folded whole", {"ガム"}, QString(31, u'x') + u"ｶﾞﾑ"_qs, "x@y.jp", true, "", "ガム"},
             {"loose: a full-width space inside counts", {"　セール"}, "夏の せーる", "x@y.jp", true, "", "　セール"},
             // A keyword of full-width spaces matched every subject holding one, and, loosely, every sender with a space.

@@ -76,12 +76,19 @@ QString shownBox()
 }
 
 // clang-format off
-struct ReadRow { bool withDataFolder; QByteArray data, temp; int records; QStringList matched; QList<int> unreadable = {}; };
-struct FailureRow { Operation operation; QString named, reason = {}, folderAt = {}; bool fullTemp = false; rlim_t sizeLimit = RLIM_INFINITY; };
+struct ReadRow { const char* name; bool withDataFolder; QByteArray data, temp; int records; QStringList matched; QList<int> unreadable = {}; };
+struct FailureRow { const char* name; Operation operation; QString named, reason = {}, folderAt = {}; bool fullTemp = false; rlim_t sizeLimit = RLIM_INFINITY; };
 // The window on stored: the item selected (-1: none) is removed with answer, or entry (when not null) registered.
 // changed: what another window leaves in the file after this one listed it (null: nothing).
-struct WindowRow { QByteArray stored; QStringList listed; int selected; MessageBox::Button answer; QString box; QByteArray kept; QStringList after; QByteArray changed = {}; QString entry = {}; };
+struct WindowRow { const char* name; QByteArray stored; QStringList listed; int selected; MessageBox::Button answer; QString box; QByteArray kept; QStringList after; QByteArray changed = {}; QString entry = {}; };
 // clang-format on
+
+// The column "row" of a table, and what adds one row to it, named after the row.
+template <class Row> auto addRow()
+{
+    QTest::addColumn<Row>("row");
+    return [](const Row& row) { QTest::newRow(row.name) << row; };
+}
 } // namespace
 
 class TestKeywords : public QObject
@@ -95,25 +102,23 @@ private Q_SLOTS:
     // A null data or temp stands for no such file.
     void reads_data()
     {
-        QTest::addColumn<ReadRow>("row");
+        const auto add = addRow<ReadRow>();
         const QByteArray three = rawFile({"viagra", Circled1 + Wave + Taka, Star});
         // NULs at the end fill the field as spaces do; one inside breaks the text.
         const QByteArray undecodable = rawFile({"viagra", "\xFF", "a\x81 b", QByteArray(199, 'x') + '\x81', Taka,
                                                 QByteArray("a\0b", 3), QByteArray("casino ").leftJustified(200, '\0')});
         const QByteArray spacedAndMarked = rawFile({"  viagra ", "", Circled1 + " win"}) + rawFile({"casino"}, 0);
         const QStringList live = without(Five, 2);
-        QTest::newRow("missing file: an empty list") << ReadRow{true, {}, {}, 0, {}};
-        QTest::newRow("missing data folder: an empty list") << ReadRow{false, {}, {}, 0, {}};
-        QTest::newRow("incomplete tail of 203 bytes")
-            << ReadRow{true, three + rawFile({"lost"}).left(203), {}, 3, {u"viagra"_qs, u"①～髙"_qs, u"★"_qs}};
-        QTest::newRow("spaces around dropped; blank and marked records left out")
-            << ReadRow{true, spacedAndMarked, {}, 4, {u"viagra"_qs, u"① win"_qs}};
+        // clang-format off
+        add({"missing file: an empty list", true, {}, {}, 0, {}});
+        add({"missing data folder: an empty list", false, {}, {}, 0, {}});
+        add({"incomplete tail of 203 bytes", true, three + rawFile({"lost"}).left(203), {}, 3, {u"viagra"_qs, u"①～髙"_qs, u"★"_qs}});
+        add({"spaces around dropped; blank and marked records left out", true, spacedAndMarked, {}, 4, {u"viagra"_qs, u"① win"_qs}});
         // Each would decode to U+FFFD and so match any subject holding an undecodable byte.
-        QTest::newRow("undecodable records never match")
-            << ReadRow{true, undecodable, {}, 7, {u"viagra"_qs, u"髙"_qs, u"casino"_qs}, {2, 3, 4, 6}};
+        add({"undecodable records never match", true, undecodable, {}, 7, {u"viagra"_qs, u"髙"_qs, u"casino"_qs}, {2, 3, 4, 6}});
         // A rebuild by another program stopped while it refilled the data file: the temporary file is the list.
-        QTest::newRow("restore: data file refilled half-way")
-            << ReadRow{true, rawFile(FiveBytes.mid(0, 2)) + rawFile({"torn"}).left(7), Marked, 4, live};
+        add({"restore: data file refilled half-way", true, rawFile(FiveBytes.mid(0, 2)) + rawFile({"torn"}).left(7), Marked, 4, live});
+        // clang-format on
     }
 
     void reads()
@@ -215,18 +220,17 @@ private Q_SLOTS:
 
     void fileFailuresAreReportedHonestly_data()
     {
-        QTest::addColumn<FailureRow>("row");
-        QTest::newRow("data file is a folder, register") << FailureRow{Register, DataName, {}, DataFile};
-        QTest::newRow("data file is a folder, rebuild") << FailureRow{Rebuild, DataName, {}, DataFile};
+        const auto add = addRow<FailureRow>();
+        add({"data file is a folder, register", Register, DataName, {}, DataFile});
+        add({"data file is a folder, rebuild", Rebuild, DataName, {}, DataFile});
         // A file-size limit stops a write part-way, as a full disk does, with EFBIG; /dev/full gives ENOSPC.
         // The limit leaves room for part of one more record, less than the survivors of a rebuild need.
         const QString tooBig = u"ファイルの大きさが上限を超えます。"_qs;
         const rlim_t roomForPart = Marked.size() + 100;
-        QTest::newRow("size limit, register") << FailureRow{Register, DataName, tooBig, {}, false, roomForPart};
-        QTest::newRow("temporary file on a full device")
-            << FailureRow{Rebuild, TempName, u"空き容量がありません。"_qs, {}, true};
-        QTest::newRow("temporary file is a folder") << FailureRow{Rebuild, TempName, {}, TempFile};
-        QTest::newRow("removing a record that is not there") << FailureRow{Mark, DataName};
+        add({"size limit, register", Register, DataName, tooBig, {}, false, roomForPart});
+        add({"temporary file on a full device", Rebuild, TempName, u"空き容量がありません。"_qs, {}, true});
+        add({"temporary file is a folder", Rebuild, TempName, {}, TempFile});
+        add({"removing a record that is not there", Mark, DataName});
     }
 
     void fileFailuresAreReportedHonestly()
@@ -259,7 +263,7 @@ private Q_SLOTS:
     // keyword of white space only (full-width spaces included): it would never match.
     void window_data()
     {
-        QTest::addColumn<WindowRow>("row");
+        const auto add = addRow<WindowRow>();
         const QByteArray five = rawFile(FiveBytes);
         const QStringList listed = fields(Five), live = fields(without(Five, 2));
         const QString ask = u"選択された（行、青色）データを削除します。よろしいですか[はい][いいえ]"_qs;
@@ -267,28 +271,21 @@ private Q_SLOTS:
             u"キーワードの一覧がほかの画面で変更されていたため、表示を更新しました。もう一度選んでください。[OK]"_qs;
         const QByteArray compacted = rawFile(without(FiveBytes, 1));
         // Records that never match are marked: a damaged one by its bytes, a blank one (U+3000) as such.
-        const QList<QByteArray> odd{"viagra",
-                                    "\xFF"
-                                    "abc",
-                                    "\x81\x40", QByteArray("a\0b", 3), "casino"};
+        const QList<QByteArray> odd{"viagra", QByteArray(1, '\xFF') + "abc", "\x81\x40", QByteArray("a\0b", 3),
+                                    "casino"};
         const QStringList oddListed{listed[0], u"（読めないキーワード） FF 61 62 63"_qs, fields({u"　（無効）"_qs})[0],
                                     u"（読めないキーワード） 61 00 62"_qs, listed[4]};
         // clang-format off
-        QTest::newRow("third, no") << WindowRow{five, listed, 2, MessageBox::No, ask, five, listed};
-        QTest::newRow("nothing selected") << WindowRow{five, listed, -1, MessageBox::Yes, u"データが選択されていません。[OK]"_qs, five, listed};
+        add({"third, no", five, listed, 2, MessageBox::No, ask, five, listed});
+        add({"nothing selected", five, listed, -1, MessageBox::Yes, u"データが選択されていません。[OK]"_qs, five, listed});
         // A record left marked by an interrupted removal is not listed; the items keep their records.
-        QTest::newRow("marked record hidden, gone with the next removal")
-            << WindowRow{Marked, live, 2, MessageBox::Yes, ask, rawFile({FiveBytes[0], FiveBytes[1], FiveBytes[4]}), without(live, 2)};
+        add({"marked record hidden, gone with the next removal", Marked, live, 2, MessageBox::Yes, ask, rawFile({FiveBytes[0], FiveBytes[1], FiveBytes[4]}), without(live, 2)});
         // Another window removed the second keyword and the records after it moved up: the list is
         // never acted on by its old numbers; it is reloaded, nothing removed.
-        QTest::newRow("stale list removes nothing")
-            << WindowRow{five, listed, 2, MessageBox::Yes, stale, compacted, fields(without(Five, 1)), compacted};
-        QTest::newRow("marked records removable")
-            << WindowRow{rawFile(odd), oddListed, 3, MessageBox::Yes, ask, rawFile(without(odd, 3)), without(oddListed, 3)};
-        QTest::newRow("full-width space refused")
-            << WindowRow{{}, {}, -1, {}, u"キーワードが入力されていません。[OK]"_qs, {}, {}, {}, u"　"_qs};
-        QTest::newRow("a full-width space before text")
-            << WindowRow{{}, {}, -1, {}, u"0 boxes"_qs, rawFile({"\x81\x40win"}), fields({u"　win"_qs}), {}, u"　win"_qs};
+        add({"stale list removes nothing", five, listed, 2, MessageBox::Yes, stale, compacted, fields(without(Five, 1)), compacted});
+        add({"marked records removable", rawFile(odd), oddListed, 3, MessageBox::Yes, ask, rawFile(without(odd, 3)), without(oddListed, 3)});
+        add({"full-width space refused", {}, {}, -1, {}, u"キーワードが入力されていません。[OK]"_qs, {}, {}, {}, u"　"_qs});
+        add({"a full-width space before text", {}, {}, -1, {}, u"0 boxes"_qs, rawFile({"\x81\x40win"}), fields({u"　win"_qs}), {}, u"　win"_qs});
         // clang-format on
     }
 

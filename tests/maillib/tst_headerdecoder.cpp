@@ -56,7 +56,6 @@ private Q_SLOTS:
         MessageHeaders headers = HeaderDecoder::decode(fields);
         QCOMPARE(headers.subject + u'|' + headers.sender + u'|' + headers.date, u"会議||Tue, 2 Jan 2024"_qs);
         QCOMPARE(headers.rawHeader, QString::fromLatin1(fields).replace("\x1b$B2q5D\x1b(B", u"会議"_qs));
-        QCOMPARE(HeaderDecoder::decode("from: a@b\r\n\r\n").sender, u"a@b"_qs);
 
         // The Subject that once froze every check (940 KB of folded encoded-word starts ending in
         // a real word), and the caps: the block is cut at 256 KB, not inside a UTF-8 character (a

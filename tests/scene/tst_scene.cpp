@@ -29,17 +29,10 @@ struct FakeOutput : SoundOutput
     FakeOutput** open;
 };
 
-struct SceneRow
-{
-    QByteArray sound; // the effect sound file
-    bool playable, repeat;
-};
-struct PageRow
-{
-    QString address;
-    PageView::Mode mode;
-    QString text;
-};
+// clang-format off
+struct SceneRow { QByteArray sound; bool playable, repeat; }; // sound: the effect sound file
+struct PageRow { QString address; PageView::Mode mode; QString text; };
+// clang-format on
 
 } // namespace
 Q_DECLARE_METATYPE(SceneRow)
@@ -74,8 +67,8 @@ private Q_SLOTS:
         QTest::addColumn<SceneRow>("row");
         QTest::newRow("played once") << SceneRow{wave, true, false};
         QTest::newRow("repeating") << SceneRow{wave, true, true};
-        QTest::newRow("after a chunk of odd size")
-            << SceneRow{wave.left(12) + QByteArrayLiteral("LIST\5\0\0\0abcde\0") + wave.mid(12), true, false};
+        const QByteArray oddChunk = wave.left(12) + QByteArrayLiteral("LIST\5\0\0\0abcde\0") + wave.mid(12);
+        QTest::newRow("after a chunk of odd size") << SceneRow{oddChunk, true, false};
         // Only PCM WAV files are played, their header read within its bounds; without a sound the
         // picture shows all the same.
         QTest::newRow("empty") << SceneRow{{}, false, false};

@@ -288,6 +288,7 @@ void Pop3Session::loginWithToken(const QString& user, const QByteArray& accessTo
     m_user = user;
     m_password.clear();
     m_apop = false;
+    m_tokenRefused = false;
     m_token = accessToken;
     sendLogin();
 }
@@ -305,6 +306,7 @@ void Pop3Session::sendLogin()
         enqueue(Request::Capa, {}, [this, needsMechanisms](const Pop3Reply& reply) {
             readCapabilities(reply);
             m_pipelining = m_options.allowPipelining && m_capabilities.contains("PIPELINING");
+            m_capabilitiesWithLogin = false; // known now, for a second token
             if (needsMechanisms)
                 sendCredentials();
         });
@@ -372,10 +374,16 @@ void Pop3Session::onAuthReply(const Pop3Reply& reply)
         return m_connection.respond(Sasl::answerAfterFirst(m_mechanism));
     }
     m_saslFirst.clear();
+    if (!reply.ok && m_mechanism == Sasl::Mechanism::Plain)
+        return refuseLogin(Pop3Texts::loginFailed, &reply);
     if (!reply.ok) {
-        const bool token = m_mechanism != Sasl::Mechanism::Plain;
-        m_tokenRefused = token;
-        return refuseLogin(token ? Pop3Texts::tokenRefused : Pop3Texts::loginFailed, &reply);
+        // Still in the authorization state (RFC 5034): a renewed token may follow on this connection.
+        m_tokenRefused = true;
+        m_error.clear();
+        setServerError(Pop3Texts::tokenRefused, reply);
+        setState(State::Ready);
+        QMetaObject::invokeMethod(this, &Pop3Session::tokenRejected, Qt::QueuedConnection);
+        return;
     }
     setState(State::Authorizing);
     askMailbox();

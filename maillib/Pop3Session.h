@@ -75,7 +75,9 @@ public:
     void login(const QString& user, const QString& password, bool apop);
     // Logs in with an OAuth 2.0 access token through AUTH OAUTHBEARER, or XOAUTH2 when only that is
     // offered, then as login(). The token is sent only over TLS or to this machine, whatever the
-    // user allowed for a password; tokenRefused() tells that the server refused this token.
+    // user allowed for a password. When the server refuses the token the session stays open and
+    // Ready, tokenRefused() is set and tokenRejected() follows: another token may be tried, or close().
+    // A refusal of any other kind is failed(), as for login().
     void loginWithToken(const QString& user, const QByteArray& accessToken);
     // A SASL exchange ends after this many challenges: the mechanisms spoken here need at most two.
     static constexpr int MaxSaslChallenges = 4;
@@ -137,6 +139,7 @@ Q_SIGNALS:
     void opened();
     void consentNeeded();
     void loggedIn(int count);
+    void tokenRejected();
     void closed();
     void failed();
 

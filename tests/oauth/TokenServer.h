@@ -13,7 +13,8 @@
 // An OAuth 2.0 provider on 127.0.0.1 for tests, on the test's own thread: GET /authorize answers
 // with the redirect a browser follows (a code, or access_denied when deny is set), POST /token
 // gives tokens for a code whose PKCE verifier matches its S256 challenge, or for a refresh token it
-// issued and did not revoke. Access tokens are "at1", "at2"...; refresh tokens "rt1", "rt2"...
+// issued and did not revoke; POST /introspect (RFC 7662, as a mail server asks) names the user of
+// an access token it issued. Access tokens are "at1", "at2"...; refresh tokens "rt1", "rt2"...
 class TokenServer : public QObject
 {
 public:
@@ -62,6 +63,11 @@ private:
                           QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
             socket->disconnectFromHost();
         };
+        if (target.path() == u"/introspect") {
+            const bool active = m_access.contains(query.queryItemValue(u"token"_qs).toLatin1());
+            return reply("200 OK", "Content-Type: application/json\r\n",
+                         active ? R"({"active":true,"username":"bob"})" : R"({"active":false})");
+        }
         if (target.path() == u"/authorize") {
             log << QStringLiteral("authorize");
             const QByteArray code = "code" + QByteArray::number(++m_issued);
@@ -84,6 +90,7 @@ private:
         }
         log << (byCode ? QStringLiteral("code") : QStringLiteral("refresh"));
         const QByteArray n = QByteArray::number(++m_issued);
+        m_access.insert("at" + n);
         QByteArray body = R"({"access_token":"at)" + n + R"(","token_type":"Bearer","expires_in":3600)";
         if (byCode) {
             m_refresh.insert("rt" + n);
@@ -96,5 +103,6 @@ private:
     QHash<QTcpSocket*, QByteArray> m_input;
     QHash<QByteArray, QByteArray> m_challenges; // code -> S256 challenge
     QSet<QByteArray> m_refresh;
+    QSet<QByteArray> m_access;
     int m_issued = 0;
 };

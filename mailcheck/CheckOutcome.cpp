@@ -24,6 +24,8 @@ QString headline(const CheckOutcome& outcome)
     }
     case Kind::LoginRefused:
         return QStringLiteral("ログインできません");
+    case Kind::SignInNeeded:
+        return QStringLiteral("サインインが必要です");
     case Kind::NoConnection:
         return QStringLiteral("接続できません");
     case Kind::Insecure:
@@ -93,7 +95,8 @@ QString CheckOutcome::details() const
                                 "次のメールチェックで確かめます。");
         break;
     case Kind::Cancelled:
-        lines << reason << NothingDeleted;
+    case Kind::SignInNeeded:
+        lines << headline(*this) << reason << NothingDeleted;
         break;
     default:
         lines << headline(*this) << reason;

@@ -15,6 +15,7 @@ struct CheckOutcome
         AccountMissing, // user id or password empty: the settings window was opened
         Checked,        // the mailbox was scanned and the session closed in good order
         LoginRefused,   // the server refused the account, or the login could not be made
+        SignInNeeded,   // OAuth 2.0: no usable token, and a timed check never opens the browser
         NoConnection,   // the server could not be reached (name, refused, time-out)
         Insecure,       // stopped before the password for its sake: a certificate, plain text
         LocalTrouble,   // this machine's part failed: the keyring, a file of the data folder
@@ -48,8 +49,9 @@ struct CheckOutcome
     }
     bool failed() const
     {
-        return kind == Kind::LoginRefused || kind == Kind::NoConnection || kind == Kind::Insecure ||
-               kind == Kind::LocalTrouble || kind == Kind::Broken || kind == Kind::Unconfirmed;
+        return kind == Kind::LoginRefused || kind == Kind::SignInNeeded || kind == Kind::NoConnection ||
+               kind == Kind::Insecure || kind == Kind::LocalTrouble || kind == Kind::Broken ||
+               kind == Kind::Unconfirmed;
     }
 
     // One line for the window: when, how many new and deleted, or why it failed.

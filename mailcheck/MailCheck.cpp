@@ -5,6 +5,7 @@
 #include "mailcheck/SavedCopies.h"
 #include "maillib/Pop3Session.h"
 #include "maillib/Pop3Texts.h"
+#include "oauth/OAuthSettings.h"
 #include "settings/ProgramFolder.h"
 #include "settings/Settings.h"
 
@@ -115,7 +116,71 @@ void MailCheck::start(bool manual)
         QMetaObject::invokeMethod(this, &MailCheck::conclude, Qt::QueuedConnection);
         return;
     }
-    openSession();
+    m_oauth = OAuthSettings::signIn() == SignInMethod::OAuth2;
+    m_tokenRenewed = false;
+    m_accessToken.clear();
+    if (!m_oauth)
+        return openSession();
+    // The token comes first: a sign-in in the browser may take longer than a server waits.
+    setStep(Step::ReadingAccount);
+    const int keyringWaitMs = m_manual ? m_options.sessionTimeoutMs / 2 : m_options.replyTimeoutMs;
+    m_settings.loadAccount(keyringWaitMs, this, [this](const QString& error) { onOAuthAccount(error); });
+}
+
+// The user id names the account to the provider's token and to the server; no password is needed.
+void MailCheck::onOAuthAccount(const QString& error)
+{
+    if (m_step != Step::ReadingAccount)
+        return;
+    const AccountSettings& account = m_settings.account();
+    if (!error.isEmpty() || account.UserId.isEmpty()) {
+        if (error.isEmpty())
+            m_windows.showSettingsWindow();
+        m_outcome.kind = error.isEmpty() ? CheckOutcome::Kind::AccountMissing : CheckOutcome::Kind::LocalTrouble;
+        m_outcome.reason = error;
+        return conclude();
+    }
+    setStep(Step::SigningIn);
+    m_tokens.accessToken(account.Pop3Server, account.UserId, false, m_manual,
+                         [this](const TokenResult& result) { onToken(result); });
+}
+
+// Only a manual check may have opened the browser for this token.
+void MailCheck::onToken(const TokenResult& result)
+{
+    if (m_step != Step::SigningIn)
+        return;
+    addNotice(m_outcome, result.notice);
+    const bool open = m_session && m_session->state() == Pop3Session::State::Ready;
+    if (result.status == TokenResult::Status::Ok) {
+        m_accessToken = result.accessToken;
+        if (!open)
+            return openSession();
+        setStep(Step::LoggingIn);
+        return m_session->loginWithToken(m_settings.account().UserId, m_accessToken);
+    }
+    const auto kind = result.status == TokenResult::Status::SignInNeeded ? CheckOutcome::Kind::SignInNeeded
+                                                                         : CheckOutcome::Kind::LoginRefused;
+    if (open)
+        return endBeforeLogin(kind, result.error);
+    m_outcome.kind = kind;
+    m_outcome.reason = result.error;
+    conclude();
+}
+
+// A token the server refused may have been revoked early or expired on the way: it is renewed once
+// and tried on the same connection.
+void MailCheck::onTokenRejected()
+{
+    if (m_step != Step::LoggingIn)
+        return;
+    if (m_tokenRenewed)
+        return endBeforeLogin(CheckOutcome::Kind::LoginRefused, m_session->errorText());
+    m_tokenRenewed = true;
+    setStep(Step::SigningIn);
+    const AccountSettings& account = m_settings.account();
+    m_tokens.accessToken(account.Pop3Server, account.UserId, true, m_manual,
+                         [this](const TokenResult& result) { onToken(result); });
 }
 
 void MailCheck::openSession()
@@ -127,6 +192,7 @@ void MailCheck::openSession()
     connect(m_session.get(), &Pop3Session::consentNeeded, this, &MailCheck::onConsentNeeded);
     connect(m_session.get(), &Pop3Session::failed, this, &MailCheck::onSessionFailed);
     connect(m_session.get(), &Pop3Session::loggedIn, this, &MailCheck::onLoggedIn);
+    connect(m_session.get(), &Pop3Session::tokenRejected, this, &MailCheck::onTokenRejected);
     connect(m_session.get(), &Pop3Session::closed, this, &MailCheck::onClosed);
     setStep(Step::Opening);
     m_session->open(m_settings.account().Pop3Server);
@@ -160,6 +226,12 @@ void MailCheck::askAbout(const QString& text, bool trust, std::function<void(Tls
 
 void MailCheck::onConsentNeeded()
 {
+    if (m_oauth) { // no consent lets a token go in plain text
+        m_session->abort();
+        m_outcome.kind = CheckOutcome::Kind::Insecure;
+        m_outcome.reason = Pop3Texts::tokenNeedsTls(m_session->serverKey());
+        return conclude();
+    }
     m_outcome.kind = CheckOutcome::Kind::Insecure;
     m_outcome.reason = m_session->errorText();
     if (!m_manual || m_asked >= 2) {
@@ -183,6 +255,10 @@ void MailCheck::onOpened()
     if (m_session->isEncrypted() && !m_sessionOptions.trust.encrypted.contains(m_session->serverKey())) {
         m_sessionOptions.trust.encrypted.insert(m_session->serverKey());
         addNotice(m_outcome, m_sessionOptions.trust.save(trustFile()));
+    }
+    if (m_oauth) {
+        setStep(Step::LoggingIn);
+        return m_session->loginWithToken(m_settings.account().UserId, m_accessToken);
     }
     // A keyring may show its unlock prompt to the user who asked, within half the session's time;
     // a timed check waits no longer than for a reply.
@@ -273,10 +349,12 @@ void MailCheck::abort()
     if (!isRunning())
         return;
     m_noticeTimer.stop();
+    m_tokens.cancel();
     m_windows.cancelQuestion();
-    if (m_session && m_step != Step::Announcing && m_step != Step::Done) {
-        const bool quitSent = m_session->quitSent() && m_session->state() == Pop3Session::State::Quitting;
-        m_session->abort();
+    if ((m_session || m_oauth) && m_step != Step::Announcing && m_step != Step::Done) {
+        const bool quitSent = m_session && m_session->quitSent() && m_session->state() == Pop3Session::State::Quitting;
+        if (m_session)
+            m_session->abort();
         if (!m_outcome.failed() || quitSent) {
             if (quitSent) {
                 m_outcome.kind = CheckOutcome::Kind::Unconfirmed;
@@ -604,4 +682,3 @@ void MailCheck::finish()
     setStep(Step::Done);
     Q_EMIT finished(m_outcome);
 }
-

@@ -6,6 +6,7 @@
 #include "mailcheck/SeenStore.h"
 #include "maillib/HeaderDecoder.h"
 #include "maillib/Pop3Options.h"
+#include "oauth/OAuthTokens.h"
 #include "settings/Settings.h"
 
 #include <QObject>
@@ -64,7 +65,19 @@ class MailCheck : public QObject
 {
     Q_OBJECT
 public:
-    enum class Step { Idle, Opening, Asking, ReadingAccount, LoggingIn, Scanning, Copying, Closing, Announcing, Done };
+    enum class Step {
+        Idle,
+        Opening,
+        Asking,
+        ReadingAccount,
+        SigningIn,
+        LoggingIn,
+        Scanning,
+        Copying,
+        Closing,
+        Announcing,
+        Done
+    };
     Q_ENUM(Step)
 
     // After this many header requests refused in a row the rest are not asked for: the server's
@@ -111,6 +124,9 @@ private:
     void askAbout(const QString& text, bool trust, std::function<void(TlsTrust&)> decide,
                   std::function<void()> proceed);
     void onAccountRead(const QString& error);
+    void onOAuthAccount(const QString& error);
+    void onToken(const TokenResult& result);
+    void onTokenRejected();
     void onLoggedIn(int count);
     void scan();
     void onHeaders(int number, const std::optional<MessageHeaders>& headers);
@@ -157,5 +173,9 @@ private:
     int m_refusedInARow = 0;
     QString m_copyError;
     QTimer m_noticeTimer;
+    // OAuth 2.0: the account signs in with a token, renewed once when the server refuses it.
+    OAuthTokens m_tokens;
+    bool m_oauth = false;
+    bool m_tokenRenewed = false;
+    QByteArray m_accessToken;
 };
-

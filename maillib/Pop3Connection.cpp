@@ -301,6 +301,14 @@ void Pop3Connection::send(const QByteArray& command, bool multiLine, qsizetype m
     armReplyTimer();
 }
 
+void Pop3Connection::respond(const QByteArray& line)
+{
+    if (!isOpen())
+        return;
+    m_socket->write(line + "\r\n");
+    m_stepTimer.start(m_options.replyTimeoutMs);
+}
+
 void Pop3Connection::expectGreeting()
 {
     m_parser.expect(false);

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <utility>
 
 namespace {
 
@@ -37,13 +38,13 @@ QString retrFailed(int number)
 const Pop3Session::Command& Pop3Session::command(Request request)
 {
     static const Command table[] = {
-        {Request::Greeting, "", false, Bound::Status}, {Request::Capa, "CAPA", true, Bound::Header},
-        {Request::Stls, "STLS", false, Bound::Status}, {Request::User, "USER", false, Bound::Status},
-        {Request::Pass, "PASS", false, Bound::Status}, {Request::Apop, "APOP", false, Bound::Status},
-        {Request::Stat, "STAT", false, Bound::Status}, {Request::List, "LIST", true, Bound::Listing},
-        {Request::Uidl, "UIDL", true, Bound::Listing}, {Request::Top, "TOP", true, Bound::Header},
-        {Request::Retr, "RETR", true, Bound::Message}, {Request::Dele, "DELE", false, Bound::Status},
-        {Request::Quit, "QUIT", false, Bound::Status},
+        {Request::Greeting, "", false, Bound::Status, false}, {Request::Capa, "CAPA", true, Bound::Header, false},
+        {Request::Stls, "STLS", false, Bound::Status, false}, {Request::User, "USER", false, Bound::Status, false},
+        {Request::Pass, "PASS", false, Bound::Status, false}, {Request::Apop, "APOP", false, Bound::Status, false},
+        {Request::Auth, "AUTH", false, Bound::Status, true},  {Request::Stat, "STAT", false, Bound::Status, false},
+        {Request::List, "LIST", true, Bound::Listing, false}, {Request::Uidl, "UIDL", true, Bound::Listing, false},
+        {Request::Top, "TOP", true, Bound::Header, false},    {Request::Retr, "RETR", true, Bound::Message, false},
+        {Request::Dele, "DELE", false, Bound::Status, false}, {Request::Quit, "QUIT", false, Bound::Status, false},
     };
     return table[int(request)];
 }
@@ -93,6 +94,7 @@ void Pop3Session::open(const QString& server)
     }
     m_serverKey = TlsTrust::key(address);
     m_host = address.host;
+    m_port = address.port;
     setState(State::Connecting);
     m_connection.connectTo(address);
 }
@@ -170,8 +172,10 @@ void Pop3Session::askCapabilities()
 void Pop3Session::readCapabilities(const Pop3Reply& reply)
 {
     m_capabilities.clear();
+    m_saslOffered.clear();
     if (!reply.ok)
         return; // a server without CAPA offers neither STLS nor PIPELINING
+    m_saslOffered = Sasl::offered(reply.body);
     for (const QByteArray& line : reply.body.split('\n')) {
         const QByteArray word = line.trimmed().split(' ').value(0).toUpper();
         if (!word.isEmpty())
@@ -258,29 +262,76 @@ void Pop3Session::login(const QString& user, const QString& password, bool apop)
     m_user = user;
     m_password = password;
     m_apop = apop;
+    m_token.clear();
     // APOP's digest holds the greeting's timestamp: it waits for the greeting.
     m_loginWaitsForGreeting = apop && m_greetingPending;
     if (!m_loginWaitsForGreeting)
         sendLogin();
 }
 
+// A token is a password's equal: it goes to this machine or over TLS only, and the consent to plain
+// text given for a password does not cover it.
+void Pop3Session::loginWithToken(const QString& user, const QByteArray& accessToken)
+{
+    if (m_state != State::Ready) {
+        if (m_error.isEmpty())
+            m_error = Pop3Texts::notLoggedIn;
+        return fail();
+    }
+    setState(State::Authorizing);
+    if (!m_connection.isEncrypted() && !m_options.trust.isLoopback(m_host))
+        return refuseLogin(Pop3Texts::tokenNeedsTls(m_host));
+    if (hasLineBreakOrNul(user) || !Sasl::isBearerToken(accessToken))
+        return refuseLogin(Pop3Texts::badToken);
+    m_error.clear();
+    m_errorRank = ErrorRank::Skipped;
+    m_user = user;
+    m_password.clear();
+    m_apop = false;
+    m_tokenRefused = false;
+    m_token = accessToken;
+    sendLogin();
+}
+
 // With PIPELINING the login, STAT, LIST and UIDL go out together; otherwise each waits for the one
-// before, and a refusal stops the rest.
+// before, and a refusal stops the rest. A SASL login needs the server's mechanisms: where CAPA goes
+// out with the login, the login waits for its answer.
 void Pop3Session::sendLogin()
 {
     m_loginWaitsForGreeting = false;
     if (m_apop && m_timestamp.isEmpty())
         return refuseLogin(Pop3Texts::apopUnsupported);
+    if (m_capabilitiesWithLogin) {
+        const bool needsMechanisms = !m_token.isEmpty();
+        enqueue(Request::Capa, {}, [this, needsMechanisms](const Pop3Reply& reply) {
+            readCapabilities(reply);
+            m_pipelining = m_options.allowPipelining && m_capabilities.contains("PIPELINING");
+            m_capabilitiesWithLogin = false; // known now, for a second token
+            if (needsMechanisms)
+                sendCredentials();
+        });
+        if (needsMechanisms)
+            return;
+    }
+    sendCredentials();
+}
+
+void Pop3Session::sendCredentials()
+{
+    if (!m_token.isEmpty()) {
+        const Sasl::Mechanism mechanism = Sasl::forToken(m_saslOffered);
+        if (mechanism == Sasl::Mechanism::None)
+            return refuseLogin(Pop3Texts::noTokenMechanism);
+        return startAuth(mechanism, std::exchange(m_token, {}));
+    }
+    // PLAIN carries the password as it is, so only over TLS; where CAPA comes with the login, the
+    // mechanisms are not known in time and USER/PASS, as safe over TLS, goes instead.
+    if (!m_apop && m_connection.isEncrypted() && m_saslOffered.contains("PLAIN") && !m_capabilitiesWithLogin)
+        return startAuth(Sasl::Mechanism::Plain, std::exchange(m_password, {}).toUtf8());
     const auto refusal = [this](const Pop3Reply& reply) {
         if (!reply.ok)
             refuseLogin(Pop3Texts::loginFailed, &reply);
     };
-    if (m_capabilitiesWithLogin) {
-        enqueue(Request::Capa, {}, [this](const Pop3Reply& reply) {
-            readCapabilities(reply);
-            m_pipelining = m_options.allowPipelining && m_capabilities.contains("PIPELINING");
-        });
-    }
     if (m_apop) {
         const QByteArray digest =
             QCryptographicHash::hash(m_timestamp + m_password.toUtf8(), QCryptographicHash::Md5).toHex();
@@ -290,6 +341,56 @@ void Pop3Session::sendLogin()
         enqueue(Request::Pass, m_password.toUtf8(), refusal);
     }
     m_password.clear();
+    askMailbox();
+}
+
+// With the initial response where AUTH can carry it (RFC 5034); else the server's empty challenge
+// asks for it. Nothing follows AUTH before its end: a request sent behind it would be read as an
+// answer to a challenge.
+void Pop3Session::startAuth(Sasl::Mechanism mechanism, const QByteArray& secret)
+{
+    setState(State::Authenticating);
+    m_mechanism = mechanism;
+    m_saslChallenges = 0;
+    const QByteArray first = Sasl::initialResponse(mechanism, m_user, secret, m_host, m_port).toBase64();
+    QByteArray arguments = Sasl::name(mechanism);
+    if (arguments.size() + first.size() + 6 <= Sasl::MaxAuthLine)
+        arguments += ' ' + first;
+    else
+        m_saslFirst = first;
+    enqueue(Request::Auth, arguments, [this](const Pop3Reply& reply) { onAuthReply(reply); });
+}
+
+void Pop3Session::onAuthReply(const Pop3Reply& reply)
+{
+    if (reply.continuation) {
+        if (++m_saslChallenges > MaxSaslChallenges) {
+            m_saslFirst.clear();
+            return refuseLogin(Pop3Texts::saslEndless(MaxSaslChallenges));
+        }
+        if (!m_saslFirst.isEmpty())
+            return m_connection.respond(std::exchange(m_saslFirst, {}));
+        // A challenge after the first message: the OAuth mechanisms' error, or a step PLAIN has not.
+        return m_connection.respond(Sasl::answerAfterFirst(m_mechanism));
+    }
+    m_saslFirst.clear();
+    if (!reply.ok && m_mechanism == Sasl::Mechanism::Plain)
+        return refuseLogin(Pop3Texts::loginFailed, &reply);
+    if (!reply.ok) {
+        // Still in the authorization state (RFC 5034): a renewed token may follow on this connection.
+        m_tokenRefused = true;
+        m_error.clear();
+        setServerError(Pop3Texts::tokenRefused, reply);
+        setState(State::Ready);
+        QMetaObject::invokeMethod(this, &Pop3Session::tokenRejected, Qt::QueuedConnection);
+        return;
+    }
+    setState(State::Authorizing);
+    askMailbox();
+}
+
+void Pop3Session::askMailbox()
+{
     enqueue(Request::Stat, {}, [this](const Pop3Reply& reply) { onStat(reply); });
     enqueue(Request::List, {}, [this](const Pop3Reply& reply) { readList(reply); });
     enqueue(Request::Uidl, {}, [this](const Pop3Reply& reply) {
@@ -564,7 +665,7 @@ void Pop3Session::pump()
         const qsizetype bound = cmd.bound == Bound::Listing   ? m_options.maxListingLength
                                 : cmd.bound == Bound::Message ? MaxMessageBytes
                                                               : 0;
-        m_connection.send(next.line, cmd.multiLine, bound);
+        m_connection.send(next.line, cmd.multiLine, bound, cmd.continuations);
         m_inFlight.push_back(std::move(next));
     }
 }

@@ -3,6 +3,7 @@
 #include "maillib/HeaderDecoder.h"
 #include "maillib/Pop3Connection.h"
 #include "maillib/Pop3Options.h"
+#include "maillib/Sasl.h"
 
 #include <QList>
 #include <QObject>
@@ -41,6 +42,7 @@ public:
         StartingTls,     // STLS and its handshake
         AwaitingConsent, // stopped before the login: the user decides about plain text
         Ready,           // open: login() may follow
+        Authenticating,  // AUTH: the SASL exchange, a challenge answered at a time
         Authorizing,     // the login with STAT, LIST and UIDL
         Transaction,     // logged in: headers, copies, deletions
         Verifying,       // STAT before QUIT, proving the stream in step
@@ -68,8 +70,17 @@ public:
     // Logs in with USER/PASS, or APOP when apop is set, and asks STAT, LIST and UIDL: loggedIn()
     // with the number of messages, or failed(), where refused() tells a refusal by the server (or
     // a login that could not be made) from a broken session. A user name or password holding CR,
-    // LF or NUL is refused without being sent.
+    // LF or NUL is refused without being sent. Over TLS, a server that offers SASL PLAIN is sent
+    // the password with AUTH PLAIN instead of USER/PASS; APOP stays APOP.
     void login(const QString& user, const QString& password, bool apop);
+    // Logs in with an OAuth 2.0 access token through AUTH OAUTHBEARER, or XOAUTH2 when only that is
+    // offered, then as login(). The token is sent only over TLS or to this machine, whatever the
+    // user allowed for a password. When the server refuses the token the session stays open and
+    // Ready, tokenRefused() is set and tokenRejected() follows: another token may be tried, or close().
+    // A refusal of any other kind is failed(), as for login().
+    void loginWithToken(const QString& user, const QByteArray& accessToken);
+    // A SASL exchange ends after this many challenges: the mechanisms spoken here need at most two.
+    static constexpr int MaxSaslChallenges = 4;
     // Asks for the headers of message number; handler gets them decoded, or nothing when the
     // server refused them (the session goes on). False when the request cannot be made (not
     // logged in, number out of range or deleted). Handlers run in request order; none runs after
@@ -107,6 +118,9 @@ public:
     bool isEncrypted() const { return m_connection.isEncrypted(); }
     // The login was answered -ERR by the server, or could not be made (as opposed to a broken session).
     bool refused() const { return m_refused; }
+    bool tokenRefused() const { return m_tokenRefused; }
+    // The SASL mechanism of the login, None for USER/PASS and APOP.
+    Sasl::Mechanism mechanism() const { return m_mechanism; }
     // QUIT went out after the login: a failure from then on may have left the deletions done.
     bool quitSent() const { return m_quitSent; }
     // Set when open() refused the server on security grounds; rejectedCertificate() goes with
@@ -125,12 +139,13 @@ Q_SIGNALS:
     void opened();
     void consentNeeded();
     void loggedIn(int count);
+    void tokenRejected();
     void closed();
     void failed();
 
 private:
     // Every command the session sends, with how its reply is read.
-    enum class Request { Greeting, Capa, Stls, User, Pass, Apop, Stat, List, Uidl, Top, Retr, Dele, Quit };
+    enum class Request { Greeting, Capa, Stls, User, Pass, Apop, Auth, Stat, List, Uidl, Top, Retr, Dele, Quit };
     enum class Bound { Status, Header, Listing, Message };
     struct Command
     {
@@ -138,6 +153,7 @@ private:
         const char* verb;
         bool multiLine;
         Bound bound;
+        bool continuations; // "+ " may answer it: a SASL exchange
     };
     static const Command& command(Request request);
     using ReplyHandler = std::function<void(const Pop3Reply& reply)>;
@@ -161,6 +177,10 @@ private:
     bool mayLoginWithoutTls();
     // Authorization.
     void sendLogin();
+    void sendCredentials();
+    void startAuth(Sasl::Mechanism mechanism, const QByteArray& secret);
+    void onAuthReply(const Pop3Reply& reply);
+    void askMailbox();
     void onStat(const Pop3Reply& reply);
     bool readList(const Pop3Reply& reply);
     void readUidl(const Pop3Reply& reply);
@@ -191,6 +211,8 @@ private:
     QString m_host;
     QByteArray m_timestamp;
     QSet<QByteArray> m_capabilities;
+    QList<QByteArray> m_saslOffered; // CAPA's SASL line
+    int m_port = 0;
     bool m_pipelining = false;
     bool m_capabilitiesWithLogin = false; // CAPA goes out with the login
     bool m_greetingPending = false;       // the greeting is read with the login's replies
@@ -200,6 +222,11 @@ private:
     QString m_user;
     QString m_password;
     bool m_apop = false;
+    QByteArray m_token; // with loginWithToken(), until it is sent
+    Sasl::Mechanism m_mechanism = Sasl::Mechanism::None;
+    QByteArray m_saslFirst; // the first message, when AUTH could not carry it
+    int m_saslChallenges = 0;
+    bool m_tokenRefused = false;
     bool m_loginWaitsForGreeting = false; // APOP needs the greeting's timestamp first
     int m_count = 0;
     qint64 m_statSize = 0;

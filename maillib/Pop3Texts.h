@@ -68,6 +68,21 @@ inline const QString apopUnsupported =
                    "APOPを使わない設定にしてください。");
 inline const QString lineBreakInAccount =
     QStringLiteral("ユーザーIDまたはパスワードに改行文字が含まれているため、送信しませんでした。");
+inline QString tokenNeedsTls(const QString& host)
+{
+    return QStringLiteral("サーバー「%1」とは暗号化通信ができないため、アクセストークンを送らずに中止しました。")
+        .arg(host);
+}
+inline const QString badToken =
+    QStringLiteral("ユーザーIDまたはアクセストークンに使えない文字が含まれているため、送信しませんでした。");
+inline const QString noTokenMechanism =
+    QStringLiteral("サーバーがOAuth 2.0でのログイン（OAUTHBEARER、XOAUTH2）に対応していません。"
+                   "サインインの方法を「パスワード」にしてください。");
+inline const QString tokenRefused = QStringLiteral("サーバーがアクセストークンを受け付けませんでした。");
+inline QString saslEndless(int challenges)
+{
+    return QStringLiteral("サーバーとの認証のやり取りが%1往復を超えても終わらないため、中止しました。").arg(challenges);
+}
 inline const QString loginFailed = QStringLiteral("ログインに失敗しました。ユーザーIDとパスワードを確認してください。");
 inline const QString statFailed = QStringLiteral("メールの件数を取得できませんでした。");
 inline const QString notLoggedIn = QStringLiteral("POP3サーバーにログインしていません。");

@@ -1,5 +1,7 @@
 #include "settings/OptionForm.h"
 
+#include "oauth/OAuthSettings.h"
+#include "oauth/OAuthTokens.h"
 #include "platform/Cp932Entry.h"
 #include "platform/DesignFont.h"
 #include "platform/MessageBox.h"
@@ -12,9 +14,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRadioButton>
 
 namespace {
-// Client area 2955 x 3060 twips. The captions reach down to their text boxes: a face with a tall
+// Client area 2955 x 4020 twips. The captions reach down to their text boxes: a face with a tall
 // line, such as Noto Sans CJK, needs the room.
 const Placement Label1Place{"Label1", twipRect(120, 90, 1575, 270)};
 const Placement SmtpTextPlace{"SmtpText", twipRect(120, 360, 2652, 264)};
@@ -23,8 +26,12 @@ const Placement Pop3TextPlace{"Pop3Text", twipRect(120, 960, 2652, 264)};
 const Placement Label3Place{"Label3", twipRect(120, 1290, 1635, 270)};
 const Placement MailTextPlace{"MailText", twipRect(120, 1560, 2652, 264)};
 const Placement ApopCheckPlace{"ApopCheck", twipRect(480, 2040, 2172, 252)};
-const Placement OkCommandPlace{"OkCommand", twipRect(660, 2520, 972, 372)};
-const Placement CancelCommandPlace{"CancelCommand", twipRect(1860, 2520, 912, 372)};
+const Placement Label4Place{"Label4", twipRect(120, 2370, 1635, 270)};
+const Placement PasswordOptionPlace{"PasswordOption", twipRect(240, 2640, 1320, 252)};
+const Placement OAuthOptionPlace{"OAuthOption", twipRect(1620, 2640, 1260, 252)};
+const Placement SignInCommandPlace{"SignInCommand", twipRect(480, 2970, 2292, 372)};
+const Placement OkCommandPlace{"OkCommand", twipRect(660, 3480, 972, 372)};
+const Placement CancelCommandPlace{"CancelCommand", twipRect(1860, 3480, 912, 372)};
 
 // The server settings file keeps at most this many characters of a value.
 constexpr int MaxServerValueLength = 100;
@@ -73,7 +80,7 @@ void OptionForm::buildLayout()
     setObjectName(QStringLiteral("OptionForm"));
     setWindowTitle(QStringLiteral("サーバー設定"));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
-    setFixedSize(twipSize(2955, 3060));
+    setFixedSize(twipSize(2955, 4020));
     setFont(designFont(font()));
 
     SmtpText = makeText(this, SmtpTextPlace);
@@ -84,6 +91,13 @@ void OptionForm::buildLayout()
     Label3 = makeLabel(this, Label3Place, QStringLiteral("メールアドレス(&M)"), MailText);
     ApopCheck = place(new QCheckBox(QStringLiteral("APOP を使用する(&A)"), this), ApopCheckPlace);
     ApopCheck->setStyleSheet(Blue);
+    PasswordOption = place(new QRadioButton(QStringLiteral("パスワード"), this), PasswordOptionPlace);
+    OAuthOption = place(new QRadioButton(QStringLiteral("OAuth 2.0"), this), OAuthOptionPlace);
+    PasswordOption->setStyleSheet(Blue);
+    OAuthOption->setStyleSheet(Blue);
+    Label4 = makeLabel(this, Label4Place, QStringLiteral("サインインの方法(&I)"), PasswordOption);
+    SignInCommand = place(new QPushButton(QStringLiteral("ブラウザでサインイン"), this), SignInCommandPlace);
+    SignInCommand->setAutoDefault(true);
     OkCommand = place(new QPushButton(QStringLiteral("設定"), this), OkCommandPlace);
     CancelCommand = place(new QPushButton(QStringLiteral("中止"), this), CancelCommandPlace);
     // No default button: Enter in a text box does nothing, but a focused button answers it.
@@ -99,6 +113,12 @@ void OptionForm::buildLayout()
     ApopCheck->setToolTip(QStringLiteral("パスワードをそのまま送らず、APOP でログインします。"
                                          "サーバーが APOP に対応している必要があります。"));
 
+    OAuthOption->setToolTip(
+        QStringLiteral("パスワードの代わりに、メールサービスのページ（ブラウザ）でサインインします。"
+                       "Gmail や Outlook.com などで使います。"));
+    SignInCommand->setToolTip(QStringLiteral("ブラウザでメールサービスのページを開き、サインインします。"));
+    connect(OAuthOption, &QRadioButton::toggled, SignInCommand, &QWidget::setEnabled);
+
     // Tab order by the design's tab index: MailText, CancelCommand, OkCommand, ApopCheck,
     // Pop3Text, SmtpText.
     setTabOrder(MailText, CancelCommand);
@@ -106,10 +126,14 @@ void OptionForm::buildLayout()
     setTabOrder(OkCommand, ApopCheck);
     setTabOrder(ApopCheck, Pop3Text);
     setTabOrder(Pop3Text, SmtpText);
+    setTabOrder(SmtpText, PasswordOption);
+    setTabOrder(PasswordOption, OAuthOption);
+    setTabOrder(OAuthOption, SignInCommand);
     MailText->setFocus();
 
     connect(OkCommand, &QPushButton::clicked, this, &OptionForm::OkCommand_Click);
     connect(CancelCommand, &QPushButton::clicked, this, &OptionForm::CancelCommand_Click);
+    connect(SignInCommand, &QPushButton::clicked, this, &OptionForm::SignInCommand_Click);
 }
 
 void OptionForm::Form_Load()
@@ -119,13 +143,18 @@ void OptionForm::Form_Load()
     Pop3Text->setText(settings.Pop3Server);
     MailText->setText(settings.MailAddress);
     ApopCheck->setChecked(settings.UseApop != 0); // every non-zero value logs in with APOP
+    const bool oauth = OAuthSettings::signIn() == SignInMethod::OAuth2;
+    (oauth ? OAuthOption : PasswordOption)->setChecked(true);
+    SignInCommand->setEnabled(oauth);
     setTopmost(this, true);
 }
 
 void OptionForm::OkCommand_Click()
 {
     m_settings.setServer(SmtpText->text(), Pop3Text->text(), MailText->text(), ApopCheck->isChecked() ? 1 : 0);
-    const QString error = m_settings.saveServer();
+    QString error = m_settings.saveServer();
+    if (error.isEmpty())
+        error = OAuthSettings::saveSignIn(OAuthOption->isChecked() ? SignInMethod::OAuth2 : SignInMethod::Password);
     if (!error.isEmpty()) {
         // The values are in effect for this session; the window stays open so that the user
         // can try again once the cause is mended.
@@ -133,6 +162,29 @@ void OptionForm::OkCommand_Click()
         return;
     }
     close();
+}
+
+// Signs in for the server as typed and the account's user id; the answer comes in a box, later.
+void OptionForm::SignInCommand_Click()
+{
+    const QString user = m_settings.account().UserId;
+    if (user.isEmpty()) {
+        MessageBox::open(this, QStringLiteral("先に「ID,PASS」でユーザーIDを設定してください。"));
+        return;
+    }
+    delete m_tokens;
+    m_tokens = new OAuthTokens(this);
+    SignInCommand->setEnabled(false);
+    m_tokens->signIn(Pop3Text->text(), user, [this](const TokenResult& result) {
+        SignInCommand->setEnabled(OAuthOption->isChecked());
+        m_tokens->deleteLater();
+        m_tokens = nullptr;
+        const QString text = result.status == TokenResult::Status::Ok
+                                 ? QStringLiteral("サインインしました。") +
+                                       (result.notice.isEmpty() ? QString() : u"\n"_qs + result.notice)
+                                 : result.error;
+        MessageBox::open(this, text);
+    });
 }
 
 void OptionForm::CancelCommand_Click()

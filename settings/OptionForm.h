@@ -6,10 +6,13 @@ class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QRadioButton;
+class OAuthTokens;
 class SettingsModel;
 
-// "サーバー設定": the SMTP and POP3 servers, the mail address and the APOP switch. Topmost while
-// open. "設定" puts the values, exactly as typed, into the settings and rewrites the server
+// "サーバー設定": the SMTP and POP3 servers, the mail address, the APOP switch and how the account
+// signs in (a password, or OAuth 2.0 through the browser, "SignIn" in section "Mossvale"). Topmost
+// while open. "設定" puts the values, exactly as typed, into the settings and rewrites the server
 // settings file; "中止", Esc and the close box change nothing. There is no default button.
 class OptionForm : public QWidget
 {
@@ -24,6 +27,10 @@ public:
     QLabel* Label3;
     QLineEdit* MailText;
     QCheckBox* ApopCheck;
+    QLabel* Label4;
+    QRadioButton* PasswordOption;
+    QRadioButton* OAuthOption;
+    QPushButton* SignInCommand;
     QPushButton* OkCommand;
     QPushButton* CancelCommand;
 
@@ -35,6 +42,8 @@ private:
     void Form_Load();
     void OkCommand_Click();
     void CancelCommand_Click();
+    void SignInCommand_Click();
 
     SettingsModel& m_settings;
+    OAuthTokens* m_tokens = nullptr; // while a sign-in runs
 };

@@ -1,0 +1,81 @@
+#pragma once
+
+#include "oauth/OAuthSettings.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+#include <functional>
+#include <memory>
+#include <optional>
+
+class QNetworkAccessManager;
+class QNetworkReply;
+class QOAuth2AuthorizationCodeFlow;
+
+// The outcome of asking for an access token.
+struct TokenResult
+{
+    enum class Status { Ok, SignInNeeded, Failed };
+    Status status = Status::Failed;
+    QByteArray accessToken;
+    QString error;  // why not, in Japanese
+    QString notice; // where the refresh token went, when not to the keyring
+};
+
+// OAuth 2.0 access tokens for one account. The access token stays in this process's memory only,
+// until a minute before it expires; the refresh token is kept by RefreshTokenStore. A sign-in runs
+// the authorization code flow with PKCE (S256) in the system browser, the answer coming back to a
+// loopback redirect on 127.0.0.1 at a port chosen at random (RFC 8252); Qt checks the state.
+// Nothing waits: every answer comes through done, once, later.
+class OAuthTokens : public QObject
+{
+    Q_OBJECT
+public:
+    using Done = std::function<void(const TokenResult& result)>;
+
+    // How long the browser sign-in may take, and each request to the token endpoint.
+    static constexpr int SignInTimeoutMs = 5 * 60 * 1000;
+    static constexpr int RequestTimeoutMs = 20000;
+    // A token endpoint's answer larger than this is not read.
+    static constexpr qint64 MaxReplyBytes = 64 * 1024;
+
+    explicit OAuthTokens(QObject* parent = nullptr);
+    ~OAuthTokens() override;
+
+    // An access token for user at server: the one in memory while fresh (unless renew), else one
+    // renewed with the stored refresh token; when there is none or the provider refused it, a
+    // sign-in through the browser if interactive, else SignInNeeded. A refused refresh token is
+    // forgotten. One request at a time: a new one cancels the last, whose done never runs.
+    void accessToken(const QString& server, const QString& user, bool renew, bool interactive, Done done);
+    // Signs in through the browser even when a token is kept (the settings window's button).
+    void signIn(const QString& server, const QString& user, Done done);
+    // Ends what is under way; its done never runs.
+    void cancel();
+
+    // How the browser opens a page; the default runs $BROWSER when set, else xdg-open. True when it started.
+    static void setBrowser(std::function<bool(const QUrl& url)> open);
+    // Forgets the access tokens held in memory.
+    static void forgetAccessTokens();
+
+private:
+    void refresh(const QByteArray& refreshToken);
+    void onRefreshed(QNetworkReply* reply);
+    void startSignIn();
+    void onGranted();
+    void keep(const QByteArray& accessToken, qint64 expiresInSeconds, const QByteArray& refreshToken);
+    void end(TokenResult result);
+    void needSignIn(const QString& why);
+
+    QString m_server;
+    QString m_user;
+    bool m_interactive = false;
+    Done m_done;
+    std::optional<OAuthProvider> m_provider;
+    std::unique_ptr<QNetworkAccessManager> m_network;
+    std::unique_ptr<QOAuth2AuthorizationCodeFlow> m_flow;
+    QTimer m_timer;
+    QMetaObject::Connection m_tokenReplies; // the flow's token request, watched for failure
+    int m_generation = 0;                   // answers of a cancelled request are dropped
+};

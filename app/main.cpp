@@ -1,10 +1,12 @@
 #include "app/MainForm.h"
 #include "app/SignalBridge.h"
 #include "app/SingleInstance.h"
+#include "oauth/OAuthTokens.h"
 #include "platform/DesktopNotice.h"
 #include "settings/ProgramFolder.h"
 
 #include <QApplication>
+#include <QDesktopServices>
 #include <QIcon>
 
 int main(int argc, char* argv[])
@@ -21,6 +23,8 @@ int main(int argc, char* argv[])
     QIcon icon(QStringLiteral(":/mossvale-32.png"));
     icon.addFile(QStringLiteral(":/mossvale.png"));
     QApplication::setWindowIcon(icon);
+    // Sign-in pages open in the desktop's own browser (xdg-open, or $BROWSER where it is missing).
+    OAuthTokens::setBrowser([](const QUrl& url) { return QDesktopServices::openUrl(url); });
     // The main window hides in the tray and other windows come and go: only the shutdown
     // steps end the program.
     QApplication::setQuitOnLastWindowClosed(false);

@@ -19,11 +19,6 @@ QString tokenFile()
     return QDir(Paths::dataFolder()).filePath(QStringLiteral("oauth2.tsv"));
 }
 
-QString keyringServer(const QString& server)
-{
-    return QStringLiteral("oauth2:") + server;
-}
-
 QByteArray lineKey(const QString& server, const QString& user)
 {
     return (server + u'\t' + user + u'\t').toUtf8();
@@ -95,14 +90,16 @@ void read(const QString& server, const QString& user, QObject* context, Read don
             Qt::QueuedConnection);
         return;
     }
-    PasswordStore::read(keyringServer(server), user, WaitMs, context,
-                        [fromFile, done](const PasswordStore::Result& result) {
-                            const QByteArray stored = result.password.toLatin1().left(MaxTokenBytes);
-                            if (result.ok && !stored.isEmpty() && isTokenText(stored))
-                                return done(stored, QString());
-                            const auto [token, error] = fromFile(result.error);
-                            done(token, token.isEmpty() ? error : QString());
-                        });
+    PasswordStore::read(
+        server, user, WaitMs, context,
+        [fromFile, done](const PasswordStore::Result& result) {
+            const QByteArray stored = result.password.toLatin1().left(MaxTokenBytes);
+            if (result.ok && !stored.isEmpty() && isTokenText(stored))
+                return done(stored, QString());
+            const auto [token, error] = fromFile(result.error);
+            done(token, token.isEmpty() ? error : QString());
+        },
+        PasswordStore::Kind::RefreshToken);
 }
 
 void write(const QString& server, const QString& user, const QByteArray& token, QObject* context, Written done)
@@ -120,13 +117,18 @@ void write(const QString& server, const QString& user, const QByteArray& token, 
         QMetaObject::invokeMethod(context, toFile, Qt::QueuedConnection);
         return;
     }
-    PasswordStore::write(keyringServer(server), user, QString::fromLatin1(token), WaitMs, context,
-                         [server, user, toFile, done](const PasswordStore::Result& result) {
-                             if (!result.ok)
-                                 return toFile();
-                             // In the keyring now: no copy stays in the file.
-                             done(writeFile(server, user, {}), QString());
-                         });
+    const auto stored = [server, user, toFile, done](const PasswordStore::Result& result) {
+        if (!result.ok)
+            return toFile();
+        // In the keyring now (or gone from it): no copy stays in the file.
+        done(writeFile(server, user, {}), QString());
+    };
+    // A token forgotten leaves no entry behind, under the account's own key.
+    if (token.isEmpty())
+        PasswordStore::remove(server, user, WaitMs, context, stored, PasswordStore::Kind::RefreshToken);
+    else
+        PasswordStore::write(server, user, QString::fromLatin1(token), WaitMs, context, stored,
+                             PasswordStore::Kind::RefreshToken);
 }
 
 } // namespace RefreshTokenStore

@@ -27,7 +27,7 @@ inline bool open(Pop3Session& session, const QString& server)
 inline int login(Pop3Session& session, const QString& user, const QString& password, bool apop = false)
 {
     session.login(user, password, apop);
-    settle(session, {Pop3Session::State::Ready, Pop3Session::State::Authorizing});
+    settle(session, {Pop3Session::State::Ready, Pop3Session::State::Authenticating, Pop3Session::State::Authorizing});
     return session.state() == Pop3Session::State::Transaction ? session.messageCount() : -1;
 }
 

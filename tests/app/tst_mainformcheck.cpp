@@ -17,15 +17,15 @@ class TestMainFormCheck : public QObject
     std::unique_ptr<TestProgramFolder> m_folder;
     int m_users = 0;
 
-    QString mailbox(const QList<QStringList>& messages, const QString& password = QStringLiteral("secret"))
+    // A mailbox with one message whose password is "secret", and the account with password.
+    QString mailbox(const QString& password)
     {
         const QString user = QStringLiteral("prog%1").arg(++m_users);
-        if (!fillMailbox(*m_server, user, QStringLiteral("secret"), messages))
+        if (!fillMailbox(*m_server, user, QStringLiteral("secret"), {{"a", "a", "a@a.jp"}}))
             return {};
         m_folder->writeAccount(user, password);
         return user;
     }
-    qsizetype logins(const QString& user) const { return loginsOf(*m_server, user); }
 
 private Q_SLOTS:
     void initTestCase()
@@ -48,7 +48,7 @@ private Q_SLOTS:
     // the real desktop (e2e_responsive).
     void doubleClickChecksOnce()
     {
-        const QString refused = mailbox({{"a", "a", "a@a.jp"}}, QStringLiteral("wrong"));
+        const QString refused = mailbox(QStringLiteral("wrong"));
         MainForm form;
         form.setMailOptions(checkOptions());
         form.show();
@@ -69,7 +69,7 @@ private Q_SLOTS:
     // The account confirmed with OK but not saved is what the checks of the run use.
     void confirmedAccountServesTheRun()
     {
-        const QString user = mailbox({{"a", "a", "a@a.jp"}}, QStringLiteral("stale"));
+        const QString user = mailbox(QStringLiteral("stale"));
         m_folder->write(GeneralFile, "[EXEINI]\r\nNUMBER5=1\r\n");
         MainForm form;
         form.setMailOptions(checkOptions());
@@ -80,7 +80,7 @@ private Q_SLOTS:
         for (int check = 1; check <= 2; ++check) {
             form.Command6_Click();
             QTRY_VERIFY(!form.isChecking());
-            QTRY_COMPARE(logins(user), check);
+            QTRY_COMPARE(loginsOf(*m_server, user), check);
         }
         QVERIFY(m_folder->read(AccountFile).contains("NAME2=stale")); // not saved: the box was unticked
     }

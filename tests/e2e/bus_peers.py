@@ -1,29 +1,47 @@
 #!/usr/bin/python3
-# Stand-ins on the session bus for what a desktop provides.
-# watch FILE: a StatusNotifierWatcher, the tray host's side: owns the watcher's name, reports a host,
-# creates FILE once it is up and appends every item that registers to it.
+# Stand-ins on the session bus for what a desktop provides. Those that own a name create FILE once
+# they do and end after 170 s.
+# watch FILE: a StatusNotifierWatcher, the tray host's side: reports a host and appends every item
+# that registers to FILE.
 # click ITEM LABEL: reads the item's exported menu (com.canonical.dbusmenu), checks it is
 # "メールチェック", "削除履歴", a separator, "メイン画面を表示", a separator and "終了", and clicks the
 # entry LABEL as a host would, without waiting for the answer (the program may end first).
-# keyring FILE: a keyring that never answers: owns org.freedesktop.secrets, creates FILE once it does,
-# and drops every call to it unanswered, appending a line per call to FILE. It ends after 170 s.
+# keyring FILE: a keyring that never answers: owns org.freedesktop.secrets and drops every call to it
+# unanswered, appending a line per call to FILE.
+# desktop FILE: a notification service: appends each Notify call to FILE as a line of JSON with the
+# id it returned: the next from 41 on, or the one it replaces. Also names this bus as the
+# accessibility bus (org.a11y.Bus).
+# press LABEL: presses the program's button LABEL through its accessibility objects (AT-SPI), which
+# the program serves on this bus when started with QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1; a test on
+# Wayland has no other way to press it.
+# windows TITLE: prints how many of the program's windows are titled TITLE, through the same objects.
+import json
+import os
 import sys
 
 from gi.repository import Gio, GLib
 
-WATCHER = "org.kde.StatusNotifierWatcher"
-INTERFACE = Gio.DBusNodeInfo.new_for_xml(f"""<node><interface name="{WATCHER}">
-<method name="RegisterStatusNotifierItem"><arg name="service" type="s" direction="in"/></method>
-<property name="IsStatusNotifierHostRegistered" type="b" access="read"/>
-<property name="ProtocolVersion" type="i" access="read"/></interface></node>""").interfaces[0]
 bus = Gio.bus_get_sync(Gio.BusType.SESSION)
+ACCESSIBLE, ROOT = "org.a11y.atspi.Accessible", "/org/a11y/atspi/accessible/root"
 
 
-def own(name, record):
-    Gio.bus_own_name_on_connection(bus, name, Gio.BusNameOwnerFlags.NONE, lambda *_: open(record, "a").close(), None)
+def interfaces(xml):
+    return Gio.DBusNodeInfo.new_for_xml(f"<node>{xml}</node>").interfaces
+
+
+def own(record, *names):
+    for name in names:
+        Gio.bus_own_name_on_connection(bus, name, Gio.BusNameOwnerFlags.NONE, lambda *_: open(record, "a").close(),
+                                       None)
     loop = GLib.MainLoop()
     GLib.timeout_add_seconds(170, loop.quit)
     loop.run()
+
+
+def call(name, path, method, signature=None, args=None, reply="(v)"):
+    interface, method = method.rsplit(".", 1)
+    return bus.call_sync(name, path, interface, method, signature and GLib.Variant(signature, args),
+                         GLib.VariantType(reply), Gio.DBusCallFlags.NONE, 5000, None).unpack()
 
 
 def watch(record):
@@ -36,8 +54,11 @@ def watch(record):
     def get(bus, sender, path, interface, name):
         return GLib.Variant("b", True) if name == "IsStatusNotifierHostRegistered" else GLib.Variant("i", 0)
 
-    bus.register_object("/StatusNotifierWatcher", INTERFACE, register, get, None)
-    own(WATCHER, record)
+    bus.register_object("/StatusNotifierWatcher", interfaces("""<interface name="org.kde.StatusNotifierWatcher">
+<method name="RegisterStatusNotifierItem"><arg name="service" type="s" direction="in"/></method>
+<property name="IsStatusNotifierHostRegistered" type="b" access="read"/>
+<property name="ProtocolVersion" type="i" access="read"/></interface>""")[0], register, get, None)
+    own(record, "org.kde.StatusNotifierWatcher")
 
 
 def keyring(record):
@@ -50,18 +71,14 @@ def keyring(record):
         return message
 
     bus.add_filter(swallow)
-    own("org.freedesktop.secrets", record)
+    own(record, "org.freedesktop.secrets")
 
 
 def click(item, label):
-    def call(path, method, signature, args, reply):
-        interface, method = method.rsplit(".", 1)
-        return bus.call_sync(item, path, interface, method, GLib.Variant(signature, args), GLib.VariantType(reply),
-                             Gio.DBusCallFlags.NONE, 5000, None).unpack()
-
-    menu, = call("/StatusNotifierItem", "org.freedesktop.DBus.Properties.Get", "(ss)",
-                 ("org.kde.StatusNotifierItem", "Menu"), "(v)")
-    _, (_, _, children) = call(menu, "com.canonical.dbusmenu.GetLayout", "(iias)", (0, -1, []), "(u(ia{sv}av))")
+    menu, = call(item, "/StatusNotifierItem", "org.freedesktop.DBus.Properties.Get", "(ss)",
+                 ("org.kde.StatusNotifierItem", "Menu"))
+    _, (_, _, children) = call(item, menu, "com.canonical.dbusmenu.GetLayout", "(iias)", (0, -1, []),
+                               "(u(ia{sv}av))")
     entries = [(child[1].get("type", "standard"), child[1].get("label", "")) for child in children]
     expected = [("standard", "メールチェック"), ("standard", "削除履歴"), ("separator", ""),
                 ("standard", "メイン画面を表示"), ("separator", ""), ("standard", "終了")]
@@ -75,5 +92,67 @@ def click(item, label):
     bus.flush_sync(None)
 
 
+def desktop(record):
+    given = []
+
+    def answer(connection, sender, path, interface, method, args, invocation):
+        if method == "GetAddress":
+            return invocation.return_value(GLib.Variant("(s)", (os.environ["DBUS_SESSION_BUS_ADDRESS"],)))
+        app, replaces, icon, summary, body, _, hints, _ = args.unpack()
+        given.append(replaces if replaces in given else 41 + len(given))
+        with open(record, "a", encoding="utf-8") as out:
+            print(json.dumps({"app": app, "replaces_id": replaces, "app_icon": icon, "summary": summary,
+                              "body": body, "hints": hints, "returned": given[-1]}, ensure_ascii=False), file=out)
+        invocation.return_value(GLib.Variant("(u)", (given[-1],)))
+
+    a11y, notifications = interfaces("""<interface name="org.a11y.Bus">
+<method name="GetAddress"><arg type="s" direction="out"/></method></interface>
+<interface name="org.freedesktop.Notifications"><method name="Notify"><arg type="s" direction="in"/>
+<arg type="u" direction="in"/><arg type="s" direction="in"/><arg type="s" direction="in"/><arg type="s" direction="in"/>
+<arg type="as" direction="in"/><arg type="a{sv}" direction="in"/><arg type="i" direction="in"/>
+<arg type="u" direction="out"/></method></interface>""")
+    bus.register_object("/org/a11y/bus", a11y, answer, None, None)
+    bus.register_object("/org/freedesktop/Notifications", notifications, answer, None, None)
+    own(record, "org.a11y.Bus", "org.freedesktop.Notifications")
+
+
+def named(name, path):
+    return call(name, path, "org.freedesktop.DBus.Properties.Get", "(ss)", (ACCESSIBLE, "Name"))[0]
+
+
+def children(name, path):
+    return [child for _, child in call(name, path, ACCESSIBLE + ".GetChildren", reply="(a(so))")[0]]
+
+
+def program():
+    """The bus name that serves the program's accessibility objects."""
+    for name in call("org.freedesktop.DBus", "/", "org.freedesktop.DBus.ListNames", reply="(as)")[0]:
+        try:
+            if name.startswith(":") and name != bus.get_unique_name() and children(name, ROOT):
+                return name
+        except GLib.Error:
+            continue
+    sys.exit("no accessible program on the bus")
+
+
+def press(label):
+    def find(name, path, depth=0):
+        if named(name, path) == label:
+            return path
+        return next(filter(None, (find(name, child, depth + 1) for child in children(name, path))), None) \
+            if depth < 6 else None
+
+    name = program()
+    path = find(name, ROOT) or sys.exit(f"no accessible {label} in the program")
+    call(name, path, "org.a11y.atspi.Action.DoAction", "(i)", (0,), "(b)")
+
+
+def windows(title):
+    name = program()
+    print(sum(named(name, window) == title for window in children(name, ROOT)))
+
+
 if __name__ == "__main__":
-    {"watch": watch, "keyring": keyring, "click": click}[sys.argv[1]](*sys.argv[2:])
+    commands = {"watch": watch, "keyring": keyring, "click": click, "desktop": desktop, "press": press,
+                "windows": windows}
+    commands[sys.argv[1]](*sys.argv[2:])

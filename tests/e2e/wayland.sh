@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The real program on a Wayland desktop: a headless Weston with Xwayland in a runtime folder of its
-# own, a private session bus with a stand-in notification service (tests/e2e/wayland_peers.py), and
+# own, a private session bus with a stand-in notification service (tests/e2e/bus_peers.py), and
 # a real Dovecot holding the demo mailbox. Started as a user starts it, the program runs through
 # Xwayland: "メールチェック" shows the notice board as an X window (which GNOME and KDE keep above
 # the others when it asks), and sends no notification. Where no X server answers, it runs on Wayland itself: each check's news also goes
@@ -13,9 +13,8 @@ dpkg-query -W -f='${Status}' qt6-wayland 2>/dev/null | grep -q 'ok installed' ||
     skip "no qt6-wayland (scripts/install-deps installs it)"
 
 start_bus
-peer() { /usr/bin/python3 "$E2E_SOURCE_DIR/tests/e2e/wayland_peers.py" "$@"; }
 NOTICES="$E2E_TMP/notices.jsonl"
-spawn desktop peer desktop "$NOTICES"
+spawn desktop bus_peer desktop "$NOTICES"
 wait_for 10 test -e "$NOTICES" || fail "the notification stand-in did not start"
 mkdir -p -m 700 "$E2E_TMP/wayland"
 spawn weston env XDG_RUNTIME_DIR="$E2E_TMP/wayland" weston --backend=headless-backend.so --socket=mossvale \
@@ -31,9 +30,8 @@ make_program_folder "$E2E_BUILD_DIR/Mossvale" "$E2E_TMP/Mossvale" "127.0.0.1:$DO
 # PROGRAM_PID.
 start_program() {
     spawn "$1" env -u QT_QPA_PLATFORM "${@:2}" XDG_SESSION_TYPE=wayland XDG_CURRENT_DESKTOP=GNOME \
-        XDG_RUNTIME_DIR="$E2E_TMP/wayland" WAYLAND_DISPLAY=mossvale \
-        QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 "$E2E_TMP/Mossvale/mossvale"
-    PROGRAM_PID=$!
+        XDG_RUNTIME_DIR="$E2E_TMP/wayland" WAYLAND_DISPLAY=mossvale QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 \
+        "$E2E_TMP/Mossvale/mossvale" && PROGRAM_PID=$!
 }
 notices() { grep -c . "$NOTICES" || true; }
 # check_until CONDITION...: presses "メールチェック" once a second (a press while a check runs is
@@ -42,7 +40,7 @@ check_until() {
     local end=$((SECONDS + 30))
     until eval "$*" 2>/dev/null; do
         [ $SECONDS -lt $end ] || return 1
-        peer press メールチェック 2>>"$E2E_TMP/press.log" || true
+        bus_peer press メールチェック 2>>"$E2E_TMP/press.log" || true
         sleep 1
     done
 }
@@ -58,10 +56,11 @@ check_until '[ "$(notices)" -ge 1 ]' || fail "no notification on Wayland after �
 check_until '[ "$(notices)" -ge 2 ]' || fail "no second notification on Wayland"
 expect "an X window on Wayland: the program did not run natively" eval '! visible_window "$MAIN_TITLE"'
 # "常に前面表示" cannot work here: the first use says so, a second says nothing more.
-peer press 常に前面表示 && wait_for 10 eval '[ "$(peer windows Mossvale)" -eq 1 ]' || fail "常に前面表示 said nothing"
-peer press 常に前面表示 && sleep 2
-expect "常に前面表示 said it again: $(peer windows Mossvale) boxes" eval '[ "$(peer windows Mossvale)" -eq 1 ]'
-echo "notification calls recorded:" && cat "$NOTICES"
+boxes() { [ "$(bus_peer windows Mossvale)" -eq 1 ]; }
+bus_peer press 常に前面表示 && wait_for 10 boxes || fail "常に前面表示 said nothing"
+bus_peer press 常に前面表示 && sleep 2
+expect "常に前面表示 said it again: $(bus_peer windows Mossvale) boxes" boxes
+cat "$NOTICES"
 expect "the notifications recorded are not as they should be (the AssertionError above)" /usr/bin/python3 -c '
 import json, os, sys
 calls = [json.loads(line) for line in open(sys.argv[1], encoding="utf-8")]

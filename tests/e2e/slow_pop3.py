@@ -44,13 +44,13 @@ class Session(socketserver.StreamRequestHandler):
                 words = line.decode("ascii", "replace").split() or [""]
                 command, k = words[0].upper(), int(words[1]) if words[1:] and words[1].isdigit() else 0
                 note(session, "PASS ***" if command == "PASS" else " ".join(words))
-                entry = lambda i: f"{i} {SIZE}" if command == "LIST" else f"{i} slow-{i}"
                 if command == "CAPA":
                     self.reply("+OK", "TOP", "UIDL", "USER", ".")
                 elif command == "STAT":
                     self.reply(f"+OK {COUNT} {COUNT * SIZE}")
-                elif command in ("LIST", "UIDL"):
-                    self.reply(f"+OK {entry(k)}") if k else self.reply("+OK", *map(entry, range(1, COUNT + 1)), ".")
+                elif command in ("LIST", "UIDL"):  # the program asks for the whole list only
+                    lines = (f"{i} {SIZE if command == 'LIST' else f'slow-{i}'}" for i in range(1, COUNT + 1))
+                    self.reply("+OK", *lines, ".")
                 elif command == "TOP" and 0 < k <= COUNT:
                     self.reply("+OK", *HEADERS[k - 1], ".")
                 else:  # USER, PASS (any login), DELE, QUIT

@@ -12,7 +12,6 @@ struct JudgeRow { const char* name; QStringList keywords; QString subject, sende
 const QString Tanaka = u"Tanaka <tanaka@example.jp>"_qs;
 const QByteArray Boss = "boss@company.jp";
 } // namespace
-Q_DECLARE_METATYPE(JudgeRow)
 
 class TestJudge : public QObject
 {
@@ -26,22 +25,16 @@ private Q_SLOTS:
         const JudgeRow rows[] = {
             {"exact: in sender", {"spam.example"}, "ご案内", "店 <info@spam.example>", false, "", "spam.example"},
             {"exact: case differs", {"viagra"}, "VIAGRA now", "x@y.jp", false, "", ""},
-            {"exact: spaces around subject", {"終わり"}, "  夏の終わり  ", "x@y.jp", false, "", "終わり"},
             {"exact: full-width space kept", {"　激安"}, "激安", "x@y.jp", false, "", ""},
             {"exact: spaces-only keyword", {"   "}, "a b", "x@y.jp", false, "", ""},
-            {"spaces around a keyword: named as stored", {" 激安  "}, "激安セール", "x@y.jp", false, "", " 激安  "},
             {"loose: case", {"viagra"}, "VIAGRA now", "x@y.jp", true, "", "viagra"},
             {"loose: hiragana", {"セール"}, "夏のせーる", "x@y.jp", true, "", "セール"},
             {"loose: long text folded whole", {"ガム"}, QString(31, u'x') + u"ｶﾞﾑ"_qs, "x@y.jp", true, "", "ガム"},
-            {"loose: a full-width space inside counts", {"　セール"}, "夏の せーる", "x@y.jp", true, "", "　セール"},
             // A keyword of full-width spaces matched every subject holding one, and, loosely, every sender with a space.
             {"full-width space keyword, exact subject", {"　"}, "会議　資料", "x@y.jp", false, "", ""},
             {"full-width space keyword, loose sender", {"　"}, "会議", Tanaka, true, "", ""},
-            // The first keyword in list order, not the first found in the text; the subject before the sender.
+            // The first keyword in list order, not the first found in the text.
             {"order: list, not position", {"abcd", "bc", "a"}, "xabcd", "x@y.jp", false, "", "abcd"},
-            {"order: a keyword inside a longer one", {"zz", "abcd", "bc"}, "xabcx", "x@y.jp", false, "", "bc"},
-            {"order: subject first", {"sender", "subject"}, "subject", "sender@y.jp", false, "", "subject"},
-            {"order: same when folded", {"ｓｐａｍ", "SPAM", "spam"}, "spam", "x@y.jp", true, "", "ｓｐａｍ"},
             {"NUL in subject", {"casino"}, QString::fromUtf16(u"\0casino", 7), "x@y.jp", false, "", "casino"},
             {"allowed address", {"spam"}, "spam", "上司 <BOSS@Example.jp>", false, "boss@example.jp", ""},
             {"allowed subdomain", {"spam"}, "spam", "a@mail.example.jp", true, "\n@example.jp\n", ""},

@@ -3,6 +3,7 @@
 #include "keywords/GekitaiForm.h"
 #include "keywords/KeywordFile.h"
 #include "platform/MessageBox.h"
+#include "tests/support/TableRows.h"
 #include "tests/support/TestProgramFolder.h"
 
 #include <QDir>
@@ -76,19 +77,12 @@ QString shownBox()
 }
 
 // clang-format off
-struct ReadRow { const char* name; bool withDataFolder; QByteArray data, temp; int records; QStringList matched; QList<int> unreadable = {}; };
+struct ReadRow { const char* name; QByteArray data, temp; int records; QStringList matched; QList<int> unreadable = {}; };
 struct FailureRow { const char* name; Operation operation; QString named, reason = {}, folderAt = {}; bool fullTemp = false; rlim_t sizeLimit = RLIM_INFINITY; };
 // The window on stored: the item selected (-1: none) is removed with answer, or entry (when not null) registered.
 // changed: what another window leaves in the file after this one listed it (null: nothing).
 struct WindowRow { const char* name; QByteArray stored; QStringList listed; int selected; MessageBox::Button answer; QString box; QByteArray kept; QStringList after; QByteArray changed = {}; QString entry = {}; };
 // clang-format on
-
-// The column "row" of a table, and what adds one row to it, named after the row.
-template <class Row> auto addRow()
-{
-    QTest::addColumn<Row>("row");
-    return [](const Row& row) { QTest::newRow(row.name) << row; };
-}
 } // namespace
 
 class TestKeywords : public QObject
@@ -110,21 +104,20 @@ private Q_SLOTS:
         const QByteArray spacedAndMarked = rawFile({"  viagra ", "", Circled1 + " win"}) + rawFile({"casino"}, 0);
         const QStringList live = without(Five, 2);
         // clang-format off
-        add({"missing file: an empty list", true, {}, {}, 0, {}});
-        add({"missing data folder: an empty list", false, {}, {}, 0, {}});
-        add({"incomplete tail of 203 bytes", true, three + rawFile({"lost"}).left(203), {}, 3, {u"viagra"_qs, u"①～髙"_qs, u"★"_qs}});
-        add({"spaces around dropped; blank and marked records left out", true, spacedAndMarked, {}, 4, {u"viagra"_qs, u"① win"_qs}});
+        add({"missing file: an empty list", {}, {}, 0, {}});
+        add({"incomplete tail of 203 bytes", three + rawFile({"lost"}).left(203), {}, 3, {u"viagra"_qs, u"①～髙"_qs, u"★"_qs}});
+        add({"spaces around dropped; blank and marked records left out", spacedAndMarked, {}, 4, {u"viagra"_qs, u"① win"_qs}});
         // Each would decode to U+FFFD and so match any subject holding an undecodable byte.
-        add({"undecodable records never match", true, undecodable, {}, 7, {u"viagra"_qs, u"髙"_qs, u"casino"_qs}, {2, 3, 4, 6}});
+        add({"undecodable records never match", undecodable, {}, 7, {u"viagra"_qs, u"髙"_qs, u"casino"_qs}, {2, 3, 4, 6}});
         // A rebuild by another program stopped while it refilled the data file: the temporary file is the list.
-        add({"restore: data file refilled half-way", true, rawFile(FiveBytes.mid(0, 2)) + rawFile({"torn"}).left(7), Marked, 4, live});
+        add({"restore: data file refilled half-way", rawFile(FiveBytes.mid(0, 2)) + rawFile({"torn"}).left(7), Marked, 4, live});
         // clang-format on
     }
 
     void reads()
     {
         QFETCH(ReadRow, row);
-        TestProgramFolder folder(row.withDataFolder);
+        TestProgramFolder folder;
         for (const auto& [file, bytes] : {std::pair{DataFile, row.data}, std::pair{TempFile, row.temp}}) {
             if (!bytes.isNull())
                 folder.write(file, bytes);
@@ -222,7 +215,6 @@ private Q_SLOTS:
     {
         const auto add = addRow<FailureRow>();
         add({"data file is a folder, register", Register, DataName, {}, DataFile});
-        add({"data file is a folder, rebuild", Rebuild, DataName, {}, DataFile});
         // A file-size limit stops a write part-way, as a full disk does, with EFBIG; /dev/full gives ENOSPC.
         // The limit leaves room for part of one more record, less than the survivors of a rebuild need.
         const QString tooBig = u"ファイルの大きさが上限を超えます。"_qs;
@@ -270,11 +262,6 @@ private Q_SLOTS:
         const QString stale =
             u"キーワードの一覧がほかの画面で変更されていたため、表示を更新しました。もう一度選んでください。[OK]"_qs;
         const QByteArray compacted = rawFile(without(FiveBytes, 1));
-        // Records that never match are marked: a damaged one by its bytes, a blank one (U+3000) as such.
-        const QList<QByteArray> odd{"viagra", QByteArray(1, '\xFF') + "abc", "\x81\x40", QByteArray("a\0b", 3),
-                                    "casino"};
-        const QStringList oddListed{listed[0], u"（読めないキーワード） FF 61 62 63"_qs, fields({u"　（無効）"_qs})[0],
-                                    u"（読めないキーワード） 61 00 62"_qs, listed[4]};
         // clang-format off
         add({"third, no", five, listed, 2, MessageBox::No, ask, five, listed});
         add({"nothing selected", five, listed, -1, MessageBox::Yes, u"データが選択されていません。[OK]"_qs, five, listed});
@@ -283,7 +270,6 @@ private Q_SLOTS:
         // Another window removed the second keyword and the records after it moved up: the list is
         // never acted on by its old numbers; it is reloaded, nothing removed.
         add({"stale list removes nothing", five, listed, 2, MessageBox::Yes, stale, compacted, fields(without(Five, 1)), compacted});
-        add({"marked records removable", rawFile(odd), oddListed, 3, MessageBox::Yes, ask, rawFile(without(odd, 3)), without(oddListed, 3)});
         add({"full-width space refused", {}, {}, -1, {}, u"キーワードが入力されていません。[OK]"_qs, {}, {}, {}, u"　"_qs});
         add({"a full-width space before text", {}, {}, -1, {}, u"0 boxes"_qs, rawFile({"\x81\x40win"}), fields({u"　win"_qs}), {}, u"　win"_qs});
         // clang-format on

@@ -25,10 +25,8 @@ private Q_SLOTS:
         row("unknown charsets holding utf-8, then cp932", "=?x-unknown?B?5pyq55+l44Gu5paH5a2X44Kz44O844OJ?= =?x-other?B?lqKSbYdA?=", u"未知の文字コード未知①"_qs);
         row("euc-jp", "=?EUC-JP?B?o8Wj1aPDpM6378y+?=", u"ＥＵＣの件名"_qs);
         row("raw shift_jis", "\x8c\x8f\x96\xbc\x81\x46\x82\xa8\x92\x6d\x82\xe7\x82\xb9\x87\x40\xb6\xc0\xb6\xc5", u"件名：お知らせ①ｶﾀｶﾅ"_qs);
-        row("raw utf-8", u"未読のメール"_qs.toUtf8(), u"未読のメール"_qs);
         row("raw iso-2022-jp escapes", "Re: \x1b$B2q5D\x1b(B 2", u"Re: 会議 2"_qs);
         row("blanks kept around words, dropped between words of different charsets", "Re: =?UTF-8?B?44GT44KT44Gr44Gh44Gv?= =?ISO-2022-JP?B?GyRCMnE1RBsoQg==?= again", u"Re: こんにちは会議 again"_qs);
-        row("folded plain text", "first part\r\n\tsecond part", u"first part\tsecond part"_qs);
         row("malformed words left as they are", "=?UTF-8?X?abc?= =?a b?Q?c?= =?broken", u"=?UTF-8?X?abc?= =?a b?Q?c?= =?broken"_qs);
         row("nul kept, language suffix ignored", "=?UTF-8?Q?a=00b?= =?ISO-2022-JP*ja?B?GyRCMnE1RBsoQg==?=", QString::fromUtf16(u"a\u0000b会議", 5));
         row("quoted display name folded before the address", "\"=?ISO-2022-JP?B?GyRCOzNFREJATzobKEI=?=\"\r\n <taro@example.jp>", u"\"山田太郎\" <taro@example.jp>"_qs);

@@ -1,14 +1,10 @@
 #include "TestProgramFolder.h"
 #include "app/EventScene.h"
-#include "app/HELPForm.h"
-#include "platform/FormSlot.h"
 #include "platform/PageView.h"
 #include "platform/SoundCommands.h"
-#include "platform/WindowPlacement.h"
 #include "settings/ProgramFolder.h"
 
 #include <QLabel>
-#include <QPointer>
 #include <QPushButton>
 #include <QTcpServer>
 #include <QTextBrowser>
@@ -35,10 +31,8 @@ struct PageRow { QString address; PageView::Mode mode; QString text; };
 // clang-format on
 
 } // namespace
-Q_DECLARE_METATYPE(SceneRow)
-Q_DECLARE_METATYPE(PageRow)
 
-// The event scene, the page view and the help window, on real widgets; the
+// The event scene and the page view, on real widgets; the
 // audio device is a stand-in here (tst_sounddialup plays through a real one).
 class SceneTest : public QObject
 {
@@ -65,17 +59,14 @@ private Q_SLOTS:
         QVERIFY(shipped.open(QIODevice::ReadOnly));
         const QByteArray wave = shipped.readAll();
         QTest::addColumn<SceneRow>("row");
-        QTest::newRow("played once") << SceneRow{wave, true, false};
         QTest::newRow("repeating") << SceneRow{wave, true, true};
         const QByteArray oddChunk = wave.left(12) + QByteArrayLiteral("LIST\5\0\0\0abcde\0") + wave.mid(12);
         QTest::newRow("after a chunk of odd size") << SceneRow{oddChunk, true, false};
         // Only PCM WAV files are played, their header read within its bounds; without a sound the
         // picture shows all the same.
-        QTest::newRow("empty") << SceneRow{{}, false, false};
         QTest::newRow("mp3 format tag") << SceneRow{QByteArray(wave).replace(20, 1, "\x55"), false, false};
         QTest::newRow("format cut short") << SceneRow{wave.left(21), false, false};
         QTest::newRow("chunk header cut short") << SceneRow{wave.left(12) + "LIST\5", false, false};
-        QTest::newRow("not wave") << SceneRow{QByteArray(wave).replace(8, 4, "AVI "), false, false};
     }
     void eventScene()
     {
@@ -130,27 +121,6 @@ private Q_SLOTS:
         const QVariant picture = browser->document()->resource(QTextDocument::ImageResource, QUrl("HTML/icon.png"));
         QVERIFY(row.mode != PageView::Mode::Page || picture.isValid());
         QVERIFY(!QTest::qWaitFor([this] { return m_web.hasPendingConnections(); }, 100));
-    }
-
-    // The help window: one on top while open, loaded afresh after a close; its page follows its size.
-    void helpWindow()
-    {
-        QCOMPARE(HELPForm::browserTwips({60, 300}), QSize(0, 0)); // never negative
-        m_folder->write(QStringLiteral("HTML/1.htm"), "<html><meta charset=\"utf-8\"><body>使い方</body></html>");
-        FormSlot<HELPForm> slot;
-        HELPForm* first = slot.show();
-        QVERIFY(QTest::qWaitForWindowExposed(first));
-        QVERIFY(isTopmost(first));
-        // 540 x 400 pixels are 8100 x 6000 twips: 8000 x 5600 twips remain, 533 x 373 pixels.
-        first->resize(QSize(540, 400) - (first->frameGeometry().size() - first->size()));
-        QTRY_COMPARE(first->WebBrowser1->size(), QSize(533, 373));
-        m_folder->write(QStringLiteral("HTML/1.htm"), "<html><body>second edition</body></html>");
-        QCOMPARE(slot.show(), first); // not loaded again while open
-        QVERIFY(first->WebBrowser1->pageText().contains(QStringLiteral("使い方")));
-        QPointer<HELPForm> closed = first;
-        QVERIFY(first->close());
-        QVERIFY(slot.show()->WebBrowser1->pageText().contains(QStringLiteral("second edition")));
-        QTRY_VERIFY(closed.isNull());
     }
 
 private:

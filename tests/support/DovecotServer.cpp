@@ -4,11 +4,11 @@
 
 #include <QDeadlineTimer>
 #include <QDir>
-#include <QMap>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
 
+#include <algorithm>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -128,8 +128,7 @@ void DovecotServer::stop()
     // SIGTERM to the master, by its PID; it takes its children along. Nothing happens when it is not running.
     m_process.terminate();
     if (!m_process.waitForFinished(10000))
-        m_process.kill();
-    m_process.waitForFinished(5000);
+        m_process.kill(), m_process.waitForFinished(5000);
 }
 
 bool DovecotServer::addUser(const QString& user, const QString& password)
@@ -154,14 +153,12 @@ bool DovecotServer::deliver(const QString& user, const QByteArray& message)
 
 QList<QByteArray> DovecotServer::messages(const QString& user) const
 {
-    QMap<QString, QString> byName; // sorted by file name, which is delivery order
-    for (const char* sub : {"/new", "/cur"}) {
-        for (const QFileInfo& file : QDir(maildir(user) + sub).entryInfoList(QDir::Files))
-            byName.insert(file.fileName(), file.filePath());
-    }
+    QFileInfoList files = QDir(maildir(user) + "/new").entryInfoList(QDir::Files);
+    files += QDir(maildir(user) + "/cur").entryInfoList(QDir::Files);
+    std::ranges::sort(files, {}, &QFileInfo::fileName); // file names are in delivery order
     QList<QByteArray> result;
-    for (const QString& name : std::as_const(byName)) {
-        if (QFile file(name); file.open(QIODevice::ReadOnly))
+    for (const QFileInfo& info : std::as_const(files)) {
+        if (QFile file(info.filePath()); file.open(QIODevice::ReadOnly))
             result.append(file.readAll());
     }
     return result;

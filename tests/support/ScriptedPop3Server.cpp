@@ -29,6 +29,23 @@ protected:
     }
 };
 
+// Bytes of a script text with its escapes resolved.
+QByteArray unescape(const QByteArray& text)
+{
+    QByteArray out;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text.at(i) != '\\' || i + 1 == text.size()) {
+            out.append(text.at(i));
+        } else if (text.at(++i) == 'x' && i + 2 < text.size()) {
+            out.append(char(text.mid(i + 1, 2).toInt(nullptr, 16)));
+            i += 2;
+        } else {
+            out.append(text.at(i) == 'r' ? '\r' : text.at(i) == 'n' ? '\n' : text.at(i));
+        }
+    }
+    return out;
+}
+
 } // namespace
 
 bool ScriptedPop3Server::start(const QHostAddress& address)
@@ -123,20 +140,4 @@ void ScriptedPop3Server::fail(const QString& text)
     QMutexLocker lock(&m_mutex);
     if (m_failure.isEmpty())
         m_failure = text;
-}
-
-QByteArray ScriptedPop3Server::unescape(const QByteArray& text)
-{
-    QByteArray out;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        if (text.at(i) != '\\' || i + 1 == text.size()) {
-            out.append(text.at(i));
-        } else if (text.at(++i) == 'x' && i + 2 < text.size()) {
-            out.append(char(text.mid(i + 1, 2).toInt(nullptr, 16)));
-            i += 2;
-        } else {
-            out.append(text.at(i) == 'r' ? '\r' : text.at(i) == 'n' ? '\n' : text.at(i));
-        }
-    }
-    return out;
 }

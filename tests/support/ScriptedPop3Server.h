@@ -37,8 +37,6 @@ public:
         : m_script(std::move(script)), m_responder(std::move(responder))
     {}
     ~ScriptedPop3Server() { waitForFinished(-1); }
-    ScriptedPop3Server(const ScriptedPop3Server&) = delete;
-    ScriptedPop3Server& operator=(const ScriptedPop3Server&) = delete;
 
     // The certificate and key for "T".
     void useTls(const QSslCertificate& certificate, const QSslKey& key)
@@ -65,9 +63,6 @@ public:
         QMutexLocker lock(&m_mutex);
         return m_failure;
     }
-
-    // Bytes of a script text with its escapes resolved.
-    static QByteArray unescape(const QByteArray& text);
 
 private:
     void serve(QSslSocket& socket);

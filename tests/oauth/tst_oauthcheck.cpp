@@ -5,7 +5,6 @@
 
 #include <QDir>
 #include <QProcess>
-#include <QTemporaryDir>
 #include <QTest>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -31,15 +30,15 @@ struct Row
 };
 
 // Dovecot that takes nothing but OAuth 2.0 tokens, asking the test's provider whether each is
-// active. %1 its folder, %2 the POP3S port, %3 the mechanisms, %4 the mail owner's uid=… gid=…,
-// %5 the folder of cert.pem and key.pem.
+// active. %1 its folder (with cert.pem and key.pem), %2 the POP3S port, %3 the mechanisms, %4:%5
+// the mail owner.
 const char* const DovecotConfig = R"(base_dir = %1/run
 state_dir = %1/run
 log_path = %1/dovecot.log
 protocols = pop3
 listen = 127.0.0.1
-ssl_cert = <%5/cert.pem
-ssl_key = <%5/key.pem
+ssl_cert = <%1/cert.pem
+ssl_key = <%1/key.pem
 auth_mechanisms = %3
 service/pop3-login/inet_listener/pop3/port = 0
 service/pop3-login/inet_listener/pop3s/port = %2
@@ -49,7 +48,7 @@ passdb {
 }
 userdb {
   driver = static
-  args = %4 home=%1/mail/%u mail=maildir:~
+  args = uid=%4 gid=%5 home=%1/mail/%u mail=maildir:~
 }
 )";
 const char* const Introspection = R"(introspection_mode = post
@@ -59,18 +58,6 @@ active_attribute = active
 active_value = true
 force_introspection = yes
 )";
-
-bool writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 } // namespace
 
@@ -83,10 +70,8 @@ class TestOAuthCheck : public QObject
 {
     Q_OBJECT
 
-    QTemporaryDir m_dir;
     TestCertificate m_tls;
-    QString m_owner; // of the mail: Dovecot refuses root
-    int m_rows = 0;
+    QString m_owner; // uid:gid of the mail, not root's: Dovecot refuses root
 
 private Q_SLOTS:
     void initTestCase()
@@ -94,9 +79,8 @@ private Q_SLOTS:
         MOSSVALE_REQUIRE(Prerequisite::missingPrograms({"openssl"}).isEmpty(), "openssl");
         MOSSVALE_REQUIRE_DOVECOT();
         const passwd* owner = geteuid() == 0 ? getpwnam("nobody") : getpwuid(geteuid());
-        QVERIFY(owner && m_dir.isValid() && chmod(QFile::encodeName(m_dir.path()), 0755) == 0);
+        QVERIFY(owner);
         m_owner = u"%1:%2"_qs.arg(owner->pw_uid).arg(owner->pw_gid);
-        QCOMPARE(m_tls.make(m_dir.path()), QString());
     }
 
     void checks_data()
@@ -126,31 +110,27 @@ private Q_SLOTS:
         QVERIFY(provider.start());
         provider.deny = row.deny;
         provider.refuseAccess = row.refuseFirst ? 1 : 0;
-        const QDir dir(m_dir.filePath(QString::number(++m_rows)));
-        for (const char* sub : {"run", "mail/bob/tmp", "mail/bob/cur", "mail/bob/new"})
-            QVERIFY(dir.mkpath(QString::fromLatin1(sub)));
-        QVERIFY(writeFile(dir.filePath(u"mail/bob/new/1.spam"_qs),
-                          mailMessage(u"spam offer"_qs, u"x"_qs, u"x@spam.example"_qs)));
-        QVERIFY(writeFile(dir.filePath(u"mail/bob/new/2.wanted"_qs),
-                          mailMessage(u"お元気ですか"_qs, u"y"_qs, u"y@example.org"_qs)));
-        QCOMPARE(QProcess::execute(u"chown"_qs, {u"-R"_qs, m_owner, dir.filePath(u"mail"_qs)}), 0);
+        // Dovecot's files beside the program's, in a folder its mail owner may enter.
+        TestProgramFolder folder;
+        QVERIFY(chmod(QFile::encodeName(folder.path()), 0755) == 0);
+        QCOMPARE(m_tls.make(folder.path()), QString());
+        folder.write(u"mail/bob/new/1.spam"_qs, mailMessage(u"spam offer"_qs, u"x"_qs, u"x@spam.example"_qs));
+        folder.write(u"mail/bob/new/2.wanted"_qs, mailMessage(u"お元気ですか"_qs, u"y"_qs, u"y@example.org"_qs));
+        QCOMPARE(QProcess::execute(u"chown"_qs, {u"-R"_qs, m_owner, folder.file(u"mail"_qs)}), 0);
         QTcpServer free;
         QVERIFY(free.listen(QHostAddress::LocalHost));
         const quint16 port = free.serverPort();
         free.close();
-        const QString owner = u"uid=%1 gid=%2"_qs.arg(m_owner.section(u':', 0, 0), m_owner.section(u':', 1));
-        QVERIFY(writeFile(dir.filePath(u"dovecot.conf"_qs),
-                          QString::fromUtf8(DovecotConfig)
-                              .arg(dir.path(), QString::number(port), row.mechanisms, owner, m_dir.path())
-                              .toUtf8()));
-        QVERIFY(writeFile(dir.filePath(u"oauth2.conf"_qs),
-                          QString::fromUtf8(Introspection).arg(provider.url(u"introspect"_qs)).toUtf8()));
+        folder.write(u"dovecot.conf"_qs, QString::fromUtf8(DovecotConfig)
+                                             .arg(folder.path(), QString::number(port), row.mechanisms,
+                                                  m_owner.section(u':', 0, 0), m_owner.section(u':', 1))
+                                             .toUtf8());
+        folder.write(u"oauth2.conf"_qs, QString::fromUtf8(Introspection).arg(provider.url(u"introspect"_qs)).toUtf8());
         QProcess dovecot;
-        dovecot.start(DovecotServer::binary(), {u"-F"_qs, u"-c"_qs, dir.filePath(u"dovecot.conf"_qs)});
-        const QString log = dir.filePath(u"dovecot.log"_qs);
-        QVERIFY2(QTest::qWaitFor([&] { return readFile(log).contains("starting up"); }, 10000), readFile(log));
+        dovecot.start(DovecotServer::binary(), {u"-F"_qs, u"-c"_qs, folder.file(u"dovecot.conf"_qs)});
+        const QString log = u"dovecot.log"_qs;
+        QVERIFY2(QTest::qWaitFor([&] { return folder.read(log).contains("starting up"); }, 10000), folder.read(log));
 
-        TestProgramFolder folder;
         provider.configure(folder);
         const QString address = u"pop3s://127.0.0.1:%1"_qs.arg(port);
         const QString tokenFile = u"★MailData/oauth2.tsv"_qs; // where the refresh token goes without a keyring
@@ -158,37 +138,30 @@ private Q_SLOTS:
             folder.write(tokenFile, address.toUtf8() + "\tbob\trt0\n");
         if (row.stored == Stored::Valid)
             provider.granted << "rt0";
+        SettingsModel settings;
+        settings.setServer({}, address, {}, 0);
+        Pop3Options options;
+        options.extraTrustedCertificates = {m_tls.certificate};
+        RecordingWindows windows;
         // The next timed check needs no request: the token is in memory, or nothing is kept to renew.
         for (const bool first : {true, false}) {
-            const CheckOutcome outcome = check(address, row.manual && first);
-            QVERIFY2(outcome.kind == row.kind, qPrintable(outcome.details() + readFile(log)));
+            const CheckOutcome outcome = runCheck(windows, settings, row.manual && first, options);
+            QVERIFY2(outcome.kind == row.kind, qPrintable(outcome.details() + folder.read(log)));
             QCOMPARE(outcome.deleted, row.kind == Kind::Checked && first ? 1 : 0);
             QCOMPARE(provider.log, row.provider); // the browser opened only where "authorize" is listed
         }
-        const QStringList left = QDir(dir.filePath(u"mail/bob/cur"_qs)).entryList(QDir::Files) +
-                                 QDir(dir.filePath(u"mail/bob/new"_qs)).entryList(QDir::Files);
+        const QStringList left = QDir(folder.file(u"mail/bob/cur"_qs)).entryList(QDir::Files) +
+                                 QDir(folder.file(u"mail/bob/new"_qs)).entryList(QDir::Files);
         QVERIFY2(left.size() == (row.kind == Kind::Checked ? 1 : 2) && left.join(u' ').contains(u"2.wanted"_qs),
                  qPrintable(left.join(u' ')));
         const QByteArray method = row.mechanisms.contains(u"oauthbearer"_qs) ? "OAUTHBEARER" : "XOAUTH2";
-        QCOMPARE(readFile(log).count("Login: user=<bob>, method=" + method), row.kind == Kind::Checked ? 2 : 0);
+        QCOMPARE(folder.read(log).count("Login: user=<bob>, method=" + method), row.kind == Kind::Checked ? 2 : 0);
         // The refresh token kept is the provider's, readable by the user alone; none after a refusal.
         const QByteArray kept = folder.read(tokenFile).split('\t').value(2).trimmed();
         QCOMPARE(kept.isEmpty(), row.kind != Kind::Checked);
         QVERIFY(kept.isEmpty() || (provider.granted.contains(kept) && folder.mode(tokenFile) == 0600));
         dovecot.terminate();
         QVERIFY(dovecot.waitForFinished(10000));
-    }
-
-private:
-    // One check as bob at server, trusting the test's certificate.
-    CheckOutcome check(const QString& server, bool manual)
-    {
-        SettingsModel settings;
-        settings.setServer({}, server, {}, 0);
-        Pop3Options options;
-        options.extraTrustedCertificates = {m_tls.certificate};
-        RecordingWindows windows;
-        return runCheck(windows, settings, manual, options);
     }
 };
 

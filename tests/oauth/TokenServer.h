@@ -69,7 +69,7 @@ private:
         };
         const auto item = [&query](const QString& key) { return query.queryItemValue(key).toLatin1(); };
         if (target.path() == u"/introspect")
-            return reply("200 OK", m_access.contains(item(u"token"_qs)) ? R"({"active":true,"username":"bob"})"
+            return reply("200 OK", m_access.contains(item(u"token"_qs)) ? R"({"active":true,"email":"bob"})"
                                                                         : R"({"active":false})");
         if (target.path() == u"/authorize") {
             log << u"authorize"_qs;

@@ -53,10 +53,8 @@ userdb {
 )";
 const char* const Introspection = R"(introspection_mode = post
 introspection_url = %1
-username_attribute = username
 active_attribute = active
 active_value = true
-force_introspection = yes
 )";
 
 } // namespace

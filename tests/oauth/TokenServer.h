@@ -40,10 +40,9 @@ public:
     // The program's settings for checks as bob signed in here, with the keyword "spam offer".
     void configure(const TestProgramFolder& folder) const
     {
-        folder.write(GeneralFile, "[Mossvale]\r\nSignIn=oauth2\r\nOAuthClientId=mossvale-test\r\nOAuthScope=mail\r\n"
-                                  "OAuthAuthorizeUrl=" +
-                                      url(u"authorize"_qs).toLatin1() +
-                                      "\r\nOAuthTokenUrl=" + url(u"token"_qs).toLatin1() + "\r\n");
+        folder.write(GeneralFile, u"[Mossvale]\r\nSignIn=oauth2\r\nOAuthClientId=mossvale-test\r\nOAuthScope=mail\r\n"
+                                  u"OAuthAuthorizeUrl=%1authorize\r\nOAuthTokenUrl=%1token\r\n"_qs.arg(url({}))
+                                      .toUtf8());
         folder.write(u"★MailData/Tlxdata50.data"_qs, keywordFileBytes({u"spam offer"_qs}));
         folder.writeAccount(u"bob"_qs, {});
     }

@@ -138,12 +138,11 @@ private Q_SLOTS:
             provider.granted << "rt0";
         SettingsModel settings;
         settings.setServer({}, address, {}, 0);
-        Pop3Options options;
-        options.extraTrustedCertificates = {m_tls.certificate};
+        checkOptions().extraTrustedCertificates = {m_tls.certificate};
         RecordingWindows windows;
         // The next timed check needs no request: the token is in memory, or nothing is kept to renew.
         for (const bool first : {true, false}) {
-            const CheckOutcome outcome = runCheck(windows, settings, row.manual && first, options);
+            const CheckOutcome outcome = runCheck(windows, settings, row.manual && first);
             QVERIFY2(outcome.kind == row.kind, qPrintable(outcome.details() + folder.read(log)));
             QCOMPARE(outcome.deleted, row.kind == Kind::Checked && first ? 1 : 0);
             QCOMPARE(provider.log, row.provider); // the browser opened only where "authorize" is listed

@@ -59,20 +59,19 @@ private Q_SLOTS:
         QTest::addColumn<Exchange>("row");
         const QByteArray longToken = QByteArray(300, 'T');
         const QByteArray error = "S: + " + QByteArray(R"({"status":"invalid_token"})").toBase64();
-        const QString refused = Pop3Texts::tokenRefused, loginFailed = Pop3Texts::loginFailed;
         // clang-format off
         const QList<Exchange> rows = {
             {"PLAIN over TLS", "PLAIN LOGIN", {"C: AUTH PLAIN " + plain, "S: +OK"}, {}, 2},
-            {"PLAIN without initial response", "PLAIN", {"C: AUTH PLAIN " + plain, "S: +", "C: *", "S: -ERR [AUTH] no"}, {}, -1, loginFailed},
-            {"PLAIN refused, the server's word", "PLAIN", {"C: AUTH PLAIN " + plain, "S: -ERR [AUTH] bad password"}, {}, -1, loginFailed + u"\n"_qs + Pop3Texts::serverSaid + u"-ERR [AUTH] bad"_qs},
+            {"PLAIN without initial response", "PLAIN", {"C: AUTH PLAIN " + plain, "S: +", "C: *", "S: -ERR [AUTH] no"}, {}, -1, Pop3Texts::loginFailed},
+            {"PLAIN refused, the server's word", "PLAIN", {"C: AUTH PLAIN " + plain, "S: -ERR [AUTH] bad password"}, {}, -1, Pop3Texts::loginFailed + u"\n"_qs + Pop3Texts::serverSaid + u"-ERR [AUTH] bad"_qs},
             {"no PLAIN: USER/PASS", "LOGIN", {"C: USER bob", "S: +OK", "C: PASS secret", "S: +OK"}, {}, 2},
             {"APOP chosen: never PLAIN", "PLAIN", {"C: APOP bob " + apop, "S: +OK"}, {}, 2, {}, false, false, true},
             {"plain text: USER/PASS, never PLAIN", "PLAIN", {"C: USER bob", "S: +OK", "C: PASS secret", "S: +OK"}, {}, 2, {}, true},
             {"OAUTHBEARER before XOAUTH2", "XOAUTH2 OAUTHBEARER", {"C: *", "S: +OK"}, token, 2},
             {"XOAUTH2", "PLAIN XOAUTH2", {"C: AUTH XOAUTH2 " + bearer.toBase64(), "S: +OK"}, token, 2},
             {"long token after the empty challenge", "XOAUTH2", {"C: AUTH XOAUTH2", "S: + ", "C: " + QByteArray("user=bob\1auth=Bearer " + longToken + "\1\1").toBase64(), "S: +OK"}, longToken, 2},
-            {"XOAUTH2 refused", "XOAUTH2", {"C: AUTH XOAUTH2 " + bearer.toBase64(), error, "C: ", "S: -ERR invalid", "C: QUIT", "S: +OK", "X"}, token, -1, refused, false, true},
-            {"OAUTHBEARER refused", "OAUTHBEARER", {"C: *", error, "C: AQ==", "S: -ERR invalid", "C: QUIT", "S: +OK", "X"}, token, -1, refused, false, true},
+            {"XOAUTH2 refused", "XOAUTH2", {"C: AUTH XOAUTH2 " + bearer.toBase64(), error, "C: ", "S: -ERR invalid", "C: QUIT", "S: +OK", "X"}, token, -1, Pop3Texts::tokenRefused, false, true},
+            {"OAUTHBEARER refused", "OAUTHBEARER", {"C: *", error, "C: AQ==", "S: -ERR invalid", "C: QUIT", "S: +OK", "X"}, token, -1, Pop3Texts::tokenRefused, false, true},
             {"endless exchange", "PLAIN", {"C: *", "S: +", "C: *", "S: +", "C: *", "S: +", "C: *", "S: +", "C: *", "S: +", "W: 1500"}, {}, -1, Pop3Texts::saslEndless(4)},
             {"no OAuth mechanism", "PLAIN", {}, token, -1, Pop3Texts::noTokenMechanism},
             {"token never in plain text", "XOAUTH2 OAUTHBEARER", {}, token, -1, Pop3Texts::tokenNeedsTls(u"127.0.0.2"_qs), true},

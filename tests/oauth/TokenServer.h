@@ -1,47 +1,51 @@
 #pragma once
 
-#include <QByteArray>
+#include "oauth/OAuthTokens.h"
+#include "tests/mailcheck/MailFixtures.h"
+
 #include <QCryptographicHash>
-#include <QHash>
-#include <QSet>
-#include <QStringList>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QUrl>
 #include <QUrlQuery>
 
-// An OAuth 2.0 provider on 127.0.0.1 for tests, on the test's own thread: GET /authorize answers
-// with the redirect a browser follows (a code, or access_denied when deny is set), POST /token
-// gives tokens for a code whose PKCE verifier matches its S256 challenge, or for a refresh token it
-// issued and did not revoke; POST /introspect (RFC 7662, as a mail server asks) names the user of
-// an access token it issued. Access tokens are "at1", "at2"...; refresh tokens "rt1", "rt2"...
+// An OAuth 2.0 provider on 127.0.0.1 for tests, and the browser that visits it while the object lives.
+// GET /authorize redirects back to the program with a code (access_denied when deny is set); POST
+// /token gives tokens for a code whose PKCE verifier matches its S256 challenge, or for a granted
+// refresh token; POST /introspect (RFC 7662, as a mail server asks) tells whether an access token
+// is one it issued. Access tokens are "at<n>", refresh tokens "rt<n>".
 class TokenServer : public QObject
 {
 public:
     bool deny = false;
-    QSet<QByteArray> revoked;
-    QStringList log; // "authorize", "code", "refresh", "refused"
+    int refuseAccess = 0;     // how many of the first access tokens it issues introspection calls inactive
+    QSet<QByteArray> granted; // the refresh tokens it takes: it issued them and they were not revoked
+    QStringList log;          // "authorize", "code", "refresh", "refused"
 
-    bool start()
+    TokenServer()
     {
         connect(&m_server, &QTcpServer::newConnection, this, [this] {
             while (QTcpSocket* socket = m_server.nextPendingConnection())
                 connect(socket, &QTcpSocket::readyRead, this, [this, socket] { serve(socket); });
         });
-        return m_server.listen(QHostAddress::LocalHost);
+        OAuthTokens::setBrowser([this](const QUrl& url) { return m_browser.get(QNetworkRequest(url)) != nullptr; });
+        OAuthTokens::forgetAccessTokens();
     }
-    QString url(const QString& path) const
+    ~TokenServer() override { OAuthTokens::setBrowser({}); } // nothing opens a page after the test
+
+    bool start() { return m_server.listen(QHostAddress::LocalHost); }
+    QString url(const QString& path) const { return u"http://127.0.0.1:%1/%2"_qs.arg(m_server.serverPort()).arg(path); }
+    // The program's settings for checks as bob signed in here, with the keyword "spam offer".
+    void configure(const TestProgramFolder& folder) const
     {
-        return QStringLiteral("http://127.0.0.1:%1/%2").arg(m_server.serverPort()).arg(path);
+        folder.write(GeneralFile, u"[Mossvale]\r\nSignIn=oauth2\r\nOAuthClientId=mossvale-test\r\nOAuthScope=mail\r\n"
+                                  u"OAuthAuthorizeUrl=%1authorize\r\nOAuthTokenUrl=%1token\r\n"_qs.arg(url({}))
+                                      .toUtf8());
+        folder.write(u"★MailData/Tlxdata50.data"_qs, keywordFileBytes({u"spam offer"_qs}));
+        folder.writeAccount(u"bob"_qs, {});
     }
-    // A refresh token as if from an earlier sign-in.
-    QByteArray issueRefresh()
-    {
-        const QByteArray token = "rt" + QByteArray::number(++m_issued);
-        m_refresh.insert(token);
-        return token;
-    }
-    bool issuedRefresh(const QByteArray& token) const { return m_refresh.contains(token) && !revoked.contains(token); }
 
 private:
     void serve(QTcpSocket* socket)
@@ -49,60 +53,54 @@ private:
         QByteArray& in = m_input[socket];
         in += socket->readAll();
         const qsizetype end = in.indexOf("\r\n\r\n");
-        const qsizetype field = in.left(end).toLower().indexOf("content-length:");
-        const qsizetype length =
-            field < 0 ? 0 : in.mid(field + 15, in.indexOf('\r', field) - field - 15).trimmed().toLongLong();
-        if (end < 0 || in.size() < end + 4 + length)
+        static const QRegularExpression lengthField(u"content-length: *(\\d+)"_qs,
+                                                    QRegularExpression::CaseInsensitiveOption);
+        if (end < 0 || in.size() < end + 4 + lengthField.match(QString::fromLatin1(in)).captured(1).toLongLong())
             return;
-        const QList<QByteArray> request = in.left(in.indexOf("\r\n")).split(' ');
-        const QUrl target(QString::fromLatin1(request.value(1)));
-        const QUrlQuery query(request.value(0) == "GET" ? target.query() : QString::fromLatin1(in.mid(end + 4)));
+        const QUrl target(QString::fromLatin1(in.split(' ').value(1)));
+        const QUrlQuery query(in.startsWith("GET") ? target.query() : QString::fromLatin1(in.mid(end + 4)));
         m_input.remove(socket);
-        const auto reply = [socket](const QByteArray& status, const QByteArray& headers, const QByteArray& body) {
-            socket->write("HTTP/1.1 " + status + "\r\n" + headers + "Content-Length: " +
-                          QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
+        const auto reply = [socket](const QByteArray& status, const QByteArray& body, const QByteArray& location = {}) {
+            socket->write("HTTP/1.1 " + status + "\r\nContent-Type: application/json\r\nContent-Length: " +
+                          QByteArray::number(body.size()) + "\r\nConnection: close\r\n" +
+                          (location.isEmpty() ? "" : "Location: " + location + "\r\n") + "\r\n" + body);
             socket->disconnectFromHost();
         };
-        if (target.path() == u"/introspect") {
-            const bool active = m_access.contains(query.queryItemValue(u"token"_qs).toLatin1());
-            return reply("200 OK", "Content-Type: application/json\r\n",
-                         active ? R"({"active":true,"username":"bob"})" : R"({"active":false})");
-        }
+        const auto item = [&query](const QString& key) { return query.queryItemValue(key).toLatin1(); };
+        if (target.path() == u"/introspect")
+            return reply("200 OK", m_access.contains(item(u"token"_qs)) ? R"({"active":true,"email":"bob"})"
+                                                                        : R"({"active":false})");
         if (target.path() == u"/authorize") {
-            log << QStringLiteral("authorize");
+            log << u"authorize"_qs;
             const QByteArray code = "code" + QByteArray::number(++m_issued);
-            if (query.queryItemValue(u"code_challenge_method"_qs) == u"S256")
-                m_challenges.insert(code, query.queryItemValue(u"code_challenge"_qs).toLatin1());
+            m_challenges.insert(code, item(u"code_challenge_method"_qs) + ' ' + item(u"code_challenge"_qs));
             QUrl back(query.queryItemValue(u"redirect_uri"_qs, QUrl::FullyDecoded));
             back.setQuery((deny ? u"error=access_denied"_qs : u"code="_qs + QString::fromLatin1(code)) + u"&state="_qs +
                           query.queryItemValue(u"state"_qs, QUrl::FullyEncoded));
-            return reply("302 Found", "Location: " + back.toEncoded() + "\r\n", {});
+            return reply("302 Found", {}, back.toEncoded());
         }
-        const QByteArray code = query.queryItemValue(u"code"_qs).toLatin1();
-        const QByteArray verifier = query.queryItemValue(u"code_verifier"_qs).toLatin1();
-        const QByteArray challenge = QCryptographicHash::hash(verifier, QCryptographicHash::Sha256)
-                                         .toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals);
-        const QByteArray refresh = query.queryItemValue(u"refresh_token"_qs).toLatin1();
-        const bool byCode = !code.isEmpty() && !verifier.isEmpty() && m_challenges.take(code) == challenge;
-        if (!byCode && !issuedRefresh(refresh)) {
-            log << QStringLiteral("refused");
-            return reply("400 Bad Request", "Content-Type: application/json\r\n", R"({"error":"invalid_grant"})");
+        // A code counts only with the verifier of its challenge: no challenge, no verifier, no token.
+        const QByteArray s256 = QCryptographicHash::hash(item(u"code_verifier"_qs), QCryptographicHash::Sha256)
+                                    .toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals);
+        const bool byCode = m_challenges.take(item(u"code"_qs)) == "S256 " + s256;
+        if (!byCode && !granted.contains(item(u"refresh_token"_qs))) {
+            log << u"refused"_qs;
+            return reply("400 Bad Request", R"({"error":"invalid_grant"})");
         }
-        log << (byCode ? QStringLiteral("code") : QStringLiteral("refresh"));
+        log << (byCode ? u"code"_qs : u"refresh"_qs);
         const QByteArray n = QByteArray::number(++m_issued);
-        m_access.insert("at" + n);
-        QByteArray body = R"({"access_token":"at)" + n + R"(","token_type":"Bearer","expires_in":3600)";
-        if (byCode) {
-            m_refresh.insert("rt" + n);
-            body += R"(,"refresh_token":"rt)" + n + '"';
-        }
-        reply("200 OK", "Content-Type: application/json\r\n", body + '}');
+        if (refuseAccess-- <= 0)
+            m_access.insert("at" + n);
+        if (byCode)
+            granted.insert("rt" + n);
+        reply("200 OK", R"({"token_type":"Bearer","expires_in":3600,"access_token":"at)" + n + '"' +
+                            (byCode ? R"(,"refresh_token":"rt)" + n + '"' : QByteArray()) + '}');
     }
 
     QTcpServer m_server;
+    QNetworkAccessManager m_browser;
     QHash<QTcpSocket*, QByteArray> m_input;
-    QHash<QByteArray, QByteArray> m_challenges; // code -> S256 challenge
-    QSet<QByteArray> m_refresh;
+    QHash<QByteArray, QByteArray> m_challenges; // code -> "method challenge"
     QSet<QByteArray> m_access;
     int m_issued = 0;
 };

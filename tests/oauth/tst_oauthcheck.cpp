@@ -1,17 +1,14 @@
 #include "TokenServer.h"
-#include "mailcheck/MailCheck.h"
-#include "oauth/OAuthTokens.h"
-#include "oauth/RefreshTokenStore.h"
-#include "settings/Settings.h"
-#include "tests/mailcheck/MailFixtures.h"
 #include "tests/mailcheck/RecordingWindows.h"
 #include "tests/support/Prerequisite.h"
 #include "tests/support/TestCertificate.h"
 
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QTemporaryDir>
+#include <QDir>
+#include <QProcess>
 #include <QTest>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using Kind = CheckOutcome::Kind;
 
@@ -19,45 +16,69 @@ namespace {
 
 enum class Stored { None, Valid, Revoked };
 
-// One check with SignIn=oauth2 against a scripted mailbox of one spam and one wanted message.
+// A check with SignIn=oauth2 at a Dovecot holding one spam and one wanted message, then a timed one.
 struct Row
 {
     const char* name;
     bool manual;
     Stored stored;
-    Kind kind;
-    QStringList provider;     // what the token endpoint saw, in order
-    bool deny = false;        // the user refuses consent in the browser
-    bool refuseFirst = false; // the mail server refuses the first token it gets
+    Kind kind;                                      // of both checks
+    QStringList provider;                           // what the token endpoint saw, in order
+    bool deny = false;                              // the user refuses consent in the browser
+    bool refuseFirst = false;                       // the mail server refuses the first token it gets
+    QString mechanisms = u"xoauth2 oauthbearer"_qs; // Dovecot's
 };
 
-QByteArray bearerOf(const QByteArray& authLine)
-{
-    const QByteArray message = QByteArray::fromBase64(authLine.split(' ').value(2));
-    const qsizetype at = message.indexOf("auth=Bearer ");
-    return message.mid(at + 12).split('\x01').value(0);
+// Dovecot that takes nothing but OAuth 2.0 tokens, asking the test's provider whether each is
+// active. %1 its folder (with cert.pem and key.pem), %2 the POP3S port, %3 the mechanisms, %4:%5
+// the mail owner.
+const char* const DovecotConfig = R"(base_dir = %1/run
+state_dir = %1/run
+log_path = %1/dovecot.log
+protocols = pop3
+listen = 127.0.0.1
+ssl_cert = <%1/cert.pem
+ssl_key = <%1/key.pem
+auth_mechanisms = %3
+service/pop3-login/inet_listener/pop3/port = 0
+service/pop3-login/inet_listener/pop3s/port = %2
+passdb {
+  driver = oauth2
+  args = %1/oauth2.conf
 }
+userdb {
+  driver = static
+  args = uid=%4 gid=%5 home=%1/mail/%u mail=maildir:~
+}
+)";
+const char* const Introspection = R"(introspection_mode = post
+introspection_url = %1
+active_attribute = active
+active_value = true
+)";
 
 } // namespace
 
 Q_DECLARE_METATYPE(Row)
 
-// The mail check signed in with OAuth 2.0: the browser only for a manual check, one renewal of a
-// refused token, a revoked grant asks for a new sign-in and deletes nothing.
+// The mail check signed in with OAuth 2.0 at a Dovecot that takes nothing but tokens: the browser
+// only for a manual check, one renewal of a refused token, a revoked grant asks for a new sign-in,
+// is forgotten and deletes nothing.
 class TestOAuthCheck : public QObject
 {
     Q_OBJECT
 
-    QTemporaryDir m_dir;
     TestCertificate m_tls;
+    QString m_owner; // uid:gid of the mail, not root's: Dovecot refuses root
 
 private Q_SLOTS:
     void initTestCase()
     {
         MOSSVALE_REQUIRE(Prerequisite::missingPrograms({"openssl"}).isEmpty(), "openssl");
-        QVERIFY(m_dir.isValid());
-        const QString error = m_tls.make(m_dir.path());
-        QVERIFY2(error.isEmpty(), qPrintable(error));
+        MOSSVALE_REQUIRE_DOVECOT();
+        const passwd* owner = geteuid() == 0 ? getpwnam("nobody") : getpwuid(geteuid());
+        QVERIFY(owner);
+        m_owner = u"%1:%2"_qs.arg(owner->pw_uid).arg(owner->pw_gid);
     }
 
     void checks_data()
@@ -67,6 +88,7 @@ private Q_SLOTS:
         // clang-format off
         const QList<Row> rows = {
             {"manual, first sign-in in the browser", true, Stored::None, Kind::Checked, browser},
+            {"manual, first sign-in, XOAUTH2 only", true, Stored::None, Kind::Checked, browser, false, false, u"xoauth2"_qs},
             {"timed, not signed in: no browser", false, Stored::None, Kind::SignInNeeded, {}},
             {"timed, refresh token renews", false, Stored::Valid, Kind::Checked, {"refresh"}},
             {"timed, revoked: sign in again", false, Stored::Revoked, Kind::SignInNeeded, {"refused"}},
@@ -82,82 +104,62 @@ private Q_SLOTS:
     void checks()
     {
         QFETCH(Row, row);
-        TestProgramFolder folder;
         TokenServer provider;
         QVERIFY(provider.start());
         provider.deny = row.deny;
-        folder.write(GeneralFile, "[Mossvale]\r\nSignIn=oauth2\r\nOAuthClientId=mossvale-test\r\nOAuthScope=mail\r\n"
-                                  "OAuthAuthorizeUrl=" +
-                                      provider.url("authorize").toLatin1() +
-                                      "\r\nOAuthTokenUrl=" + provider.url("token").toLatin1() + "\r\n");
-        folder.write("★MailData/Tlxdata50.data", keywordFileBytes({"spam offer"}));
-        folder.writeAccount("bob", "");
+        provider.refuseAccess = row.refuseFirst ? 1 : 0;
+        // Dovecot's files beside the program's, in a folder its mail owner may enter.
+        TestProgramFolder folder;
+        QVERIFY(chmod(QFile::encodeName(folder.path()), 0755) == 0);
+        QCOMPARE(m_tls.make(folder.path()), QString());
+        folder.write(u"mail/bob/new/1.spam"_qs, mailMessage(u"spam offer"_qs, u"x"_qs, u"x@spam.example"_qs));
+        folder.write(u"mail/bob/new/2.wanted"_qs, mailMessage(u"お元気ですか"_qs, u"y"_qs, u"y@example.org"_qs));
+        QCOMPARE(QProcess::execute(u"chown"_qs, {u"-R"_qs, m_owner, folder.file(u"mail"_qs)}), 0);
+        QTcpServer free;
+        QVERIFY(free.listen(QHostAddress::LocalHost));
+        const quint16 port = free.serverPort();
+        free.close();
+        folder.write(u"dovecot.conf"_qs, QString::fromUtf8(DovecotConfig)
+                                             .arg(folder.path(), QString::number(port), row.mechanisms,
+                                                  m_owner.section(u':', 0, 0), m_owner.section(u':', 1))
+                                             .toUtf8());
+        folder.write(u"oauth2.conf"_qs, QString::fromUtf8(Introspection).arg(provider.url(u"introspect"_qs)).toUtf8());
+        QProcess dovecot;
+        dovecot.start(DovecotServer::binary(), {u"-F"_qs, u"-c"_qs, folder.file(u"dovecot.conf"_qs)});
+        const QString log = u"dovecot.log"_qs;
+        QVERIFY2(QTest::qWaitFor([&] { return folder.read(log).contains("starting up"); }, 10000), folder.read(log));
 
-        QList<QByteArray> bearers;
-        int refusals = row.refuseFirst ? 1 : 0;
-        auto mailbox = scriptedMailbox({{"a", mailMessage("spam offer", "x", "x@spam.example")},
-                                        {"b", mailMessage("お元気ですか", "y", "y@example.org")}});
-        ScriptedPop3Server server({"T", "S: +OK ready"}, [&](const QByteArray& line) -> QList<QByteArray> {
-            if (line == "CAPA")
-                return {"+OK", "UIDL", "TOP", "SASL XOAUTH2 OAUTHBEARER", "."};
-            if (line.startsWith("AUTH ")) {
-                bearers << bearerOf(line);
-                return {refusals-- > 0 ? "+ " + QByteArray(R"({"status":"invalid_token"})").toBase64() : "+OK"};
-            }
-            return line == "AQ==" ? QList<QByteArray>{"-ERR invalid"} : mailbox(line);
-        });
-        server.useTls(m_tls.certificate, m_tls.key);
-        QVERIFY(server.start());
-        const QString address = u"pop3s://"_qs + server.server();
+        provider.configure(folder);
+        const QString address = u"pop3s://127.0.0.1:%1"_qs.arg(port);
+        const QString tokenFile = u"★MailData/oauth2.tsv"_qs; // where the refresh token goes without a keyring
+        if (row.stored != Stored::None)
+            folder.write(tokenFile, address.toUtf8() + "\tbob\trt0\n");
+        if (row.stored == Stored::Valid)
+            provider.granted << "rt0";
         SettingsModel settings;
         settings.setServer({}, address, {}, 0);
-        if (row.stored != Stored::None) {
-            QByteArray token = provider.issueRefresh();
-            if (row.stored == Stored::Revoked)
-                provider.revoked.insert(token);
-            bool stored = false;
-            RefreshTokenStore::write(address, u"bob"_qs, token, this,
-                                     [&](const QString&, const QString&) { stored = true; });
-            QVERIFY(QTest::qWaitFor([&] { return stored; }));
-        }
-        OAuthTokens::forgetAccessTokens();
-        QNetworkAccessManager browser;
-        int opened = 0;
-        OAuthTokens::setBrowser([&](const QUrl& url) {
-            ++opened;
-            browser.get(QNetworkRequest(url)); // follows the redirect back to the program
-            return true;
-        });
-
-        Pop3Options options;
-        options.extraTrustedCertificates = {m_tls.certificate};
+        checkOptions().extraTrustedCertificates = {m_tls.certificate};
         RecordingWindows windows;
-        const CheckOutcome outcome = runCheck(windows, settings, row.manual, options);
-        QVERIFY2(outcome.kind == row.kind, qPrintable(outcome.details()));
-        QCOMPARE(provider.log, row.provider);
-        QCOMPARE(opened, row.provider.count(u"authorize"_qs));
-        QCOMPARE(outcome.deleted, row.kind == Kind::Checked ? 1 : 0);
-        // Every token the mail server saw came from the provider, a renewed one new each time.
-        QCOMPARE(bearers.size(), row.kind == Kind::Checked ? 1 + row.refuseFirst : 0);
-        QVERIFY(bearers.size() < 2 || bearers.at(0) != bearers.at(1));
-        QVERIFY(!server.received().contains("DELE 2"));
-        // The refresh token kept is the provider's; nothing is kept after a refusal.
-        QByteArray kept;
-        bool read = false;
-        RefreshTokenStore::read(address, u"bob"_qs, this, [&](const QByteArray& token, const QString&) {
-            kept = token;
-            read = true;
-        });
-        QVERIFY(QTest::qWaitFor([&] { return read; }));
-        QCOMPARE(kept.isEmpty(), row.kind != Kind::Checked);
-        QVERIFY(kept.isEmpty() || provider.issuedRefresh(kept));
-        QVERIFY(kept.isEmpty() || folder.mode("★MailData/oauth2.tsv") == 0600);
-        QCOMPARE(server.received().isEmpty(), bearers.isEmpty()); // no token: no connection
-        if (bearers.isEmpty()) {                                  // let the server go without its 30 s wait
-            QTcpSocket knock;
-            knock.connectToHost(QHostAddress::LocalHost, quint16(server.server().section(u':', 1).toUInt()));
-            QVERIFY(knock.waitForConnected(5000));
+        // The next timed check needs no request: the token is in memory, or nothing is kept to renew.
+        for (const bool first : {true, false}) {
+            const CheckOutcome outcome = runCheck(windows, settings, row.manual && first);
+            QVERIFY2(outcome.kind == row.kind, qPrintable(outcome.details() + folder.read(log)));
+            QCOMPARE(outcome.deleted, row.kind == Kind::Checked && first ? 1 : 0);
+            QCOMPARE(provider.log, row.provider); // the browser opened only where "authorize" is listed
         }
+        const QStringList left = QDir(folder.file(u"mail/bob/cur"_qs)).entryList(QDir::Files) +
+                                 QDir(folder.file(u"mail/bob/new"_qs)).entryList(QDir::Files);
+        QVERIFY2(left.size() == (row.kind == Kind::Checked ? 1 : 2) && left.join(u' ').contains(u"2.wanted"_qs),
+                 qPrintable(left.join(u' ')));
+        const QByteArray method = row.mechanisms.contains(u"oauthbearer"_qs) ? "OAUTHBEARER" : "XOAUTH2";
+        QCOMPARE(folder.read(log).count("Login: user=<bob>, method=" + method), row.kind == Kind::Checked ? 2 : 0);
+        // The refresh token kept is the provider's, one it gave readable by the user alone; none after a refusal.
+        const QByteArray kept = folder.read(tokenFile).split('\t').value(2).trimmed();
+        QCOMPARE(kept.isEmpty(), row.kind != Kind::Checked);
+        QVERIFY(kept.isEmpty() ||
+                (provider.granted.contains(kept) && (kept == "rt0" || folder.mode(tokenFile) == 0600)));
+        dovecot.terminate();
+        QVERIFY(dovecot.waitForFinished(10000));
     }
 };
 

@@ -213,7 +213,7 @@ void OAuthTokens::startSignIn()
         end({TokenResult::Status::SignInNeeded, {}, why + SignInAgain, {}});
     };
     connect(m_flow.get(), &QAbstractOAuth::authorizeWithBrowser, this, [stop](const QUrl& url) {
-        if (!browser()(url))
+        if (!browser() || !browser()(url))
             stop(QStringLiteral("ブラウザを開けませんでした。"));
     });
     connect(m_flow.get(), &QAbstractOAuth::granted, this, &OAuthTokens::onGranted);

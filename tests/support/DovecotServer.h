@@ -28,6 +28,8 @@ public:
     void stop();
     QString errorText() const { return m_error; }
 
+    quint16 port() const { return m_port; } // the benchmarks talk to the ports themselves
+    quint16 tlsPort() const { return m_tlsPort; }
     // Server names in the forms the client accepts: "127.0.0.1:port", "pop3s://127.0.0.1:port".
     QString plainServer() const { return QStringLiteral("127.0.0.1:%1").arg(m_port); }
     QString tlsServer() const { return QStringLiteral("pop3s://127.0.0.1:%1").arg(m_tlsPort); }

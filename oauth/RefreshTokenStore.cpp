@@ -1,5 +1,6 @@
 #include "oauth/RefreshTokenStore.h"
 
+#include "platform/AtomicFile.h"
 #include "settings/PasswordStore.h"
 #include "settings/ProgramFolder.h"
 
@@ -8,7 +9,6 @@
 #include <QMetaObject>
 #include <QObject>
 #include <QPointer>
-#include <QSaveFile>
 
 namespace {
 
@@ -56,10 +56,11 @@ QString writeFile(const QString& server, const QString& user, const QByteArray& 
         return {};
     if (!token.isEmpty())
         lines.append(lineKey(server, user) + token);
-    QSaveFile out(tokenFile());
-    if (!out.open(QIODevice::WriteOnly) || !out.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner) ||
-        out.write(lines.join('\n') + '\n') < 0 || !out.commit())
-        return QStringLiteral("「%1」に保存できませんでした。").arg(tokenFile());
+    // Readable by the user only from its first byte on, and replaced in one step.
+    if (const QString why = writeFileAtomically(tokenFile(), lines.join('\n') + '\n',
+                                                QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        !why.isEmpty())
+        return QStringLiteral("「%1」に保存できませんでした。%2").arg(tokenFile(), why);
     return {};
 }
 

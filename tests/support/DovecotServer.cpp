@@ -17,7 +17,8 @@ namespace {
 
 const QString Binary = QStringLiteral("/usr/sbin/dovecot");
 
-// %1 the folder, %2 the plain port, %3 the POP3S port, %4:%5 the mail owner. Nested settings are
+// %1 the folder, %2 the plain port, %3 the POP3S port, %4:%5 the mail owner, %6 the mechanisms, %7
+// the passdb's driver and arguments. Nested settings are
 // written as paths where Dovecot allows it; passdb and userdb need blocks. ssl = yes is built in.
 const char* const Config = R"(base_dir = %1/run
 state_dir = %1/state
@@ -27,7 +28,7 @@ listen = 127.0.0.1
 ssl_cert = <%1/cert.pem
 ssl_key = <%1/key.pem
 disable_plaintext_auth = no
-auth_mechanisms = plain apop
+auth_mechanisms = %6
 auth_failure_delay = 0
 auth_verbose = yes
 service/pop3-login/inet_listener/pop3/port = %2
@@ -35,8 +36,7 @@ service/pop3-login/inet_listener/pop3s/port = %3
 service/pop3-login/inet_listener/pop3s/ssl = yes
 service/anvil/unix_listener/anvil-auth-penalty/mode = 0
 passdb {
-  driver = passwd-file
-  args = scheme=PLAIN %1/users/%u
+  %7
 }
 userdb {
   driver = static
@@ -102,10 +102,17 @@ QString DovecotServer::prepare()
         return "no free port";
     m_port = plain.serverPort();
     m_tlsPort = tls.serverPort();
-    const QString config =
-        QString::fromUtf8(Config).arg(m_dir.path(), QString::number(m_port), QString::number(m_tlsPort),
-                                      QString::number(MailOwner.first), QString::number(MailOwner.second));
-    return writeFile(path("dovecot.conf"), config.toUtf8()) ? QString() : "cannot write the configuration";
+    const QString config = QString::fromUtf8(Config).arg(
+        m_dir.path(), QString::number(m_port), QString::number(m_tlsPort), QString::number(MailOwner.first),
+        QString::number(MailOwner.second), m_introspection.isEmpty() ? u"plain apop"_qs : m_mechanisms,
+        m_introspection.isEmpty() ? "driver = passwd-file\n  args = scheme=PLAIN " + path("users/%u")
+                                  : "driver = oauth2\n  args = " + path("oauth2.conf"));
+    // Tokens are asked of the test's provider, which answers whether each is active.
+    const QByteArray oauth2 = "introspection_mode = post\nintrospection_url = " + m_introspection.toUtf8() +
+                              "\nactive_attribute = active\nactive_value = true\n";
+    return writeFile(path("dovecot.conf"), config.toUtf8()) && writeFile(path("oauth2.conf"), oauth2)
+               ? QString()
+               : "cannot write the configuration";
 }
 
 bool DovecotServer::start()

@@ -23,6 +23,13 @@ public:
     // a missing Dovecot is a failure: the path is given all the same and start() fails, saying so.
     static QString binary();
 
+    // Before start(): logins take only OAuth 2.0 tokens by mechanisms (Dovecot's names), each token
+    // checked at introspectionUrl; passwords are then refused.
+    void takeTokens(const QString& mechanisms, const QString& introspectionUrl)
+    {
+        m_mechanisms = mechanisms;
+        m_introspection = introspectionUrl;
+    }
     // Starts the server and waits until it greets; false with errorText() on failure.
     bool start();
     void stop();
@@ -57,6 +64,7 @@ private:
     QSslCertificate m_certificate;
     int m_delivered = 0;
     QString m_error;
+    QString m_mechanisms, m_introspection;
 };
 
 // For initTestCase() of a test that needs the server: skips without Dovecot, fails under CI.

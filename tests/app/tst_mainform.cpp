@@ -1,12 +1,8 @@
 #include "TestProgramFolder.h"
-#include "app/HELPForm.h"
 #include "app/MainForm.h"
-#include "keywords/GekitaiForm.h"
 #include "platform/FileDialog.h"
 #include "platform/MessageBox.h"
 #include "platform/PageView.h"
-#include "settings/IdPassForm.h"
-#include "settings/OptionForm.h"
 #include "settings/ProgramFolder.h"
 #include "settings/SetForm.h"
 
@@ -16,7 +12,6 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QTest>
-#include <QWindow>
 #include <memory>
 
 // The main window on the offscreen platform: start-up, shutdown, the settings it owns, every command.
@@ -134,24 +129,6 @@ private Q_SLOTS:
             QVERIFY(form.Check1->isChecked() == on && form.Timer3->isActive() == on);
             QCOMPARE(form.Text7->text(), QString(shown));
         }
-    }
-
-    // Each window opened from the main window stays above it: the window system keeps them in front
-    // of their owner. (The tray menu's items and order are proved on the bus in e2e_responsive.)
-    void ownedWindowsStayAbove()
-    {
-        m_folder->writeServer("pop.example.jp");
-        MainForm form;
-        form.show();
-        form.mspam->trigger();
-        form.mset->trigger();
-        QTest::mouseClick(form.Command11, Qt::LeftButton);
-        QTest::mouseClick(form.setForm().loaded()->Command1, Qt::LeftButton);
-        QTest::mouseClick(form.setForm().loaded()->Command2, Qt::LeftButton);
-        for (QWidget* window : std::initializer_list<QWidget*>{form.gekitaiForm().loaded(), form.setForm().loaded(),
-                                                               form.idPassForm().loaded(), form.optionForm().loaded()})
-            QVERIFY(window && window->isVisible() && window->windowHandle()->transientParent() == form.windowHandle());
-        QVERIFY(form.helpForm().loaded()->isVisible());
     }
 };
 

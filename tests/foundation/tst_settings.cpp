@@ -3,7 +3,6 @@
 #include "AccountSteps.h"
 #include "TestProgramFolder.h"
 #include "platform/IniProfile.h"
-#include "settings/ProgramFolder.h"
 #include "settings/Settings.h"
 
 #include <QDir>
@@ -180,15 +179,6 @@ private Q_SLOTS:
             AccountSteps::load(settings);
             QCOMPARE(settings.account().UserId, user);
         }
-    }
-
-    // A program folder nobody may write keeps the settings in the user's data folder (e2e_readonly-install runs
-    // such an installation); the shipped pages are still read from the program folder.
-    void readOnlyInstallKeepsShippedPages()
-    {
-        setProgramFolder(u"/nonexistent/mossvale"_qs); // cannot be written, even by root
-        QVERIFY(!settingsBesideProgram());
-        QCOMPARE(Paths::helpPage(), u"/nonexistent/mossvale/HTML/1.htm"_qs);
     }
 };
 

@@ -262,9 +262,9 @@ void MainForm::Form_Load()
     // Without the data folder every setting would be lost silently at the end of the run.
     bool created = false;
     if (const QString error = ensureDataFolder(&created); !error.isEmpty()) {
-        MessageBox::show(nullptr, error, MessageBox::programTitle(), MessageBox::OkOnly, MessageBox::Exclamation);
+        MessageBox::open(nullptr, error, MessageBox::programTitle(), MessageBox::OkOnly, MessageBox::Exclamation);
     } else if (created && !settingsBesideProgram()) {
-        MessageBox::show(
+        MessageBox::open(
             nullptr,
             QStringLiteral("プログラムのフォルダー「%1」には書き込めないため、"
                            "設定とキーワードは「%2」に保存します。")
@@ -371,7 +371,7 @@ template <class Form> void MainForm::showOverSettings(FormSlot<Form>& slot)
 void MainForm::reportFileProblem(const QString& error)
 {
     if (!error.isEmpty())
-        MessageBox::show(this, error, MessageBox::programTitle(), MessageBox::OkOnly, MessageBox::Exclamation);
+        MessageBox::open(this, error, MessageBox::programTitle(), MessageBox::OkOnly, MessageBox::Exclamation);
 }
 
 // Opened where the user is looking: over the main window, the first time.

@@ -142,6 +142,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    void mailProgramChosen(const QString& chosen); // the answer of 「メーラー設定」's dialog
     void buildLayout();
     void buildMenus();
     void connectHandlers();

@@ -37,7 +37,7 @@ void openPage(QWidget* parent, const QString& fileName)
 {
     const QString path = Paths::htmlFolder() + u'/' + fileName;
     if (!openInBrowser(path)) {
-        MessageBox::show(parent,
+        MessageBox::open(parent,
                          QStringLiteral("ブラウザーを起動できませんでした。\n次のページを直接開いて下さい。\n%1")
                              .arg(QDir::toNativeSeparators(path)),
                          MessageBox::programTitle(), MessageBox::OkOnly, MessageBox::Exclamation);
@@ -116,28 +116,34 @@ void MainForm::Timer1_Timer()
 
 void MainForm::Command7_Click()
 {
-    const QString previousPath = Text1->text();
-    const QString previousTitle = Text2->text();
-    // The first time in a run, start where the mail program already chosen lives.
-    const QString chosen =
-        FileDialog::getOpenFileName(this, m_commonDialogFileName.isEmpty() ? previousPath : m_commonDialogFileName);
+    // The first time in a run, start where the mail program already chosen lives. Nothing waits for
+    // the dialog or the question after it: a check may run meanwhile.
+    FileDialog::open(this, m_commonDialogFileName.isEmpty() ? Text1->text() : m_commonDialogFileName,
+                     [this](const QString& chosen) { mailProgramChosen(chosen); });
+}
+
+void MainForm::mailProgramChosen(const QString& chosen)
+{
     if (const QString refusal = cp932Refusal(chosen); !refusal.isEmpty()) {
         // A path the settings file cannot hold would fail at every exit and be lost.
-        MessageBox::show(this, refusal, MessageBox::programTitle(), MessageBox::OkOnly, MessageBox::Exclamation);
+        MessageBox::open(this, refusal, MessageBox::programTitle(), MessageBox::OkOnly, MessageBox::Exclamation);
         return;
     }
+    const QString previousPath = Text1->text();
+    const QString previousTitle = Text2->text();
     if (!chosen.isEmpty())
         m_commonDialogFileName = chosen;
     Text1->setText(m_commonDialogFileName);
     Text2->setText(m_commonDialogFileName.isEmpty() ? QString() : QFileInfo(m_commonDialogFileName).fileName());
     const QString question = QStringLiteral("『 ") + Text2->text() + QStringLiteral("』 ") +
                              QStringLiteral("が起動するメーラーとして設定されました。これで良いですか？");
-    const auto answer = MessageBox::show(this, question, QStringLiteral("確認"), MessageBox::YesNo,
-                                         MessageBox::Question, MessageBox::Yes);
-    if (answer == MessageBox::No) {
-        Text1->setText(previousPath);
-        Text2->setText(previousTitle);
-    }
+    MessageBox::open(this, question, QStringLiteral("確認"), MessageBox::YesNo, MessageBox::Question, MessageBox::Yes,
+                     [this, previousPath, previousTitle](MessageBox::Button answer) {
+                         if (answer == MessageBox::No) {
+                             Text1->setText(previousPath);
+                             Text2->setText(previousTitle);
+                         }
+                     });
 }
 
 void MainForm::Command8_Click()

@@ -179,7 +179,7 @@ void GekitaiForm::Command1_Click()
 {
     // A keyword of white space only (full-width spaces too) would never match.
     if (isBlankKeyword(Text1->text())) {
-        MessageBox::show(this, QStringLiteral("キーワードが入力されていません。"));
+        MessageBox::open(this, QStringLiteral("キーワードが入力されていません。"));
         return;
     }
     int n = 0;
@@ -204,24 +204,34 @@ void GekitaiForm::Command2_Click()
 {
     const QList<QListWidgetItem*> selected = List1->selectedItems();
     if (selected.isEmpty()) {
-        MessageBox::show(this, QStringLiteral("データが選択されていません。"));
+        MessageBox::open(this, QStringLiteral("データが選択されていません。"));
         return;
     }
     // Items carry their record numbers: records marked for removal are not listed.
     const int n = selected.first()->data(Qt::UserRole).toInt();
     if (!stillListed(n, selected.first()->text())) {
         RefreshKeywordList();
-        MessageBox::show(this, QStringLiteral("キーワードの一覧がほかの画面で変更されていたため、表示を更新しました。"
+        MessageBox::open(this, QStringLiteral("キーワードの一覧がほかの画面で変更されていたため、表示を更新しました。"
                                               "もう一度選んでください。"));
         return;
     }
-    const MessageBox::Button answer =
-        MessageBox::show(this, QStringLiteral("選択された（行、青色）データを削除します。よろしいですか"),
-                         QStringLiteral("確認"), MessageBox::YesNo, MessageBox::Question, MessageBox::Yes);
-    // A mark that did not reach the file must not be followed by a rebuild that looks like success.
-    if (answer != MessageBox::Yes || !reportFailure(KeywordFile::MarkKeywordRecord(n)))
-        reportFailure(KeywordFile::CompactKeywordFile());
-    RefreshKeywordList();
+    // The answer comes later: a check may run meanwhile, and another window may change the list.
+    const QString text = selected.first()->text();
+    MessageBox::open(this, QStringLiteral("選択された（行、青色）データを削除します。よろしいですか"),
+                     QStringLiteral("確認"), MessageBox::YesNo, MessageBox::Question, MessageBox::Yes,
+                     [this, n, text](MessageBox::Button answer) {
+                         if (answer == MessageBox::Yes && !stillListed(n, text)) {
+                             RefreshKeywordList();
+                             MessageBox::open(this, QStringLiteral("キーワードの一覧がほかの画面で変更されていたため、"
+                                                                   "表示を更新しました。もう一度選んでください。"));
+                             return;
+                         }
+                         // A mark that did not reach the file must not be followed by a rebuild that
+                         // looks like success.
+                         if (answer != MessageBox::Yes || !reportFailure(KeywordFile::MarkKeywordRecord(n)))
+                             reportFailure(KeywordFile::CompactKeywordFile());
+                         RefreshKeywordList();
+                     });
 }
 
 void GekitaiForm::RefreshKeywordList()
@@ -278,7 +288,7 @@ void GekitaiForm::showHint(const QString& text)
 void GekitaiForm::Text1_InputRejected()
 {
     if (m_entryValidator->lastRejection() == KeywordEntryValidator::NotCp932) {
-        MessageBox::show(this,
+        MessageBox::open(this,
                          QStringLiteral("「%1」はキーワードに使えない文字です。\nShift_JIS（cp932）で表せない文字は"
                                         "登録できません。")
                              .arg(m_entryValidator->offendingCharacter()),
@@ -294,6 +304,6 @@ bool GekitaiForm::reportFailure(const QString& error)
 {
     if (error.isEmpty())
         return false;
-    MessageBox::show(this, error, MessageBox::programTitle(), MessageBox::OkOnly, MessageBox::Critical);
+    MessageBox::open(this, error, MessageBox::programTitle(), MessageBox::OkOnly, MessageBox::Critical);
     return true;
 }

@@ -185,11 +185,11 @@ void HistoryForm::Command2_Click()
         return;
     const QString address = senderAddress(entry->sender);
     if (address.isEmpty()) {
-        MessageBox::show(this, QStringLiteral("差出人のメールアドレスが見つかりません。"));
+        MessageBox::open(this, QStringLiteral("差出人のメールアドレスが見つかりません。"));
         return;
     }
     const QString error = AllowList::add(AllowList::defaultFile(), address);
-    MessageBox::show(this,
+    MessageBox::open(this,
                      error.isEmpty() ? QStringLiteral("「%1」からのメールは、今後削除しません。").arg(address) : error);
 }
 

@@ -38,7 +38,7 @@ void refuseNonCp932(QLineEdit* box)
     box->setValidator(validator);
     QObject::connect(box, &QLineEdit::inputRejected, box, [box, validator] {
         if (!validator->lastRefusal().isEmpty())
-            MessageBox::show(box->window(), validator->lastRefusal(), MessageBox::programTitle(), MessageBox::OkOnly,
+            MessageBox::open(box->window(), validator->lastRefusal(), MessageBox::programTitle(), MessageBox::OkOnly,
                              MessageBox::Exclamation);
     });
 }

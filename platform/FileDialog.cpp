@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QQueue>
+#include <QTimer>
 
 namespace {
 QQueue<QString>& answers()
@@ -14,13 +15,25 @@ QQueue<QString>& answers()
 }
 } // namespace
 
-QString FileDialog::getOpenFileName(QWidget* parent, const QString& startFile)
+void FileDialog::open(QWidget* parent, const QString& startFile, std::function<void(const QString&)> chosen)
 {
-    if (!answers().isEmpty())
-        return answers().dequeue();
-    if (QGuiApplication::platformName() == u"offscreen")
-        return {}; // nobody can answer a dialog that nobody sees
-    return QFileDialog::getOpenFileName(parent, QString(), startPath(startFile));
+    // Answered on the next turn when a test answered ahead, or when nobody can see the dialog.
+    if (!answers().isEmpty() || QGuiApplication::platformName() == u"offscreen") {
+        const QString answer = answers().isEmpty() ? QString() : answers().dequeue();
+        QTimer::singleShot(0, parent, [answer, chosen] { chosen(answer); });
+        return;
+    }
+    auto* dialog = new QFileDialog(parent, QString());
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setFileMode(QFileDialog::ExistingFile);
+    const QFileInfo start(startPath(startFile));
+    dialog->setDirectory(start.isDir() ? start.filePath() : start.path());
+    if (!start.isDir())
+        dialog->selectFile(start.fileName());
+    QObject::connect(dialog, &QDialog::finished, dialog, [dialog, chosen](int result) {
+        chosen(result == QDialog::Accepted ? dialog->selectedFiles().value(0) : QString());
+    });
+    dialog->open(); // nothing waits for it
 }
 
 QString FileDialog::startPath(const QString& startFile)

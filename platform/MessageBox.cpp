@@ -90,25 +90,6 @@ MessageBox::Button answerOf(MessageBox::Buttons buttons, int result)
 }
 } // namespace
 
-MessageBox::Button MessageBox::show(QWidget* parent, const QString& text, const QString& caption, Buttons buttons,
-                                    Icon icon, Button defaultButton)
-{
-    shown().append({text, caption, buttons, icon, defaultButton});
-    if (!answers().isEmpty()) {
-        Answer answer = answers().dequeue();
-        if (answer.whileOpen)
-            answer.whileOpen();
-        return answer.button;
-    }
-    if (QGuiApplication::platformName() == u"offscreen") {
-        // Nobody can answer a box that nobody sees: a headless run must not hang on one.
-        qWarning("Mossvale: %s: %s", qPrintable(caption), qPrintable(text));
-        return defaultButton;
-    }
-    std::unique_ptr<QMessageBox> box(makeBox(parent, text, caption, buttons, icon, defaultButton));
-    return answerOf(buttons, box->exec());
-}
-
 QPointer<QObject> MessageBox::open(QWidget* parent, const QString& text, const QString& caption, Buttons buttons,
                                    Icon icon, Button defaultButton, std::function<void(Button)> answered)
 {

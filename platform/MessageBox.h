@@ -21,9 +21,6 @@ public:
     // Caption used when a message has none of its own.
     static QString programTitle() { return QStringLiteral("Mossvale"); }
 
-    // Shows the box and waits for the user's answer: only where no check can be running.
-    static Button show(QWidget* parent, const QString& text, const QString& caption = programTitle(),
-                       Buttons buttons = OkOnly, Icon icon = NoIcon, Button defaultButton = Ok);
     // Shows the box, window-modal over parent, and returns at once; answered (when given) runs
     // once with the user's answer, later. Deleting the handle closes the box unanswered.
     static QPointer<QObject> open(QWidget* parent, const QString& text, const QString& caption = programTitle(),

@@ -158,7 +158,7 @@ void OptionForm::OkCommand_Click()
     if (!error.isEmpty()) {
         // The values are in effect for this session; the window stays open so that the user
         // can try again once the cause is mended.
-        MessageBox::show(this, error, MessageBox::programTitle(), MessageBox::OkOnly, MessageBox::Exclamation);
+        MessageBox::open(this, error, MessageBox::programTitle(), MessageBox::OkOnly, MessageBox::Exclamation);
         return;
     }
     close();

@@ -202,5 +202,5 @@ void SetForm::Command3_Click()
 void SetForm::reportWrite(const QString& error)
 {
     if (!error.isEmpty())
-        MessageBox::show(this, error, MessageBox::programTitle(), MessageBox::OkOnly, MessageBox::Exclamation);
+        MessageBox::open(this, error, MessageBox::programTitle(), MessageBox::OkOnly, MessageBox::Exclamation);
 }

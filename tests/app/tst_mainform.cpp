@@ -99,8 +99,10 @@ private Q_SLOTS:
         MainForm form;
         form.show();
         FileDialog::setNextFileName(row.chosen);
-        MessageBox::setNextAnswer(row.yes ? MessageBox::Yes : MessageBox::No);
+        bool answered = false; // the dialog and the box answer later, on turns of the event loop
+        MessageBox::setNextAnswer(row.yes ? MessageBox::Yes : MessageBox::No, [&answered] { answered = true; });
         QTest::mouseClick(form.Command7, Qt::LeftButton);
+        QTRY_VERIFY(answered);
         const QString asked = "『 " + QFileInfo(row.chosen).fileName() + "』 が起動するメーラーとして設定されました。";
         QCOMPARE(MessageBox::shown().last().text.section(u'」', 0, 0),
                  row.refused.isEmpty() ? asked + "これで良いですか？" : "「" + row.refused);

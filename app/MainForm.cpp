@@ -298,11 +298,17 @@ void MainForm::Form_Unload()
     abortCheck();
     m_scene->silence();
     Timer1->stop();
-    saveMailProgramChoice();
+    const QString error = m_settings.saveMailProgram();
     NMailEndWinSock();
     Timer3->stop();
     Timer4->stop();
-    QCoreApplication::exit(0);
+    if (error.isEmpty())
+        return QCoreApplication::exit(0);
+    // A mail program that could not be stored is told before the end, not lost in silence: the
+    // program ends once the box is answered.
+    qWarning("Mossvale: %s", qPrintable(error));
+    MessageBox::open(nullptr, error, MessageBox::programTitle(), MessageBox::OkOnly, MessageBox::Exclamation,
+                     MessageBox::Ok, [](MessageBox::Button) { QCoreApplication::exit(0); });
 }
 
 void MainForm::saveMailProgramChoice()

@@ -25,10 +25,11 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QPushButton;
-class QSystemTrayIcon;
 class QTimer;
 class SetForm;
 class SoundCommands;
+class StatusNotifierItem;
+class TrayIcon;
 
 // The main window. Loading it starts the program; closing it runs the orderly shutdown.
 // Its buttons and menus lead to every other window. It owns the program's live settings and
@@ -133,7 +134,7 @@ public:
     void mkaijyo_Click();
     void TrayControl1_IconEvent(int code);
     void mnu_Popup_Click(int index);
-    QSystemTrayIcon* TrayControl1() const { return m_tray; }
+    TrayIcon* TrayControl1() const { return m_tray; }
 
 Q_SIGNALS:
     void checkEnded();
@@ -167,12 +168,18 @@ private:
     std::unique_ptr<FormSlot<MsgForm>> m_msgForm;
     std::unique_ptr<FormSlot<HELPForm>> m_helpForm;
     std::unique_ptr<FormSlot<HistoryForm>> m_historyForm;
-    QSystemTrayIcon* m_tray = nullptr;
-    QString m_commonDialogFileName; // the open-file dialog remembers its last file for the run
+    TrayIcon* m_tray = nullptr;          // the tray the window went to last
+    StatusNotifierItem* m_sni = nullptr; // made on the first way to the tray; follows the desktop's host
+    TrayIcon* m_qtTray = nullptr;        // Qt's own, where the desktop has no StatusNotifierItem host
+    bool m_trayAsked = false;            // going to the tray waits for the bus to say which tray there is
+    bool m_trayRefused = false;          // the user asked and there was no tray: use one that comes
+    QString m_commonDialogFileName;      // the open-file dialog remembers its last file for the run
     bool m_unloaded = false;
     bool m_checking = false;
     IntervalTrigger m_trigger;
     void updateTrayTip();
+    void trayAvailabilityChanged(bool available);
+    TrayIcon* qtTray();
 
     CheckOutcome m_lastCheck;
     std::unique_ptr<MainFormCheckWindows> m_checkWindows;

@@ -2,6 +2,7 @@
 #include "app/EventScene.h"
 #include "app/HELPForm.h"
 #include "app/MainForm.h"
+#include "app/StatusNotifierItem.h"
 #include "keywords/GekitaiForm.h"
 #include "platform/Cp932Entry.h"
 #include "platform/DialUpConnections.h"
@@ -20,7 +21,7 @@
 #include <QLineEdit>
 #include <QLocale>
 #include <QMenu>
-#include <QSystemTrayIcon>
+#include <utility>
 
 namespace {
 // The locale's short date and long time, like "2026/12/06 21:44:01"; the time zone is left out.
@@ -67,24 +68,21 @@ void MainForm::Command10_Click()
 
 void MainForm::Command4_Click()
 {
-    if (!m_tray) {
-        m_tray = new QSystemTrayIcon(this);
-        m_tray->setObjectName(QStringLiteral("TrayControl1"));
-        // The icon carries the pop-up itself: a StatusNotifierItem host shows it from the exported
-        // menu and may never report a right click. A left click, the one everybody tries, opens
-        // it too; the seldom-used middle click gives the old "Clicked!".
-        m_tray->setContextMenu(mnuPopup);
-        connect(m_tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-            if (reason == QSystemTrayIcon::Trigger)
-                TrayControl1_IconEvent(1);
-            else if (reason == QSystemTrayIcon::MiddleClick)
-                TrayControl1_IconEvent(0);
-        });
+    if (!m_sni) {
+        m_sni = new StatusNotifierItem(MessageBox::programTitle(), mnuPopup, this);
+        connect(m_sni, &TrayIcon::activated, this, &MainForm::TrayControl1_IconEvent);
+        connect(m_sni, &StatusNotifierItem::availabilityChanged, this, &MainForm::trayAvailabilityChanged);
     }
+    if (!m_sni->isKnown()) {
+        m_trayAsked = true; // the bus answers in a moment
+        return;
+    }
+    m_tray = m_sni->isAvailable() ? m_sni : qtTray();
     m_tray->setIcon(windowIcon());
     m_trayDate = generalDate(QDateTime::currentDateTime());
     updateTrayTip();
-    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+    m_trayRefused = !m_tray->isAvailable();
+    if (m_trayRefused) {
         // Hiding the window without an icon to come back by would strand the user.
         MessageBox::open(this,
                          QStringLiteral("この画面にはタスクトレイがないため、常駐できません。\n"
@@ -97,6 +95,32 @@ void MainForm::Command4_Click()
     }
     m_tray->show();
     hide();
+}
+
+TrayIcon* MainForm::qtTray()
+{
+    if (!m_qtTray) {
+        m_qtTray = TrayIcon::createQtTray(mnuPopup, this);
+        connect(m_qtTray, &TrayIcon::activated, this, &MainForm::TrayControl1_IconEvent);
+    }
+    return m_qtTray;
+}
+
+// A StatusNotifierItem host came or went (also the bus's first answer).
+void MainForm::trayAvailabilityChanged(bool available)
+{
+    if (std::exchange(m_trayAsked, false)) {
+        Command4_Click();
+    } else if (available && m_trayRefused) {
+        // Asked for before, when there was none: the icon goes there now; the window stays.
+        m_trayRefused = false;
+        m_tray = m_sni;
+        m_tray->setIcon(windowIcon());
+        updateTrayTip();
+        m_tray->show();
+    } else if (!available && m_tray == m_sni && !isVisible()) {
+        mnu_Popup_Click(0); // the tray went with the window in it: the window is the only way left
+    }
 }
 
 void MainForm::Command5_Click()
@@ -199,5 +223,5 @@ void MainForm::updateTrayTip()
     if (!m_tray)
         return;
     const QString status = m_checking ? StatusLabel->text() : m_lastCheck.summary();
-    m_tray->setToolTip(status.isEmpty() ? m_trayDate : m_trayDate + u'\n' + status);
+    m_tray->setTip(MessageBox::programTitle(), status.isEmpty() ? m_trayDate : m_trayDate + u'\n' + status);
 }

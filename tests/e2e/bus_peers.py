@@ -6,6 +6,7 @@
 # click ITEM LABEL: reads the item's exported menu (com.canonical.dbusmenu), checks it is
 # "メールチェック", "削除履歴", a separator, "メイン画面を表示", a separator and "終了", and clicks the
 # entry LABEL as a host would, without waiting for the answer (the program may end first).
+# tip ITEM: prints the title of the item's tip, then its body.
 # keyring FILE: a keyring that never answers: owns org.freedesktop.secrets and drops every call to it
 # unanswered, appending a line per call to FILE.
 # desktop FILE: a notification service: appends each Notify call to FILE as a line of JSON with the
@@ -92,6 +93,12 @@ def click(item, label):
     bus.flush_sync(None)
 
 
+def tip(item):
+    (_, _, title, body), = call(item, "/StatusNotifierItem", "org.freedesktop.DBus.Properties.Get", "(ss)",
+                                ("org.kde.StatusNotifierItem", "ToolTip"))
+    print(f"{title}\n{body}")
+
+
 def desktop(record):
     given = []
 
@@ -153,6 +160,6 @@ def windows(title):
 
 
 if __name__ == "__main__":
-    commands = {"watch": watch, "keyring": keyring, "click": click, "desktop": desktop, "press": press,
+    commands = {"watch": watch, "keyring": keyring, "click": click, "tip": tip, "desktop": desktop, "press": press,
                 "windows": windows}
     commands[sys.argv[1]](*sys.argv[2:])

@@ -9,7 +9,9 @@
 # - so does "終了" from the StatusNotifierItem tray menu, clicked over D-Bus as a desktop would,
 #   after "タスクトレイ常駐" hid the main window, the icon registered with a StatusNotifierWatcher
 #   of our own (the tray of KDE Plasma, GNOME with AppIndicator and Wayland panels) and the menu's
-#   "メイン画面を表示" (beside a separator and "終了") brought the window back.
+#   "メイン画面を表示" (beside a separator and "終了") brought the window back;
+# - the tray icon's tip has the program's name as its title, the date line as its body, and under it
+#   the outcome once a check has run.
 # (SIGTERM during a check: e2e_keyring_silent; a cancelled session sends no QUIT: tst_pop3session_scripted.)
 # The close is the window manager's: wmctrl asks openbox (_NET_CLOSE_WINDOW), which sends the
 # program WM_DELETE_WINDOW, exactly as its close box does. (xdotool windowclose would destroy the
@@ -23,6 +25,21 @@ start_bus
 spawn watcher bus_peer watch "$E2E_TMP/items"
 wait_for 10 test -e "$E2E_TMP/items" || fail "the watcher did not start"
 start_slow_pop3 1 4
+
+# tray_item: waits for the next item to register with the watcher; sets ITEM.
+ITEMS=0
+tray_item() {
+    ITEMS=$((ITEMS + 1))
+    ITEM=$(wait_for 10 eval 'sed -n "${ITEMS}p" "$E2E_TMP/items" | grep .') || fail "no StatusNotifierItem registered"
+}
+# tray_tip [OUTCOME]: the item's tip is titled with the program's name, its body the date line (the
+# time last) over OUTCOME (a pattern), or the date line alone.
+tray_tip() {
+    local nl=$'\n' tip
+    local pattern="^Mossvale$nl[^$nl]*[0-9]:[0-5][0-9]:[0-5][0-9]${1:+$nl$1}\$"
+    tip=$(bus_peer tip "$ITEM") || fail "could not read the tray icon's tip"
+    expect "the tray icon's tip is: $tip" eval '[[ $tip =~ $pattern ]]'
+}
 
 # check_started PREPARE [OPTION...]: a fresh program, after the command PREPARE, presses
 # "メールチェック" (with xdotool click's OPTIONs) and its latest session sends PASS. FIRST is the
@@ -56,6 +73,7 @@ wait_for 60 eval 'session_saw "$(sessions)" close' || fail "the check did not en
 wait_for 3 session_saw $(($(sessions) + 1)) open || true
 expect "$(($(sessions) - FIRST + 1)) sessions for one check" test "$(sessions)" -eq "$FIRST"
 expect "more than one login" test "$(grep -c " USER " "$SLOW_LOG")" -eq 1
+to_tray && tray_item && tray_tip '[0-9]{2}:[0-9]{2} .+'
 stop_child "$PROGRAM_PID"
 
 # The window manager's close.
@@ -65,12 +83,11 @@ ends_at_once "closing the main window" 2000
 
 # "終了" in the tray menu. The icon stays while the main window is back on the screen.
 to_tray_and_back() {
-    to_tray
-    item=$(wait_for 10 eval 'tail -n1 "$E2E_TMP/items" | grep .') || fail "no StatusNotifierItem registered"
-    bus_peer click "$item" メイン画面を表示 || fail "the tray menu is wrong"
+    to_tray && tray_item && tray_tip
+    bus_peer click "$ITEM" メイン画面を表示 || fail "the tray menu is wrong"
     main_shown "メイン画面を表示 did not bring the main window back"
 }
 check_started to_tray_and_back
-bus_peer click "$item" 終了 || fail "could not click 終了 in the tray menu"
+bus_peer click "$ITEM" 終了 || fail "could not click 終了 in the tray menu"
 ends_at_once "終了 in the tray menu" 2000
-finish "one session for four presses; the File menu open at once; ended at once without QUIT by close and 終了"
+finish "one session for four presses; the File menu open at once; ended at once without QUIT by close and 終了; the tip"

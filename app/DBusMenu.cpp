@@ -140,7 +140,7 @@ QDBusVariant DBusMenu::GetProperty(int id, const QString& name)
 
 void DBusMenu::Event(int id, const QString& eventId, const QDBusVariant&, uint)
 {
-    if (!clicked(id, eventId) && !action(id))
+    if (!clicked(id, eventId) && id != 0 && !action(id)) // 0: the menu itself, opened or closed
         sendErrorReply(QDBusError::InvalidArgs, QStringLiteral("No menu entry %1").arg(id));
 }
 
@@ -150,7 +150,7 @@ QList<int> DBusMenu::EventGroup(const QList<DBusMenuEvent>& events)
     if (refused(events.size()))
         return unknown;
     for (const DBusMenuEvent& event : events) {
-        if (!clicked(event.id, event.eventId) && !action(event.id))
+        if (!clicked(event.id, event.eventId) && event.id != 0 && !action(event.id))
             unknown.append(event.id);
     }
     if (!events.isEmpty() && unknown.size() == events.size())

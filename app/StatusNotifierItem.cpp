@@ -15,8 +15,8 @@ namespace {
 const QString WatcherService = QStringLiteral("org.kde.StatusNotifierWatcher");
 const QString WatcherPath = QStringLiteral("/StatusNotifierWatcher");
 const QString ItemPath = QStringLiteral("/StatusNotifierItem");
-constexpr int AnswerMs = 5000; // a watcher that takes longer is not there
-constexpr int LargestIcon = 256;
+constexpr int AnswerMs = 5000;   // a watcher that takes longer is not there
+constexpr int LargestIcon = 64;  // hosts draw at most this large; a bigger image only fills the bus
 constexpr uint DoNotQueue = 4;   // RequestName: fail at once if another owns the name
 constexpr uint PrimaryOwner = 1; // RequestName: the name is ours now
 constexpr uint AlreadyOwner = 4; // RequestName: it was ours already

@@ -3,7 +3,6 @@
 #include "app/TrayIcon.h"
 
 #include <QDBusConnection>
-#include <QDBusContext>
 #include <QDBusObjectPath>
 #include <functional>
 
@@ -32,7 +31,7 @@ Q_DECLARE_METATYPE(SniToolTip)
 // served by the program itself so that the tip's title and body are its own. It finds out, without
 // waiting, whether the session bus has a StatusNotifierWatcher with a host, and follows the watcher
 // as it comes and goes: once shown, the item registers with every watcher that appears.
-class StatusNotifierItem : public TrayIcon, protected QDBusContext
+class StatusNotifierItem : public TrayIcon
 {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierItem")

@@ -36,7 +36,7 @@ tray_item() {
 # time last) over OUTCOME (a pattern), or the date line alone.
 tray_tip() {
     local nl=$'\n' tip
-    local pattern="^Mossvale$nl[^$nl]*[0-9]:[0-5][0-9]:[0-5][0-9]${1:+$nl$1}\$"
+    local pattern="^Mossvale${nl}[^${nl}]*[0-9]:[0-5][0-9]:[0-5][0-9]${1:+$nl$1}\$"
     tip=$(bus_peer tip "$ITEM") || fail "could not read the tray icon's tip"
     expect "the tray icon's tip is: $tip" eval '[[ $tip =~ $pattern ]]'
 }

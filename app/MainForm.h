@@ -6,6 +6,7 @@
 #include "settings/Settings.h"
 
 #include <QMainWindow>
+#include <QPointer>
 #include <memory>
 
 class EventScene;
@@ -173,6 +174,7 @@ private:
     TrayIcon* m_qtTray = nullptr;        // Qt's own, where the desktop has no StatusNotifierItem host
     bool m_trayAsked = false;            // going to the tray waits for the bus to say which tray there is
     bool m_trayRefused = false;          // the user asked and there was no tray: use one that comes
+    QPointer<QObject> m_clickedBox;      // the middle click's "Clicked!", while it is open
     QString m_commonDialogFileName;      // the open-file dialog remembers its last file for the run
     bool m_unloaded = false;
     bool m_checking = false;

@@ -198,9 +198,11 @@ void MainForm::mkaijyo_Click()
 void MainForm::TrayControl1_IconEvent(int code)
 {
     if (code == 0) {
-        // Never waited for: the tray's own calls, and a check, go on while it is open.
-        MessageBox::open(nullptr, QStringLiteral("Clicked!"), QStringLiteral("Mossvale"), MessageBox::OkOnly,
-                         MessageBox::Exclamation);
+        // Never waited for: the tray's own calls, and a check, go on while it is open. One at a
+        // time: any program on the session bus can ask for it, as often as it likes.
+        if (!m_clickedBox)
+            m_clickedBox = MessageBox::open(nullptr, QStringLiteral("Clicked!"), QStringLiteral("Mossvale"),
+                                            MessageBox::OkOnly, MessageBox::Exclamation);
     } else if (code == 1) {
         mnuPopup->popup(QCursor::pos());
     }

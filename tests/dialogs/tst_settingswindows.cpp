@@ -2,11 +2,8 @@
 #include "TestProgramFolder.h"
 #include "keywords/GekitaiForm.h"
 #include "mailcheck/HistoryForm.h"
-#include "mailcheck/MsgForm.h"
-#include "mailcheck/SavedCopies.h"
 #include "platform/FormSlot.h"
 #include "platform/MessageBox.h"
-#include "platform/WindowPlacement.h"
 #include "settings/Autostart.h"
 #include "settings/MoreOptionsForm.h"
 #include "settings/OptionForm.h"
@@ -15,19 +12,13 @@
 
 #include <QApplication>
 #include <QCheckBox>
-#include <QDesktopServices>
-#include <QLabel>
-#include <QLayout>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTreeWidget>
 #include <memory>
 
 namespace {
@@ -60,10 +51,6 @@ class TestSettingsWindows : public QObject
     FormSlot<SetForm> m_setForm{[this] { return new SetForm(*m_settings); }};
     FormSlot<OptionForm> m_optionForm{[this] { return new OptionForm(*m_settings); }};
     QTemporaryDir m_config; // $XDG_CONFIG_HOME
-    QUrl m_opened;
-
-public Q_SLOTS:
-    void openUrl(const QUrl& url) { m_opened = url; }
 
 private Q_SLOTS:
     void initTestCase()
@@ -71,10 +58,7 @@ private Q_SLOTS:
         MOSSVALE_REQUIRE(Prerequisite::missingPrograms({"desktop-file-validate"}).isEmpty(), "desktop-file-utils");
         MOSSVALE_REQUIRE(output("/usr/bin/python3", {"-c", "import gi"}).isEmpty(), "python3-gi");
         qputenv("XDG_CONFIG_HOME", m_config.path().toUtf8());
-        QDesktopServices::setUrlHandler(QStringLiteral("file"), this, "openUrl");
     }
-
-    void cleanupTestCase() { QDesktopServices::unsetUrlHandler(QStringLiteral("file")); }
 
     void init()
     {
@@ -141,69 +125,24 @@ private Q_SLOTS:
         QVERIFY(!m_optionForm.isLoaded() && m_settings->account().Pop3Server == u"other");
     }
 
-    // The entry starts the program from where it is, however its path is written.
-    void autostartEntry_data()
+    // The entry starts the program from where it is, however its path is written; the tick is the
+    // entry's existence, and a failure is said.
+    void autostart()
     {
-        QTest::addColumn<QString>("program");
-        QTest::newRow("plain") << QStringLiteral("/opt/mossvale/mossvale");
-        QTest::newRow("space and percent") << QStringLiteral("/home/u/My Apps/100% mail/mossvale");
-        QTest::newRow("quotes, dollar, backslash") << QStringLiteral("/tmp/\"a\" $b\\c`d'e/メール/mossvale");
-    }
-
-    void autostartEntry()
-    {
-        QFETCH(QString, program);
+        const QString program = QStringLiteral("/tmp/My Apps/100% \"a\" $b\\c`d'e/メール/mossvale");
         QCOMPARE(Autostart::enable(program), QString());
         const QString entry = m_config.filePath(QStringLiteral("autostart/mossvale.desktop"));
         QCOMPARE(output(QStringLiteral("desktop-file-validate"), {entry}), QString());
         QCOMPARE(output(QStringLiteral("/usr/bin/python3"), {"-c", GLibReading, entry}), program + "|true|mossvale");
-        QCOMPARE(Autostart::disable(), QString());
-        QVERIFY(!QFile::exists(entry));
-    }
-
-    // The tick is the entry's existence; a failure is said, and the tick shows what is.
-    void autostartSwitch()
-    {
         MoreOptionsForm form(*m_settings);
-        const QString entry = m_config.filePath(QStringLiteral("autostart/mossvale.desktop"));
-        for (const bool on : {true, false}) {
-            form.Check5->click();
-            QVERIFY(form.Check5->isChecked() == on && QFile::exists(entry) == on);
-        }
+        QVERIFY(form.Check5->isChecked());
+        form.Check5->click();
+        QVERIFY(!form.Check5->isChecked() && !QFile::exists(entry));
         QVERIFY(QDir(m_config.path()).rmdir(QStringLiteral("autostart")));
         QFile blocker(m_config.filePath(QStringLiteral("autostart"))); // a file where the folder goes
         QVERIFY(blocker.open(QIODevice::WriteOnly));
         form.Check5->click();
-        blocker.remove();
         QVERIFY(!form.Check5->isChecked() && MessageBox::shown().first().text.contains(entry));
-    }
-
-    // The notice board stands aside from a question, whichever came first, and comes back after it.
-    void boardNeverHidesAQuestion_data()
-    {
-        QTest::addColumn<bool>("boardFirst");
-        QTest::newRow("board, then question") << true;
-        QTest::newRow("question, then board") << false;
-    }
-
-    void boardNeverHidesAQuestion()
-    {
-        QFETCH(bool, boardFirst);
-        FormSlot<MsgForm> board;
-        HistoryForm history(*m_settings);
-        history.show();
-        centreOnScreen(&history);
-        QMessageBox question(QMessageBox::Question, MessageBox::programTitle(),
-                             QStringLiteral("キーワード「spam」を削除しますか？"), QMessageBox::Yes | QMessageBox::No,
-                             &history);
-        if (boardFirst)
-            board.show();
-        question.open();
-        const QRect centred = board.show()->frameGeometry();
-        QVERIFY(centred.intersects(question.frameGeometry())); // where it would cover the question
-        QTRY_VERIFY(!board.loaded()->frameGeometry().intersects(question.frameGeometry()));
-        question.done(QMessageBox::No);
-        QTRY_VERIFY(board.loaded()->frameGeometry().intersects(question.frameGeometry()));
     }
 
     void enterAfterConversionRegisters()
@@ -215,51 +154,7 @@ private Q_SLOTS:
         QTest::keyClick(form.Text1, Qt::Key_Return);
         QVERIFY(form.List1->count() == 1 && form.List1->item(0)->text().trimmed() == u"迷惑");
     }
-
-    // On a 1366 x 768 screen at twice the scale: the window fits, and says what its list lacks.
-    void historyWindow()
-    {
-        HistoryForm form(*m_settings);
-        form.show();
-        const QRect area = form.screen()->availableGeometry();
-        QCOMPARE(area.size(), QSize(683, 384)); // the screen main() asked for
-        QVERIFY(form.frameGeometry().width() <= area.width() && form.frameGeometry().height() <= area.height());
-        QVERIFY(form.EmptyLabel->isVisible());
-        form.Command3->click(); // nothing to remove: said, not ignored
-        QCOMPARE(MessageBox::shown().size(), 1);
-
-        const QDateTime time = QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch());
-        QVERIFY(SavedCopies::store(time, 1, "Subject: s\r\nFrom: f\r\n\r\nbody\r\n").isEmpty());
-        const QString sender = QStringLiteral("長い差出人の名前 <long.sender.name@very-long-domain.example>");
-        QVERIFY(DeletionHistory::append(
-                    {{time, false, "", -1, "spam", "f", "s"}, {time, true, "", -1, "spam", sender.repeated(4), "s"}})
-                    .isEmpty());
-        form.refresh();
-        QVERIFY(!form.EmptyLabel->isVisible());
-        form.List1->setCurrentItem(form.List1->findItems(QStringLiteral("f"), Qt::MatchExactly, 1).first());
-        form.Command4->click();
-        QCOMPARE(m_opened, QUrl::fromLocalFile(SavedCopies::folder()));
-        // Dates whole, also the trial's marked one.
-        const QString trialDate = form.List1->findItems(sender.repeated(4), Qt::MatchExactly, 1).first()->text(0);
-        QVERIFY(form.List1->columnWidth(0) >= form.List1->fontMetrics().horizontalAdvance(trialDate));
-    }
 };
 
-// A 1366 x 768 screen shown at twice the scale, as on a small laptop set to 200 %.
-int main(int argc, char* argv[])
-{
-    QTemporaryDir screens;
-    QFile config(screens.filePath(QStringLiteral("screens.json")));
-    if (!config.open(QIODevice::WriteOnly) ||
-        config.write(R"({"screens": [{"name": "laptop", "x": 0, "y": 0, "width": 1366, "height": 768}]})") < 0)
-        return 1;
-    config.close();
-    qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + config.fileName().toUtf8());
-    qputenv("QT_SCALE_FACTOR", "2");
-    QApplication app(argc, argv);
-    QApplication::setAttribute(Qt::AA_Use96Dpi);
-    TestSettingsWindows test;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&test, argc, argv);
-}
+QTEST_MAIN(TestSettingsWindows)
 #include "tst_settingswindows.moc"

@@ -3,19 +3,14 @@
 // and the TLS decisions read back all they write, within their bounds.
 #include "TableRows.h"
 #include "TestProgramFolder.h"
-#include "keywords/KeywordFile.h"
-#include "mailcheck/HistoryForm.h"
-#include "mailcheck/MessageJudge.h"
+#include "mailcheck/DeletionHistory.h"
 #include "mailcheck/SavedCopies.h"
 #include "mailcheck/SeenStore.h"
 #include "maillib/TlsTrust.h"
-#include "platform/MessageBox.h"
-#include "settings/Settings.h"
 
 #include <QDir>
 #include <QSslConfiguration>
 #include <QTest>
-#include <QTreeWidget>
 #include <ctime>
 #include <memory>
 #include <numeric>
@@ -269,35 +264,6 @@ private Q_SLOTS:
         QCOMPARE(reread.encrypted, trust.encrypted);
         QCOMPARE(reread.plainTextAllowed, trust.plainTextAllowed);
         QCOMPARE(reread.pinned, trust.pinned);
-    }
-
-    // The window lists newest first, trials and unconfirmed deletions marked; it allows a sender and
-    // removes a keyword.
-    void window()
-    {
-        QByteArray keywords;
-        for (const QByteArray& keyword : {QByteArray("spam"), cp932(QStringLiteral("激安"))})
-            keywords += QByteArray("\r\n\x01\x00", 4) + keyword.leftJustified(200, ' ');
-        m_folder->write("★MailData/Tlxdata50.data", keywords);
-        const QDateTime time = QDateTime::currentDateTime();
-        QVERIFY(DeletionHistory::append({{time.addSecs(-120), false, "", -1, "spam", "a <a@spam.example>", "old"},
-                                         {time.addSecs(-60), false, "u2", -1, "spam", "c", "maybe", true},
-                                         {time, true, "", -1, "激安", "B <B@Shop.example>", "new"}})
-                    .isEmpty());
-        SettingsModel settings;
-        HistoryForm form(settings);
-        form.show();
-        QCOMPARE(form.List1->topLevelItemCount(), 3);
-        QVERIFY(form.List1->topLevelItem(0)->text(0).endsWith(QStringLiteral("（試用）")));
-        QVERIFY(form.List1->topLevelItem(1)->text(0).endsWith(QStringLiteral("（未確認）")));
-        MessageBox::setNextAnswer(MessageBox::Ok);
-        form.Command2_Click();
-        QVERIFY(AllowList::load(AllowList::defaultFile()).allows(QStringLiteral("b@shop.example")));
-        MessageBox::setNextAnswer(MessageBox::Yes);
-        MessageBox::setNextAnswer(MessageBox::Ok);
-        form.Command3_Click();
-        QStringList left;
-        QTRY_VERIFY(KeywordFile::LoadMatchKeywords(&left).isEmpty() && left == QStringList{"spam"});
     }
 };
 

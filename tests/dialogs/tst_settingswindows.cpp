@@ -1,6 +1,5 @@
 #include "Prerequisite.h"
 #include "TestProgramFolder.h"
-#include "keywords/GekitaiForm.h"
 #include "mailcheck/HistoryForm.h"
 #include "platform/FormSlot.h"
 #include "platform/MessageBox.h"
@@ -10,10 +9,8 @@
 #include "settings/SetForm.h"
 #include "settings/Settings.h"
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
@@ -143,16 +140,6 @@ private Q_SLOTS:
         QVERIFY(blocker.open(QIODevice::WriteOnly));
         form.Check5->click();
         QVERIFY(!form.Check5->isChecked() && MessageBox::shown().first().text.contains(entry));
-    }
-
-    void enterAfterConversionRegisters()
-    {
-        GekitaiForm form;
-        QInputMethodEvent committed; // the conversion's end: its Enter went to the input method
-        committed.setCommitString(QStringLiteral("迷惑"));
-        QApplication::sendEvent(form.Text1, &committed);
-        QTest::keyClick(form.Text1, Qt::Key_Return);
-        QVERIFY(form.List1->count() == 1 && form.List1->item(0)->text().trimmed() == u"迷惑");
     }
 };
 

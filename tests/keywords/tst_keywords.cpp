@@ -7,6 +7,7 @@
 #include "tests/support/TableRows.h"
 #include "tests/support/TestProgramFolder.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
@@ -255,7 +256,8 @@ private Q_SLOTS:
     }
 
     // The window removes the selected keyword after asking, never by a stale list, and refuses a
-    // keyword of white space only (full-width spaces included): it would never match.
+    // keyword of white space only (full-width spaces included): it would never match. Entries come
+    // as an input method gives them.
     void window_data()
     {
         const auto add = addRow<WindowRow>();
@@ -273,6 +275,7 @@ private Q_SLOTS:
         // never acted on by its old numbers; it is reloaded, nothing removed.
         add({"stale list removes nothing", five, Five, 2, MessageBox::Yes, stale, compacted, without(Five, 1), compacted});
         add({"full-width space refused", {}, {}, -1, {}, u"キーワードが入力されていません。[OK]"_qs, {}, {}, {}, u"　"_qs});
+        add({"typed and registered", {}, {}, -1, {}, u"0 boxes"_qs, rawFile({"\x81\x40\x96\xC0\x98\x66"}), {u"迷惑"_qs}, {}, u"　迷惑"_qs});
         // clang-format on
     }
 
@@ -290,8 +293,13 @@ private Q_SLOTS:
                               form.List1->visualItemRect(form.List1->item(row.selected)).center());
         bool answered = false; // a box is answered later, on a turn of the event loop
         MessageBox::setNextAnswer(row.answer, [&answered] { answered = true; });
-        form.Text1->setText(row.entry);
-        QTest::mouseClick(row.entry.isNull() ? form.Command2 : form.Command1, Qt::LeftButton);
+        QInputMethodEvent typed; // the end of a conversion, whose own Enter went to the input method
+        typed.setCommitString(row.entry);
+        QApplication::sendEvent(form.Text1, &typed);
+        if (row.entry.isNull())
+            QTest::mouseClick(form.Command2, Qt::LeftButton);
+        else
+            QTest::keyClick(form.Text1, Qt::Key_Return);
         QTRY_VERIFY(answered || row.box == u"0 boxes"_qs);
         QCOMPARE(shownBox(), row.box);
         QCOMPARE(folder.read(DataFile), row.kept);

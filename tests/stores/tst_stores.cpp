@@ -13,7 +13,6 @@
 #include <QTest>
 #include <ctime>
 #include <memory>
-#include <numeric>
 
 namespace {
 // Local time, which the tests fix at +09:00 so that history lines can be written out.
@@ -33,8 +32,8 @@ QByteArray historyLine(const QByteArray& status, const QByteArray& uid)
 // clang-format off
 // taken: suffixes of message 3's names already used ("" the plain name); stored: the new copy's, null when refused.
 struct CopyRow { const char* name; QStringList taken; QString stored; };
-// Each copy: age in days, size, made by the running check; left: the indexes of those kept.
-struct PruneRow { const char* name; QList<std::tuple<int, qint64, bool>> copies; QList<int> left; };
+// Each copy: age in days, size, made by the running check; gone: the indexes of those removed.
+struct PruneRow { const char* name; QList<std::tuple<int, qint64, bool>> copies; QList<int> gone; };
 // History lines before and after settling; ours: how many of them the program reads.
 struct HistoryRow { const char* name; QList<QByteArray> before; int ours; QSet<QByteArray> onServer; bool idsKnown; QList<QByteArray> after; };
 // count messages, the first with id and the others "<n>", saved as saved; loaded: each one kept whole,
@@ -75,8 +74,7 @@ private Q_SLOTS:
     void copies()
     {
         QFETCH(CopyRow, row);
-        QDir folder(SavedCopies::folder());
-        QVERIFY(folder.mkpath("."));
+        const QDir folder(SavedCopies::folder());
         const QString stem = "★MailData/Deleted/" + QFileInfo(SavedCopies::path(CheckTime, 3)).completeBaseName();
         for (const QString& suffix : row.taken)
             m_folder->write(stem + suffix + ".eml", mail("casino A" + suffix.toUtf8()));
@@ -100,15 +98,13 @@ private Q_SLOTS:
         constexpr qint64 MB = 1024 * 1024;
         add({"too old, then the oldest past the total",
              {{31, 10, false}, {10, 30 * MB, false}, {5, 25 * MB, false}, {1, 10, false}},
-             {2, 3}});
+             {0, 1}});
         QList<std::tuple<int, qint64, bool>> own(8, {0, 8 * MB, true});
         own = QList<std::tuple<int, qint64, bool>>{{40, 10, true}, {20, MB, false}, {2, MB, false}} + own;
-        add({"the running check's 64 MB and old copy stay, others go", own, {0, 3, 4, 5, 6, 7, 8, 9, 10}});
+        add({"the running check's 64 MB and old copy stay, others go", own, {1, 2}});
         QList<std::tuple<int, qint64, bool>> many(SavedCopies::MaxCopies + 1, {1, 10, false});
         many[0] = {2, 10, false};
-        QList<int> newest(SavedCopies::MaxCopies);
-        std::iota(newest.begin(), newest.end(), 1);
-        add({"past MaxCopies the oldest goes", many, newest});
+        add({"past MaxCopies the oldest goes", many, {0}});
     }
     void prune()
     {
@@ -126,13 +122,8 @@ private Q_SLOTS:
                 keep.insert(paths.last());
         }
         QVERIFY(SavedCopies::prune(now, keep).isEmpty());
-        QStringList left;
-        for (int i : row.left)
-            left.append(QFileInfo(paths.at(i)).fileName());
-        QStringList listed = QDir(SavedCopies::folder()).entryList(QDir::Files);
-        listed.sort();
-        left.sort();
-        QCOMPARE(listed, left);
+        for (qsizetype i = 0; i < paths.size(); ++i)
+            QVERIFY2(QFile::exists(paths.at(i)) != row.gone.contains(i), qPrintable(paths.at(i)));
     }
 
     // Every line the program reads it writes back to the same bytes, as version 1.0 wrote them; a line
@@ -182,11 +173,7 @@ private Q_SLOTS:
         const auto add = addRow<SeenRow>();
         const QString nul(1, QChar(0));
         add({"tabs, line breaks, NULs", "u1", 1, {10, "a\tb\r\nc", "d" + nul + "e"}, {10, "a b  c", "d e"}, 1, false});
-        add({"a size below -1", "u1", 1, {-7, "s", "f"}, {-1, "s", "f"}, 1, false});
         add({"an id of 71 characters", QByteArray(71, 'u'), 1, {1, "s", "f"}, {}, 0, false});
-        const QString a999(999, u'a');
-        const QString smile = QString::fromUtf8("\xF0\x9F\x98\x80");
-        add({"a surrogate pair at the bound", "u1", 1, {1, a999 + smile, "f"}, {1, a999, "f", true}, 1, false});
         const QString longText(5000, u'あ');
         const QString cutText(SeenStore::MaxTextChars, u'あ');
         add({"more than the file holds", "u1", 3000, {9, longText, longText}, {9, cutText, cutText, true}, 3000, true});
@@ -248,22 +235,21 @@ private Q_SLOTS:
     void tls()
     {
         QFETCH(TlsRow, row);
+        const QString file = m_folder->file("★MailData/tls.tsv");
         m_folder->write("★MailData/tls.tsv", row.file);
-        TlsTrust trust;
-        const QString error = trust.load(m_folder->file("★MailData/tls.tsv"));
-        QVERIFY2(row.error.isEmpty() ? error.isEmpty() : error.contains(row.error), qPrintable(error));
-        QCOMPARE(trust.encrypted, row.encrypted);
-        QCOMPARE(trust.plainTextAllowed, row.plainText);
-        QCOMPARE(trust.pinned.keys(), row.pinned);
-        TlsTrust written = trust;
-        written.encrypted.insert("new\nplain\tinjected.example");
-        written.plainTextAllowed.insert(QString(TlsTrust::MaxHostChars + 1, u'h'));
-        QCOMPARE(written.save(m_folder->file("★MailData/tls2.tsv")), QString());
-        TlsTrust reread;
-        QCOMPARE(reread.load(m_folder->file("★MailData/tls2.tsv")), QString());
-        QCOMPARE(reread.encrypted, trust.encrypted);
-        QCOMPARE(reread.plainTextAllowed, trust.plainTextAllowed);
-        QCOMPARE(reread.pinned, trust.pinned);
+        for (const bool writtenBack : {false, true}) {
+            TlsTrust trust;
+            const QString error = trust.load(file);
+            QVERIFY2(writtenBack || row.error.isEmpty() ? error.isEmpty() : error.contains(row.error),
+                     qPrintable(error));
+            QCOMPARE(trust.encrypted, row.encrypted);
+            QCOMPARE(trust.plainTextAllowed, row.plainText);
+            QCOMPARE(trust.pinned.keys(), row.pinned);
+            QVERIFY(row.pinned.isEmpty() || row.file.endsWith(trust.pinned.value(row.pinned[0]).toDer().toBase64()));
+            trust.encrypted.insert("new\nplain\tinjected.example");
+            trust.plainTextAllowed.insert(QString(TlsTrust::MaxHostChars + 1, u'h'));
+            QCOMPARE(trust.save(file), QString());
+        }
     }
 };
 

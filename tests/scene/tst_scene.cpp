@@ -111,11 +111,6 @@ private Q_SLOTS:
         QVERIFY(browser->document()->resource(QTextDocument::ImageResource, QUrl("HTML/icon.png")).isValid());
     }
 };
-SoundCommands* m_sound = nullptr;
-EventScene* m_scene = nullptr;
-bool m_repeat = false;
-}
-;
 
 QTEST_MAIN(SceneTest)
 #include "tst_scene.moc"

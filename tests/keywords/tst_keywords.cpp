@@ -110,10 +110,9 @@ private Q_SLOTS:
     {
         QFETCH(ReadRow, row);
         TestProgramFolder folder;
-        for (const auto& [file, bytes] : {std::pair{DataFile, row.data}, std::pair{TempFile, row.temp}}) {
+        for (const auto& [file, bytes] : {std::pair{DataFile, row.data}, std::pair{TempFile, row.temp}})
             if (!bytes.isNull())
                 folder.write(file, bytes);
-        }
         QStringList matched{u"left from before"_qs};
         QList<int> unreadable{99};
         QCOMPARE(KeywordFile::LoadMatchKeywords(&matched, &unreadable), QString());

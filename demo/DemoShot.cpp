@@ -17,6 +17,7 @@
 #include "mailcheck/HistoryForm.h"
 #include "mailcheck/MsgForm.h"
 #include "maillib/HeaderDecoder.h"
+#include "oauth/DesktopBrowser.h"
 #include "platform/DesignFont.h"
 #include "platform/DesktopNotice.h"
 #include "platform/MessageBox.h"
@@ -171,7 +172,8 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Mossvale"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/mossvale.png")));
-    installQtJapanese(); // as the program does: 「はい」 and 「いいえ」 in its questions
+    installQtJapanese();          // as the program does: 「はい」 and 「いいえ」 in its questions
+    useDesktopBrowserForSignIn(); // a manual check may sign in, as in the program
     const QStringList args = QApplication::arguments();
     if (args.size() == 4 && args.at(1) == u"--notice-board")
         return saveNoticeBoard(args.at(2), args.at(3));

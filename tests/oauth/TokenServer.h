@@ -15,7 +15,7 @@
 // GET /authorize redirects back to the program with a code (access_denied when deny is set); POST
 // /token gives tokens for a code whose PKCE verifier matches its S256 challenge, or for a granted
 // refresh token; POST /introspect (RFC 7662, as a mail server asks) tells whether an access token
-// is one it issued. Access tokens are "at<n>", refresh tokens "rt<n>".
+// is one it issued. Access tokens are "at<n>", refresh tokens "rt<n>.grant".
 class TokenServer : public QObject
 {
 public:
@@ -88,13 +88,13 @@ private:
             return reply("400 Bad Request", R"({"error":"invalid_grant"})");
         }
         log << (byCode ? u"code"_qs : u"refresh"_qs);
-        const QByteArray n = QByteArray::number(++m_issued);
+        const QByteArray n = QByteArray::number(++m_issued), refresh = "rt" + n + ".grant";
         if (refuseAccess-- <= 0)
             m_access.insert("at" + n);
         if (byCode)
-            granted.insert("rt" + n);
+            granted.insert(refresh);
         reply("200 OK", R"({"token_type":"Bearer","expires_in":3600,"access_token":"at)" + n + '"' +
-                            (byCode ? R"(,"refresh_token":"rt)" + n + '"' : QByteArray()) + '}');
+                            (byCode ? R"(,"refresh_token":")" + refresh + '"' : QByteArray()) + '}');
     }
 
     QTcpServer m_server;

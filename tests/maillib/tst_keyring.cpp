@@ -197,7 +197,7 @@ private Q_SLOTS:
                     holding << it.filePath(); // or that cannot be read
             }
         }
-        QCOMPARE(holding, QStringList());
+        QCOMPARE(holding.join(u' '), QString());
         ::kill(m_keyring.processId(), SIGSTOP);
         SettingsModel settings;
         QCOMPARE(AccountSteps::load(settings, 1000), u"キーリングが1秒以内に応答しませんでした。"_qs);

@@ -181,7 +181,6 @@ private Q_SLOTS:
         QVERIFY(provider.start());
         TestProgramFolder folder;
         provider.configure(folder);
-        folder.writeServer(u"pop.example.jp"_qs);
         std::optional<TokenResult> result;
         OAuthTokens tokens;
         tokens.signIn(u"pop.example.jp"_qs, u"bob"_qs, [&result](const TokenResult& r) { result = r; });

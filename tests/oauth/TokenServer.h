@@ -50,8 +50,7 @@ public:
 private:
     void serve(QTcpSocket* socket)
     {
-        QByteArray& in = m_input[socket];
-        in += socket->readAll();
+        const QByteArray in = socket->peek(socket->bytesAvailable()); // read once whole
         const qsizetype end = in.indexOf("\r\n\r\n");
         static const QRegularExpression lengthField(u"content-length: *(\\d+)"_qs,
                                                     QRegularExpression::CaseInsensitiveOption);
@@ -59,7 +58,6 @@ private:
             return;
         const QUrl target(QString::fromLatin1(in.split(' ').value(1)));
         const QUrlQuery query(in.startsWith("GET") ? target.query() : QString::fromLatin1(in.mid(end + 4)));
-        m_input.remove(socket);
         const auto reply = [socket](const QByteArray& status, const QByteArray& body, const QByteArray& location = {}) {
             socket->write("HTTP/1.1 " + status + "\r\nContent-Type: application/json\r\nContent-Length: " +
                           QByteArray::number(body.size()) + "\r\nConnection: close\r\n" +
@@ -99,7 +97,6 @@ private:
 
     QTcpServer m_server;
     QNetworkAccessManager m_browser;
-    QHash<QTcpSocket*, QByteArray> m_input;
     QHash<QByteArray, QByteArray> m_challenges; // code -> "method challenge"
     QSet<QByteArray> m_access;
     int m_issued = 0;

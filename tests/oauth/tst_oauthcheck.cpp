@@ -28,27 +28,24 @@ struct Row
     const char* tool = nullptr; // the first check is the demo tool's, opening the page with this browser
 };
 
-// The demo tool's manual check on folder, a program of its own on the tests' offscreen platform, where Qt has
-// no URL handler: its sign-in page opens through xdg-open, or $BROWSER where xdg-open is missing. The
-// browser is the test's, named handler: it follows the page and the redirect. PATH holds nothing else,
-// and BROWSER names "browser" also when it is missing: no real browser opens the page, and xdg-open
-// comes first. Empty when the tool ended well, else what it said.
+// The demo tool's manual check on folder, a program of its own on the offscreen platform, where Qt
+// has no URL handler: the sign-in page opens through xdg-open, or $BROWSER where xdg-open is missing.
+// The browser is the test's, named handler: it follows the page and the redirect. PATH holds nothing
+// else, and BROWSER names "browser" even when it is missing: no real browser opens the page, and
+// xdg-open comes first. Empty when the tool ended well, else what it said.
 QByteArray runDemoTool(const TestProgramFolder& folder, const DovecotServer& dovecot, const QString& handler)
 {
-    TlsTrust trust; // as the user's 「はい」 to the self-signed certificate leaves it
-    trust.pinned.insert(u"127.0.0.1"_qs, dovecot.certificate());
     folder.write(u"bin/"_qs + handler, "#!/bin/sh\nexec " + QStandardPaths::findExecutable(u"curl"_qs).toUtf8() +
                                            " -sS -L -o /dev/null \"$1\"\n");
     folder.writeServer(dovecot.tlsServer());
     // What fails here the tool says: a certificate it does not trust, or a browser it could not start.
-    trust.save(folder.file(u"★MailData/tls.tsv"_qs));
     QFile::setPermissions(folder.file(u"bin/"_qs + handler), QFile::ReadOwner | QFile::ExeOwner);
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(u"PATH"_qs, folder.file(u"bin"_qs));
-    env.insert(u"BROWSER"_qs, folder.file(u"bin/browser"_qs));
-    env.remove(u"DBUS_SESSION_BUS_ADDRESS"_qs); // no keyring of the user's: the token goes to the file
-    QProcess shot;
-    shot.setProcessEnvironment(env);
+    // Pinned, as the user's 「はい」 to the self-signed certificate leaves it.
+    TlsTrust{{}, {}, {{u"127.0.0.1"_qs, dovecot.certificate()}}, {}}.save(folder.file(u"★MailData/tls.tsv"_qs));
+    QProcess shot; // nothing of the user's: no keyring (the token goes to the file), no display, no browser
+    shot.setEnvironment({u"PATH="_qs + folder.file(u"bin"_qs), u"BROWSER="_qs + folder.file(u"bin/browser"_qs),
+                         u"HOME="_qs + folder.path(), u"QT_QPA_PLATFORM=offscreen"_qs,
+                         u"XDG_RUNTIME_DIR="_qs + qEnvironmentVariable("XDG_RUNTIME_DIR")});
     shot.start(QStringLiteral(MOSSVALE_DEMO_SHOT), {folder.path(), folder.path()});
     const bool ended = QTest::qWaitFor([&shot] { return shot.state() == QProcess::NotRunning; }, 60000);
     return ended && shot.exitCode() == 0 ? QByteArray() : shot.readAll() + shot.readAllStandardError() + '!';

@@ -177,7 +177,6 @@ private Q_SLOTS:
         if (m_keyring.state() != QProcess::Running)
             QVERIFY(startKeyring());
         TokenServer provider;
-        QVERIFY(provider.start());
         TestProgramFolder folder;
         provider.configure(folder);
         std::optional<TokenResult> result;

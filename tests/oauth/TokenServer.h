@@ -30,12 +30,12 @@ public:
             while (QTcpSocket* socket = m_server.nextPendingConnection())
                 connect(socket, &QTcpSocket::readyRead, this, [this, socket] { serve(socket); });
         });
+        m_server.listen(QHostAddress::LocalHost); // without a free port, the requests to it fail and say so
         OAuthTokens::setBrowser([this](const QUrl& url) { return m_browser.get(QNetworkRequest(url)) != nullptr; });
         OAuthTokens::forgetAccessTokens();
     }
     ~TokenServer() override { OAuthTokens::setBrowser({}); } // nothing opens a page after the test
 
-    bool start() { return m_server.listen(QHostAddress::LocalHost); }
     QString url(const QString& path) const { return u"http://127.0.0.1:%1/%2"_qs.arg(m_server.serverPort()).arg(path); }
     // The program's settings for checks as bob signed in here, with the keyword "spam offer".
     void configure(const TestProgramFolder& folder) const
@@ -58,10 +58,9 @@ private:
             return;
         const QUrl target(QString::fromLatin1(in.split(' ').value(1)));
         const QUrlQuery query(in.startsWith("GET") ? target.query() : QString::fromLatin1(in.mid(end + 4)));
-        const auto reply = [socket](const QByteArray& status, const QByteArray& body, const QByteArray& location = {}) {
+        const auto reply = [socket](const QByteArray& status, const QByteArray& body) { // status: with more fields
             socket->write("HTTP/1.1 " + status + "\r\nContent-Type: application/json\r\nContent-Length: " +
-                          QByteArray::number(body.size()) + "\r\nConnection: close\r\n" +
-                          (location.isEmpty() ? "" : "Location: " + location + "\r\n") + "\r\n" + body);
+                          QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
             socket->disconnectFromHost();
         };
         const auto item = [&query](const QString& key) { return query.queryItemValue(key).toLatin1(); };
@@ -75,7 +74,7 @@ private:
             QUrl back(query.queryItemValue(u"redirect_uri"_qs, QUrl::FullyDecoded));
             back.setQuery((deny ? u"error=access_denied"_qs : u"code="_qs + QString::fromLatin1(code)) + u"&state="_qs +
                           query.queryItemValue(u"state"_qs, QUrl::FullyEncoded));
-            return reply("302 Found", {}, back.toEncoded());
+            return reply("302 Found\r\nLocation: " + back.toEncoded(), {});
         }
         // A code counts only with the verifier of its challenge: no challenge, no verifier, no token.
         const QByteArray s256 = QCryptographicHash::hash(item(u"code_verifier"_qs), QCryptographicHash::Sha256)

@@ -50,7 +50,7 @@ public:
 private:
     void serve(QTcpSocket* socket)
     {
-        const QByteArray in = socket->peek(socket->bytesAvailable()); // read once whole
+        const QByteArray in = socket->peek(socket->bytesAvailable()); // all that came: the socket keeps it
         const qsizetype end = in.indexOf("\r\n\r\n");
         static const QRegularExpression lengthField(u"content-length: *(\\d+)"_qs,
                                                     QRegularExpression::CaseInsensitiveOption);
@@ -58,7 +58,8 @@ private:
             return;
         const QUrl target(QString::fromLatin1(in.split(' ').value(1)));
         const QUrlQuery query(in.startsWith("GET") ? target.query() : QString::fromLatin1(in.mid(end + 4)));
-        const auto reply = [socket](const QByteArray& status, const QByteArray& body) { // status: with more fields
+        // status, and any header fields after it
+        const auto reply = [socket](const QByteArray& status, const QByteArray& body) {
             socket->write("HTTP/1.1 " + status + "\r\nContent-Type: application/json\r\nContent-Length: " +
                           QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
             socket->disconnectFromHost();

@@ -54,8 +54,8 @@ QByteArray runDemoTool(const TestProgramFolder& folder, const DovecotServer& dov
 Q_DECLARE_METATYPE(Row)
 
 // The mail check signed in with OAuth 2.0 at a Dovecot that takes nothing but tokens: the browser
-// only for a manual check, one renewal of a refused token, a revoked grant asks for a new sign-in,
-// is forgotten and deletes nothing.
+// only for a manual check (also the demo tool's, through the desktop's URL handler), one renewal of a
+// refused token, a revoked grant asks for a new sign-in, is forgotten and deletes nothing.
 class TestOAuthCheck : public QObject
 {
     Q_OBJECT

@@ -11,12 +11,13 @@
 // on a temporary program folder with a short deletion history and saves the whole screen three times:
 // 「設定」 with 「その他の設定」, 「削除履歴」, and 「削除履歴」's question with the notice board open, as
 // OUTPUT_PREFIX-settings.png, -history.png and -question.png.
-// Exit status: 0 when the check logged in (or the board was saved), 1 when it failed, 2 on wrong usage.
+// Exit status: 0 when the check went through (or the board was saved), 1 when it did not, 2 on wrong usage.
 #include "app/MainForm.h"
 #include "mailcheck/DeletionHistory.h"
 #include "mailcheck/HistoryForm.h"
 #include "mailcheck/MsgForm.h"
 #include "maillib/HeaderDecoder.h"
+#include "oauth/DesktopBrowser.h"
 #include "platform/DesignFont.h"
 #include "platform/DesktopNotice.h"
 #include "platform/MessageBox.h"
@@ -171,7 +172,8 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Mossvale"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/mossvale.png")));
-    installQtJapanese(); // as the program does: 「はい」 and 「いいえ」 in its questions
+    installQtJapanese();          // as the program does: 「はい」 and 「いいえ」 in its questions
+    useDesktopBrowserForSignIn(); // a manual check may sign in, as in the program
     const QStringList args = QApplication::arguments();
     if (args.size() == 4 && args.at(1) == u"--notice-board")
         return saveNoticeBoard(args.at(2), args.at(3));
@@ -208,5 +210,5 @@ int main(int argc, char* argv[])
         save(notice, output.filePath(QStringLiteral("notice-board.png")));
     }
     out().flush();
-    return result.messages < 0 ? 1 : 0;
+    return result.kind == CheckOutcome::Kind::Checked ? 0 : 1; // a failed check counts no messages either
 }

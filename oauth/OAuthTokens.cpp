@@ -13,6 +13,7 @@
 #include <QOAuthHttpServerReplyHandler>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QStandardPaths>
 #include <QUrlQuery>
 
 namespace {
@@ -37,10 +38,7 @@ QString heldKey(const QString& server, const QString& user)
 
 std::function<bool(const QUrl&)>& browser()
 {
-    static std::function<bool(const QUrl&)> open = [](const QUrl& url) {
-        const QString own = qEnvironmentVariable("BROWSER").section(u':', 0, 0);
-        return QProcess::startDetached(own.isEmpty() ? QStringLiteral("xdg-open") : own, {url.toString()});
-    };
+    static std::function<bool(const QUrl&)> open = &OAuthTokens::startUrlHandler;
     return open;
 }
 
@@ -67,6 +65,14 @@ OAuthTokens::~OAuthTokens()
 void OAuthTokens::setBrowser(std::function<bool(const QUrl&)> open)
 {
     browser() = std::move(open);
+}
+
+bool OAuthTokens::startUrlHandler(const QUrl& url)
+{
+    const QString handler = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
+    const QString own = qEnvironmentVariable("BROWSER").section(u':', 0, 0);
+    const QString program = handler.isEmpty() ? own : handler;
+    return !program.isEmpty() && QProcess::startDetached(program, {url.toString(QUrl::FullyEncoded)});
 }
 
 void OAuthTokens::forgetAccessTokens()

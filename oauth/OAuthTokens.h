@@ -54,8 +54,11 @@ public:
     // Ends what is under way; its done never runs.
     void cancel();
 
-    // How the browser opens a page; the default runs $BROWSER when set, else xdg-open. True when it started.
+    // How the browser opens a page, true when it started; the default is startUrlHandler.
     static void setBrowser(std::function<bool(const QUrl& url)> open);
+    // Starts the desktop's URL handler on url without waiting for it: xdg-open, or $BROWSER where it is
+    // missing. True when it started.
+    static bool startUrlHandler(const QUrl& url);
     // Forgets the access tokens held in memory.
     static void forgetAccessTokens();
 

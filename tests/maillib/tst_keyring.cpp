@@ -3,33 +3,18 @@
 #include "TestProgramFolder.h"
 #include "settings/PasswordStore.h"
 #include "settings/Settings.h"
+#include "tests/oauth/TokenServer.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
-#include <QDBusVirtualObject>
-#include <QElapsedTimer>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 #include <optional>
 #include <qt6keychain/keychain.h>
+#include <signal.h>
 
 namespace {
-// Owns the keyring's name and path on the bus and never answers anything.
-class SilentService : public QDBusVirtualObject
-{
-public:
-    int asked = 0;
-    QString introspect(const QString&) const override { return {}; }
-    bool handleMessage(const QDBusMessage& message, const QDBusConnection&) override
-    {
-        message.setDelayedReply(true); // and no reply ever
-        ++asked;
-        return true;
-    }
-};
-
 // The keyring's own view of an entry, past the program's naming: its text, "" when it has none, else
 // why it failed. With set, first stores that text there (as an earlier version did).
 QString entry(const QString& key, const QString& set = {})
@@ -128,31 +113,6 @@ private Q_SLOTS:
         }
     }
 
-    // A keyring that never answers ends the read at its bound with a message that says so; the
-    // thread goes on meanwhile.
-    void silentKeyringEndsAtItsBound()
-    {
-        SilentService silent;
-        QDBusConnection bus = QDBusConnection::sessionBus();
-        QVERIFY(bus.registerService("org.freedesktop.secrets") &&
-                bus.registerVirtualObject("/org/freedesktop/secrets", &silent, QDBusConnection::SubPath));
-        TestProgramFolder folder;
-        folder.write(AccountFile, "[EXEINI]\r\nNAME=kr\r\nNAME2=\r\n");
-        SettingsModel settings;
-        int ticks = 0;
-        QTimer ticker;
-        ticker.callOnTimeout([&ticks] { ++ticks; });
-        ticker.start(50);
-        QElapsedTimer clock;
-        clock.start();
-        QCOMPARE(AccountSteps::load(settings, 1000), u"キーリングが1秒以内に応答しませんでした。"_qs);
-        // Within the bound, the thread free meanwhile, and the keyring asked, not passed over.
-        QVERIFY2(clock.elapsed() < 3000 && ticks >= 10 && silent.asked > 0, qPrintable(QString::number(ticks)));
-        bus.unregisterObject("/org/freedesktop/secrets", QDBusConnection::UnregisterTree);
-        QVERIFY(bus.unregisterService("org.freedesktop.secrets"));
-    }
-
-    // Without a keyring the file keeps the password as it always has, and says so.
     // Without a keyring the file keeps the password as it always has, and says so; with one, the file's
     // "NAME2" stays empty. The password is found after the server text is
     // respelt, also when version 1.1 stored it under the exact text: it is moved to the host's entry,
@@ -208,6 +168,33 @@ private Q_SLOTS:
         QCOMPARE(settings.account().Password, row.read);
         if (row.keyring)
             QCOMPARE(entry(moved) + u'|' + entry(legacy), row.moved + u'|' + row.old);
+    }
+
+    // The refresh token of a sign-in goes to the keyring alone: no file of the program's, nor of the
+    // keyring's own, holds its bytes. A keyring that then stops answering ends a read at its bound.
+    void refreshTokenOnlyInTheKeyring()
+    {
+        if (m_keyring.state() != QProcess::Running)
+            QVERIFY(startKeyring());
+        TokenServer provider;
+        TestProgramFolder folder;
+        provider.configure(folder);
+        std::optional<TokenResult> result;
+        OAuthTokens tokens;
+        tokens.signIn(u"pop.example.jp"_qs, u"bob"_qs, [&result](const TokenResult& r) { result = r; });
+        QVERIFY(QTest::qWaitFor([&result] { return result.has_value(); }, 20000));
+        QVERIFY2(result->status == TokenResult::Status::Ok && result->notice.isEmpty(), qPrintable(result->error));
+        const QByteArray token = provider.granted.values().value(0);
+        QCOMPARE(entry(PasswordStore::entryKey(u"pop.example.jp"_qs, u"bob"_qs, PasswordStore::Kind::RefreshToken)),
+                 QString::fromLatin1(token));
+        QProcess grep; // exit status 1: found nowhere; 2: a file that could not be read
+        grep.start("grep", {"-rlF", "-D", "skip", "--", QString::fromLatin1(token), folder.path(), m_dir.path()});
+        QVERIFY(grep.waitForFinished());
+        QCOMPARE(grep.readAll() + ' ' + QByteArray::number(grep.exitCode()), " 1");
+        ::kill(m_keyring.processId(), SIGSTOP); // by its own PID; it answers nothing until SIGCONT
+        SettingsModel settings;
+        QCOMPARE(AccountSteps::load(settings, 1000), u"キーリングが1秒以内に応答しませんでした。"_qs);
+        ::kill(m_keyring.processId(), SIGCONT);
     }
 };
 

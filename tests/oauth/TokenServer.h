@@ -15,7 +15,7 @@
 // GET /authorize redirects back to the program with a code (access_denied when deny is set); POST
 // /token gives tokens for a code whose PKCE verifier matches its S256 challenge, or for a granted
 // refresh token; POST /introspect (RFC 7662, as a mail server asks) tells whether an access token
-// is one it issued. Access tokens are "at<n>", refresh tokens "rt<n>".
+// is one it issued. Access tokens are "at<n>", refresh tokens "rt<n>.grant".
 class TokenServer : public QObject
 {
 public:
@@ -30,12 +30,12 @@ public:
             while (QTcpSocket* socket = m_server.nextPendingConnection())
                 connect(socket, &QTcpSocket::readyRead, this, [this, socket] { serve(socket); });
         });
+        m_server.listen(QHostAddress::LocalHost); // without a free port, the requests to it fail and say so
         OAuthTokens::setBrowser([this](const QUrl& url) { return m_browser.get(QNetworkRequest(url)) != nullptr; });
         OAuthTokens::forgetAccessTokens();
     }
     ~TokenServer() override { OAuthTokens::setBrowser({}); } // nothing opens a page after the test
 
-    bool start() { return m_server.listen(QHostAddress::LocalHost); }
     QString url(const QString& path) const { return u"http://127.0.0.1:%1/%2"_qs.arg(m_server.serverPort()).arg(path); }
     // The program's settings for checks as bob signed in here, with the keyword "spam offer".
     void configure(const TestProgramFolder& folder) const
@@ -50,8 +50,7 @@ public:
 private:
     void serve(QTcpSocket* socket)
     {
-        QByteArray& in = m_input[socket];
-        in += socket->readAll();
+        const QByteArray in = socket->peek(socket->bytesAvailable()); // all that came: the socket keeps it
         const qsizetype end = in.indexOf("\r\n\r\n");
         static const QRegularExpression lengthField(u"content-length: *(\\d+)"_qs,
                                                     QRegularExpression::CaseInsensitiveOption);
@@ -59,11 +58,10 @@ private:
             return;
         const QUrl target(QString::fromLatin1(in.split(' ').value(1)));
         const QUrlQuery query(in.startsWith("GET") ? target.query() : QString::fromLatin1(in.mid(end + 4)));
-        m_input.remove(socket);
-        const auto reply = [socket](const QByteArray& status, const QByteArray& body, const QByteArray& location = {}) {
+        // status, and any header fields after it
+        const auto reply = [socket](const QByteArray& status, const QByteArray& body) {
             socket->write("HTTP/1.1 " + status + "\r\nContent-Type: application/json\r\nContent-Length: " +
-                          QByteArray::number(body.size()) + "\r\nConnection: close\r\n" +
-                          (location.isEmpty() ? "" : "Location: " + location + "\r\n") + "\r\n" + body);
+                          QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
             socket->disconnectFromHost();
         };
         const auto item = [&query](const QString& key) { return query.queryItemValue(key).toLatin1(); };
@@ -77,7 +75,7 @@ private:
             QUrl back(query.queryItemValue(u"redirect_uri"_qs, QUrl::FullyDecoded));
             back.setQuery((deny ? u"error=access_denied"_qs : u"code="_qs + QString::fromLatin1(code)) + u"&state="_qs +
                           query.queryItemValue(u"state"_qs, QUrl::FullyEncoded));
-            return reply("302 Found", {}, back.toEncoded());
+            return reply("302 Found\r\nLocation: " + back.toEncoded(), {});
         }
         // A code counts only with the verifier of its challenge: no challenge, no verifier, no token.
         const QByteArray s256 = QCryptographicHash::hash(item(u"code_verifier"_qs), QCryptographicHash::Sha256)
@@ -88,18 +86,17 @@ private:
             return reply("400 Bad Request", R"({"error":"invalid_grant"})");
         }
         log << (byCode ? u"code"_qs : u"refresh"_qs);
-        const QByteArray n = QByteArray::number(++m_issued);
+        const QByteArray n = QByteArray::number(++m_issued), refresh = "rt" + n + ".grant";
         if (refuseAccess-- <= 0)
             m_access.insert("at" + n);
         if (byCode)
-            granted.insert("rt" + n);
+            granted.insert(refresh);
         reply("200 OK", R"({"token_type":"Bearer","expires_in":3600,"access_token":"at)" + n + '"' +
-                            (byCode ? R"(,"refresh_token":"rt)" + n + '"' : QByteArray()) + '}');
+                            (byCode ? R"(,"refresh_token":")" + refresh + '"' : QByteArray()) + '}');
     }
 
     QTcpServer m_server;
     QNetworkAccessManager m_browser;
-    QHash<QTcpSocket*, QByteArray> m_input;
     QHash<QByteArray, QByteArray> m_challenges; // code -> "method challenge"
     QSet<QByteArray> m_access;
     int m_issued = 0;

@@ -17,7 +17,6 @@ namespace {
 const QByteArray token = "ya29.a0-tok_en~1/+x==";
 const QByteArray bearer = "user=bob\1auth=Bearer " + token + "\1\1"; // the XOAUTH2 message
 const QByteArray plain = QByteArray("\0bob\0secret", 11).toBase64();
-const QByteArray apop = QCryptographicHash::hash("<1.2@test>secret", QCryptographicHash::Md5).toHex();
 
 // One login against a server that lists sasl in CAPA: the script from AUTH (or USER) on.
 struct Exchange
@@ -65,10 +64,8 @@ private Q_SLOTS:
             {"PLAIN without initial response", "PLAIN", {"C: AUTH PLAIN " + plain, "S: +", "C: *", "S: -ERR [AUTH] no"}, {}, -1, Pop3Texts::loginFailed},
             {"PLAIN refused, the server's word", "PLAIN", {"C: AUTH PLAIN " + plain, "S: -ERR [AUTH] bad password"}, {}, -1, Pop3Texts::loginFailed + u"\n"_qs + Pop3Texts::serverSaid + u"-ERR [AUTH] bad"_qs},
             {"no PLAIN: USER/PASS", "LOGIN", {"C: USER bob", "S: +OK", "C: PASS secret", "S: +OK"}, {}, 2},
-            {"APOP chosen: never PLAIN", "PLAIN", {"C: APOP bob " + apop, "S: +OK"}, {}, 2, {}, false, false, true},
+            {"APOP chosen: never PLAIN", "PLAIN", {"C: APOP bob " + QCryptographicHash::hash("<1.2@test>secret", QCryptographicHash::Md5).toHex(), "S: +OK"}, {}, 2, {}, false, false, true},
             {"plain text: USER/PASS, never PLAIN", "PLAIN", {"C: USER bob", "S: +OK", "C: PASS secret", "S: +OK"}, {}, 2, {}, true},
-            {"OAUTHBEARER before XOAUTH2", "XOAUTH2 OAUTHBEARER", {"C: *", "S: +OK"}, token, 2},
-            {"XOAUTH2", "PLAIN XOAUTH2", {"C: AUTH XOAUTH2 " + bearer.toBase64(), "S: +OK"}, token, 2},
             {"long token after the empty challenge", "XOAUTH2", {"C: AUTH XOAUTH2", "S: + ", "C: " + QByteArray("user=bob\1auth=Bearer " + longToken + "\1\1").toBase64(), "S: +OK"}, longToken, 2},
             {"XOAUTH2 refused", "XOAUTH2", {"C: AUTH XOAUTH2 " + bearer.toBase64(), error, "C: ", "S: -ERR invalid", "C: QUIT", "S: +OK", "X"}, token, -1, Pop3Texts::tokenRefused, false, true},
             {"OAUTHBEARER refused", "OAUTHBEARER", {"C: *", error, "C: AQ==", "S: -ERR invalid", "C: QUIT", "S: +OK", "X"}, token, -1, Pop3Texts::tokenRefused, false, true},

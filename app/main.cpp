@@ -1,12 +1,11 @@
 #include "app/MainForm.h"
 #include "app/SignalBridge.h"
 #include "app/SingleInstance.h"
-#include "oauth/OAuthTokens.h"
+#include "oauth/DesktopBrowser.h"
 #include "platform/DesktopNotice.h"
 #include "settings/ProgramFolder.h"
 
 #include <QApplication>
-#include <QDesktopServices>
 #include <QIcon>
 
 int main(int argc, char* argv[])
@@ -24,7 +23,7 @@ int main(int argc, char* argv[])
     icon.addFile(QStringLiteral(":/mossvale.png"));
     QApplication::setWindowIcon(icon);
     // Sign-in pages open in the desktop's own browser (xdg-open, or $BROWSER where it is missing).
-    OAuthTokens::setBrowser([](const QUrl& url) { return QDesktopServices::openUrl(url); });
+    useDesktopBrowserForSignIn();
     // The main window hides in the tray and other windows come and go: only the shutdown
     // steps end the program.
     QApplication::setQuitOnLastWindowClosed(false);

@@ -52,8 +52,6 @@ private Q_SLOTS:
         QTest::newRow("no files, close box") << StartRow{{}, false, "0", [](MainForm& f) { f.close(); }, true};
         QTest::newRow("5, 終了") << StartRow{"NUMBER=1\r\nNUMBER2=5\r\n", true, "5",
                                              [](MainForm& f) { f.Command2->click(); }};
-        QTest::newRow("-3, menu 終了") << StartRow{"NUMBER2=-3\r\n", true, "-3",
-                                                   [](MainForm& f) { f.mend->trigger(); }};
         const auto popupEnd = [](MainForm& f) { f.mnuPopup->actions().last()->trigger(); };
         QTest::newRow("2, tray pop-up 終了") << StartRow{"NUMBER2=2\r\n", true, "2", popupEnd, true};
     }
@@ -109,28 +107,6 @@ private Q_SLOTS:
         QCOMPARE(form.settings().general().mailProgram, row.path); // what the next check starts
         form.close();
         QCOMPARE(m_folder->read(GeneralFile), "[EXEINI]\r\nNAME=" + cp932(row.path) + "\r\nNUMBER2=0\r\n");
-    }
-
-    void intervalTypedDigitByDigit()
-    {
-        m_folder->writeServer("pop.example.jp");
-        m_folder->write(GeneralFile, "[EXEINI]\r\nNUMBER2=5\r\n");
-        MainForm form;
-        form.show();
-        for (int tick = 0; tick < 3 * 61; ++tick) // three minutes on the way to five
-            form.Timer3_Timer();
-        // The values passed through on the way start no check.
-        SetForm* settings = form.setForm().show();
-        settings->Text2->selectAll();
-        const std::tuple<int, bool, const char*> steps[] = {
-            {Qt::Key_Backspace, 0, "0"}, {Qt::Key_1, 1, "01"}, {Qt::Key_0, 1, "010"}};
-        for (const auto& [key, on, shown] : steps) {
-            QTest::keyClick(settings->Text2, Qt::Key(key));
-            form.Timer4_Timer();
-            QCOMPARE(form.lastCheck().kind, CheckOutcome::Kind::NotRun);
-            QVERIFY(form.Check1->isChecked() == on && form.Timer3->isActive() == on);
-            QCOMPARE(form.Text7->text(), QString(shown));
-        }
     }
 };
 

@@ -67,9 +67,3 @@ inline bool fillMailbox(DovecotServer& server, const QString& user, const QStrin
     }
     return true;
 }
-
-// How many times user logged in, by the server's own log.
-inline qsizetype loginsOf(const DovecotServer& server, const QString& user)
-{
-    return server.log().count(QStringLiteral("Login: user=<%1>").arg(user));
-}

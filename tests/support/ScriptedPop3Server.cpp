@@ -30,20 +30,9 @@ protected:
 };
 
 // Bytes of a script text with its escapes resolved.
-QByteArray unescape(const QByteArray& text)
+QByteArray unescape(QByteArray text)
 {
-    QByteArray out;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        if (text.at(i) != '\\' || i + 1 == text.size()) {
-            out.append(text.at(i));
-        } else if (text.at(++i) == 'x' && i + 2 < text.size()) {
-            out.append(char(text.mid(i + 1, 2).toInt(nullptr, 16)));
-            i += 2;
-        } else {
-            out.append(text.at(i) == 'r' ? '\r' : text.at(i) == 'n' ? '\n' : text.at(i));
-        }
-    }
-    return out;
+    return text.replace("\\r", "\r").replace("\\n", "\n");
 }
 
 } // namespace
@@ -87,11 +76,6 @@ void ScriptedPop3Server::serve(QSslSocket& socket)
                 return fail(QStringLiteral("TLS handshake failed: ") + socket.errorString());
         } else if (tag == "S: " || tag == "R: ") {
             send(socket, unescape(text) + (tag == "S: " ? "\r\n" : ""));
-        } else if (tag == "B: ") {
-            for (char byte : unescape(text) + "\r\n") {
-                send(socket, QByteArray(1, byte));
-                QThread::usleep(200);
-            }
         } else if (tag == "W: ") {
             const QDeadlineTimer deadline(text.toInt());
             while (!deadline.hasExpired() && socket.state() == QAbstractSocket::ConnectedState)
@@ -131,8 +115,7 @@ bool ScriptedPop3Server::readLine(QTcpSocket& socket, int timeoutMs, QByteArray*
 
 QString ScriptedPop3Server::server() const
 {
-    const bool v6 = m_address.protocol() == QAbstractSocket::IPv6Protocol;
-    return (v6 ? QStringLiteral("[%1]:%2") : QStringLiteral("%1:%2")).arg(m_address.toString()).arg(m_port);
+    return QStringLiteral("%1:%2").arg(m_address.toString()).arg(m_port);
 }
 
 void ScriptedPop3Server::fail(const QString& text)

@@ -19,11 +19,10 @@ class QTcpSocket;
 // demand. It serves one connection on its own thread, so a client can block on the test's
 // thread. Script lines:
 //   "S: text"  send text and CR LF            "C: text"  expect this client line ("C: *": any)
-//   "B: text"  send text and CR LF a byte at a time, with a short pause between bytes
 //   "R: text"  send text as is, without CR LF "W: ms"    stay silent for ms (ends early when
 //   "X"        close the connection                      the client goes away)
 //   "T"        begin TLS as the server (useTls), as after STLS or at once for pop3s
-// In S, B and R texts, \r, \n, \\ and \xHH stand for the bytes. A line that differs from a C
+// In S and R texts, \r and \n stand for the bytes. A line that differs from a C
 // line is recorded as a failure and the connection is closed.
 //
 // After the script, an optional responder answers each further client line with the lines it
@@ -44,9 +43,9 @@ public:
         m_certificate = certificate;
         m_key = key;
     }
-    // Listens on a free port of address (127.0.0.1 or ::1); false when that fails.
+    // Listens on a free port of an IPv4 address; false when that fails.
     bool start(const QHostAddress& address = QHostAddress(QHostAddress::LocalHost));
-    // The server name for the client: "127.0.0.1:port" or "[::1]:port".
+    // The server name for the client: "127.0.0.1:port".
     QString server() const;
     // Waits until the connection has been served; false on time-out.
     bool waitForFinished(int timeoutMs = 10000) { return m_thread && m_thread->wait(QDeadlineTimer(timeoutMs)); }

@@ -122,6 +122,7 @@ private Q_SLOTS:
             {.name = "repeated TOP reply, one at a time", .script = Greeting, .faults = {.repeatedTop = 1}, .failure = Protocol, .text = outOfStep},
             {.name = "closing size off, count right", .faults = {.closingBytes = 1}, .failure = Protocol, .text = outOfStep},
             {.name = "closing count off, size right, LIST refused", .faults = {.closingExtra = 1, .listRefused = true}, .failure = Protocol, .text = outOfStep},
+            {.name = "closing STAT answered twice", .faults = {.closingTwice = true}, .failure = Protocol, .text = outOfStep},
             {.name = "header larger than its message", .faults = {.tinyListSize = 12}, .failure = Protocol, .text = u"POP3サーバーから届いたヘッダーが要求したメールのものと考えられないため、安全のため中止しました。"_qs},
             {.name = "STAT claims a million, LIST has 30", .faults = {.statClaims = 1000000}, .failure = Protocol, .text = u"POP3サーバーが示したメールの件数と一覧が食い違ったため、安全のため中止しました。"_qs},
             {.name = "reply cut off", .script = asked({"R: +OK\\r\\nSubject: half of it", "X"}), .count = 1, .failure = Network, .text = u"POP3サーバーとの接続が途中で切れました。"_qs},

@@ -22,6 +22,7 @@ struct MailboxFaults
     int tinyListSize = 0;                             // LIST gives this message 10 bytes, less than its header
     int statClaims = 0;                               // every STAT claims this many messages
     int closingExtra = 0, closingBytes = 0;           // added to the count and size of every STAT after the first
+    bool closingTwice = false;                        // every STAT after the first is answered twice, in one write
     bool listRefused = false, quitUnanswered = false; // quitUnanswered: the connection drops instead
     QList<QByteArray> uidl = {};                      // UIDL's lines instead of the ids
 };
@@ -61,8 +62,9 @@ inline ScriptedPop3Server::Responder scriptedMailbox(QList<ScriptedMessage> mess
         if (verb == "STAT") {
             const qsizetype left = faults.statClaims ? faults.statClaims : messages.size() - deleted.size();
             const bool closing = ++stats > 1;
-            return {"+OK " + QByteArray::number(left + (closing ? faults.closingExtra : 0)) + ' ' +
-                    QByteArray::number(size + (closing ? faults.closingBytes : 0))};
+            const QByteArray stat = "+OK " + QByteArray::number(left + (closing ? faults.closingExtra : 0)) + ' ' +
+                                    QByteArray::number(size + (closing ? faults.closingBytes : 0));
+            return closing && faults.closingTwice ? QList<QByteArray>{stat, stat} : QList<QByteArray>{stat};
         }
         if (verb == "UIDL" && !faults.uidl.isEmpty())
             return QList<QByteArray>{"+OK"} + faults.uidl << ".";

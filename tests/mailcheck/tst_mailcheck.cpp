@@ -47,6 +47,7 @@ struct ScriptedRow
     // keep: KeepDeleted, trial: TrialMode, newOnly: AnnounceNewOnly
     bool manual = true, keep = false, trial = false, newOnly = false, pipelining = true, keywordsReadable = true;
     rlim_t fileLimit = RLIM_INFINITY;       // how large a file this process may write
+    int replyMs = 2000;                     // the reply time-out
     QString password = QStringLiteral("p"); // of the account u
     QByteArray remembered = {};             // the subject the memory holds for message 1's id, when set
     int grew = 0;                           // how many bytes message 1 has more than the memory says
@@ -249,6 +250,7 @@ private Q_SLOTS:
                                      "S: +OK",       "C: PASS p", "S: -ERR [AUTH] no"};
         const Script silent = {"S: +OK ready", "W: 3000"}, dropped = stat + Script{"C: TOP 1 0", "X"};
         const QByteArray other = "Subject: lunch?\r\nFrom: x@b.jp\r\n\r\nline one of the body\r\nline two\r\n";
+        const QByteArray huge = Casino + QByteArray(999, 'x').append("\r\n").repeated(60000);
         const char* unsaved = "控えを保存できなかったため";
         // clang-format off
         const ScriptedRow rows[] = {
@@ -259,6 +261,7 @@ private Q_SLOTS:
             {.name = "whole copy", .messages = {{"a1", Casino}}, .keep = true, .dele = {"DELE 1"}, .fresh = 0, .copies = 1},
             {.name = "copy cut short", .messages = {{"a1", Casino, Casino.left(40) + "\r\n"}}, .keep = true, .left = 1, .told = unsaved},
             {.name = "copy of another message", .messages = {{"a1", Casino, other}}, .keep = true, .left = 1, .told = "判定したメールと異なる"},
+            {.name = "60 MB, past the copies' cap", .messages = {{"a1", huge}}, .keep = true, .replyMs = 30000, .left = 1, .told = "上限"},
             {.name = "QUIT unanswered", .messages = {{"a1", Casino}}, .faults = {.quitUnanswered = true}, .keep = true, .kind = Kind::Unconfirmed, .dele = {"DELE 1"}, .fresh = -1, .copies = 1, .told = "未確認"},
             {.name = "a TOP and a DELE refused", .messages = {mail("casino", ""), mail("b", ""), mail("casino", "")}, .faults = {.refusedTop = 2, .refusedDele = 1}, .dele = {"DELE 1", "DELE 3"}, .left = 2, .tops = 3, .unread = 1, .fresh = -1, .told = "メール1を削除できませんでした"},
             {.name = "every TOP of 25 refused", .messages = {}, .faults = {.statClaims = 25, .listRefused = true}, .pipelining = false, .left = 25, .tops = 20, .unread = 25, .fresh = -1, .told = "25 通はヘッダーを読み取れなかった"},
@@ -293,6 +296,7 @@ private Q_SLOTS:
         QVERIFY(row.remembered.isEmpty() || SeenStore::save(memory, server.server(), "u", {{"a1", seen}}).isEmpty());
         Pop3Options options = checkOptions();
         options.allowPipelining = row.pipelining;
+        options.replyTimeoutMs = row.replyMs;
         RecordingWindows windows;
         rlimit old{};
         getrlimit(RLIMIT_FSIZE, &old);

@@ -97,15 +97,8 @@ void OAuthTokens::cancel()
 
 void OAuthTokens::accessToken(const QString& server, const QString& user, bool renew, bool interactive, Done done)
 {
-    cancel();
-    m_server = server;
-    m_user = user;
-    m_interactive = interactive;
-    m_done = std::move(done);
-    QString error;
-    m_provider = OAuthSettings::provider(server, &error);
-    if (!m_provider)
-        return end({TokenResult::Status::Failed, {}, error, {}});
+    if (!begin(server, user, interactive, std::move(done)))
+        return;
     const Held kept = held().value(heldKey(server, user));
     if (!renew && !kept.token.isEmpty() && kept.expires > QDateTime::currentDateTimeUtc().addSecs(60))
         return end({TokenResult::Status::Ok, kept.token, {}, {}});
@@ -124,16 +117,25 @@ void OAuthTokens::accessToken(const QString& server, const QString& user, bool r
 
 void OAuthTokens::signIn(const QString& server, const QString& user, Done done)
 {
+    if (begin(server, user, true, std::move(done)))
+        startSignIn();
+}
+
+// Takes over a request for user at server, ending the one before; false, with done already told,
+// when the settings name no provider for the server.
+bool OAuthTokens::begin(const QString& server, const QString& user, bool interactive, Done done)
+{
     cancel();
     m_server = server;
     m_user = user;
-    m_interactive = true;
+    m_interactive = interactive;
     m_done = std::move(done);
     QString error;
     m_provider = OAuthSettings::provider(server, &error);
-    if (!m_provider)
-        return end({TokenResult::Status::Failed, {}, error, {}});
-    startSignIn();
+    if (m_provider)
+        return true;
+    end({TokenResult::Status::Failed, {}, error, {}});
+    return false;
 }
 
 void OAuthTokens::needSignIn(const QString& why)

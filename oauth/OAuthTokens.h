@@ -68,6 +68,7 @@ private:
     void startSignIn();
     void onGranted();
     void keep(const QByteArray& accessToken, qint64 expiresInSeconds, const QByteArray& refreshToken);
+    bool begin(const QString& server, const QString& user, bool interactive, Done done);
     void end(TokenResult result);
     void needSignIn(const QString& why);
 

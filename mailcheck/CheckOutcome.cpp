@@ -20,6 +20,8 @@ QString headline(const CheckOutcome& outcome)
                                           : QStringLiteral("メール%1通").arg(outcome.remaining());
         text += outcome.trialMatches > 0 ? QStringLiteral("・試用%1").arg(outcome.trialMatches)
                                          : QStringLiteral("・削除%1").arg(outcome.deleted);
+        if (outcome.notJudged + outcome.tooLargeToJudge > 0)
+            text += QStringLiteral("・未判定%1").arg(outcome.notJudged + outcome.tooLargeToJudge);
         return text + (outcome.notice.isEmpty() ? QString() : QStringLiteral("※"));
     }
     case Kind::LoginRefused:
@@ -59,14 +61,25 @@ QString CheckOutcome::details() const
     QStringList lines{finished.toString(QStringLiteral("yyyy/MM/dd HH:mm:ss"))};
     switch (kind) {
     case Kind::Checked:
-        lines << QStringLiteral("メールチェック完了: %1 通中、残り %2 通（うち新着 %3 通）、削除 %4 通。")
+        // A check that could judge nothing is not "done": its main work never happened.
+        lines << QStringLiteral("%1: %2 通中、残り %3 通%4、削除 %5 通。")
+                     .arg(messages > 0 && notJudged + tooLargeToJudge + unread >= messages
+                              ? QStringLiteral("メールを確認（判定なし）")
+                                                                          : QStringLiteral("メールチェック完了"))
                      .arg(messages)
                      .arg(remaining())
-                     .arg(fresh >= 0 ? QString::number(fresh) : QStringLiteral("不明"))
+                     .arg(fresh >= 0 ? QStringLiteral("（うち新着 %1 通）").arg(fresh) : QString())
                      .arg(deleted);
         if (unread > 0)
             lines << QStringLiteral("%1 通はヘッダーを読み取れなかったため、判定も削除もせずにサーバーに残しました。")
                          .arg(unread);
+        if (notJudged > 0)
+            lines << QStringLiteral("%1 通は、サーバーがヘッダーだけの取得（TOP）に対応していないため、"
+                                    "迷惑メールかどうか判定していません。")
+                         .arg(notJudged);
+        if (tooLargeToJudge > 0)
+            lines << QStringLiteral("%1 通は、本文ごと読むには大きすぎる（256 KB 超）ため、判定せずにサーバーに残しました。")
+                         .arg(tooLargeToJudge);
         if (trialMatches > 0)
             lines << QStringLiteral("試用モードのため、該当した %1 通は削除していません。").arg(trialMatches);
         break;

@@ -37,6 +37,12 @@ struct CheckOutcome
     int trialMatches = 0; // trial mode: messages that would have been deleted (and were not)
     QList<int> unsaved;   // matching messages left on the server: their copy could not be stored
     int unread = 0;       // messages whose headers could not be read: never judged, never deleted
+    // The server cannot give headers alone (no TOP): messages left unjudged for want of it, and, when
+    // they are read whole instead, those too large for that.
+    int notJudged = 0;
+    int tooLargeToJudge = 0;
+    // The server asked for fewer logins: timed checks wait this long before the next (seconds).
+    int loginDelaySeconds = 0;
     QString reason;       // why it failed, or what went wrong on the way (Japanese)
     QString notice;       // something the user should know even though the check went through
 

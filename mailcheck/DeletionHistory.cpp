@@ -5,8 +5,12 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
+#include <QStorageInfo>
 #include <algorithm>
+#include <cerrno>
+#include <unistd.h>
 
 namespace {
 const QByteArray Deleted = "deleted";
@@ -31,7 +35,11 @@ QString isoWithOffset(const QDateTime& time)
 
 QString failure(const QString& file, const QString& reason)
 {
-    return QStringLiteral("削除履歴「%1」に書き込めませんでした。\n%2").arg(QDir::toNativeSeparators(file), reason);
+    const QStorageInfo volume(QFileInfo(file).absolutePath());
+    const QString space = volume.isValid() ? QStringLiteral("\n（空き容量: %1 KB）").arg(volume.bytesAvailable() / 1024)
+                                           : QString();
+    return QStringLiteral("削除履歴「%1」に書き込めませんでした。\n%2%3")
+        .arg(QDir::toNativeSeparators(file), reason, space);
 }
 
 // The lines of the last bytes of file, oldest first.
@@ -132,10 +140,17 @@ QString DeletionHistory::append(const QList<HistoryEntry>& entries)
     for (const HistoryEntry& entry : entries)
         lines += entry.line();
     QFile out(path);
-    if (!out.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
-        return failure(path, openErrorText(out, errno));
-    const QString reason = writeFully(out, lines.constData(), lines.size());
-    return reason.isEmpty() ? QString() : failure(path, reason);
+    if (const QString reason = openPrivateForAppend(out); !reason.isEmpty())
+        return failure(path, reason);
+    const qint64 before = out.size();
+    QString reason = writeFully(out, lines.constData(), lines.size());
+    // The lines stand for mail about to go from the server: they must be on the disk before it goes.
+    if (reason.isEmpty() && ::fsync(out.handle()) != 0)
+        reason = writeErrorText(errno);
+    if (reason.isEmpty())
+        return {};
+    out.resize(before); // a torn last line would swallow the first line of the next check
+    return failure(path, reason);
 }
 
 QString DeletionHistory::settle(const QSet<QByteArray>& idsOnServer, bool idsKnown)
@@ -173,6 +188,31 @@ QString DeletionHistory::settle(const QSet<QByteArray>& idsOnServer, bool idsKno
         at = end + 1;
     }
     const QString reason = writeFileAtomically(path, settled);
+    return reason.isEmpty() ? QString() : failure(path, reason);
+}
+
+QString DeletionHistory::confirm(const QList<HistoryEntry>& entries)
+{
+    const QString path = file();
+    QFile in(path);
+    if (entries.isEmpty())
+        return {};
+    if (in.size() > MaxSettleBytes)
+        return failure(path, QStringLiteral("ファイルが大きすぎるため、削除の確定を書き込めませんでした。"));
+    if (!in.open(QIODevice::ReadOnly))
+        return failure(path, in.errorString());
+    QByteArray bytes = in.read(MaxSettleBytes);
+    for (HistoryEntry entry : entries) {
+        entry.unconfirmed = true;
+        const QByteArray pending = entry.line();
+        // The newest such line is this check's: the same message may have gone unconfirmed before.
+        const qsizetype at = bytes.lastIndexOf(pending);
+        if (at < 0 || (at > 0 && bytes.at(at - 1) != '\n'))
+            continue;
+        entry.unconfirmed = false;
+        bytes.replace(at, pending.size(), entry.line());
+    }
+    const QString reason = writeFileAtomically(path, bytes);
     return reason.isEmpty() ? QString() : failure(path, reason);
 }
 

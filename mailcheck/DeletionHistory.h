@@ -50,6 +50,10 @@ QString append(const QList<HistoryEntry>& entries);
 // stays; the file is replaced atomically. Call it before this check's append(), which may turn the
 // file over. Empty text on success, else a message for the user that names the file.
 QString settle(const QSet<QByteArray>& idsOnServer, bool idsKnown);
+// Marks as "deleted" the "unconfirmed" lines that append() wrote of entries (given as they were then,
+// unconfirmed or not), once the server confirmed the end of the session. A line not found is left: the
+// next settle() decides it. Empty text on success, else a message for the user that names the file.
+QString confirm(const QList<HistoryEntry>& entries);
 // The entries of both files, newest first, at most maxEntries; of each file only its last
 // 2 * MaxFileBytes are read. Lines that are not ours are skipped.
 QList<HistoryEntry> read(int maxEntries = 20000);

@@ -196,6 +196,19 @@ void MailCheck::openSession()
     connect(m_session.get(), &Pop3Session::closed, this, &MailCheck::onClosed);
     setStep(Step::Opening);
     m_session->open(m_settings.account().Pop3Server);
+    // Read while the connection is being made, not between the server's listing and the first request.
+    loadMemory();
+}
+
+// The memory of one server and user is never another account's.
+void MailCheck::loadMemory()
+{
+    const AccountSettings& account = m_settings.account();
+    const QString of = account.Pop3Server + u'\n' + account.UserId;
+    if (of == m_previousOf)
+        return;
+    m_previousOf = of;
+    m_previous = SeenStore::load(seenFile(), account.Pop3Server, account.UserId);
 }
 
 // A manual check asks the user about what stopped the session for the password's sake; each answer
@@ -320,17 +333,22 @@ void MailCheck::endAfterFailure()
 {
     using Kind = CheckOutcome::Kind;
     const Pop3Session& session = *m_session;
-    const bool loggedIn = m_step >= Step::Scanning;
+    const bool loggedIn = m_step >= Step::Scanning || session.loginAccepted();
     m_outcome.reason = session.errorText();
     if (session.quitSent()) {
         m_outcome.kind = Kind::Unconfirmed;
         record(false);
+    } else if (session.commitRefused()) {
+        m_outcome.kind = Kind::LocalTrouble;
     } else if (session.failure() == Pop3Session::Failure::Cancelled) {
         m_outcome.kind = Kind::Cancelled;
     } else if (session.refusal() != Pop3Session::Refusal::None) {
         m_outcome.kind = Kind::Insecure;
     } else if (m_step == Step::LoggingIn && session.refused()) {
         m_outcome.kind = Kind::LoginRefused;
+        m_outcome.loginDelaySeconds = session.responseCode() == Pop3Session::ResponseCode::LoginDelay
+                                          ? std::max(session.loginDelaySeconds(), 1)
+                                          : 0;
     } else {
         m_outcome.kind = loggedIn ? Kind::Broken : Kind::NoConnection;
     }
@@ -416,10 +434,12 @@ void MailCheck::scan()
     m_judge = loadRules();
     m_judgedCount = 0;
     m_refusedInARow = 0;
-    const AccountSettings& account = m_settings.account();
     Pop3Session& session = *m_session;
-    m_previous = session.hasUniqueIds() ? SeenStore::load(seenFile(), account.Pop3Server, account.UserId)
-                                        : SeenStore::Messages();
+    loadMemory(); // the account may have been read from the keyring since
+    if (!session.hasUniqueIds()) {
+        m_previous.clear();
+        m_previousOf.clear();
+    }
     QList<int> toRead;
     for (int k = 1; k <= m_outcome.messages; ++k) {
         const QByteArray id = session.uniqueId(k);
@@ -442,10 +462,28 @@ void MailCheck::scan()
             m_fresh.insert(k); // another message under an old id
         toRead.append(k);
     }
-    m_headersAwaited = int(toRead.size());
-    for (int k : std::as_const(toRead))
-        session.requestHeaders(
-            k, [this](int number, const std::optional<MessageHeaders>& headers) { onHeaders(number, headers); });
+    requestAll(toRead);
+}
+
+// A server without TOP gives no headers alone: its mail is judged only when the user let it be read
+// whole, and then only up to a size; the rest stays unjudged, and the user is told.
+void MailCheck::requestAll(const QList<int>& numbers)
+{
+    Pop3Session& session = *m_session;
+    const bool whole = session.lacksTop();
+    const auto onAnswer = [this](int number, const std::optional<MessageHeaders>& headers) {
+        onHeaders(number, headers);
+    };
+    m_headersAwaited = 0;
+    for (int k : numbers) {
+        const qint64 size = session.messageSize(k);
+        if (whole && (!m_switches.readWholeWithoutTop || size > Pop3Session::MaxJudgedBytes || size < 0)) {
+            ++(m_switches.readWholeWithoutTop ? m_outcome.tooLargeToJudge : m_outcome.notJudged);
+            m_windows.showProgress(++m_judgedCount, m_outcome.messages);
+            continue;
+        }
+        m_headersAwaited += (whole ? session.retrieveHeaders(k, onAnswer) : session.requestHeaders(k, onAnswer)) ? 1 : 0;
+    }
     if (m_headersAwaited == 0)
         afterScan();
 }
@@ -465,13 +503,14 @@ void MailCheck::onHeaders(int number, const std::optional<MessageHeaders>& heade
         }
     } else {
         m_refusedInARow = 0;
-        judge(number, SeenStore::Message{m_session->messageSize(number), headers->subject, headers->sender});
+        judge(number, SeenStore::Message{m_session->messageSize(number), headers->subject, headers->sender},
+              headers->messageId);
     }
     if (m_headersAwaited == 0)
         afterScan();
 }
 
-void MailCheck::judge(int number, const SeenStore::Message& texts)
+void MailCheck::judge(int number, const SeenStore::Message& texts, const QByteArray& messageId)
 {
     const QByteArray id = m_session->uniqueId(number);
     if (!id.isEmpty()) {
@@ -489,6 +528,7 @@ void MailCheck::judge(int number, const SeenStore::Message& texts)
                      {m_time, m_switches.trialMode, id, m_session->messageSize(number), keyword, sender, subject},
                      texts.subject,
                      texts.sender,
+                     messageId,
                      QString()});
     if (!m_switches.trialMode && !m_switches.keepDeleted)
         remove(number);
@@ -530,7 +570,8 @@ void MailCheck::onCopy(int number, const std::optional<QByteArray>& bytes)
     } else if (!wholeBySize(*bytes, m_session->messageSize(number))) {
         error = QStringLiteral("サーバーから受け取ったメールが一覧の大きさと合わないため、控えにしませんでした。");
     } else if (const MessageHeaders headers = HeaderDecoder::decode(bytes->left(bytes->indexOf("\r\n\r\n") + 2));
-               headers.subject != judged->subject || headers.sender != judged->sender) {
+               headers.subject != judged->subject || headers.sender != judged->sender ||
+               headers.messageId != judged->messageId) {
         error = QStringLiteral("サーバーから受け取ったメールが判定したメールと異なるため、控えにしませんでした。");
     } else if (!SavedCopies::fits(bytes->size())) {
         error = QStringLiteral("控えを保存できる上限（%1 MB）を超えるメールのため、保存しませんでした。")
@@ -560,7 +601,25 @@ void MailCheck::onCopy(int number, const std::optional<QByteArray>& bytes)
 void MailCheck::closeSession()
 {
     setStep(Step::Closing);
-    m_session->close();
+    m_session->close([this] { return keepPendingDeletions(); });
+}
+
+// Every deletion is in the history, on the disk, before QUIT lets the server make it: a history that
+// cannot be written stops the check here, and nothing is deleted.
+QString MailCheck::keepPendingDeletions()
+{
+    const QList<int> refused = m_session->refusedDeletions();
+    m_pending.clear();
+    for (const Judged& judged : std::as_const(m_judged)) {
+        if (!judged.entry.trial && m_outcome.deletedNumbers.contains(judged.number) && !refused.contains(judged.number)) {
+            m_pending.append(judged.entry);
+            m_pending.last().unconfirmed = true;
+        }
+    }
+    const QString error = DeletionHistory::append(m_pending);
+    if (!error.isEmpty())
+        m_pending.clear();
+    return error.isEmpty() ? QString() : error + QStringLiteral("\nこのため、サーバーのメールは削除していません。");
 }
 
 // Only what the server confirmed counts: a deletion the server refused leaves its message as mail.
@@ -615,21 +674,22 @@ void MailCheck::dropCopiesOfMailKept(const QSet<int>& gone)
 void MailCheck::record(bool confirmed)
 {
     const QSet<int> gone(m_outcome.deletedNumbers.begin(), m_outcome.deletedNumbers.end());
-    QList<HistoryEntry> lines;
+    QList<HistoryEntry> trials;
     QSet<QString> made;
     for (const Judged& judged : std::as_const(m_judged)) {
         m_outcome.trialMatches += judged.entry.trial ? 1 : 0;
-        if (judged.entry.trial || gone.contains(judged.number)) {
-            lines.append(judged.entry);
-            lines.last().unconfirmed = !confirmed && !judged.entry.trial;
-        }
+        if (judged.entry.trial)
+            trials.append(judged.entry);
         if (!judged.copy.isEmpty())
             made.insert(judged.copy);
     }
     if (confirmed)
         dropCopiesOfMailKept(gone);
     m_judged.clear();
-    addNotice(m_outcome, DeletionHistory::append(lines));
+    // The deletions' lines went to the disk before QUIT; once it is answered they are certain.
+    if (confirmed)
+        addNotice(m_outcome, DeletionHistory::confirm(std::exchange(m_pending, {})));
+    addNotice(m_outcome, DeletionHistory::append(trials));
     // The copies this check made are never pruned by it, whatever the cap.
     if (m_switches.keepDeleted)
         addNotice(m_outcome, SavedCopies::prune(QDateTime::currentDateTime(), made));

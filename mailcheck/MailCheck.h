@@ -112,6 +112,7 @@ private:
         HistoryEntry entry;
         QString subject; // as decoded from the headers judged, to compare the copy's with
         QString sender;
+        QByteArray messageId;
         QString copy;
     };
 
@@ -130,7 +131,10 @@ private:
     void onLoggedIn(int count);
     void scan();
     void onHeaders(int number, const std::optional<MessageHeaders>& headers);
-    void judge(int number, const SeenStore::Message& texts);
+    void judge(int number, const SeenStore::Message& texts, const QByteArray& messageId);
+    void requestAll(const QList<int>& numbers);
+    void loadMemory();
+    QString keepPendingDeletions();
     void afterScan();
     void onCopy(int number, const std::optional<QByteArray>& bytes);
     void closeSession();
@@ -165,6 +169,8 @@ private:
     QDateTime m_time;
     QList<Judged> m_judged;
     SeenStore::Messages m_previous; // what earlier checks read, by unique id
+    QString m_previousOf;           // the server and user m_previous was read for
+    QList<HistoryEntry> m_pending;  // written before QUIT as unconfirmed, confirmed once QUIT is answered
     SeenStore::Messages m_seen;     // what this check read or recalled
     QSet<int> m_fresh;              // messages new since the previous check
     int m_judgedCount = 0;          // messages judged so far, for the progress

@@ -210,6 +210,7 @@ MessageHeaders HeaderDecoder::decode(const QByteArray& headerBlock)
     headers.subject = decodeField(fieldValue(block, "Subject"));
     headers.date = decodeField(fieldValue(block, "Date"));
     headers.sender = decodeField(fieldValue(block, "From"));
+    headers.messageId = fieldValue(block, "Message-ID").trimmed().left(998);
     headers.rawHeader = CharsetDecoder::decodeRaw(block);
     return headers;
 }

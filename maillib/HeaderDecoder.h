@@ -9,6 +9,7 @@ struct MessageHeaders
     QString subject;   // decoded Subject field
     QString date;      // decoded Date field
     QString sender;    // decoded From field: display name and address
+    QByteArray messageId; // the Message-ID field as it stands, trimmed; empty when there is none
     QString rawHeader; // the header block as received (within MaxHeaderBlockBytes), read as unlabelled text
 };
 

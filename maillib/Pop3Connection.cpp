@@ -88,8 +88,10 @@ Pop3Connection::Pop3Connection(const Pop3Options& options, QObject* parent)
     connect(&m_stepTimer, &QTimer::timeout, this, [this] {
         if (m_lookupId >= 0 || m_handshaking || !m_socket || m_socket->state() != QAbstractSocket::ConnectedState)
             fail(Failure::Timeout, Pop3Texts::connectTimeout(seconds(m_stepTimer.interval())));
-        else
+        else {
+            m_replyTimedOut = true;
             fail(Failure::Timeout, Pop3Texts::replyTimeout(seconds(m_stepTimer.interval())));
+        }
     });
     connect(&m_sessionTimer, &QTimer::timeout, this, [this] {
         fail(Failure::Timeout, Pop3Texts::checkTimeout(seconds(int(std::min<qint64>(m_sessionTotalMs, INT_MAX)))));

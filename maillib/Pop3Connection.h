@@ -61,6 +61,8 @@ public:
     bool isOpen() const;
     bool isEncrypted() const { return m_socket && m_socket->isEncrypted(); }
     Failure failure() const { return m_failure; }
+    // The failure was a reply that did not come in time (not the connection, not the session's deadline).
+    bool replyTimedOut() const { return m_replyTimedOut; }
     QString failureText() const { return m_failureText; }
     // The certificate that failed verification for reasons a pin can answer (the issuer or the
     // name); null otherwise.
@@ -101,5 +103,6 @@ private:
     qint64 m_sessionTotalMs = 0;
     qint64 m_pausedRemainingMs = -1;
     Failure m_failure = Failure::None;
+    bool m_replyTimedOut = false;
     QString m_failureText;
 };

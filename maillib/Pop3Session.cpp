@@ -18,13 +18,34 @@ bool hasLineBreakOrNul(const QString& text)
     return text.contains(u'\r') || text.contains(u'\n') || text.contains(QChar(0));
 }
 
-// The server's own words, short enough for a message box.
+// The server's own words, short enough for a message box and harmless in a terminal: escape
+// sequences and other control characters go, whatever the server sent.
 QString serverReply(const Pop3Reply& reply)
 {
     QByteArray line = QByteArray(reply.ok ? "+OK" : "-ERR");
     if (!reply.statusText.isEmpty())
         line += ' ' + reply.statusText;
-    return CharsetDecoder::decodeRaw(line.left(400));
+    static const QRegularExpression escapes(QStringLiteral("\x1b(\[[0-?]*[ -/]*[@-~]|[@-_])"));
+    QString text = CharsetDecoder::decodeRaw(line.left(400)).remove(escapes);
+    text.removeIf([](QChar c) { return c.category() == QChar::Other_Control || c == QChar::ReplacementCharacter; });
+    return text;
+}
+
+// The response code at the start of a refusal's text (RFC 2449): "[IN-USE] ...".
+Pop3Session::ResponseCode responseCodeOf(const Pop3Reply& reply)
+{
+    using Code = Pop3Session::ResponseCode;
+    if (reply.ok || !reply.statusText.startsWith('['))
+        return Code::None;
+    const QByteArray code = reply.statusText.mid(1, reply.statusText.indexOf(']') - 1).toUpper();
+    static const std::pair<const char*, Code> known[] = {{"IN-USE", Code::InUse},   {"LOGIN-DELAY", Code::LoginDelay},
+                                                         {"SYS/TEMP", Code::SysTemp}, {"SYS/PERM", Code::SysPerm},
+                                                         {"AUTH", Code::Auth}};
+    for (const auto& [name, value] : known) {
+        if (code == name)
+            return value;
+    }
+    return reply.statusText.indexOf(']') > 0 ? Code::Other : Code::None;
 }
 
 QString retrFailed(int number)
@@ -45,6 +66,7 @@ const Pop3Session::Command& Pop3Session::command(Request request)
         {Request::List, "LIST", true, Bound::Listing, false}, {Request::Uidl, "UIDL", true, Bound::Listing, false},
         {Request::Top, "TOP", true, Bound::Header, false},    {Request::Retr, "RETR", true, Bound::Message, false},
         {Request::Dele, "DELE", false, Bound::Status, false}, {Request::Quit, "QUIT", false, Bound::Status, false},
+        {Request::RetrHead, "RETR", true, Bound::Judged, false},
     };
     return table[int(request)];
 }
@@ -173,13 +195,18 @@ void Pop3Session::readCapabilities(const Pop3Reply& reply)
 {
     m_capabilities.clear();
     m_saslOffered.clear();
+    m_capaAnswered = reply.ok;
     if (!reply.ok)
         return; // a server without CAPA offers neither STLS nor PIPELINING
     m_saslOffered = Sasl::offered(reply.body);
     for (const QByteArray& line : reply.body.split('\n')) {
-        const QByteArray word = line.trimmed().split(' ').value(0).toUpper();
+        const QList<QByteArray> words = line.trimmed().split(' ');
+        const QByteArray word = words.value(0).toUpper();
         if (!word.isEmpty())
             m_capabilities.insert(word);
+        // A day at most: a longer wait would look like a program that stopped checking.
+        if (word == "LOGIN-DELAY")
+            m_loginDelay = std::clamp(words.value(1).toInt(), 0, 24 * 60 * 60);
     }
 }
 
@@ -328,20 +355,51 @@ void Pop3Session::sendCredentials()
     // mechanisms are not known in time and USER/PASS, as safe over TLS, goes instead.
     if (!m_apop && m_connection.isEncrypted() && m_saslOffered.contains("PLAIN") && !m_capabilitiesWithLogin)
         return startAuth(Sasl::Mechanism::Plain, std::exchange(m_password, {}).toUtf8());
-    const auto refusal = [this](const Pop3Reply& reply) {
-        if (!reply.ok)
-            refuseLogin(Pop3Texts::loginFailed, &reply);
-    };
     if (m_apop) {
         const QByteArray digest =
             QCryptographicHash::hash(m_timestamp + m_password.toUtf8(), QCryptographicHash::Md5).toHex();
-        enqueue(Request::Apop, m_user.toUtf8() + ' ' + digest, refusal);
+        enqueue(Request::Apop, m_user.toUtf8() + ' ' + digest,
+                [this](const Pop3Reply& reply) { onCredentialsAnswer(reply, true); });
     } else {
-        enqueue(Request::User, m_user.toUtf8(), refusal);
-        enqueue(Request::Pass, m_password.toUtf8(), refusal);
+        enqueue(Request::User, m_user.toUtf8(), [this](const Pop3Reply& reply) { onCredentialsAnswer(reply, false); });
+        enqueue(Request::Pass, m_password.toUtf8(),
+                [this](const Pop3Reply& reply) { onCredentialsAnswer(reply, true); });
     }
     m_password.clear();
-    askMailbox();
+}
+
+// Nothing goes out behind the last step of the login: a server may hand the connection to another
+// process once it accepts the password, and whatever was sent before that is lost with the first.
+void Pop3Session::onCredentialsAnswer(const Pop3Reply& reply, bool last)
+{
+    if (m_refusing)
+        return;
+    if (!reply.ok)
+        return refuseByServer(reply, Pop3Texts::loginFailed);
+    if (last) {
+        m_loginAccepted = true;
+        askMailbox();
+    }
+}
+
+// The server said no: the text follows its response code, and the session says goodbye (QUIT) before
+// it ends, as a polite client does; nothing was asked that QUIT could commit.
+void Pop3Session::refuseByServer(const Pop3Reply& reply, const QString& credentialsText)
+{
+    using Code = ResponseCode;
+    m_responseCode = responseCodeOf(reply);
+    const QString text = m_responseCode == Code::InUse        ? Pop3Texts::loginInUse
+                         : m_responseCode == Code::LoginDelay ? Pop3Texts::loginDelay
+                         : m_responseCode == Code::SysTemp    ? Pop3Texts::loginSysTemp
+                         : m_responseCode == Code::SysPerm    ? Pop3Texts::loginSysPerm
+                                                              : credentialsText;
+    m_refused = true;
+    m_refusing = true;
+    setServerError(text, reply, ErrorRank::Session);
+    m_queued.clear();
+    for (Pending& pending : m_inFlight)
+        pending.onReply = [](const Pop3Reply&) {}; // their answers no longer matter, only their order
+    enqueue(Request::Quit, {}, [this](const Pop3Reply&) { fail(); });
 }
 
 // With the initial response where AUTH can carry it (RFC 5034); else the server's empty challenge
@@ -375,7 +433,7 @@ void Pop3Session::onAuthReply(const Pop3Reply& reply)
     }
     m_saslFirst.clear();
     if (!reply.ok && m_mechanism == Sasl::Mechanism::Plain)
-        return refuseLogin(Pop3Texts::loginFailed, &reply);
+        return refuseByServer(reply, Pop3Texts::loginFailed);
     if (!reply.ok) {
         // Still in the authorization state (RFC 5034): a renewed token may follow on this connection.
         m_tokenRefused = true;
@@ -386,15 +444,20 @@ void Pop3Session::onAuthReply(const Pop3Reply& reply)
         return;
     }
     setState(State::Authorizing);
+    m_loginAccepted = true;
     askMailbox();
 }
 
+// UIDL first: a server that writes an id into each message the first time UIDL touches it has
+// grown them by then, so STAT and LIST give the sizes TOP will be measured against.
 void Pop3Session::askMailbox()
 {
+    enqueue(Request::Uidl, {}, [this](const Pop3Reply& reply) { m_uidlReply = reply; });
     enqueue(Request::Stat, {}, [this](const Pop3Reply& reply) { onStat(reply); });
-    enqueue(Request::List, {}, [this](const Pop3Reply& reply) { readList(reply); });
-    enqueue(Request::Uidl, {}, [this](const Pop3Reply& reply) {
-        readUidl(reply);
+    enqueue(Request::List, {}, [this](const Pop3Reply& reply) {
+        if (!readList(reply))
+            return;
+        readUidl(std::exchange(m_uidlReply, {}));
         onLoggedIn();
     });
 }
@@ -515,10 +578,30 @@ bool Pop3Session::requestHeaders(int number, HeadersHandler handler)
             setServerError(Pop3Texts::topFailed(number), reply, ErrorRank::Skipped);
             return handler(number, std::nullopt);
         }
-        // TOP n 0 gives the header and the blank line after it, never more than the whole message.
-        if (!m_sizes.isEmpty() && reply.body.size() > m_sizes.at(number - 1) + 2)
-            return doubt(Pop3Texts::headerNotOwn);
+        // TOP n 0 gives the header and the blank line after it, never more than the whole message:
+        // a larger block may be another message's, or the server grew this one after LIST (some add
+        // a header line). Either way it is not judged; a stream out of step is caught before QUIT.
+        if (!m_sizes.isEmpty() && reply.body.size() > m_sizes.at(number - 1) + 2) {
+            if (m_error.isEmpty()) // the server's "+OK" would tell the user nothing
+                m_error = Pop3Texts::headerTooLarge(number);
+            return handler(number, std::nullopt);
+        }
         handler(number, HeaderDecoder::decode(reply.body));
+    });
+    return true;
+}
+
+bool Pop3Session::retrieveHeaders(int number, HeadersHandler handler)
+{
+    if (!checkNumber(number))
+        return false;
+    enqueue(Request::RetrHead, QByteArray::number(number), [this, number, handler](const Pop3Reply& reply) {
+        if (!reply.ok || reply.truncated) {
+            setServerError(retrFailed(number), reply, ErrorRank::Skipped);
+            return handler(number, std::nullopt);
+        }
+        const qsizetype end = reply.body.indexOf("\r\n\r\n");
+        handler(number, HeaderDecoder::decode(end < 0 ? reply.body : reply.body.left(end + 4)));
     });
     return true;
 }
@@ -560,10 +643,11 @@ int Pop3Session::dropUnsentHeaderRequests()
 
 // ---- Ending ----
 
-void Pop3Session::close()
+void Pop3Session::close(std::function<QString()> beforeQuit)
 {
     switch (m_state) {
     case State::Transaction:
+        m_beforeQuit = std::move(beforeQuit);
         // STAT goes out once every request asked before it, and every one its answers led to, is
         // out; pipelined, it follows them at once, and its answer is read after theirs.
         m_closeRequested = true;
@@ -588,18 +672,48 @@ void Pop3Session::closeWhenIdle()
     // Only the caller's handlers (headers, copies) may ask for more; deletions still out do not
     // hold STAT back, which then follows them in the same round trip.
     const bool callerWaits = std::any_of(m_inFlight.begin(), m_inFlight.end(), [](const Pending& pending) {
-        return pending.request == Request::Top || pending.request == Request::Retr;
+        return pending.request == Request::Top || pending.request == Request::Retr ||
+               pending.request == Request::RetrHead;
     });
     if (!m_closeRequested || m_state != State::Transaction || !m_queued.empty() || callerWaits)
         return;
     setState(State::Verifying);
-    enqueue(Request::Stat, {}, [this](const Pop3Reply& reply) { verifyInStep(reply); });
+    if (!m_deleted.isEmpty())
+        return enqueue(Request::Stat, {}, [this](const Pop3Reply& reply) { verifyInStep(reply); });
+    // Nothing to commit: QUIT may follow STAT at once, and STAT still proves what was read.
+    enqueue(Request::Stat, {}, [this](const Pop3Reply& reply) {
+        if (!statInStep(reply) || m_queued.size() + m_inFlight.size() != 1)
+            return doubt(Pop3Texts::outOfStep);
+        setState(State::Quitting);
+    });
+    enqueue(Request::Quit, {}, [this](const Pop3Reply& reply) { onQuit(reply); });
 }
 
 // Before QUIT commits the deletions: every reply read, and STAT answered with exactly what must
 // remain. A reply repeated or lost anywhere in the stream shifts the ones after it, and STAT's
 // answer, or the bytes left over, give it away.
 void Pop3Session::verifyInStep(const Pop3Reply& reply)
+{
+    if (!statInStep(reply) || !m_inFlight.empty() || !m_queued.empty() || m_connection.hasUnreadData())
+        return doubt(Pop3Texts::outOfStep);
+    // The deletions are about to be committed: what the caller must keep of them is kept first.
+    if (m_beforeQuit) {
+        if (const QString reason = std::exchange(m_beforeQuit, {})(); !reason.isEmpty()) {
+            m_commitRefused = true;
+            m_error = reason;
+            m_errorRank = ErrorRank::Session;
+            return fail();
+        }
+    }
+    setState(State::Quitting);
+    m_quitSent = true;
+    enqueue(Request::Quit, {}, [this](const Pop3Reply& reply) { onQuit(reply); });
+}
+
+// STAT gives the count that must remain. The byte total must match too, or be larger: a server that
+// adds a header line to a message when a command first touches it grows the total during the
+// session, and the count and the order of the replies still prove the stream.
+bool Pop3Session::statInStep(const Pop3Reply& reply) const
 {
     const QList<QByteArray> words = reply.statusText.split(' ');
     bool countOk = false;
@@ -611,18 +725,15 @@ void Pop3Session::verifyInStep(const Pop3Reply& reply)
         if (!m_refusedDeletions.contains(number) && !m_sizes.isEmpty())
             expectedSize -= m_sizes.at(number - 1);
     }
-    const bool inStep = reply.ok && countOk && sizeOk && count == m_count - m_confirmedDeletions &&
-                        (!m_sizesAddUp || size == expectedSize) && m_inFlight.empty() && m_queued.empty() &&
-                        !m_connection.hasUnreadData();
-    if (!inStep)
-        return doubt(Pop3Texts::outOfStep);
-    setState(State::Quitting);
-    m_quitSent = true;
-    enqueue(Request::Quit, {}, [this](const Pop3Reply& reply) { onQuit(reply); });
+    return reply.ok && countOk && sizeOk && count == m_count - m_confirmedDeletions &&
+           (!m_sizesAddUp || size >= expectedSize);
 }
 
 void Pop3Session::onQuit(const Pop3Reply& reply)
 {
+    // After a STAT that went out with QUIT, the end of the stream is proved here.
+    if (m_loginAccepted && !m_quitSent && m_connection.hasUnreadData())
+        return doubt(Pop3Texts::outOfStep);
     m_connection.abort();
     // A refusal of QUIT after the login means the deletions may not all have been made.
     if (!reply.ok && m_quitSent) {
@@ -664,6 +775,7 @@ void Pop3Session::pump()
         const Command& cmd = command(next.request);
         const qsizetype bound = cmd.bound == Bound::Listing   ? m_options.maxListingLength
                                 : cmd.bound == Bound::Message ? MaxMessageBytes
+                                : cmd.bound == Bound::Judged  ? MaxJudgedBytes
                                                               : 0;
         m_connection.send(next.line, cmd.multiLine, bound, cmd.continuations);
         m_inFlight.push_back(std::move(next));
@@ -698,7 +810,12 @@ void Pop3Session::onConnectionFailed()
 {
     if (m_state == State::Failed || m_state == State::Closed)
         return;
-    if (!m_connection.failureText().isEmpty()) {
+    if (m_refusing) {
+        // the refusal is the news, not the goodbye that went unanswered
+    } else if (m_loginAccepted && m_state == State::Authorizing && m_connection.replyTimedOut()) {
+        m_error = Pop3Texts::silentAfterLogin;
+        m_errorRank = ErrorRank::Session;
+    } else if (!m_connection.failureText().isEmpty()) {
         m_error = m_connection.failureText();
         m_errorRank = ErrorRank::Session;
     }

@@ -53,6 +53,8 @@ public:
     Q_ENUM(State)
     // Why open() stopped before the login for the password's sake, so the user can be asked.
     enum class Refusal { None, PlainText, EncryptionLost, Certificate };
+    // The response code of a refused login (RFC 2449, RFC 3206): what the server says went wrong.
+    enum class ResponseCode { None, InUse, LoginDelay, SysTemp, SysPerm, Auth, Other };
     using Failure = Pop3Connection::Failure;
     using HeadersHandler = std::function<void(int number, const std::optional<MessageHeaders>& headers)>;
     using MessageHandler = std::function<void(int number, const std::optional<QByteArray>& bytes)>;
@@ -67,7 +69,7 @@ public:
     void open(const QString& server);
     // After consentNeeded(), when the user allowed plain text for this server: opened().
     void allowPlainText();
-    // Logs in with USER/PASS, or APOP when apop is set, and asks STAT, LIST and UIDL: loggedIn()
+    // Logs in with USER/PASS, or APOP when apop is set, and asks UIDL, STAT and LIST: loggedIn()
     // with the number of messages, or failed(), where refused() tells a refusal by the server (or
     // a login that could not be made) from a broken session. A user name or password holding CR,
     // LF or NUL is refused without being sent. Over TLS, a server that offers SASL PLAIN is sent
@@ -91,6 +93,10 @@ public:
     // keep whole.
     bool retrieve(int number, MessageHandler handler);
     static constexpr qsizetype MaxMessageBytes = 64 * 1024 * 1024;
+    // For a server without TOP: asks for the whole of message number with RETR and hands over its
+    // header block decoded, the body dropped; nothing when refused or larger than MaxJudgedBytes.
+    bool retrieveHeaders(int number, HeadersHandler handler);
+    static constexpr qsizetype MaxJudgedBytes = 256 * 1024;
     // Asks the server to delete message number when the session ends. False when the request
     // could not be made (not logged in, number out of range or already asked).
     bool remove(int number);
@@ -99,8 +105,11 @@ public:
     // Proves the stream in step, then sends QUIT: closed() when the server confirmed the end of the
     // session, so that its deletions took effect; else failed(). Requests still out, and those their
     // handlers add, go first. Before the login it only says
-    // goodbye. A deletion the server refused is left out of deletionsConfirmed().
-    void close();
+    // goodbye. A deletion the server refused is left out of deletionsConfirmed(). beforeQuit, when
+    // given and deletions were asked, runs once the stream is proved and every DELE answered, just
+    // before QUIT: a text it returns ends the session without QUIT (commitRefused()), with that text.
+    // Without deletions STAT and QUIT go out together: nothing is committed, so nothing waits.
+    void close(std::function<QString()> beforeQuit = {});
     // Drops the connection at once, without QUIT: nothing asked in this session is deleted. No
     // signal follows.
     void abort();
@@ -118,6 +127,16 @@ public:
     bool isEncrypted() const { return m_connection.isEncrypted(); }
     // The login was answered -ERR by the server, or could not be made (as opposed to a broken session).
     bool refused() const { return m_refused; }
+    // The response code of the server's refusal of the login, None without one.
+    ResponseCode responseCode() const { return m_responseCode; }
+    // The server accepted the credentials (a failure after that is not the password's).
+    bool loginAccepted() const { return m_loginAccepted; }
+    // The seconds CAPA's LOGIN-DELAY asks between logins, 0 when it names none.
+    int loginDelaySeconds() const { return m_loginDelay; }
+    // CAPA was answered and did not list TOP: header blocks cannot be read without whole messages.
+    bool lacksTop() const { return m_capaAnswered && !m_capabilities.contains("TOP"); }
+    // close()'s beforeQuit returned a reason: nothing was committed.
+    bool commitRefused() const { return m_commitRefused; }
     bool tokenRefused() const { return m_tokenRefused; }
     // The SASL mechanism of the login, None for USER/PASS and APOP.
     Sasl::Mechanism mechanism() const { return m_mechanism; }
@@ -145,8 +164,8 @@ Q_SIGNALS:
 
 private:
     // Every command the session sends, with how its reply is read.
-    enum class Request { Greeting, Capa, Stls, User, Pass, Apop, Auth, Stat, List, Uidl, Top, Retr, Dele, Quit };
-    enum class Bound { Status, Header, Listing, Message };
+    enum class Request { Greeting, Capa, Stls, User, Pass, Apop, Auth, Stat, List, Uidl, Top, Retr, Dele, Quit, RetrHead };
+    enum class Bound { Status, Header, Listing, Message, Judged };
     struct Command
     {
         Request request;
@@ -180,15 +199,19 @@ private:
     void sendCredentials();
     void startAuth(Sasl::Mechanism mechanism, const QByteArray& secret);
     void onAuthReply(const Pop3Reply& reply);
+    void onCredentialsAnswer(const Pop3Reply& reply, bool last);
     void askMailbox();
     void onStat(const Pop3Reply& reply);
     bool readList(const Pop3Reply& reply);
     void readUidl(const Pop3Reply& reply);
+    void refuseByServer(const Pop3Reply& reply, const QString& credentialsText);
     void onLoggedIn();
     void refuseLogin(const QString& text, const Pop3Reply* reply = nullptr);
     // Ending.
     void closeWhenIdle();
     void verifyInStep(const Pop3Reply& reply);
+    bool statInStep(const Pop3Reply& reply) const;
+    void sendQuit();
     void onQuit(const Pop3Reply& reply);
     // The queue.
     void enqueue(Request request, const QByteArray& arguments, ReplyHandler handler);
@@ -217,6 +240,14 @@ private:
     bool m_capabilitiesWithLogin = false; // CAPA goes out with the login
     bool m_greetingPending = false;       // the greeting is read with the login's replies
     bool m_refused = false;
+    bool m_refusing = false; // a refused login says goodbye before the session fails
+    bool m_loginAccepted = false;
+    bool m_capaAnswered = false;
+    bool m_commitRefused = false;
+    ResponseCode m_responseCode = ResponseCode::None;
+    int m_loginDelay = 0;
+    Pop3Reply m_uidlReply; // read once STAT has given the count
+    std::function<QString()> m_beforeQuit;
     bool m_quitSent = false;
     bool m_closeRequested = false;
     QString m_user;

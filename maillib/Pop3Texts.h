@@ -84,6 +84,22 @@ inline QString saslEndless(int challenges)
     return QStringLiteral("サーバーとの認証のやり取りが%1往復を超えても終わらないため、中止しました。").arg(challenges);
 }
 inline const QString loginFailed = QStringLiteral("ログインに失敗しました。ユーザーIDとパスワードを確認してください。");
+// Refusals that carry a response code (RFC 2449, RFC 3206) say what the code says, not the password.
+inline const QString loginInUse =
+    QStringLiteral("メールボックスが使用中のため、ログインできませんでした。ほかのメールソフトがメールを受信中か、"
+                   "サーバーがメールボックスをロックできなかった可能性があります。しばらくしてから確認してください。");
+inline const QString loginDelay =
+    QStringLiteral("サーバーが短い間隔でのログインを断りました。次の定期チェックは、サーバーが求める間隔をあけて行います。");
+inline const QString loginSysTemp =
+    QStringLiteral("サーバー側の一時的な障害のため、ログインできませんでした。しばらくしてから確認してください。");
+inline const QString loginSysPerm =
+    QStringLiteral("サーバー側の障害のため、ログインできませんでした。解決しない場合はメールの提供元に問い合わせてください。");
+inline const QString silentAfterLogin =
+    QStringLiteral("ログインの後、POP3サーバーからの応答が途絶えました。サーバー側の問題の可能性があります。");
+inline QString headerTooLarge(int number)
+{
+    return QStringLiteral("メール%1のヘッダーが一覧で示された大きさを超えていたため、判定せずに残しました。").arg(number);
+}
 inline const QString statFailed = QStringLiteral("メールの件数を取得できませんでした。");
 inline const QString notLoggedIn = QStringLiteral("POP3サーバーにログインしていません。");
 inline QString numberOutOfRange(int number)

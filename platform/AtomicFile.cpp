@@ -1,5 +1,6 @@
 #include "platform/AtomicFile.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
@@ -62,11 +63,31 @@ QString writeFileAtomically(const QString& path, const QByteArray& data, QFileDe
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return openErrorText(file, errno);
     // Restrict the temporary file before any byte of a secret reaches the disk.
-    if (permissions && !file.setPermissions(permissions))
+    if (!file.setPermissions(permissions))
         return file.errorString();
     if (QString reason = writeFully(file, data.constData(), data.size()); !reason.isEmpty())
         return reason;
     if (!file.commit())
+        return file.errorString();
+    return {};
+}
+
+bool makePrivateFolder(const QString& folder)
+{
+    const QFileDevice::Permissions owner = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
+    if (!QDir().mkpath(folder))
+        return false;
+    // A folder of someone else's (a shared install's) is left as its owner made it.
+    if (QFileInfo(folder).ownerId() == ::geteuid())
+        QFile::setPermissions(folder, owner);
+    return true;
+}
+
+QString openPrivateForAppend(QFile& file)
+{
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
+        return openErrorText(file, errno);
+    if (!file.setPermissions(OwnerOnly))
         return file.errorString();
     return {};
 }

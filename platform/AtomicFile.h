@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QFile>
 #include <QFileDevice>
 #include <QString>
 #include <QStringList>
@@ -8,8 +9,18 @@
 // Replaces the file at path with data in one step: the bytes go to a temporary file in the same
 // folder, which is then renamed over the old file, so a crash or a full disk leaves either the
 // old content or the new, never a torn file. Returns an empty text on success, else the reason
-// (see writeErrorText).
-QString writeFileAtomically(const QString& path, const QByteArray& data, QFileDevice::Permissions permissions = {});
+// (see writeErrorText). Everything the program writes is the user's own: a file is made, or
+// tightened when it is rewritten, to permissions (by default the owner's read and write alone).
+inline constexpr QFileDevice::Permissions OwnerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+QString writeFileAtomically(const QString& path, const QByteArray& data, QFileDevice::Permissions permissions = OwnerOnly);
+
+// Makes folder and the folders above it that are missing; the ones it makes, and folder itself when
+// it is the user's, get the owner's permissions alone (0700). False when folder cannot be made.
+bool makePrivateFolder(const QString& folder);
+
+// Opens file (not yet open) to append to it, made or tightened to the owner's read and write alone.
+// Empty text on success, else the reason.
+QString openPrivateForAppend(QFile& file);
 
 // Writes data to a new file under the first of names (paths in one folder) that is free, never
 // replacing a file: the bytes go to a temporary file in that folder, are synced, and the file is then

@@ -68,6 +68,8 @@ bool GeneralSettings::*SettingsModel::addedField(SettingKey key)
         return &GeneralSettings::trialMode;
     case SettingKey::AnnounceNewOnly:
         return &GeneralSettings::announceNewOnly;
+    case SettingKey::ReadWholeWithoutTop:
+        return &GeneralSettings::readWholeWithoutTop;
     default:
         return &GeneralSettings::looseMatch;
     }
@@ -123,7 +125,8 @@ QString SettingsModel::loadGeneral()
     const int action = number(SettingKey::NewMailAction);
     setNewMailAction(action == 1 || action == 2 ? NewMailAction(action) : NewMailAction::Neither);
     for (SettingKey key :
-         {SettingKey::KeepDeleted, SettingKey::TrialMode, SettingKey::LooseMatch, SettingKey::AnnounceNewOnly})
+         {SettingKey::KeepDeleted, SettingKey::TrialMode, SettingKey::LooseMatch, SettingKey::AnnounceNewOnly,
+          SettingKey::ReadWholeWithoutTop})
         setAddedSwitch(key, file.number(AddedSection, keyName(key)) == 1);
     return file.error();
 }

@@ -22,6 +22,7 @@ struct GeneralSettings
     bool trialMode = false;                               // "TrialMode": judge and record, delete nothing
     bool looseMatch = false;                              // "LooseMatch": width, case and kana folded on both sides
     bool announceNewOnly = false; // "AnnounceNewOnly": announce only mail that was not there at the last check
+    bool readWholeWithoutTop = false; // "ReadWholeWithoutTop": a server without TOP is judged through RETR
 
     bool operator==(const GeneralSettings&) const = default;
 };

@@ -23,6 +23,7 @@ enum class SettingKey {
     TrialMode,       // general, section "Mossvale": 1 judges without deleting
     LooseMatch,      // general, section "Mossvale": 1 compares with width, case and kana folded
     AnnounceNewOnly, // general, section "Mossvale": 1 announces only mail not there at the last check
+    ReadWholeWithoutTop, // general, section "Mossvale": 1 judges a server without TOP on whole messages
 };
 
 // The section of the general settings file that holds what the program added in version 1.1;

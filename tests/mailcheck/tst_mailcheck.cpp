@@ -46,10 +46,12 @@ struct ScriptedRow
     MailboxFaults faults = {};
     // keep: KeepDeleted, trial: TrialMode, newOnly: AnnounceNewOnly
     bool manual = true, keep = false, trial = false, newOnly = false, pipelining = true, keywordsReadable = true;
+    bool historyBlocked = false, wholeWithoutTop = false; // a folder where the history goes; RETR for want of TOP
     rlim_t fileLimit = RLIM_INFINITY;       // how large a file this process may write
     int replyMs = 2000;                     // the reply time-out
     QString password = QStringLiteral("p"); // of the account u
     QByteArray remembered = {};             // the subject the memory holds for message 1's id, when set
+    QString rememberedUser = QStringLiteral("u"); // whose memory that is
     int grew = 0;                           // how many bytes message 1 has more than the memory says
     Kind kind = Kind::Checked;
     Script dele = {};                                          // the deletions asked, in order
@@ -243,9 +245,13 @@ private Q_SLOTS:
     void scriptedChecks_data()
     {
         QTest::addColumn<ScriptedRow>("row");
-        const Script stat = Greeting + Script{"C: STAT", "S: +OK 2 200", "C: LIST", "S: -ERR", "C: UIDL", "S: -ERR"};
-        const Script quitRefused = stat + Script{"C: TOP 1 0", "S: -ERR",      "C: TOP 2 0", "S: -ERR",
-                                                 "C: STAT",    "S: +OK 2 200", "C: QUIT",    "S: -ERR busy"};
+        const Script stat = Greeting + Script{"C: UIDL", "S: -ERR", "C: STAT", "S: +OK 2 200", "C: LIST", "S: -ERR"};
+        const Script quitRefused =
+            stat + Script{"C: TOP 1 0", "S: +OK", "S: Subject: casino", "S: .", "C: TOP 2 0", "S: -ERR",
+                          "C: DELE 1",  "S: +OK", "C: STAT",            "S: +OK 1 100", "C: QUIT", "S: -ERR busy"};
+        const Script noTop = {"S: +OK ready", "C: CAPA", "S: +OK", "S: USER", "S: UIDL", "S: .",
+                              "C: USER u",    "S: +OK",  "C: PASS p", "S: +OK"};
+        const QByteArray large = "Subject: casino too\r\nFrom: a@b.jp\r\n\r\n" + QByteArray(1000, 'x').append("\r\n").repeated(300);
         const Script loginRefused = {"S: +OK ready", "C: CAPA",   "S: -ERR",          "C: USER u",
                                      "S: +OK",       "C: PASS p", "S: -ERR [AUTH] no"};
         const Script silent = {"S: +OK ready", "W: 3000"}, dropped = stat + Script{"C: TOP 1 0", "X"};
@@ -261,6 +267,13 @@ private Q_SLOTS:
             {.name = "whole copy", .messages = {{"a1", Casino}}, .keep = true, .dele = {"DELE 1"}, .fresh = 0, .copies = 1},
             {.name = "copy cut short", .messages = {{"a1", Casino, Casino.left(40) + "\r\n"}}, .keep = true, .left = 1, .told = unsaved},
             {.name = "copy of another message", .messages = {{"a1", Casino, other}}, .keep = true, .left = 1, .told = "判定したメールと異なる"},
+            {.name = "copy from another sender", .messages = {{"a1", Casino, QByteArray(Casino).replace("a@b.jp", "c@b.jp")}}, .keep = true, .left = 1, .told = "判定したメールと異なる"},
+            {.name = "copy with another Message-ID", .messages = {{"a1", "Message-ID: <1@b.jp>\r\n" + Casino, "Message-ID: <2@b.jp>\r\n" + Casino}}, .keep = true, .left = 1, .told = "判定したメールと異なる"},
+            {.name = "history cannot be written: no QUIT", .messages = {mail("casino")}, .historyBlocked = true, .kind = Kind::LocalTrouble, .dele = {"DELE 1"}, .fresh = -1, .told = "削除していません"},
+            {.name = "memory of another account", .messages = {mail("casino bonus")}, .remembered = "Lunch plans!", .rememberedUser = "v", .dele = {"DELE 1"}, .fresh = 0},
+            {.name = "header grown past LIST: that one skipped", .messages = {mail("casino"), mail("casino", "b2")}, .faults = {.tinyListSize = 1}, .dele = {"DELE 2"}, .left = 1, .tops = 2, .unread = 1, .told = "一覧で示された大きさ"},
+            {.name = "no TOP: nothing judged", .script = noTop, .messages = {mail("casino")}, .left = 1, .tops = 0, .told = "TOP"},
+            {.name = "no TOP, read whole: large one left", .script = noTop, .messages = {mail("casino"), {"b2", large}}, .wholeWithoutTop = true, .dele = {"DELE 1"}, .left = 1, .tops = 0, .told = "256 KB"},
             {.name = "60 MB, past the copies' cap", .messages = {{"a1", huge}}, .keep = true, .replyMs = 30000, .left = 1, .told = "上限"},
             {.name = "QUIT unanswered", .messages = {{"a1", Casino}}, .faults = {.quitUnanswered = true}, .keep = true, .kind = Kind::Unconfirmed, .dele = {"DELE 1"}, .fresh = -1, .copies = 1, .told = "未確認"},
             {.name = "a TOP and a DELE refused", .messages = {mail("casino", ""), mail("b", ""), mail("casino", "")}, .faults = {.refusedTop = 2, .refusedDele = 1}, .dele = {"DELE 1", "DELE 3"}, .left = 2, .tops = 3, .unread = 1, .fresh = -1, .told = "メール1を削除できませんでした"},
@@ -271,7 +284,7 @@ private Q_SLOTS:
             {.name = "keyword list unreadable", .messages = {mail("casino")}, .keywordsReadable = false, .left = 1, .told = "Tlxdata50.data"},
             {.name = "silent after the greeting", .script = silent, .kind = Kind::NoConnection, .tops = 0, .fresh = -1, .told = "応答がありません"},
             {.name = "dropped mid-check, timed", .script = dropped, .manual = false, .kind = Kind::Broken, .fresh = -1, .told = "途中で切れました"},
-            {.name = "QUIT refused", .script = quitRefused, .kind = Kind::Unconfirmed, .tops = 2, .unread = 2, .fresh = -1, .told = "正しく終了できませんでした"},
+            {.name = "QUIT refused", .script = quitRefused, .kind = Kind::Unconfirmed, .dele = {"DELE 1"}, .tops = 2, .unread = 1, .fresh = -1, .told = "正しく終了できませんでした"},
             {.name = "account without a password", .messages = {mail("casino")}, .password = "", .kind = Kind::AccountMissing, .tops = 0, .fresh = -1},
             {.name = "login refused, timed", .script = loginRefused, .manual = false, .kind = Kind::LoginRefused, .tops = 0, .fresh = -1, .told = "-ERR [AUTH] no"},
         };
@@ -288,12 +301,15 @@ private Q_SLOTS:
         m_folder->writeAccount("u", row.password);
         if (!row.keywordsReadable)
             QVERIFY(QFile::remove(m_folder->file(Keywords)) && QDir(m_folder->path()).mkpath(Keywords));
+        if (row.historyBlocked) // root writes through permissions, not through a folder
+            QVERIFY(QDir(m_folder->path()).mkpath("★MailData/deleted.tsv"));
+        m_settings->setAddedSwitch(SettingKey::ReadWholeWithoutTop, row.wholeWithoutTop);
         m_settings->setAddedSwitch(SettingKey::KeepDeleted, row.keep);
         m_settings->setAddedSwitch(SettingKey::TrialMode, row.trial);
         m_settings->setAddedSwitch(SettingKey::AnnounceNewOnly, row.newOnly);
         const SeenStore::Message seen{row.messages.value(0).bytes.size() - row.grew, row.remembered, "a@b.jp"};
         const QString memory = m_folder->file("★MailData/seen.tsv");
-        QVERIFY(row.remembered.isEmpty() || SeenStore::save(memory, server.server(), "u", {{"a1", seen}}).isEmpty());
+        QVERIFY(row.remembered.isEmpty() || SeenStore::save(memory, server.server(), row.rememberedUser, {{"a1", seen}}).isEmpty());
         Pop3Options options = checkOptions();
         options.allowPipelining = row.pipelining;
         options.replyTimeoutMs = row.replyMs;
@@ -319,8 +335,8 @@ private Q_SLOTS:
         QCOMPARE(windows.calls.filter("message [").size(), box ? 1 : 0);
         QCOMPARE(copies(), row.copies);
         QVERIFY(server.waitForFinished());
-        const bool goodbye =
-            row.kind == Kind::Checked || row.kind == Kind::Unconfirmed || row.kind == Kind::AccountMissing;
+        const bool goodbye = row.kind == Kind::Checked || row.kind == Kind::Unconfirmed ||
+                             row.kind == Kind::AccountMissing || row.kind == Kind::LoginRefused;
         QCOMPARE(server.received().contains("QUIT"), goodbye); // never after a login that broke
         QCOMPARE(sentWith(server, "DELE"), row.dele);
         QCOMPARE(sentWith(server, "TOP").size(), row.tops);

@@ -74,6 +74,9 @@ void ScriptedPop3Server::serve(QSslSocket& socket)
             socket.startServerEncryption();
             if (!socket.waitForEncrypted(ClientLineTimeoutMs))
                 return fail(QStringLiteral("TLS handshake failed: ") + socket.errorString());
+        } else if (entry == "D") {
+            socket.waitForReadyRead(100);
+            socket.readAll();
         } else if (tag == "S: " || tag == "R: ") {
             send(socket, unescape(text) + (tag == "S: " ? "\r\n" : ""));
         } else if (tag == "W: ") {

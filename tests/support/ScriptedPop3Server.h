@@ -22,6 +22,7 @@ class QTcpSocket;
 //   "R: text"  send text as is, without CR LF "W: ms"    stay silent for ms (ends early when
 //   "X"        close the connection                      the client goes away)
 //   "T"        begin TLS as the server (useTls), as after STLS or at once for pop3s
+//   "D"        drop what the client sent beyond the lines read (a server handing the connection over)
 // In S and R texts, \r and \n stand for the bytes. A line that differs from a C
 // line is recorded as a failure and the connection is closed.
 //

@@ -40,9 +40,13 @@ namespace_etc() {
 # in_namespace CACHE COMMAND...: COMMAND with CACHE (may be empty) over /usr and /etc, the suite's
 # users, an empty /run, and the lines of NAMESPACE_MOUNTS: "bind SOURCE TARGET" or "overlay LOWERDIRS
 # TARGET" (read-only).
+# Run in the background (by spawn), it takes the place of the subshell, so that the PID that spawn
+# records is the server's own.
 NAMESPACE_MOUNTS=""
 in_namespace() {
-    unshare --mount --propagation private /bin/bash -c '
+    local exec=()
+    [ "$BASHPID" = "$$" ] || exec=(exec)
+    "${exec[@]}" unshare --mount --propagation private /bin/bash -c '
         set -e
         cache=$1 etc=$2 binds=$3
         shift 3
@@ -130,6 +134,96 @@ EOF
     SERVER_UIDL=1
     server_deliver() { maildir_deliver "$E2E_TMP/mailutils/home/$DEMO_USER/Maildir" "$@"; }
     server_left() { maildir_left "$E2E_TMP/mailutils/home/$DEMO_USER/Maildir"; }
+}
+
+# ---------------------------------------------------------------- Courier (Maildir)
+
+# authdaemond (authpam) answers courierpop3login over /run/courier/authdaemon, a fixed path: both run
+# in one namespace, started by one shell that records authdaemond's PID for the end.
+start_courier_server() {
+    local cache dir="$E2E_TMP/courier" home="$E2E_TMP/courier/home/$DEMO_USER"
+    cache=$(unpacked courier)
+    mkdir -p "$home/Maildir"/{new,cur,tmp}
+    namespace_etc "$DEMO_USER:$INTEROP_UID:$home"
+    maildir_deliver "$home/Maildir" $(seq 1 "$FIRST")
+    chown -R "$INTEROP_UID:$INTEROP_UID" "$home"
+    SERVER_PORT=$(free_port)
+    spawn courier in_namespace "$cache" /bin/bash -c '
+        mkdir -p -m 750 /run/courier/authdaemon
+        /usr/lib/courier/courier-authlib/authdaemond & echo $! >"$1"
+        exec /usr/sbin/couriertcpd -address=127.0.0.1 -nodnslookup -noidentlookup -maxprocs=8 "$2" \
+            /usr/lib/courier/courier/courierpop3login /usr/lib/courier/courier/courierpop3d Maildir' \
+        courier "$dir/authdaemond.pid" "$SERVER_PORT"
+    E2E_PIDS+=("$(wait_for 10 cat "$dir/authdaemond.pid")") || fail "Courier's authdaemond did not start"
+    wait_greeting Courier
+    SERVER_UIDL=1
+    server_deliver() { maildir_deliver "$E2E_TMP/courier/home/$DEMO_USER/Maildir" "$@"; }
+    server_left() { maildir_left "$E2E_TMP/courier/home/$DEMO_USER/Maildir"; }
+}
+
+# ---------------------------------------------------------------- Cyrus (its own spool, via LMTP)
+
+# Its own master with only pop3 and lmtpunix, a sasldb user, deliveries over LMTP. Deletions are
+# immediate, so that the spool holds only what the mailbox holds.
+start_cyrus_server() {
+    local cache dir="$E2E_TMP/cyrus"
+    cache=$(unpacked cyrus)
+    mkdir -p "$dir"/{config,spool,socket}
+    namespace_etc "$DEMO_USER:$INTEROP_UID:/nonexistent" "cyrus:$((INTEROP_UID + 2)):$dir"
+    SERVER_PORT=$(free_port)
+    cat >"$dir/imapd.conf" <<EOF
+configdirectory: $dir/config
+partition-default: $dir/spool
+servername: mvinterop
+admins: cyrus
+sasl_pwcheck_method: auxprop
+sasl_auxprop_plugin: sasldb
+sasl_sasldb_path: $dir/sasldb2
+sasl_mech_list: PLAIN
+allowplaintext: yes
+popminpoll: 0
+lmtpsocket: $dir/socket/lmtp
+idlesocket: $dir/socket/idle
+notifysocket: $dir/socket/notify
+autocreate_post: 1
+autocreate_quota: 0
+expunge_mode: immediate
+delete_mode: immediate
+syslog_prefix: mvinterop-cyrus
+EOF
+    cat >"$dir/cyrus.conf" <<EOF
+START {
+  recover cmd="ctl_cyrusdb -r -C $dir/imapd.conf"
+}
+SERVICES {
+  pop3 cmd="pop3d -C $dir/imapd.conf" listen="127.0.0.1:$SERVER_PORT" prefork=0 maxchild=8
+  lmtpunix cmd="lmtpd -C $dir/imapd.conf" listen="$dir/socket/lmtp" prefork=0 maxchild=2
+}
+EVENTS {
+}
+EOF
+    printf '%s' "$DEMO_PASSWORD" | in_namespace "$cache" /usr/sbin/saslpasswd2 -p -c -f "$dir/sasldb2" \
+        -u mvinterop "$DEMO_USER" || fail "saslpasswd2 could not add the Cyrus user"
+    chown -R "$((INTEROP_UID + 2))" "$dir"
+    spawn cyrus in_namespace "$cache" /usr/lib/cyrus/bin/master -C "$dir/imapd.conf" -M "$dir/cyrus.conf" \
+        -p "$dir/master.pid"
+    wait_greeting Cyrus
+    wait_for 10 test -S "$dir/socket/lmtp" || fail "Cyrus' LMTP socket did not appear"
+    server_deliver() {
+        local n
+        for n in "$@"; do
+            /usr/bin/python3 -c 'import smtplib, sys
+l = smtplib.LMTP(sys.argv[1]); l.sendmail("sender@example.net", [sys.argv[2]], open(sys.argv[3], "rb").read()); l.quit()' \
+                "$E2E_TMP/cyrus/socket/lmtp" "$DEMO_USER" "$MESSAGES/$(printf %02d "$n").eml" ||
+                fail "Cyrus' LMTP did not take message $n"
+        done
+    }
+    server_deliver $(seq 1 "$FIRST")
+    SERVER_UIDL=1
+    server_left() {
+        find "$E2E_TMP/cyrus/spool" -type f -name '[0-9]*.' -exec grep -h -m1 -i '^Message-ID:' {} + | cut -d' ' -f2 |
+            tr -d '\r'
+    }
 }
 
 # ---------------------------------------------------------------- popa3d (mbox in /var/mail)

@@ -163,8 +163,7 @@ start_courier_server() {
 
 # ---------------------------------------------------------------- Cyrus (its own spool, via LMTP)
 
-# Its own master with only pop3 and lmtpunix, a sasldb user, deliveries over LMTP. Deletions are
-# immediate, so that the spool holds only what the mailbox holds.
+# Its own master with only pop3 and lmtpunix, a sasldb user, deliveries over LMTP.
 start_cyrus_server() {
     local cache dir="$E2E_TMP/cyrus"
     cache=$(unpacked cyrus)
@@ -220,9 +219,15 @@ l = smtplib.LMTP(sys.argv[1]); l.sendmail("sender@example.net", [sys.argv[2]], o
     }
     server_deliver $(seq 1 "$FIRST")
     SERVER_UIDL=1
+    # The mailbox is what its index lists: an expunged message's file may stay in the spool until a
+    # later session cleans up. mbexamine prints the index, one "NNNNNN> UID:000000NN ..." a message.
+    CYRUS_CACHE=$cache
     server_left() {
-        find "$E2E_TMP/cyrus/spool" -type f -name '[0-9]*.' -exec grep -h -m1 -i '^Message-ID:' {} + | cut -d' ' -f2 |
-            tr -d '\r'
+        local uid
+        in_namespace "$CYRUS_CACHE" /usr/lib/cyrus/bin/mbexamine -C "$E2E_TMP/cyrus/imapd.conf" "user/$DEMO_USER" |
+            sed -n 's/^[0-9]*> UID:0*\([0-9]*\) .*/\1/p' | while read -r uid; do
+            find "$E2E_TMP/cyrus/spool" -type f -name "$uid." -exec grep -h -m1 -i '^Message-ID:' {} +
+        done | cut -d' ' -f2 | tr -d '\r'
     }
 }
 

@@ -108,6 +108,15 @@ def present_after(check):
     return range(1, (FIRST if check == 1 else len(MESSAGES)) + 1)
 
 
+def tsv(path):
+    """The lines of a file the program writes, split at tabs; none when it wrote none."""
+    try:
+        with open(path, encoding="utf-8") as f:
+            return [line.rstrip("\n").split("\t") for line in f]
+    except FileNotFoundError:
+        return []
+
+
 def findings(check, left, maildata, uidl):
     """Yields (ok, finding) for what the server kept and what the program recorded."""
     rows = [shown(MESSAGES[n - 1]) for n in present_after(check)]
@@ -115,24 +124,15 @@ def findings(check, left, maildata, uidl):
     got_left = sorted(int(i.split("-")[1].split("@")[0]) for i in left if i.startswith("<interop-"))
     yield got_left == want_left, "left on the server: %s (expected %s)" % (got_left, want_left)
     spam = {(subject, sender) for _, sender, subject, is_spam in rows if is_spam}
-    history = set()
-    with open(maildata + "/deleted.tsv", encoding="utf-8") as f:
-        for line in f:
-            fields = line.rstrip("\n").split("\t")
-            if len(fields) >= 7 and fields[1] == "deleted":
-                history.add((fields[6], fields[5]))
+    history = {(fields[6], fields[5]) for fields in tsv(maildata + "/deleted.tsv")
+               if len(fields) >= 7 and fields[1] == "deleted"}
     yield history == spam, "deleted.tsv names exactly the spam, decoded (%d of %d)" % (len(history & spam), len(spam))
     for extra in sorted(history - spam):
         yield False, "deleted.tsv has an unexpected line: %s / %s" % extra
     if not uidl:
         return
     kept = {(subject, sender) for _, sender, subject, is_spam in rows if not is_spam}
-    remembered = set()
-    with open(maildata + "/seen.tsv", encoding="utf-8") as f:
-        for line in list(f)[1:]:
-            fields = line.rstrip("\n").split("\t")
-            if len(fields) >= 4:
-                remembered.add((fields[2], fields[3]))
+    remembered = {(fields[2], fields[3]) for fields in tsv(maildata + "/seen.tsv")[1:] if len(fields) >= 4}
     yield remembered == kept, "seen.tsv holds every kept message's texts, decoded (%d of %d)" % (
         len(remembered & kept), len(kept))
     for wrong in sorted(remembered - kept):

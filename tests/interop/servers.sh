@@ -14,11 +14,11 @@ MESSAGES="$E2E_TMP/messages"
 # The suite's users inside the namespace: the mail user and the fixed names the servers drop to.
 INTEROP_UID=61001
 
-# The cache folder of SERVER, or a skip (a failure under CI) naming what is missing.
+# unpacked SERVER: sets cache to SERVER's cache folder, or skips (fails under CI) naming what is missing.
 unpacked() {
     [ "$(id -u)" -eq 0 ] || skip "$1 runs in a mount namespace of its own, which takes root"
     [ -f "$SERVER_CACHE/$1/.stamp" ] || skip "$1 is not unpacked in $SERVER_CACHE (scripts/install-deps does it)"
-    echo "$SERVER_CACHE/$1"
+    cache="$SERVER_CACHE/$1"
 }
 
 # namespace_etc NAME:UID:HOME...: E2E_TMP/etc with passwd, shadow and group as the machine has them
@@ -142,7 +142,7 @@ EOF
 # in one namespace, started by one shell that records authdaemond's PID for the end.
 start_courier_server() {
     local cache dir="$E2E_TMP/courier" home="$E2E_TMP/courier/home/$DEMO_USER"
-    cache=$(unpacked courier)
+    unpacked courier
     mkdir -p "$home/Maildir"/{new,cur,tmp}
     namespace_etc "$DEMO_USER:$INTEROP_UID:$home"
     maildir_deliver "$home/Maildir" $(seq 1 "$FIRST")
@@ -166,7 +166,7 @@ start_courier_server() {
 # Its own master with only pop3 and lmtpunix, a sasldb user, deliveries over LMTP.
 start_cyrus_server() {
     local cache dir="$E2E_TMP/cyrus"
-    cache=$(unpacked cyrus)
+    unpacked cyrus
     mkdir -p "$dir"/{config,spool,socket}
     namespace_etc "$DEMO_USER:$INTEROP_UID:/nonexistent" "cyrus:$((INTEROP_UID + 2)):$dir"
     SERVER_PORT=$(free_port)
@@ -235,7 +235,7 @@ l = smtplib.LMTP(sys.argv[1]); l.sendmail("sender@example.net", [sys.argv[2]], o
 
 start_popa3d_server() {
     local cache dir="$E2E_TMP/popa3d"
-    cache=$(unpacked popa3d)
+    unpacked popa3d
     mkdir -p "$dir/mail"
     namespace_etc "$DEMO_USER:$INTEROP_UID:/nonexistent" "popa3d:$((INTEROP_UID + 1)):/var/lib/popa3d"
     chown "root:mail" "$dir/mail" && chmod 2775 "$dir/mail"

@@ -13,6 +13,7 @@
 #include "settings/Settings.h"
 
 #include <QCheckBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QProcess>
@@ -31,13 +32,15 @@ g = 'Desktop Entry'
 program = GLib.shell_parse_argv(k.get_string(g, 'Exec').replace('%%', '%'))[1][0]
 print(program, k.get_string(g, 'X-GNOME-Autostart-enabled'), k.get_string(g, 'Icon'), sep='|'))";
 
-// The mail program as 「メーラー設定」 holds it (%1: a script that writes its arguments to a file) and
-// the arguments 「開く」 must hand it (%2: the copy's path).
+// The mail program as 「メーラー設定」 holds it (%1: a script that writes its arguments to a file, its
+// name's quotes tripled when the text is a command line) and the arguments 「開く」 must hand it (%2: the
+// copy's path).
 struct OpenRow
 {
     const char* name;
     QString program;
     QStringList arguments;
+    bool commandLine = false;
 };
 
 // Standard output and error of a program that ran to its end.
@@ -153,7 +156,7 @@ private Q_SLOTS:
         const auto add = addRow<OpenRow>();
         add({"program file", QStringLiteral("%1"), {QStringLiteral("%2")}});
         add({"spaces around it", QStringLiteral("  %1 "), {QStringLiteral("%2")}});
-        add({"command line", QStringLiteral("\"%1\" --open"), {QStringLiteral("--open"), QStringLiteral("%2")}});
+        add({"command line", QStringLiteral("\"%1\" --open"), {QStringLiteral("--open"), QStringLiteral("%2")}, true});
     }
     void openCopy()
     {
@@ -164,7 +167,7 @@ private Q_SLOTS:
         QVERIFY(QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
         const QString copy = historyWithCopy();
         QVERIFY(!copy.isEmpty());
-        m_settings->setMailProgram(row.program.arg(script));
+        m_settings->setMailProgram(row.program.arg(row.commandLine ? QString(script).replace(u'"', "\"\"\"") : script));
         HistoryForm history(*m_settings);
         history.show();
         history.Command1_Click();
@@ -203,7 +206,7 @@ private Q_SLOTS:
             MessageBox::reset();
         }
         QCOMPARE(m_folder->read("★MailData/allow.txt"), "");
-        QVERIFY(history.AllowView->EmptyLabel->isVisible() && !history.AllowView->Command1->isEnabled());
+        QVERIFY(history.AllowView->EmptyLabel->isVisibleTo(history.AllowView) && !history.AllowView->Command1->isEnabled());
     }
 
 private:

@@ -116,13 +116,15 @@ QString AllowList::remove(const QString& file, const AllowEntry& entry)
 {
     QByteArray text;
     if (QFileInfo(file).size() > MaxFileBytes) // the view showed only its head: the rest is not ours to rewrite
-        return QStringLiteral("ファイル「%1」が大きすぎるため、ここでは変更できません。テキストエディターで直してください。")
+        return QStringLiteral(
+                   "ファイル「%1」が大きすぎるため、ここでは変更できません。テキストエディターで直してください。")
             .arg(QDir::toNativeSeparators(file));
     if (!readWholeFile(file, &text))
         return unreadable(file, QStringLiteral("ファイルがないか、読めません。"));
     QList<QByteArray> lines = text.split('\n');
-    if (entry.line < 0 || entry.line >= lines.size() || QString::fromUtf8(lines.at(entry.line)).trimmed() != entry.text ||
-        entry.text.isEmpty() || entry.text.startsWith(u'#'))
+    if (entry.line < 0 || entry.line >= lines.size() ||
+        QString::fromUtf8(lines.at(entry.line)).trimmed() != entry.text || entry.text.isEmpty() ||
+        entry.text.startsWith(u'#'))
         return QStringLiteral("「%1」は許可リストのその行にもうありません。一覧を読み直しました。").arg(entry.text);
     lines.removeAt(entry.line);
     const QString error = writeFileAtomically(file, lines.join('\n'), OwnerOnly);

@@ -200,19 +200,19 @@ void HistoryForm::Command2_Click()
         return;
     }
     // Asked first: from then on no keyword deletes this sender's mail.
-    MessageBox::open(this,
-                     QStringLiteral("「%1」からのメールを、今後はキーワードに当てはまっても削除しないようにしますか？")
-                         .arg(address),
-                     MessageBox::programTitle(), MessageBox::YesNo, MessageBox::Question, MessageBox::No,
-                     [this, address](MessageBox::Button answer) {
-                         if (answer != MessageBox::Yes)
-                             return;
-                         const QString error = AllowList::add(AllowList::defaultFile(), address);
-                         AllowView->refresh();
-                         MessageBox::open(this, error.isEmpty()
-                                                    ? QStringLiteral("「%1」からのメールは、今後削除しません。").arg(address)
-                                                    : error);
-                     });
+    MessageBox::open(
+        this,
+        QStringLiteral("「%1」からのメールを、今後はキーワードに当てはまっても削除しないようにしますか？").arg(address),
+        MessageBox::programTitle(), MessageBox::YesNo, MessageBox::Question, MessageBox::No,
+        [this, address](MessageBox::Button answer) {
+            if (answer != MessageBox::Yes)
+                return;
+            const QString error = AllowList::add(AllowList::defaultFile(), address);
+            AllowView->refresh();
+            MessageBox::open(this, error.isEmpty()
+                                       ? QStringLiteral("「%1」からのメールは、今後削除しません。").arg(address)
+                                       : error);
+        });
 }
 
 // The answer comes later: a check may run meanwhile, so nothing waits for it here.

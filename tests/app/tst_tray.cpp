@@ -187,7 +187,8 @@ private Q_SLOTS:
         QTRY_VERIFY(!m_panel->revisions.isEmpty());
         const QMap<QString, DBusMenuLayoutItem> during = layout();
         QVERIFY(!enabled(during.value(QStringLiteral("メールチェック"))));
-        QVERIFY(enabled(during.value(QStringLiteral("メイン画面を表示"))) && enabled(during.value(QStringLiteral("終了"))));
+        QVERIFY(enabled(during.value(QStringLiteral("メイン画面を表示"))) &&
+                enabled(during.value(QStringLiteral("終了"))));
         QVERIFY2(tip().body.startsWith(before.body + u'\n'), qPrintable(tip().body));
 
         const qsizetype seen = m_panel->revisions.size();
@@ -207,7 +208,8 @@ private Q_SLOTS:
              [](MainForm& f) { return f.isVisible(); }});
         add({"history opens", QStringLiteral("削除履歴"), false, false,
              [](MainForm& f) { return f.historyForm().isLoaded() && f.historyForm().loaded()->isVisible(); }});
-        add({"check starts", QStringLiteral("メールチェック"), false, false, [](MainForm& f) { return f.isChecking(); }});
+        add({"check starts", QStringLiteral("メールチェック"), false, false,
+             [](MainForm& f) { return f.isChecking(); }});
         add({"no second check", QStringLiteral("メールチェック"), true, false,
              [](MainForm& f) { return !f.isVisible() && f.isChecking(); }});
         add({"unknown entry refused", QString(), false, true, [](MainForm& f) { return !f.isVisible(); }});
@@ -228,8 +230,8 @@ private Q_SLOTS:
         QVERIFY(id > 0);
         QSignalSpy triggered(form.mtraycheck, &QAction::triggered);
         QSignalSpy connected(&m_silent, &QTcpServer::newConnection);
-        const QDBusMessage reply = ask(QStringLiteral("Event"), {id, QStringLiteral("clicked"),
-                                                                  QVariant::fromValue(QDBusVariant(0)), uint(0)});
+        const QDBusMessage reply = ask(QStringLiteral("Event"),
+                                       {id, QStringLiteral("clicked"), QVariant::fromValue(QDBusVariant(0)), uint(0)});
         QCOMPARE(reply.type() == QDBusMessage::ErrorMessage, row.refused);
         QTRY_VERIFY(row.done(form));
         QTest::qWait(200); // room for a second check to connect, were one started

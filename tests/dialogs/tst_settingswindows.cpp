@@ -163,7 +163,8 @@ private Q_SLOTS:
         QFETCH(OpenRow, row);
         const QString script = m_folder->file(QStringLiteral("my \"mail\" prog"));
         const QString out = m_folder->file(QStringLiteral("args"));
-        m_folder->write(QStringLiteral("my \"mail\" prog"), "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + out.toUtf8() + "'\n");
+        m_folder->write(QStringLiteral("my \"mail\" prog"),
+                        "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + out.toUtf8() + "'\n");
         QVERIFY(QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
         const QString copy = historyWithCopy();
         QVERIFY(!copy.isEmpty());
@@ -206,7 +207,8 @@ private Q_SLOTS:
             MessageBox::reset();
         }
         QCOMPARE(m_folder->read("★MailData/allow.txt"), "");
-        QVERIFY(history.AllowView->EmptyLabel->isVisibleTo(history.AllowView) && !history.AllowView->Command1->isEnabled());
+        QVERIFY(history.AllowView->EmptyLabel->isVisibleTo(history.AllowView) &&
+                !history.AllowView->Command1->isEnabled());
     }
 
 private:

@@ -260,9 +260,13 @@ private Q_SLOTS:
     {
         const auto add = addRow<AllowRow>();
         add({"its case twin stays", "Boss@example.jp\nboss@example.jp\n", {1, "boss@example.jp"}, "Boss@example.jp\n"});
-        add({"longer and domain entries stay", "a@example.jp\na@example.jp.evil\n@example.jp\n", {0, "a@example.jp"},
+        add({"longer and domain entries stay",
+             "a@example.jp\na@example.jp.evil\n@example.jp\n",
+             {0, "a@example.jp"},
              "a@example.jp.evil\n@example.jp\n"});
-        add({"comments, blanks and line ends stay", "# mine\r\n x@y.jp \r\n\r\nz@y.jp\r\n", {1, "x@y.jp"},
+        add({"comments, blanks and line ends stay",
+             "# mine\r\n x@y.jp \r\n\r\nz@y.jp\r\n",
+             {1, "x@y.jp"},
              "# mine\r\n\r\nz@y.jp\r\n"});
         add({"last line without its end", "a@y.jp\nb@y.jp", {1, "b@y.jp"}, "a@y.jp"});
         add({"the same text twice: one goes", "a@y.jp\na@y.jp\n", {1, "a@y.jp"}, "a@y.jp\n"});
@@ -293,8 +297,8 @@ private Q_SLOTS:
     }
     void allowEntries()
     {
-        m_folder->write("★MailData/allow.txt", "# c\n\n  A@b.jp \r\n@d.jp\n#\n" +
-                                                  QByteArray("x@y.jp\n").repeated(AllowList::MaxEntries));
+        m_folder->write("★MailData/allow.txt",
+                        "# c\n\n  A@b.jp \r\n@d.jp\n#\n" + QByteArray("x@y.jp\n").repeated(AllowList::MaxEntries));
         const QList<AllowEntry> entries = AllowList::entries(AllowList::defaultFile());
         QCOMPARE(entries.size(), AllowList::MaxEntries);
         QCOMPARE(entries.mid(0, 3), (QList<AllowEntry>{{2, "A@b.jp"}, {3, "@d.jp"}, {5, "x@y.jp"}}));

@@ -25,7 +25,11 @@ public:
 
     bool isAvailable() const override { return QSystemTrayIcon::isSystemTrayAvailable(); }
     void setIcon(const QIcon& icon) override { m_icon->setIcon(icon); }
-    void setTip(const QString&, const QString& body) override { m_icon->setToolTip(body); }
+    // One text here: the title goes on its first line, as the hosts with two show it above the body.
+    void setTip(const QString& title, const QString& body) override
+    {
+        m_icon->setToolTip(title.isEmpty() ? body : body.isEmpty() ? title : title + u'\n' + body);
+    }
     void show() override { m_icon->show(); }
 
 private:

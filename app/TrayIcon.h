@@ -17,7 +17,7 @@ public:
     virtual bool isAvailable() const = 0;
     virtual void setIcon(const QIcon& icon) = 0;
     // The tip shown when the pointer rests on the icon: TITLE over BODY where the tray shows both,
-    // BODY alone (its lines as given) where it has one text.
+    // TITLE on the first line and BODY below where it has one text.
     virtual void setTip(const QString& title, const QString& body) = 0;
     // Puts the icon in the tray, where it stays until the program ends.
     virtual void show() = 0;

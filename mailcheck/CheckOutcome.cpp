@@ -15,9 +15,11 @@ QString headline(const CheckOutcome& outcome)
     case Kind::AccountMissing:
         return QStringLiteral("ID・パスワード未設定");
     case Kind::Checked: {
-        // Old mail is never counted as new: without unique ids only the total is known.
-        QString text = outcome.fresh >= 0 ? QStringLiteral("新着%1").arg(outcome.fresh)
-                                          : QStringLiteral("メール%1通").arg(outcome.remaining());
+        // 「残り」 is what stays on the server, 「新着」 only what was not there at the last check; without
+        // unique ids that cannot be told, and old mail is never counted as new.
+        QString text = QStringLiteral("残り%1").arg(outcome.remaining());
+        if (outcome.fresh >= 0)
+            text += QStringLiteral("（新着%1）").arg(outcome.fresh);
         text += outcome.trialMatches > 0 ? QStringLiteral("・試用%1").arg(outcome.trialMatches)
                                          : QStringLiteral("・削除%1").arg(outcome.deleted);
         if (outcome.notJudged + outcome.tooLargeToJudge > 0)
@@ -65,10 +67,10 @@ QString CheckOutcome::details() const
         lines << QStringLiteral("%1: %2 通中、残り %3 通%4、削除 %5 通。")
                      .arg(messages > 0 && notJudged + tooLargeToJudge + unread >= messages
                               ? QStringLiteral("メールを確認（判定なし）")
-                                                                          : QStringLiteral("メールチェック完了"))
+                              : QStringLiteral("メールチェック完了"))
                      .arg(messages)
                      .arg(remaining())
-                     .arg(fresh >= 0 ? QStringLiteral("（うち新着 %1 通）").arg(fresh) : QString())
+                     .arg(fresh >= 0 ? QStringLiteral("（うち前回のチェック以降の新着 %1 通）").arg(fresh) : QString())
                      .arg(deleted);
         if (unread > 0)
             lines << QStringLiteral("%1 通はヘッダーを読み取れなかったため、判定も削除もせずにサーバーに残しました。")

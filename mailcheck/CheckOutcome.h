@@ -60,7 +60,8 @@ struct CheckOutcome
                kind == Kind::Unconfirmed;
     }
 
-    // One line for the window: when, how many new and deleted, or why it failed.
+    // One line for the window: when, how many left (「残り」), new since the last check (「新着」) and
+    // deleted, or why it failed.
     QString summary() const;
     // The whole story, for a tool tip or a message box.
     QString details() const;

@@ -1,5 +1,6 @@
 #include "mailcheck/HistoryForm.h"
 
+#include "mailcheck/AllowListView.h"
 #include "mailcheck/MessageJudge.h"
 #include "mailcheck/SavedCopies.h"
 #include "platform/DesignFont.h"
@@ -16,6 +17,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
+#include <QTabWidget>
 #include <QTreeWidget>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -63,9 +65,16 @@ HistoryForm::HistoryForm(SettingsModel& settings, QWidget* parent) : QWidget(par
     for (QPushButton* button : {Command1, Command4, Command2, Command3})
         buttons->addWidget(button);
     buttons->addStretch();
+    auto* historyPage = new QWidget;
+    auto* page = new QVBoxLayout(historyPage);
+    page->addWidget(List1);
+    page->addLayout(buttons);
+    AllowView = new AllowListView;
+    Tabs = named(new QTabWidget(this), "Tabs");
+    Tabs->addTab(historyPage, QStringLiteral("削除履歴"));
+    Tabs->addTab(AllowView, QStringLiteral("許可した差出人"));
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(List1);
-    layout->addLayout(buttons);
+    layout->addWidget(Tabs);
     const std::pair<QCheckBox*, SettingKey> switches[] = {
         {Check1, SettingKey::KeepDeleted}, {Check2, SettingKey::TrialMode}, {Check3, SettingKey::LooseMatch}};
     for (const auto& [box, key] : switches) {
@@ -104,6 +113,7 @@ void HistoryForm::refresh()
         List1->setCurrentItem(items.first());
     EmptyLabel->setVisible(items.isEmpty());
     fitColumns();
+    AllowView->refresh();
 }
 
 // Date, sender and keyword as wide as their texts. When that leaves the subject less than a third, sender
@@ -160,10 +170,11 @@ void HistoryForm::Command1_Click()
     const QString path = selectedCopyOrSay();
     if (path.isEmpty())
         return;
-    const QString program = m_settings.general().mailProgram.trimmed();
+    // Trimmed as the check trims it before starting the program on new mail.
+    const QString program = trimSpaces(m_settings.general().mailProgram);
     QString error;
     if (!program.isEmpty() && program != NotSetText)
-        error = startProgramDetached(QStringLiteral("\"%1\" \"%2\"").arg(program, path));
+        error = startProgramWithFile(program, path);
     else if (!QDesktopServices::openUrl(QUrl::fromLocalFile(path)))
         error = QStringLiteral("「%1」を開けるプログラムが見つかりません。").arg(path);
     if (!error.isEmpty())
@@ -188,9 +199,20 @@ void HistoryForm::Command2_Click()
         MessageBox::open(this, QStringLiteral("差出人のメールアドレスが見つかりません。"));
         return;
     }
-    const QString error = AllowList::add(AllowList::defaultFile(), address);
-    MessageBox::open(this,
-                     error.isEmpty() ? QStringLiteral("「%1」からのメールは、今後削除しません。").arg(address) : error);
+    // Asked first: from then on no keyword deletes this sender's mail.
+    MessageBox::open(
+        this,
+        QStringLiteral("「%1」からのメールを、今後はキーワードに当てはまっても削除しないようにしますか？").arg(address),
+        MessageBox::programTitle(), MessageBox::YesNo, MessageBox::Question, MessageBox::No,
+        [this, address](MessageBox::Button answer) {
+            if (answer != MessageBox::Yes)
+                return;
+            const QString error = AllowList::add(AllowList::defaultFile(), address);
+            AllowView->refresh();
+            MessageBox::open(this, error.isEmpty()
+                                       ? QStringLiteral("「%1」からのメールは、今後削除しません。").arg(address)
+                                       : error);
+        });
 }
 
 // The answer comes later: a check may run meanwhile, so nothing waits for it here.

@@ -5,25 +5,30 @@
 #include <QList>
 #include <QWidget>
 
+class AllowListView;
 class QCheckBox;
 class QLabel;
 class QPushButton;
+class QTabWidget;
 class QTreeWidget;
 class SettingsModel;
 enum class SettingKey;
 
 // 「削除履歴」: what the checks deleted (or, in trial mode, would have deleted), newest first; a
 // deletion the server has not confirmed yet is marked 「（未確認）」. From here a saved copy is
-// opened or shown in its folder, a sender allowed, a keyword removed, and three switches of section
-// "Mossvale" set (the same switches as in 「その他の設定」). Modeless and resizable, never larger than the
-// screen; the list is read afresh each time the window is shown.
+// opened or shown in its folder, a sender allowed (after a question), a keyword removed, and three
+// switches of section "Mossvale" set (the same switches as in 「その他の設定」). A second tab lists the
+// allowed senders. Modeless and resizable, never larger than the screen; both lists are read afresh
+// each time the window is shown.
 class HistoryForm : public QWidget
 {
     Q_OBJECT
 public:
     explicit HistoryForm(SettingsModel& settings, QWidget* parent = nullptr);
 
-    QTreeWidget* List1;    // time, sender, subject, keyword
+    QTabWidget* Tabs;         // the history, the allowed senders
+    AllowListView* AllowView; // the second tab
+    QTreeWidget* List1;       // time, sender, subject, keyword
     QPushButton* Command1; // 開く
     QPushButton* Command2; // 差出人を許可
     QPushButton* Command3; // キーワードを削除
@@ -33,7 +38,7 @@ public:
     QCheckBox* Check2;     // TrialMode
     QCheckBox* Check3;     // LooseMatch
 
-    // Reads the history again.
+    // Reads the history and the allow list again.
     void refresh();
     // The entry of the selected row, if a row is selected.
     const HistoryEntry* selected() const;

@@ -1,11 +1,7 @@
 #include "mailcheck/MessageJudge.h"
 
 #include "keywords/KeywordFile.h"
-#include "platform/AtomicFile.h"
-#include "settings/ProgramFolder.h"
 
-#include <QDir>
-#include <QFile>
 #include <algorithm>
 #include <climits>
 #include <vector>
@@ -152,77 +148,6 @@ int KeywordAutomaton::firstIn(QStringView text) const
         }
     }
     return found == None ? -1 : found;
-}
-
-QString AllowList::defaultFile()
-{
-    return Paths::dataFolder() + QStringLiteral("/allow.txt");
-}
-
-AllowList AllowList::parse(const QByteArray& text)
-{
-    AllowList list;
-    int entries = 0;
-    for (const QByteArray& line : text.split('\n')) {
-        const QString entry = QString::fromUtf8(line).trimmed().toLower();
-        if (entry.isEmpty() || entry.startsWith(u'#'))
-            continue;
-        if (++entries > MaxEntries)
-            break;
-        if (!entry.startsWith(u'@'))
-            list.m_addresses.insert(entry);
-        else if (entry.size() > 1) // a lone "@" names no domain
-            list.m_domains.insert(entry.mid(1));
-    }
-    return list;
-}
-
-AllowList AllowList::load(const QString& file, QString* error)
-{
-    QFile in(file);
-    if (!in.exists())
-        return {};
-    if (!in.open(QIODevice::ReadOnly)) {
-        if (error)
-            *error = QStringLiteral("ファイル「%1」を読めませんでした。\n%2")
-                         .arg(QDir::toNativeSeparators(file), in.errorString());
-        return {};
-    }
-    return parse(in.read(MaxFileBytes));
-}
-
-bool AllowList::allows(const QString& address) const
-{
-    const QString lower = address.toLower();
-    const qsizetype at = lower.indexOf(u'@');
-    if (at <= 0 || at == lower.size() - 1 || lower.indexOf(u'@', at + 1) >= 0)
-        return false;
-    if (m_addresses.contains(lower))
-        return true;
-    // "@example.jp" covers "a@example.jp" and "a@mail.example.jp", never "a@badexample.jp". The
-    // address is at most 254 characters, so trying each parent domain stays cheap.
-    for (qsizetype from = at + 1; from > 0; from = lower.indexOf(u'.', from) + 1) {
-        if (m_domains.contains(lower.mid(from)))
-            return true;
-    }
-    return false;
-}
-
-QString AllowList::add(const QString& file, const QString& address)
-{
-    if (address.startsWith(u'#'))
-        return QStringLiteral("「%1」は許可リストに登録できません。「#」で始まる行は注釈として読まれます。")
-            .arg(address);
-    if (address.isEmpty() || load(file).allows(address))
-        return {};
-    QByteArray text;
-    readWholeFile(file, &text);
-    if (!text.isEmpty() && !text.endsWith('\n'))
-        text += '\n';
-    const QString error = writeFileAtomically(file, text + address.toLower().toUtf8() + '\n');
-    return error.isEmpty() ? QString()
-                           : QStringLiteral("ファイル「%1」に保存できませんでした。\n%2")
-                                 .arg(QDir::toNativeSeparators(file), error);
 }
 
 namespace {

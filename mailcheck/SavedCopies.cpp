@@ -45,7 +45,7 @@ QString SavedCopies::path(const QDateTime& time, int number)
 
 QString SavedCopies::store(const QDateTime& time, int number, const QByteArray& bytes, QString* storedPath)
 {
-    if (!QDir().mkpath(folder()))
+    if (!makePrivateFolder(folder()))
         return QStringLiteral("フォルダー「%1」を作れませんでした。").arg(QDir::toNativeSeparators(folder()));
     QStringList names{path(time, number)};
     const QString stem = names.first().chopped(4); // without ".eml"

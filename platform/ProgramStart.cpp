@@ -4,7 +4,8 @@
 #include <QFileInfo>
 #include <QProcess>
 
-QString startProgramDetached(const QString& commandLine)
+namespace {
+QString start(const QString& commandLine, const QStringList& more)
 {
     QString program = commandLine;
     QStringList arguments;
@@ -12,8 +13,20 @@ QString startProgramDetached(const QString& commandLine)
         arguments = QProcess::splitCommand(commandLine);
         program = arguments.isEmpty() ? QString() : arguments.takeFirst();
     }
+    arguments += more;
     if (!program.isEmpty() && QProcess::startDetached(program, arguments))
         return {};
     return QStringLiteral("メーラー「%1」を起動できませんでした。\n設定されたファイルが実行できるか確かめて下さい。")
         .arg(QDir::toNativeSeparators(commandLine));
+}
+} // namespace
+
+QString startProgramDetached(const QString& commandLine)
+{
+    return start(commandLine, {});
+}
+
+QString startProgramWithFile(const QString& commandLine, const QString& file)
+{
+    return start(commandLine, {file});
 }

@@ -1,6 +1,9 @@
 #include "Prerequisite.h"
+#include "TableRows.h"
 #include "TestProgramFolder.h"
+#include "mailcheck/AllowListView.h"
 #include "mailcheck/HistoryForm.h"
+#include "mailcheck/SavedCopies.h"
 #include "platform/FormSlot.h"
 #include "platform/MessageBox.h"
 #include "settings/Autostart.h"
@@ -10,7 +13,9 @@
 #include "settings/Settings.h"
 
 #include <QCheckBox>
+#include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
@@ -26,6 +31,17 @@ k = GLib.KeyFile(); k.load_from_file(sys.argv[1], GLib.KeyFileFlags.NONE)
 g = 'Desktop Entry'
 program = GLib.shell_parse_argv(k.get_string(g, 'Exec').replace('%%', '%'))[1][0]
 print(program, k.get_string(g, 'X-GNOME-Autostart-enabled'), k.get_string(g, 'Icon'), sep='|'))";
+
+// The mail program as 「メーラー設定」 holds it (%1: a script that writes its arguments to a file, its
+// name's quotes tripled when the text is a command line) and the arguments 「開く」 must hand it (%2: the
+// copy's path).
+struct OpenRow
+{
+    const char* name;
+    QString program;
+    QStringList arguments;
+    bool commandLine = false;
+};
 
 // Standard output and error of a program that ran to its end.
 QString output(const QString& program, const QStringList& arguments)
@@ -132,6 +148,83 @@ private Q_SLOTS:
         MoreOptionsForm form(*m_settings);
         form.Check5->click();
         QVERIFY(!form.Check5->isChecked() && !QFile::exists(entry));
+    }
+
+    // 「開く」 hands the copy's path to the chosen mail program as one argument of its own.
+    void openCopy_data()
+    {
+        const auto add = addRow<OpenRow>();
+        add({"program file", QStringLiteral("%1"), {QStringLiteral("%2")}});
+        add({"spaces around it", QStringLiteral("  %1 "), {QStringLiteral("%2")}});
+        add({"command line", QStringLiteral("\"%1\" --open"), {QStringLiteral("--open"), QStringLiteral("%2")}, true});
+    }
+    void openCopy()
+    {
+        QFETCH(OpenRow, row);
+        const QString script = m_folder->file(QStringLiteral("my \"mail\" prog"));
+        const QString out = m_folder->file(QStringLiteral("args"));
+        m_folder->write(QStringLiteral("my \"mail\" prog"),
+                        "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + out.toUtf8() + "'\n");
+        QVERIFY(QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        const QString copy = historyWithCopy();
+        QVERIFY(!copy.isEmpty());
+        m_settings->setMailProgram(row.program.arg(row.commandLine ? QString(script).replace(u'"', "\"\"\"") : script));
+        HistoryForm history(*m_settings);
+        history.show();
+        history.Command1_Click();
+        QTRY_VERIFY(QFileInfo(out).size() > 0);
+        QCOMPARE(QString::fromUtf8(m_folder->read(QStringLiteral("args"))),
+                 row.arguments.join(u'\n').arg(copy) + u'\n');
+        QVERIFY2(MessageBox::shown().isEmpty(), qPrintable(MessageBox::shown().value(0).text));
+    }
+
+    // A sender is allowed only after 「はい」; the list's tab shows it, and takes it off again only
+    // after 「はい」.
+    void allowAsksFirst()
+    {
+        historyWithCopy();
+        HistoryForm history(*m_settings);
+        history.show();
+        QListWidget* list = history.AllowView->List1;
+        for (const MessageBox::Button answer : {MessageBox::No, MessageBox::Yes}) {
+            MessageBox::setNextAnswer(answer);
+            history.Command2_Click();
+            QTRY_VERIFY(!MessageBox::shown().isEmpty());
+            QCOMPARE(MessageBox::shown().first().buttons, MessageBox::YesNo);
+            QTest::qWait(50);
+            QCOMPARE(m_folder->read("★MailData/allow.txt"), answer == MessageBox::Yes ? "x@spam.example\n" : "");
+            MessageBox::reset();
+        }
+        QCOMPARE(list->count(), 1);
+        QCOMPARE(list->item(0)->text(), QStringLiteral("x@spam.example"));
+        list->setCurrentRow(0);
+        for (const MessageBox::Button answer : {MessageBox::No, MessageBox::Yes}) {
+            MessageBox::setNextAnswer(answer);
+            history.AllowView->Command1_Click();
+            QTRY_VERIFY(!MessageBox::shown().isEmpty());
+            QTest::qWait(50);
+            QCOMPARE(list->count(), answer == MessageBox::Yes ? 0 : 1);
+            MessageBox::reset();
+        }
+        QCOMPARE(m_folder->read("★MailData/allow.txt"), "");
+        QVERIFY(history.AllowView->EmptyLabel->isVisibleTo(history.AllowView) &&
+                !history.AllowView->Command1->isEnabled());
+    }
+
+private:
+    // One history line and its saved copy; the copy's path.
+    QString historyWithCopy()
+    {
+        HistoryEntry entry;
+        entry.time = QDateTime(QDate(2024, 5, 6), QTime(7, 8, 9));
+        entry.keyword = QStringLiteral("spam");
+        entry.sender = QStringLiteral("Spammer <x@spam.example>");
+        entry.subject = QStringLiteral("buy");
+        if (!DeletionHistory::append({entry}).isEmpty())
+            return {};
+        QString copy;
+        SavedCopies::store(entry.time, 1, "From: Spammer <x@spam.example>\r\nSubject: buy\r\n\r\nbody\r\n", &copy);
+        return copy;
     }
 };
 

@@ -17,15 +17,26 @@ start_dovecot "$E2E_TMP/server"
 start_main "127.0.0.1:$DOVECOT_PORT"
 to_tray
 # The icon is a window embedded in trayer's panel; left-click its middle, as most people would.
-icon=$(wait_for 10 eval 'xwininfo -id "$tray" -tree | grep -m1 "\"mossvale\""') || fail "no Mossvale icon in the tray"
-IFS=+ read -r _ ix iy <<<"${icon##* }"
+# trayer embeds it first and places it afterwards (under load, a while later): its place counts once
+# the same size and place have been read five times in a row, 0.1 s apart (10 s at most).
+icon_place() { xwininfo -id "$tray" -tree | grep -m1 '"mossvale"' | grep -o '[0-9]\+x[0-9]\+[-+0-9]* \+[-+0-9]*$'; }
+place='' same=0
+for ((try = 0; try < 100 && same < 4; try++)); do
+    now=$(icon_place) && [[ ! "$now" =~ ^1x1 ]] || now=''
+    [ -n "$now" ] && [ "$now" = "$place" ] && same=$((same + 1)) || same=0
+    place=$now
+    sleep 0.1
+done
+[ "$same" -ge 4 ] || fail "the Mossvale icon found no steady place in the tray (last: ${place:-none})"
+IFS=+ read -r _ ix iy <<<"${place##* }"
+IFS=x read -r iw ih <<<"${place%%[-+]*}"
 windows() { xdotool search --onlyvisible --class mossvale 2>/dev/null | wc -l; }
 # tray_item KEY...: opens the pop-up on the icon and picks an item with the keys (it holds the keyboard):
 # "メールチェック", "削除履歴", a line, "メイン画面を表示", a line, "終了"; Down skips the lines.
 tray_item() {
     local before
     before=$(windows)
-    click_at $((ix + 11)) $((iy + 11))
+    click_at $((ix + iw / 2)) $((iy + ih / 2))
     wait_for 10 eval '[ "$(windows)" -gt "$before" ]' || fail "no pop-up menu opened on the tray icon"
     sleep 0.3 # let it take the keyboard
     xdotool key --delay 200 "$@" Return

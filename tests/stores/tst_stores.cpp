@@ -1,8 +1,10 @@
 // The data folder's stores: saved copies never replace one another nor go with the check that made
-// them, the history settles deletions the server did not confirm, and the memory of earlier checks
-// and the TLS decisions read back all they write, within their bounds.
+// them, the history settles deletions the server did not confirm, the memory of earlier checks
+// and the TLS decisions read back all they write, within their bounds, and taking a sender off the
+// allow list takes off that one alone.
 #include "TableRows.h"
 #include "TestProgramFolder.h"
+#include "mailcheck/AllowList.h"
 #include "mailcheck/DeletionHistory.h"
 #include "mailcheck/SavedCopies.h"
 #include "mailcheck/SeenStore.h"
@@ -40,6 +42,8 @@ struct HistoryRow { const char* name; QList<QByteArray> before; int ours; QSet<Q
 // the rest keep only id and size.
 struct SeenRow { const char* name; QByteArray id; int count; SeenStore::Message saved, loaded; int loadedCount; bool someShortened; };
 struct SeenFileRow { const char* name; QByteArray lines; int loaded; };
+// The allow list before, the entry the user takes out, the file after (null: refused, the file kept).
+struct AllowRow { const char* name; QByteArray before; AllowEntry removed; QByteArray after; };
 struct TlsRow { const char* name; QByteArray file; QString error; QSet<QString> encrypted, plainText; QStringList pinned; };
 // clang-format on
 } // namespace
@@ -250,6 +254,54 @@ private Q_SLOTS:
             trust.plainTextAllowed.insert(QString(TlsTrust::MaxHostChars + 1, u'h'));
             QCOMPARE(trust.save(file), QString());
         }
+    }
+
+    void allowRemoval_data()
+    {
+        const auto add = addRow<AllowRow>();
+        add({"its case twin stays", "Boss@example.jp\nboss@example.jp\n", {1, "boss@example.jp"}, "Boss@example.jp\n"});
+        add({"longer and domain entries stay",
+             "a@example.jp\na@example.jp.evil\n@example.jp\n",
+             {0, "a@example.jp"},
+             "a@example.jp.evil\n@example.jp\n"});
+        add({"comments, blanks and line ends stay",
+             "# mine\r\n x@y.jp \r\n\r\nz@y.jp\r\n",
+             {1, "x@y.jp"},
+             "# mine\r\n\r\nz@y.jp\r\n"});
+        add({"last line without its end", "a@y.jp\nb@y.jp", {1, "b@y.jp"}, "a@y.jp"});
+        add({"the same text twice: one goes", "a@y.jp\na@y.jp\n", {1, "a@y.jp"}, "a@y.jp\n"});
+        add({"file changed since it was read", "b@y.jp\na@y.jp\n", {0, "a@y.jp"}, {}});
+        add({"another case is another entry", "Boss@example.jp\n", {0, "boss@example.jp"}, {}});
+        add({"a prefix is another entry", "boss@example.jp.evil\n", {0, "boss@example.jp"}, {}});
+        add({"a comment is no entry", "#a@y.jp\n", {0, "#a@y.jp"}, {}});
+        add({"past the end", "a@y.jp\n", {5, "a@y.jp"}, {}});
+    }
+    // The view lists exactly what the judge reads, and a removal rewrites the file owner-only with
+    // one line less, or refuses and leaves every byte.
+    void allowRemoval()
+    {
+        QFETCH(AllowRow, row);
+        const QString file = AllowList::defaultFile();
+        m_folder->write("★MailData/allow.txt", row.before);
+        const QList<AllowEntry> listed = AllowList::entries(file);
+        const AllowList judged = AllowList::load(file);
+        for (const AllowEntry& entry : listed)
+            QVERIFY(entry.text.startsWith(u'@') || judged.allows(entry.text));
+        const QString error = AllowList::remove(file, row.removed);
+        QCOMPARE(error.isEmpty(), !row.after.isNull());
+        QCOMPARE(m_folder->read("★MailData/allow.txt"), row.after.isNull() ? row.before : row.after);
+        if (!row.after.isNull()) {
+            QCOMPARE(m_folder->mode("★MailData/allow.txt"), 0600);
+            QCOMPARE(AllowList::entries(file).size(), listed.size() - 1);
+        }
+    }
+    void allowEntries()
+    {
+        m_folder->write("★MailData/allow.txt",
+                        "# c\n\n  A@b.jp \r\n@d.jp\n#\n" + QByteArray("x@y.jp\n").repeated(AllowList::MaxEntries));
+        const QList<AllowEntry> entries = AllowList::entries(AllowList::defaultFile());
+        QCOMPARE(entries.size(), AllowList::MaxEntries);
+        QCOMPARE(entries.mid(0, 3), (QList<AllowEntry>{{2, "A@b.jp"}, {3, "@d.jp"}, {5, "x@y.jp"}}));
     }
 };
 

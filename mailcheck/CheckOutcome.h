@@ -37,6 +37,15 @@ struct CheckOutcome
     int trialMatches = 0; // trial mode: messages that would have been deleted (and were not)
     QList<int> unsaved;   // matching messages left on the server: their copy could not be stored
     int unread = 0;       // messages whose headers could not be read: never judged, never deleted
+    // The newest new messages (at most NewestKept), newest first, as decoded from their headers; filled
+    // only where the server gives unique ids to tell new mail by.
+    struct NewMessage
+    {
+        QString sender;
+        QString subject;
+    };
+    static constexpr int NewestKept = 3;
+    QList<NewMessage> newest;
     QString reason;       // why it failed, or what went wrong on the way (Japanese)
     QString notice;       // something the user should know even though the check went through
 

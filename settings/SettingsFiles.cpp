@@ -38,8 +38,9 @@ QString keyName(SettingKey key)
 {
     static const char* const Names[] = {"NAME",        "NUMBER",    "NUMBER2",    "NUMBER4",        "NUMBER5", "NAME",
                                         "NAME2",       "NAME3",     "SMTP",       "POP3",           "MAIL",    "APOP",
-                                        "KeepDeleted", "TrialMode", "LooseMatch", "AnnounceNewOnly"};
-    static_assert(std::size(Names) == size_t(SettingKey::AnnounceNewOnly) + 1);
+                                        "KeepDeleted", "TrialMode", "LooseMatch", "AnnounceNewOnly",
+                                        "DesktopNotification", "QuietHours"};
+    static_assert(std::size(Names) == size_t(SettingKey::QuietHours) + 1);
     return QString::fromLatin1(Names[int(key)]);
 }
 

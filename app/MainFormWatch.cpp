@@ -136,8 +136,8 @@ void MainForm::tellDesktop(const QString& summary, const QList<CheckOutcome::New
 void MainForm::startMailProgram()
 {
     const QString path = mailProgramOf(m_settings.general());
-    const QString error = path.isEmpty() ? QStringLiteral("起動するメーラーが設定されていません。")
-                                         : startProgramDetached(path);
+    const QString error =
+        path.isEmpty() ? QStringLiteral("起動するメーラーが設定されていません。") : startProgramDetached(path);
     if (!error.isEmpty())
         MessageBox::open(this, error, MessageBox::programTitle(), MessageBox::OkOnly, MessageBox::Exclamation);
 }

@@ -76,7 +76,7 @@ private:
     bool m_networkKnown = false;
     bool m_sleepKnown = false;
     bool m_offline = false;
-    QDateTime m_lastCheck;            // wall clock: the last check's end, or the start
+    QDateTime m_lastCheck;             // wall clock: the last check's end, or the start
     std::optional<qint64> m_catchUpAt; // monotonic ms from when a catch-up may start, once online
     QDateTime m_lastTickWall;          // the clocks at the previous tick, to see a sleep in
     qint64 m_lastTickMono = 0;

@@ -174,8 +174,7 @@ void DesktopNotifier::call(const Request& request)
     message << QCoreApplication::applicationName() << m_lastId << icon << notification.summary << notification.body
             << notification.actions << hints << int(-1);
     m_inFlight = true;
-    auto* watcher =
-        new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(message, ReplyTimeoutMs), this);
+    auto* watcher = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(message, ReplyTimeoutMs), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher] {
         watcher->deleteLater();
         const QDBusPendingReply<uint> reply = *watcher;

@@ -42,7 +42,7 @@ struct DesktopNotification
 // The actions only where it has "actions": the default one (bring the main window), and
 // 「メーラーを起動」 when offerMailProgram.
 DesktopNotification composeNotification(const QString& summary, const QList<NoticeLine>& lines,
-                                         const QStringList& capabilities, bool offerMailProgram);
+                                        const QStringList& capabilities, bool offerMailProgram);
 
 // The window system cannot keep a window above the others (Wayland): a notice board may go unseen.
 bool noticesHide();

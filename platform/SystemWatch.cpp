@@ -116,7 +116,8 @@ SleepWatch::SleepWatch(QObject* parent) : QObject(parent)
 {
     QDBusConnection bus = QDBusConnection::systemBus();
     m_peer = new BusPeer(bus, LogindService, this);
-    connect(m_peer, &BusPeer::ownerChanged, this, [this](const QString& owner) { Q_EMIT knownChanged(!owner.isEmpty()); });
+    connect(m_peer, &BusPeer::ownerChanged, this,
+            [this](const QString& owner) { Q_EMIT knownChanged(!owner.isEmpty()); });
     bus.connect(QString(), LogindPath, LogindManager, QStringLiteral("PrepareForSleep"), this,
                 SLOT(onPrepareForSleep(bool, QDBusMessage)));
 }

@@ -12,8 +12,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QSignalBlocker>
-#include <tuple>
 #include <QVBoxLayout>
+#include <tuple>
 
 QString addedSwitchCaption(SettingKey key)
 {
@@ -57,8 +57,10 @@ MoreOptionsForm::MoreOptionsForm(SettingsModel& settings, QWidget* parent) : QWi
 
     auto* layout = new QVBoxLayout(this);
     const std::tuple<QCheckBox**, const char*, SettingKey> switches[] = {
-        {&Check1, "Check1", SettingKey::KeepDeleted},     {&Check2, "Check2", SettingKey::TrialMode},
-        {&Check3, "Check3", SettingKey::LooseMatch},      {&Check4, "Check4", SettingKey::AnnounceNewOnly},
+        {&Check1, "Check1", SettingKey::KeepDeleted},
+        {&Check2, "Check2", SettingKey::TrialMode},
+        {&Check3, "Check3", SettingKey::LooseMatch},
+        {&Check4, "Check4", SettingKey::AnnounceNewOnly},
         {&Check6, "Check6", SettingKey::DesktopNotification}};
     for (const auto& [member, name, key] : switches) {
         *member = new QCheckBox(this);

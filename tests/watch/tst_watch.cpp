@@ -129,29 +129,43 @@ private Q_SLOTS:
         row({"without either service, as the trigger", "1", {"tick 60", "poll w", "tick 1", "poll c"}});
         row({"a running check starts none", "1", {"tick 61", "busy w"}});
         row({"a timed check starts the count again", "1", {"tick 61", "poll c", "ended 1", "tick 60", "poll w"}});
-        row({"offline holds a due check, online brings it", "1",
+        row({"offline holds a due check, online brings it",
+             "1",
              {"net 1", "offline 1", "tick 90", "poll o", "offline 0", "poll c"}});
-        row({"back after an interval by the wall clock", "10",
+        row({"back after an interval by the wall clock",
+             "10",
              {"net 1", "offline 1", "sleep 660000", "offline 0", "poll w", "pass 3000", "poll c", "poll w"}});
-        row({"back within an interval: nothing extra", "10",
+        row({"back within an interval: nothing extra",
+             "10",
              {"net 1", "offline 1", "pass 60000", "offline 0", "pass 3000", "poll w"}});
-        row({"NetworkManager gone while offline: as without it", "1",
+        row({"NetworkManager gone while offline: as without it",
+             "1",
              {"net 1", "offline 1", "tick 61", "poll o", "net 0", "poll c"}});
-        row({"logind's wake after an interval", "10",
-             {"net 1", "logind 1", "sleep 700000", "resume", "poll w", "pass 3000", "poll c", "ended 1",
-              "pass 3000", "poll w"}});
-        row({"logind's wake within an interval", "10", {"net 1", "logind 1", "sleep 300000", "resume", "pass 3000", "poll w"}});
-        row({"a wake without NetworkManager waits 10 s", "10",
+        row({"logind's wake after an interval",
+             "10",
+             {"net 1", "logind 1", "sleep 700000", "resume", "poll w", "pass 3000", "poll c", "ended 1", "pass 3000",
+              "poll w"}});
+        row({"logind's wake within an interval",
+             "10",
+             {"net 1", "logind 1", "sleep 300000", "resume", "pass 3000", "poll w"}});
+        row({"a wake without NetworkManager waits 10 s",
+             "10",
              {"logind 1", "sleep 700000", "resume", "pass 9999", "poll w", "pass 1", "poll c"}});
-        row({"a wake while offline waits for the network", "10",
+        row({"a wake while offline waits for the network",
+             "10",
              {"net 1", "logind 1", "offline 1", "sleep 700000", "resume", "pass 5000", "poll w", "offline 0",
               "pass 2999", "poll w", "pass 1", "poll c"}});
-        row({"a manual check meanwhile spares the catch-up", "10",
+        row({"a manual check meanwhile spares the catch-up",
+             "10",
              {"net 1", "logind 1", "sleep 700000", "resume", "ended 0", "pass 3000", "poll w"}});
-        row({"without logind the wall clock's jump is a wake", "1", {"sleep 120000", "tick 1", "pass 9000", "poll w", "pass 1000", "poll c"}});
+        row({"without logind the wall clock's jump is a wake",
+             "1",
+             {"sleep 120000", "tick 1", "pass 9000", "poll w", "pass 1000", "poll c"}});
         row({"with logind a jump is left to it", "1", {"logind 1", "sleep 120000", "tick 1", "pass 10000", "poll w"}});
         row({"a jump shorter than the interval", "5", {"sleep 120000", "tick 1", "pass 10000", "poll w"}});
-        row({"timed checks off: no catch-up", "0", {"net 1", "offline 1", "sleep 999999", "offline 0", "pass 3000", "poll w"}});
+        row({"timed checks off: no catch-up",
+             "0",
+             {"net 1", "offline 1", "sleep 999999", "offline 0", "pass 3000", "poll w"}});
     }
     void schedule()
     {
@@ -196,7 +210,8 @@ private Q_SLOTS:
         row({"another kind is told", {"t a refused", "t a unreachable", "t a refused"}, "111"});
         row({"a success tells the next again", {"t a refused", "ok a", "t a refused"}, "11"});
         row({"a manual check always tells, and the next timed one again",
-             {"t a refused", "m a refused", "m a refused", "t a refused", "t a refused"}, "11110"});
+             {"t a refused", "m a refused", "m a refused", "t a refused", "t a refused"},
+             "11110"});
         row({"each account on its own", {"t a refused", "t b refused", "t a refused", "t b refused"}, "1100"});
     }
     void failuresTold()
@@ -251,16 +266,36 @@ private Q_SLOTS:
         const auto row = addRow<NoticeRow>();
         const NoticeLine hostile{"Eve <eve@example.jp>", "<b>now</b> & <a href=\"x\">here</a>"};
         const QStringList markup{"body", "body-markup"};
-        row({"markup escaped", markup, {hostile}, false,
-             "Eve &lt;eve@example.jp&gt;: &lt;b&gt;now&lt;/b&gt; &amp; &lt;a href=&quot;x&quot;&gt;here&lt;/a&gt;", {}});
-        row({"plain where there is no markup", {"body"}, {hostile}, false,
-             "Eve <eve@example.jp>: <b>now</b> & <a href=\"x\">here</a>", {}});
-        row({"no body where the server shows none", {"actions"}, {hostile}, true, "",
+        row({"markup escaped",
+             markup,
+             {hostile},
+             false,
+             "Eve &lt;eve@example.jp&gt;: &lt;b&gt;now&lt;/b&gt; &amp; &lt;a href=&quot;x&quot;&gt;here&lt;/a&gt;",
+             {}});
+        row({"plain where there is no markup",
+             {"body"},
+             {hostile},
+             false,
+             "Eve <eve@example.jp>: <b>now</b> & <a href=\"x\">here</a>",
+             {}});
+        row({"no body where the server shows none",
+             {"actions"},
+             {hostile},
+             true,
+             "",
              {"default", "メイン画面を表示", "mail-program", "メーラーを起動"}});
-        row({"lines of their own, control characters gone", {"body"},
-             {{"山田\n太郎", "件名\r\nX-Spoof: 1\u202Eevil"}, {"b", "s"}}, false, "山田 太郎: 件名 X-Spoof: 1 evil\nb: s", {}});
-        row({"long texts cut", {"body"}, {{QString(70, u'a'), QString(120, u'あ')}}, false,
-             QString(59, u'a') + u'…' + ": " + QString(99, u'あ') + u'…', {}});
+        row({"lines of their own, control characters gone",
+             {"body"},
+             {{"山田\n太郎", "件名\r\nX-Spoof: 1\u202Eevil"}, {"b", "s"}},
+             false,
+             "山田 太郎: 件名 X-Spoof: 1 evil\nb: s",
+             {}});
+        row({"long texts cut",
+             {"body"},
+             {{QString(70, u'a'), QString(120, u'あ')}},
+             false,
+             QString(59, u'a') + u'…' + ": " + QString(99, u'あ') + u'…',
+             {}});
         row({"actions without a mail program", {"body", "actions"}, {}, false, "", {"default", "メイン画面を表示"}});
     }
     void notificationText()

@@ -113,10 +113,7 @@ class TestWatchBus : public QObject
             QTest::qWait(15); // Timer4 polls meanwhile
         }
     }
-    bool offline() const
-    {
-        return m_form->statusLine() == Offline && m_form->StatusLabel->text() == Offline;
-    }
+    bool offline() const { return m_form->statusLine() == Offline && m_form->StatusLabel->text() == Offline; }
 
 private Q_SLOTS:
     void initTestCase()
@@ -131,7 +128,8 @@ private Q_SLOTS:
         const QByteArray address = m_bus.readLine().trimmed();
         qputenv("DBUS_SYSTEM_BUS_ADDRESS", address);
         qputenv("DBUS_SESSION_BUS_ADDRESS", address);
-        QVERIFY(startMock(m_network, {"--system", "--template", "networkmanager"}, "org.freedesktop.NetworkManager", true));
+        QVERIFY(
+            startMock(m_network, {"--system", "--template", "networkmanager"}, "org.freedesktop.NetworkManager", true));
         QVERIFY(startMock(m_logind, {"--system", "--template", "logind"}, "org.freedesktop.login1", true));
         QVERIFY(startMock(m_notices, {"--template", "notification_daemon", "-l", m_dir.filePath("notices.log")},
                           "org.freedesktop.Notifications", false));
@@ -202,7 +200,8 @@ private Q_SLOTS:
     void notificationNamesTheSender()
     {
         const QString hostile = QStringLiteral("<b>bold</b><a href=\"http://evil.example\">click</a>");
-        watch({{"first", "Alice", "alice@example.jp"}, {"second", "Bob", "bob@example.jp"},
+        watch({{"first", "Alice", "alice@example.jp"},
+               {"second", "Bob", "bob@example.jp"},
                {hostile, "Mallory", "m@example.jp"}},
               "DesktopNotification=1\r\n");
         const qsizetype before = notifications().size();
@@ -251,9 +250,8 @@ private Q_SLOTS:
         const QString user = watch({{"hello", "Bob", "bob@example.jp"}}, "", QStringLiteral("wrong"));
         for (int check = 1; check <= 3; ++check) {
             tick(61);
-            QTRY_VERIFY_WITH_TIMEOUT(m_form->lastCheck().kind == CheckOutcome::Kind::LoginRefused &&
-                                         !m_form->isChecking(),
-                                     15000);
+            QTRY_VERIFY_WITH_TIMEOUT(
+                m_form->lastCheck().kind == CheckOutcome::Kind::LoginRefused && !m_form->isChecking(), 15000);
             QVERIFY(m_form->StatusLabel->text().contains(QStringLiteral("ログインできません")));
             QTRY_COMPARE_WITH_TIMEOUT(m_server->log().count("auth failed"), check, 5000);
         }

@@ -284,6 +284,7 @@ void MainForm::Form_Load()
     Text7->setText(m_settings.general().interval);
     m_scene->silence();
 
+    startWatching();
     Timer4->start();
     adjustSize();
     setFixedSize(size());
@@ -348,7 +349,7 @@ void MainForm::settingChanged(SettingKey key)
     if (key == SettingKey::MailProgram && Text1->text() != m_settings.general().mailProgram)
         Text1->setText(m_settings.general().mailProgram);
     else if (key == SettingKey::Interval) {
-        m_trigger.restart();
+        m_schedule.restart();
         applyInterval();
     } else if (key == SettingKey::TrialMode) {
         TrialLabel->setVisible(m_settings.general().trialMode);
@@ -360,6 +361,7 @@ void MainForm::settingChanged(SettingKey key)
 void MainForm::applyInterval()
 {
     const QString& interval = m_settings.general().interval;
+    m_schedule.setInterval(interval);
     const double value = leadingNumber(interval);
     if (value < 0)
         return;

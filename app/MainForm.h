@@ -1,7 +1,9 @@
 #pragma once
 
+#include "mailcheck/CheckSchedule.h"
 #include "mailcheck/IntervalTrigger.h"
 #include "mailcheck/MailCheck.h"
+#include "mailcheck/QuietNews.h"
 #include "platform/FormSlot.h"
 #include "settings/Settings.h"
 
@@ -9,6 +11,7 @@
 #include <QPointer>
 #include <memory>
 
+class DesktopNotifier;
 class EventScene;
 class GekitaiForm;
 class HELPForm;
@@ -17,6 +20,7 @@ class IdPassForm;
 class MailCheck;
 class MainFormCheckWindows;
 class MsgForm;
+class NetworkWatch;
 class OptionForm;
 class PageView;
 class QAction;
@@ -28,6 +32,7 @@ class QMenu;
 class QPushButton;
 class QTimer;
 class SetForm;
+class SleepWatch;
 class SoundCommands;
 class StatusNotifierItem;
 class TrayIcon;
@@ -114,7 +119,11 @@ public:
     // Shows text where the user looks (under the picture, and in the tray icon's tip); details
     // when the pointer rests on it.
     void showCheckStatus(const QString& text, const QString& details);
-    const IntervalTrigger& trigger() const { return m_trigger; }
+    const IntervalTrigger& trigger() const { return m_schedule.trigger(); }
+    // When timed checks run; tests give it their own clock.
+    CheckSchedule& schedule() { return m_schedule; }
+    // What the status line and the tray's tip say when no check runs.
+    QString statusLine() const;
 
     void Command1_Click();
     void Command2_Click();
@@ -178,7 +187,7 @@ private:
     QString m_commonDialogFileName;      // the open-file dialog remembers its last file for the run
     bool m_unloaded = false;
     bool m_checking = false;
-    IntervalTrigger m_trigger;
+    CheckSchedule m_schedule;
     void updateTrayTip();
     void trayAvailabilityChanged(bool available);
     TrayIcon* qtTray();
@@ -190,4 +199,25 @@ private:
     bool m_checkIsTimed = false; // the running check came from the interval
     QString m_trayDate;          // when the window went to the tray
     Pop3Options m_mailOptions;
+
+    // Watching: the network, sleep, quiet hours, repeated failures, the desktop's notification.
+    friend class MainFormCheckWindows;
+    void startWatching();
+    void networkChanged();
+    void showLastCheck();
+    bool quietNow() const;
+    QString accountKey() const;
+    bool mayAnnounce(int newMail);
+    bool failureToTell();
+    void releaseQuietNews();
+    void announceQuietNews(const QuietNews::Summary& summary);
+    void tellDesktop(const QString& summary, const QList<CheckOutcome::NewMessage>& newest);
+    void startMailProgram();
+    NetworkWatch* m_network = nullptr;
+    SleepWatch* m_sleep = nullptr;
+    DesktopNotifier* m_notifier = nullptr;
+    RepeatedFailures m_failures;
+    QuietNews m_quietNews;
+    int m_heldNews = 0;      // the running check's news, held back for quiet hours
+    int m_announcedNews = 0; // the running check's news, announced
 };

@@ -55,7 +55,6 @@ void MainFormCheckWindows::showNotice(const QString& text1, const QString& text2
     notice->Text2->setText(text2);
     notice->show();
     notice->raise(); // a board left open by an earlier check comes to the front again
-    notifyWhereNoticesHide(notice->windowTitle(), QStringLiteral("%1（%2通）").arg(text1, text2));
 }
 
 void MainFormCheckWindows::unloadNotice()
@@ -65,6 +64,8 @@ void MainFormCheckWindows::unloadNotice()
 
 void MainFormCheckWindows::showMessage(const QString& text, const QString& caption)
 {
+    if (!m_form.failureToTell())
+        return; // a timed check failing as the one before: the status line tells it
     MessageBox::open(&m_form, text, caption, MessageBox::OkOnly, MessageBox::NoIcon);
 }
 
@@ -93,6 +94,11 @@ void MainFormCheckWindows::cancelQuestion()
     delete m_question.data();
 }
 
+bool MainFormCheckWindows::mayAnnounce(int newMail)
+{
+    return m_form.mayAnnounce(newMail);
+}
+
 void MainForm::Command6_Click()
 {
     CheckMailbox();
@@ -105,6 +111,9 @@ void MainForm::CheckMailbox()
     if (isChecking() || m_unloaded)
         return;
     m_checkIsTimed = m_timedCheck;
+    if (!m_checkIsTimed)
+        m_failures.forget(accountKey()); // the user asks: a failure is told again
+    m_heldNews = m_announcedNews = 0;
     setChecking(true);
     showCheckStatus(QStringLiteral("確認中…"), QString());
     if (!m_checkWindows)
@@ -120,10 +129,14 @@ void MainForm::checkFinished(const CheckOutcome& outcome)
     m_lastCheck = outcome;
     m_check.release()->deleteLater(); // its signal is the one being handled
     setChecking(false);
-    // The next timed check is a whole interval away, however long this one took.
-    if (m_checkIsTimed)
-        m_trigger.restart();
-    showCheckStatus(m_lastCheck.summary(), m_lastCheck.details());
+    m_schedule.checkEnded(m_checkIsTimed);
+    if (outcome.kind == CheckOutcome::Kind::Checked)
+        m_failures.forget(accountKey());
+    if (m_heldNews > 0)
+        m_quietNews.hold(m_heldNews, outcome);
+    else if (m_announcedNews > 0)
+        tellDesktop(QStringLiteral("新着メール %1 通").arg(m_announcedNews), outcome.newest);
+    showLastCheck();
     // What went (or would have gone) is one click away, in the deletion history.
     if (m_lastCheck.deleted > 0 || m_lastCheck.trialMatches > 0 ||
         m_lastCheck.kind == CheckOutcome::Kind::Unconfirmed) {
@@ -132,6 +145,7 @@ void MainForm::checkFinished(const CheckOutcome& outcome)
         if (m_historyForm->isLoaded())
             m_historyForm->loaded()->refresh();
     }
+    releaseQuietNews(); // the hours may have ended while it ran
     Q_EMIT checkEnded();
 }
 
@@ -163,12 +177,16 @@ void MainForm::showCheckStatus(const QString& text, const QString& details)
 
 void MainForm::Timer3_Timer()
 {
-    m_trigger.tick();
+    m_schedule.tick();
 }
 
+// A check that is due while there is no network waits for it: the status line already says
+// 「オフライン」, and the network's return brings the check.
 void MainForm::Timer4_Timer()
 {
-    if (isChecking() || !m_trigger.isDue(m_settings.general().interval))
+    if (m_quietNews.holding())
+        releaseQuietNews(); // when the hours are over: this timer runs also without timed checks
+    if (m_schedule.poll(isChecking()) != CheckSchedule::Decision::Check)
         return;
     m_timedCheck = true;
     Command6_Click();

@@ -26,6 +26,7 @@ public:
     void hangUp() override;
     void ask(const QString& text, bool trust, std::function<void(bool)> answered) override;
     void cancelQuestion() override;
+    bool mayAnnounce(int newMail) override;
 
 private:
     MainForm& m_form;

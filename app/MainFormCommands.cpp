@@ -224,6 +224,6 @@ void MainForm::updateTrayTip()
 {
     if (!m_tray)
         return;
-    const QString status = m_checking ? StatusLabel->text() : m_lastCheck.summary();
+    const QString status = m_checking ? StatusLabel->text() : statusLine();
     m_tray->setTip(MessageBox::programTitle(), status.isEmpty() ? m_trayDate : m_trayDate + u'\n' + status);
 }

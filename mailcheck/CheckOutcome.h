@@ -43,6 +43,15 @@ struct CheckOutcome
     int tooLargeToJudge = 0;
     // The server asked for fewer logins: timed checks wait this long before the next (seconds).
     int loginDelaySeconds = 0;
+    // The newest new messages (at most NewestKept), newest first, as decoded from their headers; filled
+    // only where the server gives unique ids to tell new mail by.
+    struct NewMessage
+    {
+        QString sender;
+        QString subject;
+    };
+    static constexpr int NewestKept = 3;
+    QList<NewMessage> newest;
     QString reason;       // why it failed, or what went wrong on the way (Japanese)
     QString notice;       // something the user should know even though the check went through
 

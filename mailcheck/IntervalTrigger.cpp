@@ -16,10 +16,15 @@ void IntervalTrigger::tick()
 
 bool IntervalTrigger::isDue(const QString& intervalText) const
 {
+    const qint64 minutes = minutesOf(intervalText);
+    return minutes > 0 && m_minutes >= minutes;
+}
+
+qint64 IntervalTrigger::minutesOf(const QString& intervalText)
+{
     const double interval = leadingNumber(intervalText);
     if (!(interval > 0))
-        return false;
+        return 0;
     // An interval below half a minute rounds to 0, which would start checks without pause.
-    const double minutes = std::max(1.0, roundHalfEven(std::min(interval, 1e9)));
-    return m_minutes >= minutes;
+    return qint64(std::max(1.0, roundHalfEven(std::min(interval, 1e9))));
 }

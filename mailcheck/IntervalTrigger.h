@@ -14,6 +14,8 @@ public:
     // counter has reached or passed it, rounded to a whole number of at least one minute (so a
     // fractional or lowered interval is still met).
     bool isDue(const QString& intervalText) const;
+    // The interval in whole minutes as isDue() counts them; 0 when timed checks are off.
+    static qint64 minutesOf(const QString& intervalText);
     // After a timed check: the minutes start again from 0.
     void checkDone() { m_minutes = 0; }
     // The interval changed: the count starts again from this moment, so that the values passed

@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QFile>
 #include <QSet>
+#include <algorithm>
 
 namespace {
 const QString NewMailText = QStringLiteral("新着メールがあります。");
@@ -654,6 +655,12 @@ void MailCheck::remember()
         m_fresh.remove(number);
     }
     m_outcome.fresh = int(m_fresh.size());
+    QList<int> fresh(m_fresh.begin(), m_fresh.end());
+    std::sort(fresh.begin(), fresh.end(), std::greater<int>());
+    for (int number : fresh.first(std::min<qsizetype>(fresh.size(), CheckOutcome::NewestKept))) {
+        const SeenStore::Message texts = m_seen.value(m_session->uniqueId(number));
+        m_outcome.newest.append({texts.sender, texts.subject});
+    }
     const AccountSettings& account = m_settings.account();
     addNotice(m_outcome, SeenStore::save(seenFile(), account.Pop3Server, account.UserId, m_seen, m_offersPipelining));
 }
@@ -708,7 +715,7 @@ void MailCheck::conclude()
     else if (m_outcome.failed() && m_manual && !m_declined) // the user who just said no needs no box
         m_windows.showMessage(m_outcome.details(), ProgramTitle);
     const bool newOnly = m_settings.general().announceNewOnly && m_outcome.fresh >= 0;
-    if (const int news = newOnly ? m_outcome.fresh : m_outcome.remaining(); news > 0)
+    if (const int news = newOnly ? m_outcome.fresh : m_outcome.remaining(); news > 0 && m_windows.mayAnnounce(news))
         return announce(news);
     if (m_outcome.foundNothing() && m_settings.general().hangUpWhenEmpty)
         m_windows.hangUp();

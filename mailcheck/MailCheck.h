@@ -46,6 +46,9 @@ public:
     virtual void ask(const QString& text, bool trust, std::function<void(bool yes)> answered) = 0;
     // Closes an open question unanswered; its callback never runs.
     virtual void cancelQuestion() = 0;
+    // Asked once a check has news (newMail of them) before anything announces it; false holds it back
+    // (nothing sounds, shows or starts).
+    virtual bool mayAnnounce(int newMail) { return newMail > 0; }
 };
 
 // One complete check of the mailbox, as a job on the window thread driven by signals: connect, read

@@ -38,60 +38,6 @@ bool onWayland()
     return QGuiApplication::platformName().startsWith(u"wayland");
 }
 
-// The program's one notification: each news replaces the one before it (the service's id for
-// it), so that a day of checks leaves one notification, not a pile.
-class Notifier : public QObject
-{
-public:
-    using QObject::QObject;
-
-    bool send(const QString& title, const QString& body)
-    {
-        if (!QDBusConnection::sessionBus().isConnected())
-            return false;
-        // The id of the one to replace comes with the answer to the call before.
-        if (m_inFlight)
-            m_waiting = {title, body};
-        else
-            call(title, body);
-        return true;
-    }
-
-private:
-    static constexpr int ReplyTimeoutMs = 5000;
-
-    void call(const QString& title, const QString& body)
-    {
-        QDBusMessage message = QDBusMessage::createMethodCall(
-            QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("/org/freedesktop/Notifications"),
-            QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
-        // The shipped icon by its path, so that it shows before (or without) an installation.
-        const QString iconFile = Paths::htmlFolder() + QStringLiteral("/icon.png");
-        const QString icon =
-            QFileInfo(iconFile).isFile() ? QFileInfo(iconFile).absoluteFilePath() : QStringLiteral("mossvale");
-        const QVariantMap hints{{QStringLiteral("desktop-entry"), QStringLiteral("mossvale")}};
-        // app name, replaced id, icon, summary, body, actions, hints, time-out (-1: the server's choice)
-        message << QCoreApplication::applicationName() << m_lastId << icon << title << body << QStringList() << hints
-                << int(-1);
-        m_inFlight = true;
-        auto* watcher =
-            new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(message, ReplyTimeoutMs), this);
-        connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher] {
-            watcher->deleteLater();
-            const QDBusPendingReply<uint> reply = *watcher;
-            // A service that failed or never answered leaves the old id: the next one may stand beside it.
-            if (reply.isValid())
-                m_lastId = reply.value();
-            m_inFlight = false;
-            if (const auto waiting = std::exchange(m_waiting, std::nullopt))
-                call(waiting->first, waiting->second);
-        });
-    }
-
-    uint m_lastId = 0;
-    bool m_inFlight = false;
-    std::optional<std::pair<QString, QString>> m_waiting;
-};
 } // namespace
 
 void preferX11Platform(int argc, char* argv[])
@@ -118,14 +64,142 @@ void forgetPlatformChoice()
         qunsetenv("QT_QPA_PLATFORM");
 }
 
-bool notifyWhereNoticesHide(const QString& title, const QString& body)
+namespace {
+const QString Service = QStringLiteral("org.freedesktop.Notifications");
+const QString Path = QStringLiteral("/org/freedesktop/Notifications");
+constexpr qsizetype MaxSenderChars = 60;
+constexpr qsizetype MaxSubjectChars = 100;
+const QString DefaultAction = QStringLiteral("default");
+const QString MailProgramAction = QStringLiteral("mail-program");
+
+// One line of text, at most max characters: control and format characters (line breaks, bidi
+// overrides) would let a sender lay out the notification; they become spaces.
+QString boundedLine(const QString& text, qsizetype max)
 {
-    if (!onWayland())
-        return true;
-    static QPointer<Notifier> notifier;
-    if (!notifier)
-        notifier = new Notifier(QCoreApplication::instance());
-    return notifier->send(title, body);
+    QString line;
+    line.reserve(std::min(text.size(), max + 1));
+    for (const QChar c : text) {
+        const bool control = c.category() == QChar::Other_Control || c.category() == QChar::Other_Format ||
+                             c.category() == QChar::Separator_Line || c.category() == QChar::Separator_Paragraph;
+        line += control ? QChar(u' ') : c;
+        if (line.size() > max + 1)
+            break;
+    }
+    line = line.simplified();
+    if (line.size() > max)
+        line = line.left(max - 1) + QChar(0x2026);
+    // A surrogate pair cut in two would be an invalid character.
+    if (line.size() >= 2 && line.at(line.size() - 2).isHighSurrogate() && line.endsWith(QChar(0x2026)))
+        line.remove(line.size() - 2, 1);
+    return line;
+}
+} // namespace
+
+DesktopNotification composeNotification(const QString& summary, const QList<NoticeLine>& lines,
+                                        const QStringList& capabilities, bool offerMailProgram)
+{
+    DesktopNotification notification{summary, QString(), QStringList()};
+    if (capabilities.contains(QStringLiteral("body"))) {
+        const bool markup = capabilities.contains(QStringLiteral("body-markup"));
+        QStringList body;
+        for (const NoticeLine& line : lines) {
+            const QString text = boundedLine(line.sender, MaxSenderChars) + QStringLiteral(": ") +
+                                 boundedLine(line.subject, MaxSubjectChars);
+            body << (markup ? text.toHtmlEscaped() : text);
+        }
+        notification.body = body.join(u'\n');
+    }
+    if (capabilities.contains(QStringLiteral("actions"))) {
+        notification.actions << DefaultAction << QStringLiteral("メイン画面を表示");
+        if (offerMailProgram)
+            notification.actions << MailProgramAction << QStringLiteral("メーラーを起動");
+    }
+    return notification;
+}
+
+bool noticesHide()
+{
+    return onWayland();
+}
+
+DesktopNotifier::DesktopNotifier(QObject* parent) : QObject(parent)
+{
+    // No service name: naming it would make Qt look its owner up with a blocking call. The id of
+    // our own notification is what the answer is checked by.
+    QDBusConnection::sessionBus().connect(QString(), Path, Service, QStringLiteral("ActionInvoked"), this,
+                                          SLOT(onActionInvoked(uint, QString)));
+}
+
+bool DesktopNotifier::send(const QString& summary, const QList<NoticeLine>& lines, bool offerMailProgram)
+{
+    if (!QDBusConnection::sessionBus().isConnected())
+        return false;
+    const Request request{summary, lines, offerMailProgram};
+    // The id of the one to replace comes with the answer to the call before.
+    if (m_inFlight || !m_capabilities)
+        m_waiting = request;
+    if (!m_inFlight && !m_capabilities)
+        askCapabilities(); // sends the waiting one once they are known
+    else if (!m_inFlight)
+        call(request);
+    return true;
+}
+
+void DesktopNotifier::askCapabilities()
+{
+    m_inFlight = true;
+    const QDBusMessage ask = QDBusMessage::createMethodCall(Service, Path, Service, QStringLiteral("GetCapabilities"));
+    auto* watcher = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(ask, ReplyTimeoutMs), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher] {
+        watcher->deleteLater();
+        const QDBusPendingReply<QStringList> reply = *watcher;
+        // A service that does not say is sent plain text and no actions.
+        m_capabilities = reply.isValid() ? reply.value() : QStringList{QStringLiteral("body")};
+        callDone();
+    });
+}
+
+void DesktopNotifier::call(const Request& request)
+{
+    const DesktopNotification notification =
+        composeNotification(request.summary, request.lines, *m_capabilities, request.offerMailProgram);
+    QDBusMessage message = QDBusMessage::createMethodCall(Service, Path, Service, QStringLiteral("Notify"));
+    // The shipped icon by its path, so that it shows before (or without) an installation.
+    const QString iconFile = Paths::htmlFolder() + QStringLiteral("/icon.png");
+    const QString icon =
+        QFileInfo(iconFile).isFile() ? QFileInfo(iconFile).absoluteFilePath() : QStringLiteral("mossvale");
+    const QVariantMap hints{{QStringLiteral("desktop-entry"), QStringLiteral("mossvale")},
+                            {QStringLiteral("category"), QStringLiteral("email.arrived")}};
+    // app name, replaced id, icon, summary, body, actions, hints, time-out (-1: the server's choice)
+    message << QCoreApplication::applicationName() << m_lastId << icon << notification.summary << notification.body
+            << notification.actions << hints << int(-1);
+    m_inFlight = true;
+    auto* watcher = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(message, ReplyTimeoutMs), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher] {
+        watcher->deleteLater();
+        const QDBusPendingReply<uint> reply = *watcher;
+        // A service that failed or never answered leaves the old id: the next one may stand beside it.
+        if (reply.isValid())
+            m_lastId = reply.value();
+        callDone();
+    });
+}
+
+void DesktopNotifier::callDone()
+{
+    m_inFlight = false;
+    if (const auto waiting = std::exchange(m_waiting, std::nullopt))
+        call(*waiting);
+}
+
+void DesktopNotifier::onActionInvoked(uint id, const QString& key)
+{
+    if (id == 0 || id != m_lastId)
+        return; // another program's notification, or an earlier one of ours
+    if (key == DefaultAction)
+        Q_EMIT openRequested();
+    else if (key == MailProgramAction)
+        Q_EMIT mailProgramRequested();
 }
 
 void explainKeepAboveOnWayland(QAction* keepAbove, QWidget* window)

@@ -8,8 +8,12 @@
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
 #include <QSignalBlocker>
 #include <QVBoxLayout>
+#include <tuple>
 
 QString addedSwitchCaption(SettingKey key)
 {
@@ -20,6 +24,8 @@ QString addedSwitchCaption(SettingKey key)
         return QStringLiteral("試用モード（削除しない）");
     case SettingKey::LooseMatch:
         return QStringLiteral("ゆるい一致（全角半角・大文字小文字・ひらがなカタカナを区別しない）");
+    case SettingKey::DesktopNotification:
+        return QStringLiteral("デスクトップ通知で知らせる");
     default:
         return QStringLiteral("前回のチェック以降の新着だけを知らせる");
     }
@@ -50,17 +56,20 @@ MoreOptionsForm::MoreOptionsForm(SettingsModel& settings, QWidget* parent) : QWi
     setFont(designFont(font()));
 
     auto* layout = new QVBoxLayout(this);
-    const std::pair<QCheckBox**, SettingKey> switches[] = {{&Check1, SettingKey::KeepDeleted},
-                                                           {&Check2, SettingKey::TrialMode},
-                                                           {&Check3, SettingKey::LooseMatch},
-                                                           {&Check4, SettingKey::AnnounceNewOnly}};
-    int number = 0;
-    for (const auto& [member, key] : switches) {
+    const std::tuple<QCheckBox**, const char*, SettingKey> switches[] = {
+        {&Check1, "Check1", SettingKey::KeepDeleted},
+        {&Check2, "Check2", SettingKey::TrialMode},
+        {&Check3, "Check3", SettingKey::LooseMatch},
+        {&Check4, "Check4", SettingKey::AnnounceNewOnly},
+        {&Check6, "Check6", SettingKey::DesktopNotification}};
+    for (const auto& [member, name, key] : switches) {
         *member = new QCheckBox(this);
-        (*member)->setObjectName(QStringLiteral("Check%1").arg(++number));
+        (*member)->setObjectName(QString::fromLatin1(name));
         bindAddedSwitch(*member, settings, key, this);
         layout->addWidget(*member);
     }
+    m_settings = &settings;
+    layout->addLayout(buildQuietHours());
     auto* line = new QFrame(this);
     line->setFrameShape(QFrame::HLine);
     line->setFrameShadow(QFrame::Sunken);
@@ -92,4 +101,52 @@ void MoreOptionsForm::Check5_Click(bool on)
     showAutostart();
     if (!error.isEmpty())
         MessageBox::open(this, error, MessageBox::programTitle(), MessageBox::OkOnly, MessageBox::Exclamation);
+}
+
+void MoreOptionsForm::showQuietHours()
+{
+    const QSignalBlocker quiet(Text1);
+    Text1->setText(m_settings->general().quietHours.text());
+}
+
+// Text that is not a time is refused: the hours stay as they were, and the box says how to write them.
+void MoreOptionsForm::Text1_Change()
+{
+    const std::optional<QuietHours> hours = QuietHours::parse(Text1->text());
+    if (!hours) {
+        showQuietHours();
+        MessageBox::open(this,
+                         QStringLiteral("通知しない時間帯は「22:00-07:00」のように、開始と終了の時刻を"
+                                        "「-」でつないで入力してください。\n空欄にすると、時間帯はなしになります。"),
+                         MessageBox::programTitle(), MessageBox::OkOnly, MessageBox::Exclamation);
+        return;
+    }
+    m_settings->setQuietHours(*hours);
+    showQuietHours(); // in its stored form
+    if (const QString error = m_settings->saveQuietHours(); !error.isEmpty())
+        MessageBox::open(this, error, MessageBox::programTitle(), MessageBox::OkOnly, MessageBox::Exclamation);
+}
+
+QHBoxLayout* MoreOptionsForm::buildQuietHours()
+{
+    auto* quiet = new QHBoxLayout;
+    auto* label = new QLabel(QStringLiteral("通知しない時間帯"), this);
+    label->setObjectName(QStringLiteral("Label1"));
+    Text1 = new QLineEdit(this);
+    Text1->setObjectName(QStringLiteral("Text1"));
+    Text1->setPlaceholderText(QStringLiteral("22:00-07:00"));
+    Text1->setMaxLength(40);
+    label->setBuddy(Text1);
+    auto* hint = new QLabel(QStringLiteral("（空欄: なし）"), this);
+    hint->setObjectName(QStringLiteral("Label2"));
+    quiet->addWidget(label);
+    quiet->addWidget(Text1, 1);
+    quiet->addWidget(hint);
+    showQuietHours();
+    connect(Text1, &QLineEdit::editingFinished, this, &MoreOptionsForm::Text1_Change);
+    connect(m_settings, &SettingsModel::generalChanged, this, [this](SettingKey key) {
+        if (key == SettingKey::QuietHours)
+            showQuietHours();
+    });
+    return quiet;
 }

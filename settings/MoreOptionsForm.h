@@ -3,6 +3,8 @@
 #include <QWidget>
 
 class QCheckBox;
+class QHBoxLayout;
+class QLineEdit;
 class SettingsModel;
 enum class SettingKey;
 
@@ -14,7 +16,8 @@ QString addedSwitchCaption(SettingKey key);
 void bindAddedSwitch(QCheckBox* box, SettingsModel& settings, SettingKey key, QWidget* window);
 
 // 「その他の設定」, opened from 「設定」: the switches added to the program (copies before deleting,
-// trial mode, loose matching, announcing only new mail) and starting at login. Each change takes
+// trial mode, loose matching, announcing only new mail, desktop notifications), the quiet hours
+// and starting at login. Each change takes
 // effect and is stored at once; there is nothing to confirm.
 class MoreOptionsForm : public QWidget
 {
@@ -27,11 +30,18 @@ public:
     QCheckBox* Check3; // LooseMatch
     QCheckBox* Check4; // AnnounceNewOnly
     QCheckBox* Check5; // the autostart entry exists
+    QCheckBox* Check6; // DesktopNotification
+    QLineEdit* Text1;  // QuietHours
 
 protected:
     void showEvent(QShowEvent* event) override;
 
 private:
     void Check5_Click(bool on);
+    void Text1_Change();
+    void showQuietHours();
+    QHBoxLayout* buildQuietHours();
     void showAutostart();
+
+    SettingsModel* m_settings = nullptr;
 };

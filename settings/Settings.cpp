@@ -70,9 +70,16 @@ bool GeneralSettings::*SettingsModel::addedField(SettingKey key)
         return &GeneralSettings::announceNewOnly;
     case SettingKey::ReadWholeWithoutTop:
         return &GeneralSettings::readWholeWithoutTop;
+    case SettingKey::DesktopNotification:
+        return &GeneralSettings::desktopNotification;
     default:
         return &GeneralSettings::looseMatch;
     }
+}
+
+void SettingsModel::setQuietHours(const QuietHours& hours)
+{
+    setGeneral(&GeneralSettings::quietHours, hours, SettingKey::QuietHours);
 }
 
 void SettingsModel::setAddedSwitch(SettingKey key, bool on)
@@ -124,10 +131,12 @@ QString SettingsModel::loadGeneral()
         setAutoCloseNotice(autoClose == 1);
     const int action = number(SettingKey::NewMailAction);
     setNewMailAction(action == 1 || action == 2 ? NewMailAction(action) : NewMailAction::Neither);
-    for (SettingKey key :
-         {SettingKey::KeepDeleted, SettingKey::TrialMode, SettingKey::LooseMatch, SettingKey::AnnounceNewOnly,
-          SettingKey::ReadWholeWithoutTop})
+    for (SettingKey key : {SettingKey::KeepDeleted, SettingKey::TrialMode, SettingKey::LooseMatch,
+                           SettingKey::AnnounceNewOnly, SettingKey::DesktopNotification, SettingKey::ReadWholeWithoutTop})
         setAddedSwitch(key, file.number(AddedSection, keyName(key)) == 1);
+    // Hours that are not a time (edited by hand) mean none, as the window would have refused them.
+    const QString quiet = file.text(AddedSection, keyName(SettingKey::QuietHours), QString());
+    setQuietHours(QuietHours::parse(quiet).value_or(QuietHours()));
     return file.error();
 }
 
@@ -222,6 +231,14 @@ QString SettingsModel::saveAddedSwitch(SettingKey key)
 {
     const QString file = Paths::generalSettingsFile();
     const QString error = IniProfile::writeText(file, AddedSection, keyName(key), switchText(addedSwitch(key)));
+    return error.isEmpty() ? QString() : QStringLiteral("ファイル「%1」に保存できませんでした。\n%2").arg(file, error);
+}
+
+QString SettingsModel::saveQuietHours()
+{
+    const QString file = Paths::generalSettingsFile();
+    const QString error =
+        IniProfile::writeText(file, AddedSection, keyName(SettingKey::QuietHours), m_general.quietHours.text());
     return error.isEmpty() ? QString() : QStringLiteral("ファイル「%1」に保存できませんでした。\n%2").arg(file, error);
 }
 

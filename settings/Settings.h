@@ -1,6 +1,7 @@
 #pragma once
 
 #include "settings/PasswordStore.h"
+#include "settings/QuietHours.h"
 #include "settings/SettingsFiles.h"
 
 #include <QObject>
@@ -22,6 +23,8 @@ struct GeneralSettings
     bool trialMode = false;                               // "TrialMode": judge and record, delete nothing
     bool looseMatch = false;                              // "LooseMatch": width, case and kana folded on both sides
     bool announceNewOnly = false; // "AnnounceNewOnly": announce only mail that was not there at the last check
+    bool desktopNotification = false; // "DesktopNotification": news also as a desktop notification
+    QuietHours quietHours;            // "QuietHours": when nothing is announced
     bool readWholeWithoutTop = false; // "ReadWholeWithoutTop": a server without TOP is judged through RETR
 
     bool operator==(const GeneralSettings&) const = default;
@@ -47,7 +50,8 @@ public:
     void setInterval(const QString& text);
     void setAutoCloseNotice(bool on);
     void setNewMailAction(NewMailAction action);
-    // KeepDeleted, TrialMode, LooseMatch or AnnounceNewOnly.
+    void setQuietHours(const QuietHours& hours);
+    // KeepDeleted, TrialMode, LooseMatch, AnnounceNewOnly or DesktopNotification.
     void setAddedSwitch(SettingKey key, bool on);
     bool addedSwitch(SettingKey key) const;
     void setServer(const QString& smtp, const QString& pop3, const QString& mail, qint16 useApop);
@@ -85,6 +89,8 @@ public:
     QString saveSwitches();
     // One of those alone, in section "Mossvale".
     QString saveAddedSwitch(SettingKey key);
+    // "QuietHours" of section "Mossvale", in its stored form.
+    QString saveQuietHours();
     // "NUMBER2" alone, unless the file already holds that text.
     QString saveInterval();
     // The whole server settings file.

@@ -39,7 +39,7 @@ QString keyName(SettingKey key)
     static const char* const Names[] = {"NAME",        "NUMBER",    "NUMBER2",    "NUMBER4",        "NUMBER5", "NAME",
                                         "NAME2",       "NAME3",     "SMTP",       "POP3",           "MAIL",    "APOP",
                                         "KeepDeleted", "TrialMode", "LooseMatch", "AnnounceNewOnly",
-                                        "ReadWholeWithoutTop"};
+                                        "DesktopNotification", "QuietHours", "ReadWholeWithoutTop"};
     static_assert(std::size(Names) == size_t(SettingKey::ReadWholeWithoutTop) + 1);
     return QString::fromLatin1(Names[int(key)]);
 }

@@ -23,6 +23,8 @@ enum class SettingKey {
     TrialMode,       // general, section "Mossvale": 1 judges without deleting
     LooseMatch,      // general, section "Mossvale": 1 compares with width, case and kana folded
     AnnounceNewOnly, // general, section "Mossvale": 1 announces only mail not there at the last check
+    DesktopNotification, // general, section "Mossvale": 1 also tells news through the desktop's notifications
+    QuietHours,          // general, section "Mossvale": "HH:MM-HH:MM" when nothing is announced; empty for none
     ReadWholeWithoutTop, // general, section "Mossvale": 1 judges a server without TOP on whole messages
 };
 

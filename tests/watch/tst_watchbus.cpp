@@ -1,0 +1,266 @@
+#include "../mailcheck/MailFixtures.h"
+#include "WatchFixtures.h"
+#include "app/MainForm.h"
+#include "mailcheck/MsgForm.h"
+#include "platform/MessageBox.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusVariant>
+#include <QLabel>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+const QString Password = QStringLiteral("secret");
+const QString Keywords = QStringLiteral("★MailData/Tlxdata50.data");
+constexpr uint Disconnected = 20, ConnectedGlobal = 70; // NetworkManager's NMState
+const QString Offline = QStringLiteral("オフライン");
+} // namespace
+
+// The whole program watching as on a laptop, time compressed: the stand-ins of python3-dbusmock
+// for NetworkManager and logind on a private bus taken for the system bus, its notification
+// daemon on the same bus taken for the session bus, and a real Dovecot. The test is the clock:
+// the one-second timer's handler runs once per simulated second, and the wall and monotonic clocks
+// the schedule reads move with it (or only the wall clock, asleep). Every decision of the program
+// reads those clocks and that count, so 90 ticks are the program's 90 seconds; the event loop runs
+// meanwhile, so that any connection the program would make reaches the server.
+class TestWatchBus : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    QProcess m_bus, m_network, m_logind, m_notices;
+    std::unique_ptr<DovecotServer> m_server;
+    std::unique_ptr<TestProgramFolder> m_folder;
+    std::unique_ptr<MainForm> m_form;
+    ManualClock m_time;
+    int m_users = 0;
+
+    bool startMock(QProcess& process, const QStringList& arguments, const QString& service, bool system)
+    {
+        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process.setStandardOutputFile(QProcess::nullDevice()); // an unread pipe would stall it
+        process.start(QStringLiteral("/usr/bin/python3"), QStringList{"-m", "dbusmock"} + arguments);
+        QDBusConnectionInterface* bus =
+            (system ? QDBusConnection::systemBus() : QDBusConnection::sessionBus()).interface();
+        return QTest::qWaitFor([&] { return bus->isServiceRegistered(service).value(); }, 10000);
+    }
+    QString mockCall(const QString& service, const QString& path, const QString& method, const QVariantList& args)
+    {
+        QDBusMessage call =
+            QDBusMessage::createMethodCall(service, path, QStringLiteral("org.freedesktop.DBus.Mock"), method);
+        call.setArguments(args);
+        const QDBusMessage reply = QDBusConnection::systemBus().call(call, QDBus::Block, 5000);
+        return reply.type() == QDBusMessage::ErrorMessage ? reply.errorMessage() : QString();
+    }
+    void setNetwork(uint state)
+    {
+        QCOMPARE(mockCall("org.freedesktop.NetworkManager", "/org/freedesktop/NetworkManager",
+                          "SetGlobalConnectionState", {state}),
+                 QString());
+    }
+    void prepareForSleep(bool start)
+    {
+        QCOMPARE(mockCall("org.freedesktop.login1", "/org/freedesktop/login1", "EmitSignal",
+                          {"org.freedesktop.login1.Manager", "PrepareForSleep", "b",
+                           QVariantList{QVariant::fromValue(QDBusVariant(start))}}),
+                 QString());
+    }
+    // Logins the server saw for user.
+    int logins(const QString& user) const { return int(m_server->log().count("Login: user=<" + user + ">")); }
+    // The Notify calls the daemon recorded, each as its replaced id and the rest of the line.
+    QList<std::pair<uint, QString>> notifications() const
+    {
+        QFile file(m_dir.filePath("notices.log"));
+        QList<std::pair<uint, QString>> calls;
+        if (!file.open(QIODevice::ReadOnly))
+            return calls;
+        // A call is logged from its time stamp on; a body of several lines spans as many.
+        static const QRegularExpression Call(QStringLiteral("(?:^|\n)[0-9.]+ "));
+        static const QRegularExpression Notify(QStringLiteral("^Notify \"[^\"]*\" (\\d+) (.*)$"),
+                                               QRegularExpression::DotMatchesEverythingOption);
+        for (const QString& record : QString::fromUtf8(file.readAll()).split(Call, Qt::SkipEmptyParts)) {
+            if (const auto match = Notify.match(record); match.hasMatch())
+                calls.append({match.captured(1).toUInt(), match.captured(2)});
+        }
+        return calls;
+    }
+    // A mailbox of messages (subject, name, address), and the program watching it every minute.
+    QString watch(const QList<QStringList>& messages, const QByteArray& added, const QString& password = Password)
+    {
+        const QString user = QStringLiteral("watch%1").arg(++m_users);
+        if (!fillMailbox(*m_server, user, Password, messages))
+            return {};
+        m_folder->writeAccount(user, password);
+        m_folder->write(GeneralFile, "[EXEINI]\r\nNUMBER2=1\r\nNUMBER5=1\r\n[Mossvale]\r\n" + added);
+        *m_time.now = ManualClock::Now(); // each test starts at noon
+        m_form = std::make_unique<MainForm>();
+        m_form->setMailOptions(checkOptions());
+        m_form->Timer3->stop(); // the test's ticks stand for it
+        m_form->schedule() = CheckSchedule(m_time.clock());
+        m_form->schedule().setInterval(m_form->settings().general().interval);
+        return user;
+    }
+    void tick(int seconds)
+    {
+        for (int i = 0; i < seconds; ++i) {
+            m_time.pass(1000);
+            m_form->Timer3_Timer();
+            QTest::qWait(15); // Timer4 polls meanwhile
+        }
+    }
+    bool offline() const { return m_form->statusLine() == Offline && m_form->StatusLabel->text() == Offline; }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        MOSSVALE_REQUIRE_DOVECOT();
+        const QByteArray missing = Prerequisite::missingPrograms({"dbus-daemon"});
+        MOSSVALE_REQUIRE(missing.isEmpty(), missing);
+        MOSSVALE_REQUIRE(QProcess::execute("/usr/bin/python3", {"-c", "import dbusmock"}) == 0, "python3-dbusmock");
+        m_bus.start(QStringLiteral("dbus-daemon"), {"--session", "--nofork", "--nopidfile", "--print-address=1"});
+        QVERIFY(QTest::qWaitFor([this] { return m_bus.canReadLine() || (m_bus.waitForReadyRead(100), false); }, 10000));
+        // Before the first use of either bus, which then is this one.
+        const QByteArray address = m_bus.readLine().trimmed();
+        qputenv("DBUS_SYSTEM_BUS_ADDRESS", address);
+        qputenv("DBUS_SESSION_BUS_ADDRESS", address);
+        QVERIFY(
+            startMock(m_network, {"--system", "--template", "networkmanager"}, "org.freedesktop.NetworkManager", true));
+        QVERIFY(startMock(m_logind, {"--system", "--template", "logind"}, "org.freedesktop.login1", true));
+        QVERIFY(startMock(m_notices, {"--template", "notification_daemon", "-l", m_dir.filePath("notices.log")},
+                          "org.freedesktop.Notifications", false));
+        QString error;
+        m_server = startTrustedDovecot(&error);
+        QVERIFY2(m_server, qPrintable(error));
+    }
+    void cleanupTestCase()
+    {
+        m_form.reset();
+        m_server.reset();
+        for (QProcess* process : {&m_notices, &m_logind, &m_network, &m_bus})
+            process->terminate(), process->waitForFinished(5000);
+    }
+    void init()
+    {
+        MessageBox::reset();
+        m_folder = std::make_unique<TestProgramFolder>(true, true);
+        m_folder->writeServer(m_server->plainServer());
+        setNetwork(ConnectedGlobal);
+    }
+    void cleanup() { m_form.reset(); }
+
+    // Offline for 90 s with a 1-minute interval: no connection, 「オフライン」 where the user looks
+    // (the status line, and the text the tray's tip is made of). Back online, a check logs in at once.
+    void offlineWaitsForTheNetwork()
+    {
+        setNetwork(Disconnected);
+        const QString user = watch({{"hello", "Bob", "bob@example.jp"}}, "");
+        QTRY_VERIFY_WITH_TIMEOUT(offline(), 5000);
+        tick(90);
+        QCOMPARE(logins(user), 0);
+        QVERIFY(!m_form->isChecking());
+        QVERIFY2(MessageBox::shown().isEmpty(), "offline raised a box");
+        QVERIFY(offline());
+        QVERIFY(m_form->StatusLabel->toolTip().contains(QStringLiteral("ネットワークに接続されていません")));
+        setNetwork(ConnectedGlobal);
+        QTRY_COMPARE_WITH_TIMEOUT(logins(user), 1, 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(m_form->lastCheck().kind, CheckOutcome::Kind::Checked, 15000);
+        QVERIFY(!offline());
+    }
+
+    // Woken after longer than the interval while the network is still away: the check waits for the
+    // network, then one runs, and no second follows it.
+    void resumeWaitsForTheNetwork()
+    {
+        const QString user = watch({{"hello", "Bob", "bob@example.jp"}}, "");
+        m_form->schedule().setInterval(QStringLiteral("10"));
+        setNetwork(Disconnected);
+        QTRY_VERIFY_WITH_TIMEOUT(offline(), 5000);
+        prepareForSleep(true);
+        m_time.sleep(11 * 60 * 1000);
+        prepareForSleep(false);
+        QTRY_VERIFY_WITH_TIMEOUT(m_form->schedule().catchUpPending(), 5000);
+        tick(5);
+        QCOMPARE(logins(user), 0);
+        setNetwork(ConnectedGlobal);
+        QTRY_VERIFY_WITH_TIMEOUT(!offline(), 5000);
+        tick(3);
+        QTRY_COMPARE_WITH_TIMEOUT(logins(user), 1, 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_form->isChecking(), 15000);
+        tick(5);
+        QCOMPARE(logins(user), 1);
+    }
+
+    // Three new messages: one notification, naming a sender, with no markup of a hostile subject;
+    // the next check's replaces it.
+    void notificationNamesTheSender()
+    {
+        const QString hostile = QStringLiteral("<b>bold</b><a href=\"http://evil.example\">click</a>");
+        watch({{"first", "Alice", "alice@example.jp"},
+               {"second", "Bob", "bob@example.jp"},
+               {hostile, "Mallory", "m@example.jp"}},
+              "DesktopNotification=1\r\n");
+        const qsizetype before = notifications().size();
+        tick(61);
+        QTRY_COMPARE_WITH_TIMEOUT(m_form->lastCheck().kind, CheckOutcome::Kind::Checked, 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(notifications().size(), before + 1, 5000);
+        const auto [replaced, text] = notifications().last();
+        QCOMPARE(replaced, 0u);
+        QVERIFY2(text.contains(QStringLiteral("新着メール 3 通")) && text.contains("Mallory") && text.contains("Alice"),
+                 qPrintable(text));
+        QVERIFY2(!text.contains("<b>") && !text.contains("<a ") && text.contains("&lt;b&gt;"), qPrintable(text));
+        QVERIFY2(text.contains("desktop-entry"), qPrintable(text));
+        tick(61);
+        QTRY_COMPARE_WITH_TIMEOUT(notifications().size(), before + 2, 15000);
+        // The daemon's ids count from 1, and the first was the run's first notification.
+        QCOMPARE(notifications().last().first, 1u);
+    }
+
+    // Quiet hours covering now: the spam goes, nothing is announced; when they end, one summary.
+    void quietHoursHoldTheNews()
+    {
+        const QString user = watch({{"hello", "Bob", "bob@example.jp"}, {"casino night", "Spam", "s@example.jp"}},
+                                   "DesktopNotification=1\r\nQuietHours=11:00-12:02\r\n");
+        m_folder->write(Keywords, keywordFileBytes({"casino"}));
+        const qsizetype before = notifications().size();
+        tick(61);
+        QTRY_COMPARE_WITH_TIMEOUT(m_form->lastCheck().kind, CheckOutcome::Kind::Checked, 15000);
+        QCOMPARE(m_form->lastCheck().deleted, 1);
+        QCOMPARE(m_server->messages(user).size(), 1);
+        QTest::qWait(300);
+        QCOMPARE(notifications().size(), before);
+        QVERIFY2(!m_form->msgForm().isLoaded() || !m_form->msgForm().get()->isVisible(), "the board came");
+        tick(60); // 12:02:01: the hours are over
+        QTRY_COMPARE_WITH_TIMEOUT(notifications().size(), before + 1, 5000);
+        QVERIFY2(notifications().last().second.contains(QStringLiteral("通知しない時間帯の新着メール 1 通")),
+                 qPrintable(notifications().last().second));
+        QVERIFY(m_form->msgForm().isLoaded() && m_form->msgForm().get()->isVisible());
+        QTest::qWait(300); // Timer4 runs on: the summary is told once
+        QCOMPARE(notifications().size(), before + 1);
+    }
+
+    // A server that refuses the login: three timed checks give one box, and the status line shows each;
+    // the user's own check shows its box again.
+    void repeatedFailureToldOnce()
+    {
+        const QString user = watch({{"hello", "Bob", "bob@example.jp"}}, "", QStringLiteral("wrong"));
+        for (int check = 1; check <= 3; ++check) {
+            tick(61);
+            QTRY_VERIFY_WITH_TIMEOUT(
+                m_form->lastCheck().kind == CheckOutcome::Kind::LoginRefused && !m_form->isChecking(), 15000);
+            QVERIFY(m_form->StatusLabel->text().contains(QStringLiteral("ログインできません")));
+            QTRY_COMPARE_WITH_TIMEOUT(m_server->log().count("auth failed"), check, 5000);
+        }
+        QCOMPARE(MessageBox::shown().size(), 1);
+        m_form->Command6_Click();
+        QTRY_VERIFY_WITH_TIMEOUT(!m_form->isChecking(), 15000);
+        QCOMPARE(MessageBox::shown().size(), 2);
+    }
+};
+
+QTEST_MAIN(TestWatchBus)
+#include "tst_watchbus.moc"

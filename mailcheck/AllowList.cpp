@@ -8,7 +8,6 @@
 #include <QFileInfo>
 
 namespace {
-constexpr QFileDevice::Permissions OwnerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
 
 QString unreadable(const QString& file, const QString& why)
 {

@@ -26,6 +26,8 @@ QString addedSwitchCaption(SettingKey key)
         return QStringLiteral("ゆるい一致（全角半角・大文字小文字・ひらがなカタカナを区別しない）");
     case SettingKey::DesktopNotification:
         return QStringLiteral("デスクトップ通知で知らせる");
+    case SettingKey::ReadWholeWithoutTop:
+        return QStringLiteral("TOP非対応のサーバーでは、メール全体（256 KBまで）を読んで判定する");
     default:
         return QStringLiteral("前回のチェック以降の新着だけを知らせる");
     }
@@ -61,12 +63,21 @@ MoreOptionsForm::MoreOptionsForm(SettingsModel& settings, QWidget* parent) : QWi
         {&Check2, "Check2", SettingKey::TrialMode},
         {&Check3, "Check3", SettingKey::LooseMatch},
         {&Check4, "Check4", SettingKey::AnnounceNewOnly},
-        {&Check6, "Check6", SettingKey::DesktopNotification}};
+        {&Check6, "Check6", SettingKey::DesktopNotification},
+        {&Check7, "Check7", SettingKey::ReadWholeWithoutTop}};
     for (const auto& [member, name, key] : switches) {
         *member = new QCheckBox(this);
         (*member)->setObjectName(QString::fromLatin1(name));
         bindAddedSwitch(*member, settings, key, this);
         layout->addWidget(*member);
+    }
+    // Reading a whole message is not free of effects elsewhere: the user hears it before choosing.
+    for (const auto& [name, text] : {std::pair{"Label2", "　注意: 他のメールソフトで既読になることがあります。"},
+                                     std::pair{"Label3", "　Gmailでは、一度読んだメールをPOPで再び受信できません。"}}) {
+        auto* warning = new QLabel(QString::fromUtf8(text), this);
+        warning->setObjectName(QString::fromLatin1(name));
+        warning->setMinimumHeight(warning->sizeHint().height() + 4); // some faces' glyphs stand past their line box
+        layout->addWidget(warning);
     }
     m_settings = &settings;
     layout->addLayout(buildQuietHours());

@@ -31,6 +31,7 @@ public:
     QCheckBox* Check4; // AnnounceNewOnly
     QCheckBox* Check5; // the autostart entry exists
     QCheckBox* Check6; // DesktopNotification
+    QCheckBox* Check7; // ReadWholeWithoutTop
     QLineEdit* Text1;  // QuietHours
 
 protected:

@@ -61,6 +61,7 @@ public:
     QLineEdit* Text7;
     QLabel* Label1;
     QLabel* StatusLabel; // the outcome of the last check, or how far the running one has come
+    QPushButton* CancelSignInCommand; // サインインを中止: over StatusLabel while the browser sign-in waits
     QLineEdit* Text1;    // hidden: path of the mail program, or "未設定"
     QLineEdit* Text2;    // hidden: its file title
     QTimer* Timer1;
@@ -79,6 +80,7 @@ public:
     QLabel* TrialLabel; // shown while trial mode is on, so that nobody forgets it
     QMenu* mnuPopup;
     QAction* mtraycheck; // メールチェック in the tray pop-up; off while a check runs, as the button
+    QAction* mtraycancelsignin; // サインインを中止, there while the browser sign-in waits
 
     SettingsModel& settings() { return m_settings; }
 
@@ -158,6 +160,8 @@ private:
     void checkFinished(const CheckOutcome& outcome);
     void setChecking(bool checking);
     void abortCheck();
+    void showSignInWaiting(bool waiting);
+    void cancelSignIn();
 
     SettingsModel m_settings; // outlives the windows that edit it
     std::unique_ptr<SoundCommands> m_sound;

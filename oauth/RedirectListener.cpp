@@ -126,8 +126,10 @@ bool RedirectListener::isRedirect(const QByteArray& head, QUrlQuery* query) cons
 void RedirectListener::answer(Page page)
 {
     m_server.close();
-    if (QTcpSocket* socket = std::exchange(m_held, nullptr))
+    if (QTcpSocket* socket = std::exchange(m_held, nullptr)) {
+        socket->setParent(nullptr); // the page goes out even when the listener goes at once
         respond(socket, "200 OK", pageText(page));
+    }
 }
 
 void RedirectListener::respond(QTcpSocket* socket, const QByteArray& status, const QByteArray& html)
@@ -138,5 +140,8 @@ void RedirectListener::respond(QTcpSocket* socket, const QByteArray& status, con
                   html);
     socket->disconnectFromHost();
     // A peer that reads nothing of the answer keeps its connection no longer than any other.
-    QTimer::singleShot(ConnectionTimeoutMs, socket, [socket] { socket->abort(); });
+    QTimer::singleShot(ConnectionTimeoutMs, socket, [socket] {
+        socket->abort();
+        socket->deleteLater();
+    });
 }

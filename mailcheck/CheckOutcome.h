@@ -34,11 +34,11 @@ struct CheckOutcome
     // Messages that were not on the server at the previous check and are still there; -1 when the
     // server gives no unique ids to tell.
     int fresh = -1;
-    int trialMatches = 0; // trial mode: messages that would have been deleted (and were not)
-    QList<int> unsaved;   // matching messages left on the server: their copy could not be stored
-    int unread = 0;       // messages whose headers could not be read: never judged, never deleted
-    QString reason;       // why it failed, or what went wrong on the way (Japanese)
-    QString notice;       // something the user should know even though the check went through
+    int trialMatches = 0;   // trial mode: messages that would have been deleted (and were not)
+    QList<int> unsaved;     // matching messages left on the server: their copy could not be stored
+    int unread = 0;         // messages whose headers could not be read: never judged, never deleted
+    QString reason;         // why it failed, or what went wrong on the way (Japanese)
+    QString notice;         // something the user should know even though the check went through
     bool withToken = false; // the account signs in with an OAuth 2.0 token: no plain-text consent applies
 
     int remaining() const { return kind == Kind::Checked ? messages - deleted : 0; } // N

@@ -64,8 +64,8 @@ QString tokenProblem(QNetworkReply* reply, const QByteArray& body, const QJsonOb
     return {};
 }
 
-const QString NoKeyring = PasswordStore::noKeyringText +
-                          QStringLiteral("キーリングに保存したサインインの情報を読み出せません。");
+const QString NoKeyring =
+    PasswordStore::noKeyringText + QStringLiteral("キーリングに保存したサインインの情報を読み出せません。");
 
 const QString SignInAgain = QStringLiteral(
     "「メールチェック」ボタンまたは「サーバー設定」の「ブラウザでサインイン」でサインインしてください。");
@@ -129,16 +129,16 @@ void OAuthTokens::accessToken(const QString& server, const QString& user, bool r
         return end({TokenResult::Status::Ok, kept.token, {}, {}});
     held().remove(heldKey(server, user));
     const int generation = m_generation;
-    RefreshTokenStore::read(server, user, this,
-                            [this, generation](const QByteArray& token, const QString& error, bool keyringMissing) {
-                                if (generation != m_generation)
-                                    return;
-                                if (!token.isEmpty())
-                                    return refresh(token);
-                                if (!error.isEmpty())
-                                    return end({TokenResult::Status::Failed, {}, error, {}});
-                                needSignIn(keyringMissing ? NoKeyring : QStringLiteral("OAuth 2.0でサインインしていません。"));
-                            });
+    RefreshTokenStore::read(
+        server, user, this, [this, generation](const QByteArray& token, const QString& error, bool keyringMissing) {
+            if (generation != m_generation)
+                return;
+            if (!token.isEmpty())
+                return refresh(token);
+            if (!error.isEmpty())
+                return end({TokenResult::Status::Failed, {}, error, {}});
+            needSignIn(keyringMissing ? NoKeyring : QStringLiteral("OAuth 2.0でサインインしていません。"));
+        });
 }
 
 void OAuthTokens::signIn(const QString& server, const QString& user, Done done)
@@ -212,7 +212,10 @@ void OAuthTokens::onRefreshed(QNetworkReply* reply)
     }
     const QString why = tokenProblem(reply, body, answer);
     if (!why.isEmpty())
-        return end({TokenResult::Status::Failed, {}, QStringLiteral("アクセストークンを更新できませんでした（%1）。").arg(why), {}});
+        return end({TokenResult::Status::Failed,
+                    {},
+                    QStringLiteral("アクセストークンを更新できませんでした（%1）。").arg(why),
+                    {}});
     keep(answer.value(u"access_token").toString().toLatin1(), answer.value(u"expires_in").toInteger(3600),
          answer.value(u"refresh_token").toString().toLatin1());
 }
@@ -225,7 +228,10 @@ void OAuthTokens::startSignIn()
     m_listener = new RedirectListener(state, this);
     connect(m_listener, &RedirectListener::redirected, this, &OAuthTokens::onRedirected);
     if (!m_listener->listen())
-        return end({TokenResult::Status::SignInNeeded, {}, QStringLiteral("サインインの応答を受ける準備ができませんでした。"), {}});
+        return end({TokenResult::Status::SignInNeeded,
+                    {},
+                    QStringLiteral("サインインの応答を受ける準備ができませんでした。"),
+                    {}});
     QUrlQuery query;
     query.addQueryItem(QStringLiteral("response_type"), QStringLiteral("code"));
     query.addQueryItem(QStringLiteral("client_id"), m_provider->clientId);
@@ -233,8 +239,9 @@ void OAuthTokens::startSignIn()
     if (!m_provider->scope.isEmpty())
         query.addQueryItem(QStringLiteral("scope"), m_provider->scope);
     query.addQueryItem(QStringLiteral("state"), QString::fromLatin1(state));
-    query.addQueryItem(QStringLiteral("code_challenge"),
-                       QString::fromLatin1(base64Url(QCryptographicHash::hash(m_verifier, QCryptographicHash::Sha256))));
+    query.addQueryItem(
+        QStringLiteral("code_challenge"),
+        QString::fromLatin1(base64Url(QCryptographicHash::hash(m_verifier, QCryptographicHash::Sha256))));
     query.addQueryItem(QStringLiteral("code_challenge_method"), QStringLiteral("S256"));
     QUrl url = m_provider->authorizeUrl;
     QUrlQuery given(url); // a provider's own parameters stay
@@ -261,7 +268,8 @@ void OAuthTokens::onRedirected(const QUrlQuery& query)
         return stopSignIn(QStringLiteral("サインインが許可されませんでした。"));
     }
     if (!error.isEmpty() || code.isEmpty())
-        return stopSignIn(QStringLiteral("サインインできませんでした（%1）。").arg(error.isEmpty() ? u"no code"_qs : error.left(100)));
+        return stopSignIn(QStringLiteral("サインインできませんでした（%1）。")
+                              .arg(error.isEmpty() ? u"no code"_qs : error.left(100)));
     QUrlQuery form;
     form.addQueryItem(QStringLiteral("grant_type"), QStringLiteral("authorization_code"));
     form.addQueryItem(QStringLiteral("code"), code);

@@ -97,5 +97,5 @@ private:
     QByteArray m_verifier;                  // its PKCE secret
     bool m_browserWaiting = false;
     QTimer m_timer;
-    int m_generation = 0;                   // answers of a cancelled request are dropped
+    int m_generation = 0; // answers of a cancelled request are dropped
 };

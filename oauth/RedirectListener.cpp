@@ -136,8 +136,7 @@ void RedirectListener::respond(QTcpSocket* socket, const QByteArray& status, con
 {
     disconnect(socket, &QTcpSocket::readyRead, this, nullptr);
     socket->write("HTTP/1.1 " + status + "\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: " +
-                  QByteArray::number(html.size()) + "\r\nCache-Control: no-store\r\nConnection: close\r\n\r\n" +
-                  html);
+                  QByteArray::number(html.size()) + "\r\nCache-Control: no-store\r\nConnection: close\r\n\r\n" + html);
     socket->disconnectFromHost();
     // A peer that reads nothing of the answer keeps its connection no longer than any other.
     QTimer::singleShot(ConnectionTimeoutMs, socket, [socket] {

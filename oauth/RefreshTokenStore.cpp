@@ -57,8 +57,8 @@ QString writeFile(const QString& server, const QString& user, const QByteArray& 
     if (!token.isEmpty())
         lines.append(lineKey(server, user) + token);
     // Readable by the user only from its first byte on, and replaced in one step.
-    if (const QString why = writeFileAtomically(tokenFile(), lines.join('\n') + '\n',
-                                                QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    if (const QString why =
+            writeFileAtomically(tokenFile(), lines.join('\n') + '\n', QFileDevice::ReadOwner | QFileDevice::WriteOwner);
         !why.isEmpty())
         return QStringLiteral("「%1」に保存できませんでした。%2").arg(tokenFile(), why);
     return {};
@@ -140,7 +140,8 @@ void remove(const QString& server, const QString& user, QObject* context, std::f
         done(error.isEmpty() ? keyringError : error);
     };
     if (!PasswordStore::available()) {
-        QMetaObject::invokeMethod(context, [fromFile] { fromFile(QString()); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            context, [fromFile] { fromFile(QString()); }, Qt::QueuedConnection);
         return;
     }
     PasswordStore::remove(

@@ -27,6 +27,7 @@ void read(const QString& server, const QString& user, QObject* context, Read don
 void write(const QString& server, const QString& user, const QByteArray& token, QObject* context, Written done);
 
 // Signing out: takes the token out of the keyring and the file. error names what still holds it.
-void remove(const QString& server, const QString& user, QObject* context, std::function<void(const QString& error)> done);
+void remove(const QString& server, const QString& user, QObject* context,
+            std::function<void(const QString& error)> done);
 
 } // namespace RefreshTokenStore

@@ -213,9 +213,9 @@ void OptionForm::SignOutCommand_Click()
     SignOutCommand->setEnabled(false);
     OAuthTokens::signOut(Pop3Text->text(), user, this, [this, user](const QString& error) {
         SignOutCommand->setEnabled(true);
-        MessageBox::open(this, error.isEmpty()
-                                   ? QStringLiteral("「%1」のサインインの情報を削除しました（サインアウト）。").arg(user)
-                                   : QStringLiteral("サインインの情報を削除できませんでした。\n%1").arg(error));
+        MessageBox::open(
+            this, error.isEmpty() ? QStringLiteral("「%1」のサインインの情報を削除しました（サインアウト）。").arg(user)
+                                  : QStringLiteral("サインインの情報を削除できませんでした。\n%1").arg(error));
     });
 }
 

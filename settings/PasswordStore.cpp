@@ -122,7 +122,8 @@ void findKeyring(const Budget& budget, QObject* context, std::function<void(bool
                                       QStringLiteral("org.kde.kwalletd6")};
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
-        QMetaObject::invokeMethod(context, [found] { found(false); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            context, [found] { found(false); }, Qt::QueuedConnection);
         return;
     }
     const auto ask = [bus, budget](const QString& method) {

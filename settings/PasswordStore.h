@@ -40,8 +40,7 @@ struct Result
 };
 
 // What a caller tells the user when the session bus has no keyring.
-inline const QString noKeyringText =
-    QStringLiteral("セッションバスにキーリング（Secret Service）がありません。");
+inline const QString noKeyringText = QStringLiteral("セッションバスにキーリング（Secret Service）がありません。");
 using Done = std::function<void(const Result& result)>;
 
 // Stores secret for user at server. done runs on context's thread, and not at all once context is

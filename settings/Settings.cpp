@@ -162,8 +162,9 @@ void SettingsModel::readStoredAccount(int keyringWaitMs, QObject* context, Accou
                             const QString missing =
                                 found.noKeyring && found.password.isEmpty()
                                     ? PasswordStore::noKeyringText +
-                                          QStringLiteral("キーリングに保存したパスワードを読み出せません。"
-                                                         "キーリングを起動するか、「ID,PASS」でパスワードを入力してください。")
+                                          QStringLiteral(
+                                              "キーリングに保存したパスワードを読み出せません。"
+                                              "キーリングを起動するか、「ID,PASS」でパスワードを入力してください。")
                                     : QString();
                             done(account, found.error.isEmpty() ? missing : found.error);
                         });

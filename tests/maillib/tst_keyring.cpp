@@ -127,7 +127,8 @@ private Q_SLOTS:
         QVERIFY2(error.startsWith(PasswordStore::noKeyringText), qPrintable(error));
         std::optional<TokenResult> result;
         OAuthTokens tokens;
-        tokens.accessToken(u"pop.example.jp"_qs, u"bob"_qs, false, false, [&result](const TokenResult& r) { result = r; });
+        tokens.accessToken(u"pop.example.jp"_qs, u"bob"_qs, false, false,
+                           [&result](const TokenResult& r) { result = r; });
         QVERIFY(QTest::qWaitFor([&result] { return result.has_value(); }, 20000));
         QCOMPARE(result->status, TokenResult::Status::SignInNeeded);
         QVERIFY2(result->error.startsWith(PasswordStore::noKeyringText), qPrintable(result->error));
@@ -212,7 +213,8 @@ private Q_SLOTS:
         QVERIFY(grep.waitForFinished());
         QCOMPARE(grep.readAll() + ' ' + QByteArray::number(grep.exitCode()), " 1");
         std::optional<QString> signedOut; // 「サインアウト」: the entry goes
-        OAuthTokens::signOut(u"pop.example.jp"_qs, u"bob"_qs, &tokens, [&signedOut](const QString& e) { signedOut = e; });
+        OAuthTokens::signOut(u"pop.example.jp"_qs, u"bob"_qs, &tokens,
+                             [&signedOut](const QString& e) { signedOut = e; });
         QVERIFY(QTest::qWaitFor([&signedOut] { return signedOut.has_value(); }, 20000));
         QCOMPARE(*signedOut, QString());
         QCOMPARE(entry(PasswordStore::entryKey(u"pop.example.jp"_qs, u"bob"_qs, PasswordStore::Kind::RefreshToken)),

@@ -1,13 +1,13 @@
 #include "TokenServer.h"
+#include "app/MainForm.h"
 #include "maillib/TlsTrust.h"
+#include "oauth/RedirectListener.h"
+#include "platform/MessageBox.h"
+#include "settings/OptionForm.h"
 #include "tests/mailcheck/RecordingWindows.h"
 #include "tests/support/DovecotServer.h"
 #include "tests/support/Prerequisite.h"
 #include "tests/support/ScriptedPop3Server.h"
-#include "app/MainForm.h"
-#include "oauth/RedirectListener.h"
-#include "platform/MessageBox.h"
-#include "settings/OptionForm.h"
 
 #include <QAction>
 #include <QLabel>
@@ -234,7 +234,8 @@ private Q_SLOTS:
         QTRY_VERIFY(QString::fromUtf8(provider.lastPage).contains(QString::fromUtf8(row.page)));
         QVERIFY(!tokens.isBrowserWaiting());
         QCOMPARE(sendRaw(port, "GET /" + provider.state()), "refused"); // closed with the step
-        const auto open = std::count_if(idle.begin(), idle.end(), [](auto& s) { return s->state() == QAbstractSocket::ConnectedState; });
+        const auto open = std::count_if(idle.begin(), idle.end(),
+                                        [](auto& s) { return s->state() == QAbstractSocket::ConnectedState; });
         QVERIFY(open <= RedirectListener::MaxConnections);
     }
 
@@ -250,7 +251,8 @@ private Q_SLOTS:
         tokens.signIn(u"pop.example.jp"_qs, u"bob"_qs, [&result](const TokenResult& r) { result = r; });
         const qint64 before = residentBytes();
         QProcess sender; // another program: its own buffers are not this one's
-        sender.start(u"/usr/bin/python3"_qs, {u"-c"_qs, uR"(import socket, sys
+        sender.start(u"/usr/bin/python3"_qs,
+                     {u"-c"_qs, uR"(import socket, sys
 s = socket.create_connection(("127.0.0.1", int(sys.argv[1])))
 chunk, sent = b"a" * 65536, 0
 try:
@@ -261,7 +263,8 @@ X: ")
         sent += len(chunk)
 except OSError:
     pass
-print(sent))"_qs, QString::number(provider.redirectPort()), QString::fromLatin1(provider.state())});
+print(sent))"_qs,
+                      QString::number(provider.redirectPort()), QString::fromLatin1(provider.state())});
         QVERIFY(QTest::qWaitFor([&sender] { return sender.state() == QProcess::NotRunning; }, 60000));
         QVERIFY2(residentBytes() - before < 20 * 1024 * 1024, sender.readAll().constData());
         QVERIFY(!result && tokens.isBrowserWaiting());

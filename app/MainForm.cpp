@@ -164,6 +164,11 @@ void MainForm::buildLayout()
     StatusLabel->setObjectName(QStringLiteral("StatusLabel"));
     StatusLabel->setGeometry(twipRect(4080, 4335, 2400, 255));
     StatusLabel->setStyleSheet(QStringLiteral("color: black; background: transparent;"));
+    // In the status's place while a sign-in waits for the browser: the way out of that wait.
+    CancelSignInCommand = new QPushButton(QStringLiteral("サインインを中止"), client);
+    CancelSignInCommand->setObjectName(QStringLiteral("CancelSignInCommand"));
+    CancelSignInCommand->setGeometry(twipRect(4080, 4260, 2400, 360));
+    CancelSignInCommand->hide();
     TrialLabel = new QLabel(QStringLiteral("試用モード中：メールは削除しません"), client);
     TrialLabel->setObjectName(QStringLiteral("TrialLabel"));
     TrialLabel->setGeometry(twipRect(1440, 0, 5055, 300));
@@ -214,6 +219,9 @@ void MainForm::buildMenus()
     mnuPopup->setObjectName(QStringLiteral("mnuPopup"));
     mtraycheck = mnuPopup->addAction(QStringLiteral("メールチェック"));
     mtraycheck->setObjectName(QStringLiteral("mtraycheck"));
+    mtraycancelsignin = mnuPopup->addAction(QStringLiteral("サインインを中止"));
+    mtraycancelsignin->setObjectName(QStringLiteral("mtraycancelsignin"));
+    mtraycancelsignin->setVisible(false);
     QAction* history = mnuPopup->addAction(QStringLiteral("削除履歴"));
     history->setObjectName(QStringLiteral("mtrayhistory"));
     mnuPopup->addSeparator()->setObjectName(QStringLiteral("mtrayline"));
@@ -245,6 +253,8 @@ void MainForm::connectHandlers()
     connect(Timer4, &QTimer::timeout, this, &MainForm::Timer4_Timer);
     connect(mcheck, &QAction::triggered, this, &MainForm::Command6_Click);
     connect(mtraycheck, &QAction::triggered, this, &MainForm::Command6_Click);
+    connect(CancelSignInCommand, &QPushButton::clicked, this, &MainForm::cancelSignIn);
+    connect(mtraycancelsignin, &QAction::triggered, this, &MainForm::cancelSignIn);
     connect(mspam, &QAction::triggered, this, &MainForm::Command8_Click);
     connect(mset, &QAction::triggered, this, &MainForm::Command9_Click);
     connect(mtask, &QAction::triggered, this, &MainForm::Command4_Click);

@@ -65,9 +65,10 @@ public:
     QCheckBox* Check1;
     QLineEdit* Text7;
     QLabel* Label1;
-    QLabel* StatusLabel; // the outcome of the last check, or how far the running one has come
-    QLineEdit* Text1;    // hidden: path of the mail program, or "未設定"
-    QLineEdit* Text2;    // hidden: its file title
+    QLabel* StatusLabel;              // the outcome of the last check, or how far the running one has come
+    QPushButton* CancelSignInCommand; // サインインを中止: over StatusLabel while the browser sign-in waits
+    QLineEdit* Text1;                 // hidden: path of the mail program, or "未設定"
+    QLineEdit* Text2;                 // hidden: its file title
     QTimer* Timer1;
     QTimer* Timer3;
     QTimer* Timer4;
@@ -83,7 +84,8 @@ public:
     QAction* mhistory;  // 削除履歴
     QLabel* TrialLabel; // shown while trial mode is on, so that nobody forgets it
     QMenu* mnuPopup;
-    QAction* mtraycheck; // メールチェック in the tray pop-up; off while a check runs, as the button
+    QAction* mtraycheck;        // メールチェック in the tray pop-up; off while a check runs, as the button
+    QAction* mtraycancelsignin; // サインインを中止, there while the browser sign-in waits
 
     SettingsModel& settings() { return m_settings; }
 
@@ -167,6 +169,8 @@ private:
     void checkFinished(const CheckOutcome& outcome);
     void setChecking(bool checking);
     void abortCheck();
+    void showSignInWaiting(bool waiting);
+    void cancelSignIn();
 
     SettingsModel m_settings; // outlives the windows that edit it
     std::unique_ptr<SoundCommands> m_sound;

@@ -121,6 +121,7 @@ void MainForm::CheckMailbox()
     m_checkWindows->started();
     m_check = std::make_unique<MailCheck>(*m_checkWindows, m_settings, m_mailOptions);
     connect(m_check.get(), &MailCheck::finished, this, &MainForm::checkFinished);
+    connect(m_check.get(), &MailCheck::browserSignIn, this, &MainForm::showSignInWaiting);
     m_check->start(!m_checkIsTimed);
 }
 

@@ -21,6 +21,7 @@
 #include <QLineEdit>
 #include <QLocale>
 #include <QMenu>
+#include <QPushButton>
 #include <utility>
 
 namespace {
@@ -226,4 +227,20 @@ void MainForm::updateTrayTip()
         return;
     const QString status = m_checking ? StatusLabel->text() : statusLine();
     m_tray->setTip(MessageBox::programTitle(), status.isEmpty() ? m_trayDate : m_trayDate + u'\n' + status);
+}
+
+// While the browser sign-in waits, the status line gives way to the one thing the user can do about it.
+void MainForm::showSignInWaiting(bool waiting)
+{
+    StatusLabel->setVisible(!waiting);
+    CancelSignInCommand->setVisible(waiting);
+    mtraycancelsignin->setVisible(waiting);
+    if (waiting)
+        showCheckStatus(QStringLiteral("ブラウザでサインイン中…"), QString());
+}
+
+void MainForm::cancelSignIn()
+{
+    if (m_check)
+        m_check->cancelSignIn();
 }

@@ -90,6 +90,12 @@ QString CheckOutcome::details() const
               << reasonWithAdvice(reason, QStringLiteral("サーバー名とネットワークの接続を確認してください。"));
         break;
     case Kind::Insecure:
+        if (withToken) { // a token never goes in plain text: there is nothing to allow
+            lines << reason
+                  << QStringLiteral("アクセストークンは暗号化通信（TLS）でだけ送ります。サーバーの設定（pop3s:// "
+                                    "または STLS に対応したサーバー）を確認してください。");
+            break;
+        }
         lines << QStringLiteral("安全のため、パスワードを送らずに中止しました。") << reason
               << QStringLiteral(
                      "「メールチェック」ボタンで確認すると、このサーバーへの接続を許可するかどうかを選べます。");

@@ -54,6 +54,7 @@ struct CheckOutcome
     QList<NewMessage> newest;
     QString reason;       // why it failed, or what went wrong on the way (Japanese)
     QString notice;       // something the user should know even though the check went through
+    bool withToken = false; // the account signs in with an OAuth 2.0 token: no plain-text consent applies
 
     int remaining() const { return kind == Kind::Checked ? messages - deleted : 0; } // N
     // Nothing came: what the hang-up after an empty check waits for. A check that could not

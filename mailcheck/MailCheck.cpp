@@ -73,6 +73,7 @@ MailCheck::MailCheck(MailCheckWindows& windows, SettingsModel& settings, const P
         m_windows.unloadNotice();
         finish();
     });
+    connect(&m_tokens, &OAuthTokens::browserWaitingChanged, this, &MailCheck::browserSignIn);
 }
 
 MailCheck::~MailCheck()
@@ -134,7 +135,8 @@ void MailCheck::onOAuthAccount(const QString& error)
     if (m_step != Step::ReadingAccount)
         return;
     const AccountSettings& account = m_settings.account();
-    if (!error.isEmpty() || account.UserId.isEmpty()) {
+    // Only the user id counts: a password the keyring could not give is not needed for a token.
+    if (account.UserId.isEmpty()) {
         if (error.isEmpty())
             m_windows.showSettingsWindow();
         m_outcome.kind = error.isEmpty() ? CheckOutcome::Kind::AccountMissing : CheckOutcome::Kind::LocalTrouble;
@@ -388,6 +390,19 @@ void MailCheck::abort()
     setStep(Step::Done);
     QMetaObject::invokeMethod(
         this, [this] { Q_EMIT finished(m_outcome); }, Qt::QueuedConnection);
+}
+
+// The user stopped the browser step: nothing more goes to the provider or the server.
+void MailCheck::cancelSignIn()
+{
+    if (m_step != Step::SigningIn)
+        return;
+    m_tokens.cancel();
+    if (m_session)
+        m_session->abort();
+    m_outcome.kind = CheckOutcome::Kind::Cancelled;
+    m_outcome.reason = QStringLiteral("サインインを中止しました。");
+    conclude();
 }
 
 // ---- The scan ----
@@ -706,6 +721,7 @@ void MailCheck::conclude()
 {
     using Kind = CheckOutcome::Kind;
     m_outcome.finished = QDateTime::currentDateTime();
+    m_outcome.withToken = m_oauth;
     // Whatever broke a session that skipped waiting for the server's word, the next one waits for
     // it: a server that changed costs one failed check, not every one.
     if (m_pipeliningOffered && m_outcome.failed())

@@ -99,6 +99,9 @@ public:
     // Ends the check at once: the session is dropped without QUIT (unless QUIT is already out),
     // an open question is closed, and finished() follows with Cancelled.
     void abort();
+    // Ends a sign-in that waits for the browser at once, with nothing more sent; finished() follows
+    // with Cancelled. Ignored at any other step.
+    void cancelSignIn();
     bool isRunning() const { return m_step != Step::Idle && m_step != Step::Done; }
     Step step() const { return m_step; }
     const CheckOutcome& outcome() const { return m_outcome; }
@@ -106,6 +109,8 @@ public:
 Q_SIGNALS:
     void stepChanged(MailCheck::Step step);
     void finished(const CheckOutcome& outcome);
+    // A sign-in began (true) or stopped (false) to wait for the user in the browser.
+    void browserSignIn(bool waiting);
 
 private:
     // A message judged to go in this check, and where its copy is stored.

@@ -1,6 +1,8 @@
 #include "oauth/OAuthTokens.h"
 
+#include "oauth/RedirectListener.h"
 #include "oauth/RefreshTokenStore.h"
+#include "settings/PasswordStore.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
@@ -9,8 +11,6 @@
 #include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
-#include <QOAuth2AuthorizationCodeFlow>
-#include <QOAuthHttpServerReplyHandler>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QStandardPaths>
@@ -47,6 +47,26 @@ QByteArray base64Url(const QByteArray& bytes)
     return bytes.toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals);
 }
 
+QByteArray randomText(int bytes)
+{
+    QByteArray secret(bytes, Qt::Uninitialized);
+    QRandomGenerator::system()->fillRange(reinterpret_cast<quint32*>(secret.data()), bytes / 4);
+    return base64Url(secret);
+}
+
+// Why a token endpoint's answer gives no access token, empty when it does.
+QString tokenProblem(QNetworkReply* reply, const QByteArray& body, const QJsonObject& answer)
+{
+    if (reply->error() != QNetworkReply::NoError)
+        return reply->errorString();
+    if (body.size() > OAuthTokens::MaxReplyBytes || answer.value(u"access_token").toString().isEmpty())
+        return QStringLiteral("応答が不正です");
+    return {};
+}
+
+const QString NoKeyring =
+    PasswordStore::noKeyringText + QStringLiteral("キーリングに保存したサインインの情報を読み出せません。");
+
 const QString SignInAgain = QStringLiteral(
     "「メールチェック」ボタンまたは「サーバー設定」の「ブラウザでサインイン」でサインインしてください。");
 
@@ -80,15 +100,20 @@ void OAuthTokens::forgetAccessTokens()
     held().clear();
 }
 
+void OAuthTokens::signOut(const QString& server, const QString& user, QObject* context,
+                          std::function<void(const QString&)> done)
+{
+    forgetAccessTokens();
+    RefreshTokenStore::remove(server, user, context, std::move(done));
+}
+
 void OAuthTokens::cancel()
 {
     ++m_generation;
     m_done = nullptr;
     m_timer.stop();
     m_timer.disconnect();
-    disconnect(m_tokenReplies);
-    if (m_flow)
-        m_flow.release()->deleteLater(); // its signal may be the one being handled
+    closeListener();
     for (QNetworkReply* reply : m_network->findChildren<QNetworkReply*>()) {
         reply->disconnect(this);
         reply->abort();
@@ -104,15 +129,16 @@ void OAuthTokens::accessToken(const QString& server, const QString& user, bool r
         return end({TokenResult::Status::Ok, kept.token, {}, {}});
     held().remove(heldKey(server, user));
     const int generation = m_generation;
-    RefreshTokenStore::read(server, user, this, [this, generation](const QByteArray& token, const QString& error) {
-        if (generation != m_generation)
-            return;
-        if (!token.isEmpty())
-            return refresh(token);
-        if (!error.isEmpty())
-            return end({TokenResult::Status::Failed, {}, error, {}});
-        needSignIn(QStringLiteral("OAuth 2.0でサインインしていません。"));
-    });
+    RefreshTokenStore::read(
+        server, user, this, [this, generation](const QByteArray& token, const QString& error, bool keyringMissing) {
+            if (generation != m_generation)
+                return;
+            if (!token.isEmpty())
+                return refresh(token);
+            if (!error.isEmpty())
+                return end({TokenResult::Status::Failed, {}, error, {}});
+            needSignIn(keyringMissing ? NoKeyring : QStringLiteral("OAuth 2.0でサインインしていません。"));
+        });
 }
 
 void OAuthTokens::signIn(const QString& server, const QString& user, Done done)
@@ -145,19 +171,27 @@ void OAuthTokens::needSignIn(const QString& why)
     end({TokenResult::Status::SignInNeeded, {}, why + SignInAgain, {}});
 }
 
-// Written by hand rather than through the flow: Qt 6.4's flow does not tell a refused refresh token
-// from a network failure, and only the first means the user must sign in again.
+// Both requests to the token endpoint are written by hand: Qt 6.4's flow neither tells a refused
+// refresh token from a network failure nor lets the redirect's listener be bounded.
+QNetworkReply* OAuthTokens::post(const QUrlQuery& form)
+{
+    QNetworkRequest request(m_provider->tokenUrl);
+    request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/x-www-form-urlencoded"));
+    request.setTransferTimeout(RequestTimeoutMs);
+    // A "+" left as it is would reach a form's reader as a space.
+    QNetworkReply* reply =
+        m_network->post(request, form.toString(QUrl::FullyEncoded).replace(u'+', QStringLiteral("%2B")).toLatin1());
+    reply->setReadBufferSize(MaxReplyBytes + 1);
+    return reply;
+}
+
 void OAuthTokens::refresh(const QByteArray& refreshToken)
 {
     QUrlQuery form;
     form.addQueryItem(QStringLiteral("grant_type"), QStringLiteral("refresh_token"));
     form.addQueryItem(QStringLiteral("refresh_token"), QString::fromLatin1(refreshToken));
     form.addQueryItem(QStringLiteral("client_id"), m_provider->clientId);
-    QNetworkRequest request(m_provider->tokenUrl);
-    request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/x-www-form-urlencoded"));
-    request.setTransferTimeout(RequestTimeoutMs);
-    QNetworkReply* reply = m_network->post(request, form.toString(QUrl::FullyEncoded).toLatin1());
-    reply->setReadBufferSize(MaxReplyBytes + 1);
+    QNetworkReply* reply = post(form);
     connect(reply, &QNetworkReply::finished, this, [this, reply] { onRefreshed(reply); });
 }
 
@@ -176,78 +210,106 @@ void OAuthTokens::onRefreshed(QNetworkReply* reply)
         });
         return;
     }
-    const QByteArray token = answer.value(u"access_token").toString().toLatin1();
-    if (reply->error() != QNetworkReply::NoError || body.size() > MaxReplyBytes || token.isEmpty()) {
-        const QString why =
-            reply->error() != QNetworkReply::NoError ? reply->errorString() : QStringLiteral("応答が不正です");
+    const QString why = tokenProblem(reply, body, answer);
+    if (!why.isEmpty())
         return end({TokenResult::Status::Failed,
                     {},
                     QStringLiteral("アクセストークンを更新できませんでした（%1）。").arg(why),
                     {}});
-    }
-    keep(token, answer.value(u"expires_in").toInteger(3600), answer.value(u"refresh_token").toString().toLatin1());
+    keep(answer.value(u"access_token").toString().toLatin1(), answer.value(u"expires_in").toInteger(3600),
+         answer.value(u"refresh_token").toString().toLatin1());
 }
 
+// The authorization code flow with PKCE (RFC 7636): the code is of no use to whoever catches it.
 void OAuthTokens::startSignIn()
 {
-    m_flow = std::make_unique<QOAuth2AuthorizationCodeFlow>(m_network.get());
-    auto* handler = new QOAuthHttpServerReplyHandler(QHostAddress(QHostAddress::LocalHost), 0, m_flow.get());
-    if (!handler->isListening())
+    const QByteArray state = randomText(16);
+    m_verifier = randomText(32);
+    m_listener = new RedirectListener(state, this);
+    connect(m_listener, &RedirectListener::redirected, this, &OAuthTokens::onRedirected);
+    if (!m_listener->listen())
         return end({TokenResult::Status::SignInNeeded,
                     {},
                     QStringLiteral("サインインの応答を受ける準備ができませんでした。"),
                     {}});
-    handler->setCallbackText(QStringLiteral("サインインしました。このページを閉じて、Mossvaleに戻ってください。"));
-    m_flow->setReplyHandler(handler);
-    m_flow->setAuthorizationUrl(m_provider->authorizeUrl);
-    m_flow->setAccessTokenUrl(m_provider->tokenUrl);
-    m_flow->setClientIdentifier(m_provider->clientId);
-    m_flow->setScope(m_provider->scope);
-    // PKCE (RFC 7636), which Qt 6.4 does not add itself: the code is of no use to whoever catches it.
-    QByteArray secret(32, Qt::Uninitialized);
-    QRandomGenerator::system()->fillRange(reinterpret_cast<quint32*>(secret.data()), secret.size() / 4);
-    const QByteArray verifier = base64Url(secret);
-    const QByteArray challenge = base64Url(QCryptographicHash::hash(verifier, QCryptographicHash::Sha256));
-    m_flow->setModifyParametersFunction(
-        [verifier, challenge](QAbstractOAuth::Stage stage, QMultiMap<QString, QVariant>* parameters) {
-            if (stage == QAbstractOAuth::Stage::RequestingAuthorization) {
-                parameters->insert(QStringLiteral("code_challenge"), challenge);
-                parameters->insert(QStringLiteral("code_challenge_method"), QStringLiteral("S256"));
-            } else if (stage == QAbstractOAuth::Stage::RequestingAccessToken) {
-                parameters->insert(QStringLiteral("code_verifier"), verifier);
-            }
-        });
-    const auto stop = [this](const QString& why) {
-        end({TokenResult::Status::SignInNeeded, {}, why + SignInAgain, {}});
-    };
-    connect(m_flow.get(), &QAbstractOAuth::authorizeWithBrowser, this, [stop](const QUrl& url) {
-        if (!browser() || !browser()(url))
-            stop(QStringLiteral("ブラウザを開けませんでした。"));
-    });
-    connect(m_flow.get(), &QAbstractOAuth::granted, this, &OAuthTokens::onGranted);
-    connect(m_flow.get(), &QAbstractOAuth2::error, this, [stop](const QString& error, const QString&, const QUrl&) {
-        stop(error == u"access_denied" ? QStringLiteral("サインインが許可されませんでした。")
-                                       : QStringLiteral("サインインできませんでした（%1）。").arg(error.left(100)));
-    });
-    // The flow reads a failed token request without a word: its reply says it.
-    m_tokenReplies =
-        connect(m_network.get(), &QNetworkAccessManager::finished, this, [this, stop](QNetworkReply* reply) {
-            if (m_flow && reply->error() != QNetworkReply::NoError && reply->url() == m_provider->tokenUrl)
-                stop(QStringLiteral("サインインの結果を受け取れませんでした（%1）。").arg(reply->errorString()));
-        });
-    connect(&m_timer, &QTimer::timeout, this, [stop] {
-        stop(QStringLiteral("ブラウザでのサインインが%1分以内に終わらなかったため、中止しました。")
-                 .arg(SignInTimeoutMs / 60000));
+    QUrlQuery query;
+    query.addQueryItem(QStringLiteral("response_type"), QStringLiteral("code"));
+    query.addQueryItem(QStringLiteral("client_id"), m_provider->clientId);
+    query.addQueryItem(QStringLiteral("redirect_uri"), m_listener->redirectUri());
+    if (!m_provider->scope.isEmpty())
+        query.addQueryItem(QStringLiteral("scope"), m_provider->scope);
+    query.addQueryItem(QStringLiteral("state"), QString::fromLatin1(state));
+    query.addQueryItem(
+        QStringLiteral("code_challenge"),
+        QString::fromLatin1(base64Url(QCryptographicHash::hash(m_verifier, QCryptographicHash::Sha256))));
+    query.addQueryItem(QStringLiteral("code_challenge_method"), QStringLiteral("S256"));
+    QUrl url = m_provider->authorizeUrl;
+    QUrlQuery given(url); // a provider's own parameters stay
+    for (const auto& [key, value] : query.queryItems(QUrl::FullyDecoded))
+        given.addQueryItem(key, value);
+    url.setQuery(given.query(QUrl::FullyEncoded).replace(u'+', QStringLiteral("%2B")), QUrl::StrictMode);
+    connect(&m_timer, &QTimer::timeout, this, [this] {
+        stopSignIn(QStringLiteral("ブラウザでのサインインが%1分以内に終わらなかったため、中止しました。")
+                       .arg(SignInTimeoutMs / 60000));
     });
     m_timer.start(SignInTimeoutMs);
-    m_flow->grant();
+    setBrowserWaiting(true);
+    if (!browser() || !browser()(url))
+        stopSignIn(QStringLiteral("ブラウザを開けませんでした。"));
 }
 
-void OAuthTokens::onGranted()
+// The redirect that carries this sign-in's state: a code to exchange, or the provider's no.
+void OAuthTokens::onRedirected(const QUrlQuery& query)
 {
-    const qint64 expiresIn =
-        m_flow->expirationAt().isValid() ? QDateTime::currentDateTimeUtc().secsTo(m_flow->expirationAt()) : 3600;
-    keep(m_flow->token().toLatin1(), expiresIn, m_flow->refreshToken().toLatin1());
+    const QString error = query.queryItemValue(QStringLiteral("error"), QUrl::FullyDecoded);
+    const QString code = query.queryItemValue(QStringLiteral("code"), QUrl::FullyDecoded);
+    if (error == u"access_denied") {
+        m_listener->answer(RedirectListener::Page::Refused);
+        return stopSignIn(QStringLiteral("サインインが許可されませんでした。"));
+    }
+    if (!error.isEmpty() || code.isEmpty())
+        return stopSignIn(QStringLiteral("サインインできませんでした（%1）。")
+                              .arg(error.isEmpty() ? u"no code"_qs : error.left(100)));
+    QUrlQuery form;
+    form.addQueryItem(QStringLiteral("grant_type"), QStringLiteral("authorization_code"));
+    form.addQueryItem(QStringLiteral("code"), code);
+    form.addQueryItem(QStringLiteral("redirect_uri"), m_listener->redirectUri());
+    form.addQueryItem(QStringLiteral("client_id"), m_provider->clientId);
+    form.addQueryItem(QStringLiteral("code_verifier"), QString::fromLatin1(m_verifier));
+    QNetworkReply* reply = post(form);
+    connect(reply, &QNetworkReply::finished, this, [this, reply] {
+        reply->deleteLater();
+        const QByteArray body = reply->read(MaxReplyBytes + 1);
+        const QJsonObject answer = QJsonDocument::fromJson(body).object();
+        if (const QString why = tokenProblem(reply, body, answer); !why.isEmpty())
+            return stopSignIn(QStringLiteral("サインインの結果を受け取れませんでした（%1）。").arg(why));
+        m_listener->answer(RedirectListener::Page::SignedIn);
+        keep(answer.value(u"access_token").toString().toLatin1(), answer.value(u"expires_in").toInteger(3600),
+             answer.value(u"refresh_token").toString().toLatin1());
+    });
+}
+
+// Ends the browser sign-in with why; the browser's page says it failed unless it was told otherwise.
+void OAuthTokens::stopSignIn(const QString& why)
+{
+    end({TokenResult::Status::SignInNeeded, {}, why + SignInAgain, {}});
+}
+
+void OAuthTokens::closeListener()
+{
+    if (m_listener) {
+        m_listener->answer(RedirectListener::Page::Failed); // nothing when it was answered already
+        m_listener->disconnect(this);
+        m_listener->deleteLater(); // its signal may be the one being handled
+        m_listener = nullptr;
+    }
+    setBrowserWaiting(false);
+}
+
+void OAuthTokens::setBrowserWaiting(bool waiting)
+{
+    if (std::exchange(m_browserWaiting, waiting) != waiting)
+        Q_EMIT browserWaitingChanged(waiting);
 }
 
 void OAuthTokens::keep(const QByteArray& accessToken, qint64 expiresInSeconds, const QByteArray& refreshToken)
@@ -271,6 +333,7 @@ void OAuthTokens::end(TokenResult result)
         return;
     Done done = std::exchange(m_done, nullptr);
     m_timer.stop();
+    closeListener();
     const int generation = ++m_generation;
     QMetaObject::invokeMethod(
         this,

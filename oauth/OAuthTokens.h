@@ -12,7 +12,8 @@
 
 class QNetworkAccessManager;
 class QNetworkReply;
-class QOAuth2AuthorizationCodeFlow;
+class QUrlQuery;
+class RedirectListener;
 
 // The outcome of asking for an access token.
 struct TokenResult
@@ -51,8 +52,10 @@ public:
     void accessToken(const QString& server, const QString& user, bool renew, bool interactive, Done done);
     // Signs in through the browser even when a token is kept (the settings window's button).
     void signIn(const QString& server, const QString& user, Done done);
-    // Ends what is under way; its done never runs.
+    // Ends what is under way; its done never runs. A browser sign-in's listener closes at once.
     void cancel();
+    // True while a sign-in waits for the browser's redirect (and then the token for its code).
+    bool isBrowserWaiting() const { return m_browserWaiting; }
 
     // How the browser opens a page, true when it started; the default is startUrlHandler.
     static void setBrowser(std::function<bool(const QUrl& url)> open);
@@ -61,12 +64,24 @@ public:
     static bool startUrlHandler(const QUrl& url);
     // Forgets the access tokens held in memory.
     static void forgetAccessTokens();
+    // Signs user at server out: the access tokens in memory and the stored refresh token are gone.
+    // done gets an empty text, or what still holds the token; it runs later, and not once context is gone.
+    static void signOut(const QString& server, const QString& user, QObject* context,
+                        std::function<void(const QString& error)> done);
+
+Q_SIGNALS:
+    // A browser sign-in began to wait for the user (true), or ended, whichever way (false).
+    void browserWaitingChanged(bool waiting);
 
 private:
+    QNetworkReply* post(const QUrlQuery& form);
     void refresh(const QByteArray& refreshToken);
     void onRefreshed(QNetworkReply* reply);
     void startSignIn();
-    void onGranted();
+    void onRedirected(const QUrlQuery& query);
+    void stopSignIn(const QString& why);
+    void closeListener();
+    void setBrowserWaiting(bool waiting);
     void keep(const QByteArray& accessToken, qint64 expiresInSeconds, const QByteArray& refreshToken);
     bool begin(const QString& server, const QString& user, bool interactive, Done done);
     void end(TokenResult result);
@@ -78,8 +93,9 @@ private:
     Done m_done;
     std::optional<OAuthProvider> m_provider;
     std::unique_ptr<QNetworkAccessManager> m_network;
-    std::unique_ptr<QOAuth2AuthorizationCodeFlow> m_flow;
+    RedirectListener* m_listener = nullptr; // while a browser sign-in runs
+    QByteArray m_verifier;                  // its PKCE secret
+    bool m_browserWaiting = false;
     QTimer m_timer;
-    QMetaObject::Connection m_tokenReplies; // the flow's token request, watched for failure
-    int m_generation = 0;                   // answers of a cancelled request are dropped
+    int m_generation = 0; // answers of a cancelled request are dropped
 };

@@ -57,8 +57,8 @@ QString writeFile(const QString& server, const QString& user, const QByteArray& 
     if (!token.isEmpty())
         lines.append(lineKey(server, user) + token);
     // Readable by the user only from its first byte on, and replaced in one step.
-    if (const QString why = writeFileAtomically(tokenFile(), lines.join('\n') + '\n',
-                                                QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    if (const QString why =
+            writeFileAtomically(tokenFile(), lines.join('\n') + '\n', QFileDevice::ReadOwner | QFileDevice::WriteOwner);
         !why.isEmpty())
         return QStringLiteral("「%1」に保存できませんでした。%2").arg(tokenFile(), why);
     return {};
@@ -86,7 +86,7 @@ void read(const QString& server, const QString& user, QObject* context, Read don
             context,
             [fromFile, done] {
                 const auto [token, error] = fromFile(QString());
-                done(token, error);
+                done(token, error, false);
             },
             Qt::QueuedConnection);
         return;
@@ -96,9 +96,9 @@ void read(const QString& server, const QString& user, QObject* context, Read don
         [fromFile, done](const PasswordStore::Result& result) {
             const QByteArray stored = result.password.toLatin1().left(MaxTokenBytes);
             if (result.ok && !stored.isEmpty() && isTokenText(stored))
-                return done(stored, QString());
+                return done(stored, QString(), false);
             const auto [token, error] = fromFile(result.error);
-            done(token, token.isEmpty() ? error : QString());
+            done(token, token.isEmpty() ? error : QString(), result.noKeyring);
         },
         PasswordStore::Kind::RefreshToken);
 }
@@ -130,6 +130,24 @@ void write(const QString& server, const QString& user, const QByteArray& token, 
     else
         PasswordStore::write(server, user, QString::fromLatin1(token), WaitMs, context, stored,
                              PasswordStore::Kind::RefreshToken);
+}
+
+void remove(const QString& server, const QString& user, QObject* context, std::function<void(const QString&)> done)
+{
+    // Both places, whatever the keyring says: a token the keyring kept is still told.
+    const auto fromFile = [server, user, done](const QString& keyringError) {
+        const QString error = writeFile(server, user, {});
+        done(error.isEmpty() ? keyringError : error);
+    };
+    if (!PasswordStore::available()) {
+        QMetaObject::invokeMethod(
+            context, [fromFile] { fromFile(QString()); }, Qt::QueuedConnection);
+        return;
+    }
+    PasswordStore::remove(
+        server, user, WaitMs, context,
+        [fromFile](const PasswordStore::Result& result) { fromFile(result.ok ? QString() : result.error); },
+        PasswordStore::Kind::RefreshToken);
 }
 
 } // namespace RefreshTokenStore

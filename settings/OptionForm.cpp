@@ -17,7 +17,7 @@
 #include <QRadioButton>
 
 namespace {
-// Client area 2955 x 4020 twips. The captions reach down to their text boxes: a face with a tall
+// Client area 2955 x 4470 twips. The captions reach down to their text boxes: a face with a tall
 // line, such as Noto Sans CJK, needs the room.
 const Placement Label1Place{"Label1", twipRect(120, 90, 1575, 270)};
 const Placement SmtpTextPlace{"SmtpText", twipRect(120, 360, 2652, 264)};
@@ -30,8 +30,9 @@ const Placement Label4Place{"Label4", twipRect(120, 2370, 1635, 270)};
 const Placement PasswordOptionPlace{"PasswordOption", twipRect(240, 2640, 1320, 252)};
 const Placement OAuthOptionPlace{"OAuthOption", twipRect(1620, 2640, 1260, 252)};
 const Placement SignInCommandPlace{"SignInCommand", twipRect(480, 2970, 2292, 372)};
-const Placement OkCommandPlace{"OkCommand", twipRect(660, 3480, 972, 372)};
-const Placement CancelCommandPlace{"CancelCommand", twipRect(1860, 3480, 912, 372)};
+const Placement SignOutCommandPlace{"SignOutCommand", twipRect(480, 3420, 2292, 372)};
+const Placement OkCommandPlace{"OkCommand", twipRect(660, 3930, 972, 372)};
+const Placement CancelCommandPlace{"CancelCommand", twipRect(1860, 3930, 912, 372)};
 
 // The server settings file keeps at most this many characters of a value.
 constexpr int MaxServerValueLength = 100;
@@ -80,7 +81,7 @@ void OptionForm::buildLayout()
     setObjectName(QStringLiteral("OptionForm"));
     setWindowTitle(QStringLiteral("サーバー設定"));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
-    setFixedSize(twipSize(2955, 4020));
+    setFixedSize(twipSize(2955, 4470));
     setFont(designFont(font()));
 
     SmtpText = makeText(this, SmtpTextPlace);
@@ -98,6 +99,8 @@ void OptionForm::buildLayout()
     Label4 = makeLabel(this, Label4Place, QStringLiteral("サインインの方法(&I)"), PasswordOption);
     SignInCommand = place(new QPushButton(QStringLiteral("ブラウザでサインイン"), this), SignInCommandPlace);
     SignInCommand->setAutoDefault(true);
+    SignOutCommand = place(new QPushButton(QStringLiteral("サインアウト"), this), SignOutCommandPlace);
+    SignOutCommand->setAutoDefault(true);
     OkCommand = place(new QPushButton(QStringLiteral("設定"), this), OkCommandPlace);
     CancelCommand = place(new QPushButton(QStringLiteral("中止"), this), CancelCommandPlace);
     // No default button: Enter in a text box does nothing, but a focused button answers it.
@@ -117,6 +120,7 @@ void OptionForm::buildLayout()
         QStringLiteral("パスワードの代わりに、メールサービスのページ（ブラウザ）でサインインします。"
                        "Gmail や Outlook.com などで使います。"));
     SignInCommand->setToolTip(QStringLiteral("ブラウザでメールサービスのページを開き、サインインします。"));
+    SignOutCommand->setToolTip(QStringLiteral("保存しているサインインの情報を、キーリングとファイルから削除します。"));
     connect(OAuthOption, &QRadioButton::toggled, SignInCommand, &QWidget::setEnabled);
 
     // Tab order by the design's tab index: MailText, CancelCommand, OkCommand, ApopCheck,
@@ -129,11 +133,13 @@ void OptionForm::buildLayout()
     setTabOrder(SmtpText, PasswordOption);
     setTabOrder(PasswordOption, OAuthOption);
     setTabOrder(OAuthOption, SignInCommand);
+    setTabOrder(SignInCommand, SignOutCommand);
     MailText->setFocus();
 
     connect(OkCommand, &QPushButton::clicked, this, &OptionForm::OkCommand_Click);
     connect(CancelCommand, &QPushButton::clicked, this, &OptionForm::CancelCommand_Click);
     connect(SignInCommand, &QPushButton::clicked, this, &OptionForm::SignInCommand_Click);
+    connect(SignOutCommand, &QPushButton::clicked, this, &OptionForm::SignOutCommand_Click);
 }
 
 void OptionForm::Form_Load()
@@ -164,10 +170,16 @@ void OptionForm::OkCommand_Click()
     close();
 }
 
+// The user id in use: the one confirmed in this run, else the one saved in the account file.
+QString OptionForm::userId() const
+{
+    return m_settings.accountConfirmed() ? m_settings.account().UserId : m_settings.accountFile().UserId;
+}
+
 // Signs in for the server as typed and the account's user id; the answer comes in a box, later.
 void OptionForm::SignInCommand_Click()
 {
-    const QString user = m_settings.account().UserId;
+    const QString user = userId();
     if (user.isEmpty()) {
         MessageBox::open(this, QStringLiteral("先に「ID,PASS」でユーザーIDを設定してください。"));
         return;
@@ -184,6 +196,26 @@ void OptionForm::SignInCommand_Click()
                                        (result.notice.isEmpty() ? QString() : u"\n"_qs + result.notice)
                                  : result.error;
         MessageBox::open(this, text);
+    });
+}
+
+// Forgets the sign-in of the server as typed and the account's user id, wherever it is kept.
+void OptionForm::SignOutCommand_Click()
+{
+    const QString user = userId();
+    if (user.isEmpty()) {
+        MessageBox::open(this, QStringLiteral("ユーザーIDが設定されていないため、サインインしていません。"));
+        return;
+    }
+    delete m_tokens; // a sign-in under way ends with it
+    m_tokens = nullptr;
+    SignInCommand->setEnabled(OAuthOption->isChecked());
+    SignOutCommand->setEnabled(false);
+    OAuthTokens::signOut(Pop3Text->text(), user, this, [this, user](const QString& error) {
+        SignOutCommand->setEnabled(true);
+        MessageBox::open(
+            this, error.isEmpty() ? QStringLiteral("「%1」のサインインの情報を削除しました（サインアウト）。").arg(user)
+                                  : QStringLiteral("サインインの情報を削除できませんでした。\n%1").arg(error));
     });
 }
 

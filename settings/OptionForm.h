@@ -11,7 +11,8 @@ class OAuthTokens;
 class SettingsModel;
 
 // "サーバー設定": the SMTP and POP3 servers, the mail address, the APOP switch and how the account
-// signs in (a password, or OAuth 2.0 through the browser, "SignIn" in section "Mossvale"). Topmost
+// signs in (a password, or OAuth 2.0 through the browser, "SignIn" in section "Mossvale"), and signing
+// out of OAuth 2.0. Topmost
 // while open. "設定" puts the values, exactly as typed, into the settings and rewrites the server
 // settings file; "中止", Esc and the close box change nothing. There is no default button.
 class OptionForm : public QWidget
@@ -31,6 +32,7 @@ public:
     QRadioButton* PasswordOption;
     QRadioButton* OAuthOption;
     QPushButton* SignInCommand;
+    QPushButton* SignOutCommand; // removes the refresh token from the keyring and the file
     QPushButton* OkCommand;
     QPushButton* CancelCommand;
 
@@ -43,6 +45,8 @@ private:
     void OkCommand_Click();
     void CancelCommand_Click();
     void SignInCommand_Click();
+    void SignOutCommand_Click();
+    QString userId() const;
 
     SettingsModel& m_settings;
     OAuthTokens* m_tokens = nullptr; // while a sign-in runs

@@ -2,6 +2,10 @@
 
 #include "maillib/Pop3Address.h"
 
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
 #include <QDeadlineTimer>
 #include <QObject>
 #include <QTimer>
@@ -110,6 +114,45 @@ void removeKeys(QStringList keys, const Budget& budget, QObject* context, Step s
     });
 }
 
+// Whether a keyring owns its name on the session bus, or the bus can start one. Asked first, so that a
+// desktop without one is told so at once, rather than after libsecret's own long wait.
+void findKeyring(const Budget& budget, QObject* context, std::function<void(bool found)> found)
+{
+    static const QStringList names = {QStringLiteral("org.freedesktop.secrets"), QStringLiteral("org.kde.kwalletd5"),
+                                      QStringLiteral("org.kde.kwalletd6")};
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) {
+        QMetaObject::invokeMethod(
+            context, [found] { found(false); }, Qt::QueuedConnection);
+        return;
+    }
+    const auto ask = [bus, budget](const QString& method) {
+        const auto message = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"),
+                                                            QStringLiteral("/org/freedesktop/DBus"),
+                                                            QStringLiteral("org.freedesktop.DBus"), method);
+        return QDBusPendingReply<QStringList>(bus.asyncCall(message, qMax(1, budget.left())));
+    };
+    auto* owned = new QDBusPendingCallWatcher(ask(QStringLiteral("ListNames")), context);
+    QObject::connect(owned, &QDBusPendingCallWatcher::finished, context, [=](QDBusPendingCallWatcher* call) mutable {
+        call->deleteLater();
+        const auto any = [](const QStringList& listed) {
+            return std::any_of(names.begin(), names.end(), [&listed](const QString& n) { return listed.contains(n); });
+        };
+        if (any(QDBusPendingReply<QStringList>(*call).value()))
+            return found(true);
+        auto* startable = new QDBusPendingCallWatcher(ask(QStringLiteral("ListActivatableNames")), context);
+        QObject::connect(startable, &QDBusPendingCallWatcher::finished, context, [=](QDBusPendingCallWatcher* next) {
+            next->deleteLater();
+            found(any(QDBusPendingReply<QStringList>(*next).value()));
+        });
+    });
+}
+
+PasswordStore::Result noKeyring(bool ok)
+{
+    return {ok, {}, ok ? QString() : PasswordStore::noKeyringText, false, true};
+}
+
 PasswordStore::Result failure(const Reply& reply)
 {
     return {false, {}, reply.error, reply.answer == Answer::TimedOut};
@@ -176,11 +219,15 @@ void PasswordStore::write(const QString& server, const QString& user, const QStr
 {
     const Budget budget(waitMs);
     const QStringList legacy = kind == Kind::Password ? legacyKeys(server, user) : QStringList();
-    writeKey(entryKey(server, user, kind), secret, budget, context, [=](const Reply& written) {
-        if (written.answer != Answer::Entry)
-            return done(failure(written));
-        // An old copy under a legacy name would outlive every later change of the password.
-        removeKeys(legacy, budget, context, [done](const Reply&) { done(Result{true, {}, {}, false}); });
+    findKeyring(budget, context, [=](bool found) {
+        if (!found)
+            return done(noKeyring(false));
+        writeKey(entryKey(server, user, kind), secret, budget, context, [=](const Reply& written) {
+            if (written.answer != Answer::Entry)
+                return done(failure(written));
+            // An old copy under a legacy name would outlive every later change of the password.
+            removeKeys(legacy, budget, context, [done](const Reply&) { done(Result{true, {}, {}, false}); });
+        });
     });
 }
 
@@ -189,10 +236,14 @@ void PasswordStore::read(const QString& server, const QString& user, int waitMs,
     const Budget budget(waitMs);
     const QString key = entryKey(server, user, kind);
     const QStringList legacy = kind == Kind::Password ? legacyKeys(server, user) : QStringList();
-    readKey(key, budget, context, [=](const Reply& reply) {
-        if (reply.answer == Answer::NoEntry && !legacy.isEmpty())
-            return moveLegacy(key, legacy, budget, context, done);
-        done(readResult(reply));
+    findKeyring(budget, context, [=](bool found) {
+        if (!found)
+            return done(noKeyring(true));
+        readKey(key, budget, context, [=](const Reply& reply) {
+            if (reply.answer == Answer::NoEntry && !legacy.isEmpty())
+                return moveLegacy(key, legacy, budget, context, done);
+            done(readResult(reply));
+        });
     });
 }
 
@@ -202,7 +253,12 @@ void PasswordStore::remove(const QString& server, const QString& user, int waitM
     QStringList keys{entryKey(server, user, kind)};
     if (kind == Kind::Password)
         keys += legacyKeys(server, user); // or the next read would bring the old password back
-    removeKeys(keys, Budget(waitMs), context, [done](const Reply& reply) {
-        done(reply.answer == Answer::NoEntry ? Result{true, {}, {}, false} : failure(reply));
+    const Budget budget(waitMs);
+    findKeyring(budget, context, [=](bool found) {
+        if (!found) // no keyring holds anything the program would ever get back
+            return done(noKeyring(true));
+        removeKeys(keys, budget, context, [done](const Reply& reply) {
+            done(reply.answer == Answer::NoEntry ? Result{true, {}, {}, false} : failure(reply));
+        });
     });
 }

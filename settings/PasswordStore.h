@@ -36,15 +36,19 @@ struct Result
     QString password; // read: the stored secret, empty when there is none
     QString error;    // why not ok, in Japanese
     bool timedOut = false;
+    bool noKeyring = false; // the session bus has no keyring, nor can it start one
 };
+
+// What a caller tells the user when the session bus has no keyring.
+inline const QString noKeyringText = QStringLiteral("セッションバスにキーリング（Secret Service）がありません。");
 using Done = std::function<void(const Result& result)>;
 
 // Stores secret for user at server. done runs on context's thread, and not at all once context is
 // gone. A stored password also clears the names earlier versions used.
 void write(const QString& server, const QString& user, const QString& secret, int waitMs, QObject* context, Done done,
            Kind kind = Kind::Password);
-// The secret stored for user at server. Only a time-out fails: a desktop without a keyring, or one
-// that refuses, reads as no entry, and the account file is all there is. A password found only under
+// The secret stored for user at server. Only a time-out fails: a desktop without a keyring (noKeyring
+// set), or one that refuses, reads as no entry, and the account file is all there is. A password found only under
 // a legacy name is written under the new one and then, once that is stored, removed from the old;
 // when the write fails the old entry stays, and the password is still the answer.
 void read(const QString& server, const QString& user, int waitMs, QObject* context, Done done,

@@ -170,7 +170,15 @@ void SettingsModel::readStoredAccount(int keyringWaitMs, QObject* context, Accou
                         [stored, done](const PasswordStore::Result& found) {
                             AccountSettings account = stored;
                             account.Password = found.password;
-                            done(account, found.error);
+                            // The password was kept in a keyring the desktop no longer has: say so, not "none set".
+                            const QString missing =
+                                found.noKeyring && found.password.isEmpty()
+                                    ? PasswordStore::noKeyringText +
+                                          QStringLiteral(
+                                              "キーリングに保存したパスワードを読み出せません。"
+                                              "キーリングを起動するか、「ID,PASS」でパスワードを入力してください。")
+                                    : QString();
+                            done(account, found.error.isEmpty() ? missing : found.error);
                         });
 }
 

@@ -113,6 +113,27 @@ private Q_SLOTS:
         }
     }
 
+    // Before any keyring is on the bus: a password or a sign-in kept in one is missed for that reason,
+    // and the messages say so, never "none set" or "not signed in".
+    void noKeyringIsNamed()
+    {
+        QVERIFY(m_keyring.state() != QProcess::Running);
+        TokenServer provider;
+        TestProgramFolder folder;
+        provider.configure(folder); // the account "bob", its password in no file
+        SettingsModel settings;
+        settings.setServer({}, u"pop.example.jp"_qs, {}, 0);
+        const QString error = AccountSteps::load(settings);
+        QVERIFY2(error.startsWith(PasswordStore::noKeyringText), qPrintable(error));
+        std::optional<TokenResult> result;
+        OAuthTokens tokens;
+        tokens.accessToken(u"pop.example.jp"_qs, u"bob"_qs, false, false,
+                           [&result](const TokenResult& r) { result = r; });
+        QVERIFY(QTest::qWaitFor([&result] { return result.has_value(); }, 20000));
+        QCOMPARE(result->status, TokenResult::Status::SignInNeeded);
+        QVERIFY2(result->error.startsWith(PasswordStore::noKeyringText), qPrintable(result->error));
+    }
+
     // Without a keyring the file keeps the password as it always has, and says so; with one, the file's
     // "NAME2" stays empty. The password is found after the server text is
     // respelt, also when version 1.1 stored it under the exact text: it is moved to the host's entry,
@@ -191,6 +212,13 @@ private Q_SLOTS:
         grep.start("grep", {"-rlF", "-D", "skip", "--", QString::fromLatin1(token), folder.path(), m_dir.path()});
         QVERIFY(grep.waitForFinished());
         QCOMPARE(grep.readAll() + ' ' + QByteArray::number(grep.exitCode()), " 1");
+        std::optional<QString> signedOut; // 「サインアウト」: the entry goes
+        OAuthTokens::signOut(u"pop.example.jp"_qs, u"bob"_qs, &tokens,
+                             [&signedOut](const QString& e) { signedOut = e; });
+        QVERIFY(QTest::qWaitFor([&signedOut] { return signedOut.has_value(); }, 20000));
+        QCOMPARE(*signedOut, QString());
+        QCOMPARE(entry(PasswordStore::entryKey(u"pop.example.jp"_qs, u"bob"_qs, PasswordStore::Kind::RefreshToken)),
+                 QString());
         ::kill(m_keyring.processId(), SIGSTOP); // by its own PID; it answers nothing until SIGCONT
         SettingsModel settings;
         QCOMPARE(AccountSteps::load(settings, 1000), u"キーリングが1秒以内に応答しませんでした。"_qs);

@@ -20,6 +20,10 @@ class TokenServer : public QObject
 {
 public:
     bool deny = false;
+    bool holdBrowser = false; // the browser only notes the page; visit() goes there
+    bool failToken = false;   // the token endpoint answers every request with a server error
+    QUrl page;                // the sign-in page the program opened last
+    QByteArray lastPage;      // what the browser showed at the end of its last visit
     int refuseAccess = 0;     // how many of the first access tokens it issues introspection calls inactive
     QSet<QByteArray> granted; // the refresh tokens it takes: it issued them and they were not revoked
     QStringList log;          // "authorize", "code", "refresh", "refused"
@@ -31,11 +35,25 @@ public:
                 connect(socket, &QTcpSocket::readyRead, this, [this, socket] { serve(socket); });
         });
         m_server.listen(QHostAddress::LocalHost); // without a free port, the requests to it fail and say so
-        OAuthTokens::setBrowser([this](const QUrl& url) { return m_browser.get(QNetworkRequest(url)) != nullptr; });
+        OAuthTokens::setBrowser([this](const QUrl& url) {
+            page = url;
+            return holdBrowser || visit();
+        });
+        connect(&m_browser, &QNetworkAccessManager::finished, this, [this](QNetworkReply* reply) {
+            lastPage = reply->readAll();
+            reply->deleteLater();
+        });
         OAuthTokens::forgetAccessTokens();
     }
     ~TokenServer() override { OAuthTokens::setBrowser({}); } // nothing opens a page after the test
 
+    bool visit() { return m_browser.get(QNetworkRequest(page)) != nullptr; }
+    // The port the program listens on for the redirect of the page it opened.
+    quint16 redirectPort() const
+    {
+        return QUrl(QUrlQuery(page).queryItemValue(u"redirect_uri"_qs, QUrl::FullyDecoded)).port();
+    }
+    QByteArray state() const { return QUrlQuery(page).queryItemValue(u"state"_qs).toLatin1(); }
     QString url(const QString& path) const { return u"http://127.0.0.1:%1/%2"_qs.arg(m_server.serverPort()).arg(path); }
     // The program's settings for checks as bob signed in here, with the keyword "spam offer".
     void configure(const TestProgramFolder& folder) const
@@ -80,6 +98,8 @@ private:
         // A code counts only with the verifier of its challenge: no challenge, no verifier, no token.
         const QByteArray s256 = QCryptographicHash::hash(item(u"code_verifier"_qs), QCryptographicHash::Sha256)
                                     .toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals);
+        if (failToken)
+            return reply("500 Internal Server Error", "{}");
         const bool byCode = m_challenges.take(item(u"code"_qs)) == "S256 " + s256;
         if (!byCode && !granted.contains(item(u"refresh_token"_qs))) {
             log << u"refused"_qs;

@@ -1,12 +1,22 @@
 #include "TokenServer.h"
+#include "app/MainForm.h"
 #include "maillib/TlsTrust.h"
+#include "oauth/RedirectListener.h"
+#include "platform/MessageBox.h"
+#include "settings/OptionForm.h"
 #include "tests/mailcheck/RecordingWindows.h"
 #include "tests/support/DovecotServer.h"
 #include "tests/support/Prerequisite.h"
+#include "tests/support/ScriptedPop3Server.h"
 
+#include <QAction>
+#include <QLabel>
 #include <QProcess>
+#include <QPushButton>
+#include <QRadioButton>
 #include <QStandardPaths>
 #include <QTest>
+#include <unistd.h>
 
 using Kind = CheckOutcome::Kind;
 
@@ -49,9 +59,44 @@ QByteArray runDemoTool(const TestProgramFolder& folder, const DovecotServer& dov
     return ended && shot.exitCode() == 0 ? QByteArray() : shot.readAll() + shot.readAllStandardError() + '!';
 }
 
+// Sends bytes to the sign-in's listener on port and returns its answer's status line: "refused" when
+// nothing listens, empty when it never answered.
+QByteArray sendRaw(quint16 port, const QByteArray& bytes)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    if (!QTest::qWaitFor([&socket] { return socket.state() != QAbstractSocket::ConnectingState; }, 5000) ||
+        socket.state() != QAbstractSocket::ConnectedState)
+        return "refused";
+    socket.write(bytes);
+    QTest::qWaitFor([&socket] { return socket.state() == QAbstractSocket::UnconnectedState; }, 5000);
+    return socket.readAll().split('\r').value(0);
+}
+
+qint64 residentBytes()
+{
+    QFile statm(u"/proc/self/statm"_qs);
+    return statm.open(QIODevice::ReadOnly) ? statm.readAll().split(' ').value(1).toLongLong() * sysconf(_SC_PAGESIZE)
+                                           : -1;
+}
+
+// A browser sign-in whose page waits for the test: what comes to its listener first, then the browser.
+struct Redirect
+{
+    const char* name;
+    QByteArray foreign; // a request of another local program, "STATE" standing for the sign-in's own
+    QByteArray status;  // the listener's answer to it
+    TokenResult::Status result = TokenResult::Status::Ok;
+    const char* page = "サインインしました"; // what the browser shows at the end
+    bool deny = false;
+    bool failToken = false;
+    int idle = 0; // connections opened before the browser's, that send nothing
+};
+
 } // namespace
 
 Q_DECLARE_METATYPE(Row)
+Q_DECLARE_METATYPE(Redirect)
 
 // The mail check signed in with OAuth 2.0 at a Dovecot that takes nothing but tokens: the browser
 // only for a manual check (also the demo tool's, through the desktop's URL handler), one renewal of a
@@ -63,6 +108,7 @@ class TestOAuthCheck : public QObject
 private Q_SLOTS:
     void initTestCase()
     {
+        qunsetenv("DBUS_SESSION_BUS_ADDRESS"); // never the desktop's own keyring: tokens go to the file
         MOSSVALE_REQUIRE(Prerequisite::missingPrograms({"openssl", "curl"}).isEmpty(), "openssl and curl");
         MOSSVALE_REQUIRE_DOVECOT();
     }
@@ -133,6 +179,175 @@ private Q_SLOTS:
         QCOMPARE(kept.isEmpty(), row.kind != Kind::Checked);
         QVERIFY(kept.isEmpty() ||
                 (provider.granted.contains(kept) && (kept == "rt0" || folder.mode(tokenFile) == 0600)));
+    }
+
+    // Only the redirect with the sign-in's own state counts: whatever else reaches the listener is answered
+    // and ignored, the real redirect still completes it, and the browser's last page says how it ended.
+    void redirects_data()
+    {
+        QTest::addColumn<Redirect>("row");
+        using S = TokenResult::Status;
+        const QByteArray end = " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+        // clang-format off
+        const QList<Redirect> rows = {
+            {"signed in", {}, {}},
+            {"refused: the page says so", {}, {}, S::SignInNeeded, "サインインが拒否されました", true},
+            {"token endpoint fails: the page says so", {}, {}, S::SignInNeeded, "サインインできませんでした", false, true},
+            {"access_denied without state", "GET /?error=access_denied" + end, "HTTP/1.1 404 Not Found"},
+            {"a state of its own", "GET /?error=access_denied&state=forged" + end, "HTTP/1.1 404 Not Found"},
+            {"the state on another path", "GET /favicon.ico?error=access_denied&state=STATE" + end, "HTTP/1.1 404 Not Found"},
+            {"the state in a POST", "POST /?error=access_denied&state=STATE" + end, "HTTP/1.1 404 Not Found"},
+            {"the state beside another", "GET /?state=forged&error=access_denied&state=STATE" + end, "HTTP/1.1 404 Not Found"},
+            {"a header past the bound", "GET /?error=access_denied&state=STATE HTTP/1.1\r\nX: " + QByteArray(9000, 'a'), "HTTP/1.1 431 Request Header Fields Too Large"},
+            {"idle connections", {}, {}, S::Ok, "サインインしました", false, false, 2 * RedirectListener::MaxConnections},
+        };
+        // clang-format on
+        for (const Redirect& row : rows)
+            QTest::newRow(row.name) << row;
+    }
+    void redirects()
+    {
+        QFETCH(Redirect, row);
+        TokenServer provider;
+        provider.holdBrowser = true;
+        provider.deny = row.deny;
+        provider.failToken = row.failToken;
+        TestProgramFolder folder;
+        provider.configure(folder);
+        OAuthTokens tokens;
+        std::optional<TokenResult> result;
+        tokens.signIn(u"pop.example.jp"_qs, u"bob"_qs, [&result](const TokenResult& r) { result = r; });
+        const quint16 port = provider.redirectPort();
+        QVERIFY(port != 0 && tokens.isBrowserWaiting());
+        if (!row.foreign.isEmpty())
+            QCOMPARE(sendRaw(port, QByteArray(row.foreign).replace("STATE", provider.state())), row.status);
+        std::vector<std::unique_ptr<QTcpSocket>> idle(row.idle);
+        for (auto& socket : idle) {
+            socket = std::make_unique<QTcpSocket>();
+            socket->connectToHost(QHostAddress::LocalHost, port);
+        }
+        QTest::qWait(100);
+        QVERIFY(!result && tokens.isBrowserWaiting());
+        QVERIFY(provider.visit());
+        QVERIFY(QTest::qWaitFor([&result] { return result.has_value(); }, 20000));
+        QVERIFY2(result->status == row.result, qPrintable(result->error));
+        QTRY_VERIFY(QString::fromUtf8(provider.lastPage).contains(QString::fromUtf8(row.page)));
+        QVERIFY(!tokens.isBrowserWaiting());
+        QCOMPARE(sendRaw(port, "GET /" + provider.state()), "refused"); // closed with the step
+        const auto open = std::count_if(idle.begin(), idle.end(),
+                                        [](auto& s) { return s->state() == QAbstractSocket::ConnectedState; });
+        QVERIFY(open <= RedirectListener::MaxConnections);
+    }
+
+    // A request of 100 MB that never ends its header is answered after a few KB and costs no memory.
+    void hugeRequest()
+    {
+        TokenServer provider;
+        provider.holdBrowser = true;
+        TestProgramFolder folder;
+        provider.configure(folder);
+        OAuthTokens tokens;
+        std::optional<TokenResult> result;
+        tokens.signIn(u"pop.example.jp"_qs, u"bob"_qs, [&result](const TokenResult& r) { result = r; });
+        const qint64 before = residentBytes();
+        QProcess sender; // another program: its own buffers are not this one's
+        sender.start(u"/usr/bin/python3"_qs,
+                     {u"-c"_qs, uR"(import socket, sys
+s = socket.create_connection(("127.0.0.1", int(sys.argv[1])))
+chunk, sent = b"a" * 65536, 0
+try:
+    s.sendall(b"GET /?state=" + sys.argv[2].encode() + b" HTTP/1.1
+X: ")
+    while sent < 100 * 2**20:
+        s.sendall(chunk)
+        sent += len(chunk)
+except OSError:
+    pass
+print(sent))"_qs,
+                      QString::number(provider.redirectPort()), QString::fromLatin1(provider.state())});
+        QVERIFY(QTest::qWaitFor([&sender] { return sender.state() == QProcess::NotRunning; }, 60000));
+        QVERIFY2(residentBytes() - before < 20 * 1024 * 1024, sender.readAll().constData());
+        QVERIFY(!result && tokens.isBrowserWaiting());
+        QVERIFY(provider.visit());
+        QVERIFY(QTest::qWaitFor([&result] { return result.has_value(); }, 20000));
+        QCOMPARE(result->status, TokenResult::Status::Ok);
+    }
+
+    // 「サインインを中止」 takes the status line's place while the browser waits, in the window and the tray
+    // menu; it ends the check within a second, with nothing sent and the listener closed.
+    void mainWindowCancels_data()
+    {
+        QTest::addColumn<bool>("tray");
+        QTest::newRow("button") << false;
+        QTest::newRow("tray menu") << true;
+    }
+    void mainWindowCancels()
+    {
+        QFETCH(bool, tray);
+        TokenServer provider;
+        provider.holdBrowser = true;
+        TestProgramFolder folder(true, true);
+        provider.configure(folder);
+        folder.writeServer(u"pop3s://127.0.0.1:1"_qs);
+        MainForm form;
+        form.show();
+        QTest::mouseClick(form.Command6, Qt::LeftButton);
+        QTRY_VERIFY(form.CancelSignInCommand->isVisible());
+        QVERIFY(form.mtraycancelsignin->isVisible() && !form.StatusLabel->isVisible() && form.isChecking());
+        const quint16 port = provider.redirectPort();
+        tray ? form.mtraycancelsignin->trigger() : QTest::mouseClick(form.CancelSignInCommand, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!form.isChecking(), 1000);
+        QCOMPARE(form.lastCheck().kind, CheckOutcome::Kind::Cancelled);
+        QVERIFY(!form.CancelSignInCommand->isVisible() && !form.mtraycancelsignin->isVisible());
+        QVERIFY(form.StatusLabel->isVisible());
+        QCOMPARE(sendRaw(port, "GET /?code=x&state=" + provider.state() + " HTTP/1.1\r\n\r\n"), "refused");
+        QCOMPARE(provider.log, QStringList());
+    }
+
+    // The server window signs in with the user id saved in the account file, after a restart too, and
+    // 「サインアウト」 takes the refresh token away.
+    void serverWindowSignsInAndOut()
+    {
+        MessageBox::reset();
+        TokenServer provider;
+        TestProgramFolder folder;
+        provider.configure(folder);
+        SettingsModel settings; // nothing confirmed in this run: as after a restart
+        settings.setServer({}, u"pop.example.jp"_qs, {}, 0);
+        OptionForm form(settings);
+        QVERIFY(form.OAuthOption->isChecked());
+        form.SignInCommand->click();
+        QTRY_COMPARE(MessageBox::shown().size(), 1);
+        QVERIFY(MessageBox::shown().last().text.startsWith(u"サインインしました。"_qs));
+        const QString tokenFile = u"★MailData/oauth2.tsv"_qs;
+        QVERIFY(folder.read(tokenFile).startsWith("pop.example.jp\tbob\trt"));
+        form.SignOutCommand->click();
+        QTRY_COMPARE(MessageBox::shown().size(), 2);
+        QVERIFY(MessageBox::shown().last().text.contains(u"サインアウト"_qs));
+        QVERIFY(!folder.read(tokenFile).contains("bob"));
+    }
+
+    // A token is never offered to go in plain text: the check stops before AUTH, and its message names TLS
+    // without a choice that exists for passwords alone.
+    void tokenNeverInPlainText()
+    {
+        TokenServer provider;
+        TestProgramFolder folder;
+        provider.configure(folder);
+        provider.granted << "rt0";
+        ScriptedPop3Server server({"S: +OK ready", "C: CAPA", "S: +OK", "S: SASL XOAUTH2", "S: ."});
+        QVERIFY(server.start(QHostAddress(u"127.0.0.2"_qs)));
+        folder.write(u"★MailData/oauth2.tsv"_qs, server.server().toUtf8() + "\tbob\trt0\n");
+        SettingsModel settings;
+        settings.setServer({}, server.server(), {}, 0);
+        Pop3Options options = checkOptions();
+        options.trust.treatAsRemote = {u"127.0.0.2"_qs};
+        RecordingWindows windows;
+        const CheckOutcome outcome = runCheck(windows, settings, true, options);
+        QCOMPARE(outcome.kind, CheckOutcome::Kind::Insecure);
+        QVERIFY2(outcome.details().contains(u"TLS"_qs) && !outcome.details().contains(u"許可"_qs),
+                 qPrintable(outcome.details()));
+        QVERIFY(!server.received().join().contains("AUTH"));
     }
 };
 

@@ -25,7 +25,7 @@ QString untrusted(const QString& folder)
 {
     struct stat info{};
     if (lstat(QFile::encodeName(folder).constData(), &info) != 0 || !S_ISDIR(info.st_mode))
-        return QStringLiteral("フォルダー「%1」がありません。").arg(folder);
+        return QStringLiteral("「%1」はフォルダーではありません。").arg(folder);
     if (info.st_uid != geteuid())
         return QStringLiteral("フォルダー「%1」はほかのユーザーのものです。").arg(folder);
     if ((info.st_mode & 077) != 0 && chmod(QFile::encodeName(folder).constData(), 0700) != 0)

@@ -34,6 +34,7 @@ void scrollControls(QWidget* window, QSize design)
         QWidget* central = main->takeCentralWidget();
         scroll->setWidget(central);
         main->setCentralWidget(scroll);
+        scroll->show(); // the window may be on screen already
         return;
     }
     auto* page = new QWidget;
@@ -53,6 +54,8 @@ void scrollControls(QWidget* window, QSize design)
     auto* layout = new QVBoxLayout(window);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(scroll);
+    scroll->show();
+    layout->activate();
 }
 
 // Makes the window no larger than room.
@@ -63,7 +66,8 @@ void fitInto(QWidget* window, QSize room)
         return;
     const QSize fitted = design.boundedTo(room);
     if (fixedSize(window)) {
-        if (!window->findChild<QScrollArea*>(QStringLiteral("screenFit")))
+        // Direct children only: the program's other windows are children of the main window.
+        if (!window->findChild<QScrollArea*>(QStringLiteral("screenFit"), Qt::FindDirectChildrenOnly))
             scrollControls(window, design);
         window->setFixedSize(fitted);
     } else {

@@ -24,6 +24,7 @@ HELPForm::HELPForm(QWidget* parent) : QWidget(parent, Qt::Window)
 {
     setObjectName(QLatin1String(ClientArea.name));
     setWindowTitle(QStringLiteral("HELP"));
+    letNoticesCover(this); // kept on top itself: the board need not stand aside from it
     setWindowIcon(parent ? parent->windowIcon() : QApplication::windowIcon());
     setFont(designFont(font()));
     WebBrowser1 = new PageView(this);

@@ -104,6 +104,7 @@ void MainForm::buildLayout()
 {
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(QStringLiteral("Mossvale　Ver 1.0"));
+    letNoticesCover(this); // the board stays above this window, as it always has
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);
 
@@ -156,9 +157,12 @@ void MainForm::buildLayout()
     Text7->setEnabled(false);
     Label1 = new QLabel(QStringLiteral("分"), client);
     Label1->setObjectName(QStringLiteral("Label1"));
-    // Level with the interval box: lower, the client's edge cut its foot.
-    Label1->setGeometry(twipRect(3660, 4320, 375, 270));
-    Label1->setStyleSheet(QStringLiteral("color: black; background: transparent;"));
+    Label1->setGeometry(twipRect(3660, 4395, 375, 255));
+    centreInk(Label1, twipsToPixels(4605 - 4395)); // its foot reaches past the client's edge
+    // By palette: a style sheet would take over the margins that place its glyphs.
+    QPalette black = Label1->palette();
+    black.setColor(QPalette::WindowText, Qt::black);
+    Label1->setPalette(black);
     // The free corner right of the interval: short enough for one line; the whole story is its tip.
     StatusLabel = new QLabel(client);
     StatusLabel->setObjectName(QStringLiteral("StatusLabel"));

@@ -3,6 +3,7 @@
 #include "app/SingleInstance.h"
 #include "oauth/DesktopBrowser.h"
 #include "platform/DesktopNotice.h"
+#include "platform/WindowPlacement.h"
 #include "settings/ProgramFolder.h"
 
 #include <QApplication>
@@ -28,14 +29,19 @@ int main(int argc, char* argv[])
     // steps end the program.
     QApplication::setQuitOnLastWindowClosed(false);
 
-    // A second start on the same folder brings the running program to the front and ends.
+    // A second start on the same folder brings the running program to the front and ends. The data
+    // folder comes first: the lock lives in it, and a first start holds it as every later one does.
+    ensureDataFolder();
     SingleInstance instance(Paths::dataFolder());
-    if (!instance.acquire())
-        return instance.askHolderToShow() ? 0 : 1;
+    const SingleInstance::Start start = instance.acquire();
+    if (start == SingleInstance::Start::AnotherHolds)
+        return runAsSecondStart(instance);
 
     MainForm mainForm;
-    QObject::connect(&instance, &SingleInstance::showRequested, &mainForm,
-                     [&mainForm] { mainForm.mnu_Popup_Click(0); });
+    QObject::connect(&instance, &SingleInstance::showRequested, &mainForm, [&mainForm] {
+        mainForm.mnu_Popup_Click(0);
+        bringForward(&mainForm);
+    });
     explainKeepAboveOnWayland(mainForm.mzenmen, &mainForm);
     SignalBridge signalBridge;
     QObject::connect(&signalBridge, &SignalBridge::terminationRequested, &mainForm, &MainForm::close);
@@ -44,5 +50,7 @@ int main(int argc, char* argv[])
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &mainForm,
                      [&mainForm] { mainForm.saveMailProgramChoice(); });
     mainForm.show();
+    if (start == SingleInstance::Start::HolderDeaf)
+        tellDeafInstance(instance, &mainForm);
     return app.exec();
 }

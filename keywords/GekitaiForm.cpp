@@ -20,8 +20,7 @@
 namespace {
 // Client area 7095 x 5115 twips; Label2 is placed inside Picture2.
 const Placement Picture2Place{"Picture2", twipRect(0, 120, 2415, 270)};
-// Label2 fills its strip's height, which a face with a tall line needs.
-const Placement Label2Place{"Label2", twipRect(240, 30, 2535, 240)};
+const Placement Label2Place{"Label2", twipRect(240, 40, 2535, 195)};
 const Placement Text1Place{"Text1", twipRect(0, 405, 5535, 270)};
 const Placement Command1Place{"Command1", twipRect(5640, 405, 615, 255)};
 const Placement Command2Place{"Command2", twipRect(6360, 405, 615, 255)};
@@ -76,7 +75,7 @@ bool stillListed(int number, const QString& text)
     const QString error = KeywordFile::ReadKeywordRecords([&](const KeywordRecord& record) {
         if (++n < number)
             return true;
-        same = record.InUse != 0 && itemText(record) == text;
+        same = itemText(record) == text;
         return false;
     });
     return same || !error.isEmpty();
@@ -102,7 +101,8 @@ void GekitaiForm::buildLayout()
     Picture2 = place(new QFrame(this), Picture2Place);
     Label2 = place(new QLabel(QStringLiteral("撃退用キーワードの登録"), Picture2), Label2Place);
     paint(Label2, QPalette::Window, QColor(0xE0, 0xE0, 0xE0));
-    Label2->setStyleSheet(QStringLiteral("color: black;"));
+    paint(Label2, QPalette::WindowText, Qt::black);
+    centreInk(Label2, Label2->height());
 
     Text1 = place(new QLineEdit(this), Text1Place);
     m_entryValidator = new KeywordEntryValidator(Text1);
@@ -207,7 +207,6 @@ void GekitaiForm::Command2_Click()
         MessageBox::open(this, QStringLiteral("データが選択されていません。"));
         return;
     }
-    // Items carry their record numbers: records marked for removal are not listed.
     const int n = selected.first()->data(Qt::UserRole).toInt();
     if (!stillListed(n, selected.first()->text())) {
         RefreshKeywordList();
@@ -240,10 +239,9 @@ void GekitaiForm::RefreshKeywordList()
     QList<QListWidgetItem*> items;
     int n = 0;
     const QString error = KeywordFile::ReadKeywordRecords([&](const KeywordRecord& record) {
+        // A record left marked by an interrupted removal is listed as well, in its place: item k is
+        // record k + 1, and the next removal drops it.
         ++n;
-        // A record left marked by an interrupted removal is gone for the user; the next removal drops it.
-        if (record.InUse == 0)
-            return true;
         auto* item = new QListWidgetItem(itemText(record));
         item->setData(Qt::UserRole, n);
         items.append(item);

@@ -10,9 +10,9 @@ class QListWidget;
 class QPlainTextEdit;
 class QPushButton;
 
-// "Spam/迷惑メール撃退": the spam keyword list. Lists the stored keywords in record order (a
-// damaged record as "（読めないキーワード）" and its bytes, a blank one marked "（無効）", records
-// marked for removal not at all; each item holds its record number in Qt::UserRole),
+// "Spam/迷惑メール撃退": the spam keyword list. Lists every stored record in record order (a
+// damaged record as "（読めないキーワード）" and its bytes, a blank one marked "（無効）"; each item
+// holds its record number in Qt::UserRole),
 // registers the entry as a new last record (its button, or Enter in the entry), removes the selected record, and
 // explains its controls in a hint area while the pointer moves over them. Every change goes to the keyword data file at
 // once; file failures are shown in a message box naming the file.

@@ -5,7 +5,6 @@
 #include "platform/WindowPlacement.h"
 
 #include <QApplication>
-#include <QDialog>
 #include <QLineEdit>
 #include <QScreen>
 #include <QTimer>
@@ -28,28 +27,39 @@ QLineEdit* makeText(QWidget* parent, const Placement& placement, Qt::Alignment a
     return text;
 }
 
-// Room left between the board and a dialog, for the window manager's shadows and borders.
+// Room left between the board and a window, for the window manager's shadows and borders.
 constexpr int Gap = 8;
-// A dialog's title bar, for as long as the window manager has not told its height: a dialog just shown
+// A window's title bar, for as long as the window manager has not told its height: a window just shown
 // may not have its frame yet.
 constexpr int TitleRoom = 32;
 
-// Where the program's dialogs are on screen with their title bars, each widened by Gap.
-QList<QRect> openDialogs(const QWidget* except)
+// A window of the program that the board must not cover: a question, the history, the keywords, the
+// settings... every one but the few it is meant to stay above. Menus and tips come and go by themselves.
+bool keptClear(const QObject* object, const QWidget* board)
+{
+    if (object == board || !object->isWidgetType())
+        return false;
+    const auto* window = static_cast<const QWidget*>(object);
+    const Qt::WindowType type = window->windowType();
+    return window->isWindow() && (type == Qt::Window || type == Qt::Dialog) && !noticesMayCover(window);
+}
+
+// Where those windows are on screen with their title bars, each widened by Gap.
+QList<QRect> openWindows(const QWidget* board)
 {
     QList<QRect> places;
     for (QWidget* window : QApplication::topLevelWidgets()) {
-        if (window != except && window->isVisible() && qobject_cast<QDialog*>(window))
+        if (keptClear(window, board) && window->isVisible() && !window->isMinimized())
             places.append((window->frameGeometry() | window->geometry().adjusted(0, -TitleRoom, 0, 0))
                               .adjusted(-Gap, -Gap, Gap, Gap));
     }
     return places;
 }
 
-bool clearOf(const QRect& place, const QList<QRect>& dialogs)
+bool clearOf(const QRect& place, const QList<QRect>& windows)
 {
-    return std::none_of(dialogs.begin(), dialogs.end(),
-                        [&place](const QRect& dialog) { return dialog.intersects(place); });
+    return std::none_of(windows.begin(), windows.end(),
+                        [&place](const QRect& window) { return window.intersects(place); });
 }
 } // namespace
 
@@ -57,7 +67,7 @@ MsgForm::MsgForm(QWidget* parent) : QWidget(parent, Qt::Window)
 {
     buildLayout();
     Form_Load();
-    // Dialogs open and close anywhere in the program; the board hears of each one.
+    // Windows open and close anywhere in the program; the board hears of each one.
     qApp->installEventFilter(this);
 }
 
@@ -94,7 +104,8 @@ bool MsgForm::eventFilter(QObject* watched, QEvent* event)
     case QEvent::Hide:
     case QEvent::Move:
     case QEvent::Resize:
-        if (watched != this && qobject_cast<QDialog*>(watched))
+    case QEvent::WindowStateChange:
+        if (keptClear(watched, this))
             keepClearLater();
         break;
     default:
@@ -105,11 +116,11 @@ bool MsgForm::eventFilter(QObject* watched, QEvent* event)
 
 void MsgForm::showEvent(QShowEvent* event)
 {
-    keepClearLater(); // a dialog may be open already
+    keepClearLater(); // a window may be open already
     QWidget::showEvent(event);
 }
 
-// A dialog places and sizes itself while it is being shown: look once that is done.
+// A window places and sizes itself while it is being shown: look once that is done.
 void MsgForm::keepClearLater()
 {
     if (m_clearingQueued)
@@ -127,29 +138,29 @@ void MsgForm::keepClear()
     const QRect area = display->availableGeometry();
     QRect home = frameGeometry();
     home.moveCenter(area.center());
-    const QList<QRect> dialogs = openDialogs(this);
-    if (dialogs.isEmpty()) {
+    const QList<QRect> windows = openWindows(this);
+    if (windows.isEmpty()) {
         if (m_standingAside)
             move(home.topLeft());
         m_standingAside = false;
         return;
     }
-    if (clearOf(frameGeometry(), dialogs))
+    if (clearOf(frameGeometry(), windows))
         return;
     QRect blocked;
-    for (const QRect& dialog : dialogs)
-        blocked |= dialog;
-    // Just above the dialogs, just below them, then the top and the bottom of the screen.
+    for (const QRect& window : windows)
+        blocked |= window;
+    // Just above the windows, just below them, then the top and the bottom of the screen.
     for (int top :
          {blocked.top() - home.height(), blocked.bottom() + 1, area.top(), area.bottom() - home.height() + 1}) {
         const QRect place(QPoint(home.left(), top), home.size());
-        if (area.contains(place) && clearOf(place, dialogs)) {
+        if (area.contains(place) && clearOf(place, windows)) {
             move(place.topLeft());
             m_standingAside = true;
             return;
         }
     }
-    // Dialogs over the whole height: the top edge, where the least is covered.
+    // Windows over the whole height: the top edge, where the least is covered.
     move(home.left(), area.top());
     m_standingAside = true;
 }

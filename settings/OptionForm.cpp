@@ -34,9 +34,6 @@ const Placement SignOutCommandPlace{"SignOutCommand", twipRect(480, 3420, 2292, 
 const Placement OkCommandPlace{"OkCommand", twipRect(660, 3930, 972, 372)};
 const Placement CancelCommandPlace{"CancelCommand", twipRect(1860, 3930, 912, 372)};
 
-// The server settings file keeps at most this many characters of a value.
-constexpr int MaxServerValueLength = 100;
-
 const QString Blue = QStringLiteral("color: blue;");
 
 const QString Pop3Hint =
@@ -63,8 +60,8 @@ QLabel* makeLabel(QWidget* parent, const Placement& placement, const QString& te
 
 QLineEdit* makeText(QWidget* parent, const Placement& placement)
 {
+    // No cap of its own: the box takes what is typed, as the design's box did.
     auto* text = place(new QLineEdit(parent), placement);
-    text->setMaxLength(MaxServerValueLength);
     refuseNonCp932(text);
     return text;
 }

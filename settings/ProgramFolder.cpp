@@ -100,14 +100,18 @@ QString fileAddress(const QString& path)
 
 QString ensureDataFolder(bool* created)
 {
+    // Start-up makes the folder before the single-instance lock, which lives in it; the main window,
+    // asking later, must still hear that this run made it.
+    static QString madeByThisRun;
     const QString folder = Paths::dataFolder();
     if (created)
-        *created = false;
+        *created = folder == madeByThisRun;
     if (QDir(folder).exists())
         return {};
     if (created)
         *created = true;
     if (!QDir().mkpath(folder))
         return QStringLiteral("フォルダー「%1」を作成できません。").arg(QDir::toNativeSeparators(folder));
+    madeByThisRun = folder;
     return {};
 }

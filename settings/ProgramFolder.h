@@ -33,5 +33,5 @@ QString fileAddress(const QString& path);
 } // namespace Paths
 
 // Creates the data folder (and a separate settings folder) when it is missing. Empty text on
-// success, else the reason. *created tells whether anything had to be made.
+// success, else the reason. *created tells whether this run had to make it.
 QString ensureDataFolder(bool* created = nullptr);

@@ -116,6 +116,14 @@ void SetForm::buildLayout()
     Check2->resize(width() - Check2->x(), Check2->height());
     Command3 =
         place(new QPushButton(QStringLiteral("その他の設定"), this), {"Command3", twipRect(2520, 4650, 1455, 375)});
+    // The two separator lines of the design (a control array, Line1): the buttons, the hang-up
+    // switch and the interval each stand apart.
+    for (const Placement& line : {Placement{"Line1_0", twipRect(120, 540, 3975, 30)},
+                                  Placement{"Line1_1", twipRect(120, 990, 3975, 30)}}) {
+        auto* separator = place(new QFrame(this), line);
+        separator->setFrameShape(QFrame::HLine);
+        separator->setFrameShadow(QFrame::Sunken);
+    }
     for (QLabel* label : {label1, label2, label3, label4, label5, label6})
         label->setFocusPolicy(Qt::NoFocus);
 

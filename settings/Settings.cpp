@@ -18,12 +18,6 @@ QString switchText(bool on)
     return on ? QStringLiteral("1") : QStringLiteral("0");
 }
 
-// The interval as a read of the file gives it back: its leading whole number ("1.5" is 1, letters are 0).
-QString storedNumberText(const QString& text)
-{
-    constexpr double Low = std::numeric_limits<int>::min(), High = std::numeric_limits<int>::max();
-    return QString::number(int(std::clamp(std::trunc(leadingNumber(text)), Low, High)));
-}
 } // namespace
 
 template <class T> void SettingsModel::setGeneral(T GeneralSettings::*field, T value, SettingKey key)
@@ -230,9 +224,7 @@ QString SettingsModel::saveSwitches()
         if (!error.isEmpty())
             return error; // one message is enough: the four keys share one file
     }
-    // From now on the interval is what the next load would read back, as the main window shows it.
-    setInterval(storedNumberText(m_general.interval));
-    return {};
+    return {}; // the interval stays as typed ("1.5"); only the next start reads it as a number
 }
 
 QString SettingsModel::saveAddedSwitch(SettingKey key)

@@ -84,8 +84,8 @@ public:
 
     // "NAME" of the general settings file.
     QString saveMailProgram();
-    // "NUMBER", "NUMBER2", "NUMBER4", "NUMBER5", in this order ("NUMBER5" empty for neither). Once
-    // stored, the interval takes the form a load reads back: its leading whole number.
+    // "NUMBER", "NUMBER2", "NUMBER4", "NUMBER5", in this order ("NUMBER5" empty for neither). The
+    // interval is stored and kept as typed.
     QString saveSwitches();
     // One of those alone, in section "Mossvale".
     QString saveAddedSwitch(SettingKey key);

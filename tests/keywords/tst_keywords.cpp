@@ -260,8 +260,11 @@ private Q_SLOTS:
         const QByteArray compacted = rawFile(without(FiveBytes, 1));
         // clang-format off
         add({"third, no", five, Five, 2, MessageBox::No, ask, five, Five});
-        // A record left marked by an interrupted removal is not listed; the items keep their records.
-        add({"marked record hidden, gone with the next removal", Marked, live, 2, MessageBox::Yes, ask, rawFile({FiveBytes[0], FiveBytes[1], FiveBytes[4]}), without(live, 2)});
+        // A record left marked by an interrupted removal is listed in its place (item k is record
+        // k + 1); the next removal drops it with the chosen one, or alone when it is the one chosen.
+        const QStringList fiveLeft{Five[0], Five[1], Five[4]};
+        add({"marked record listed, gone with the next removal", Marked, Five, 3, MessageBox::Yes, ask, rawFile({FiveBytes[0], FiveBytes[1], FiveBytes[4]}), fiveLeft});
+        add({"marked record itself removed", Marked, Five, 2, MessageBox::Yes, ask, rawFile(without(FiveBytes, 2)), live});
         // Another window removed the second keyword and the records after it moved up: the list is
         // never acted on by its old numbers; it is reloaded, nothing removed.
         add({"stale list removes nothing", five, Five, 2, MessageBox::Yes, stale, compacted, without(Five, 1), compacted});

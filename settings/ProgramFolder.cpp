@@ -38,7 +38,8 @@ bool installedCopy()
 
 bool settingsBesideProgram()
 {
-    return !installedCopy();
+    // A copy of the program folder that cannot be written (unpacked by another user) still works.
+    return !installedCopy() && QFileInfo(programFolder()).isWritable();
 }
 
 QString programCommand()

@@ -8,9 +8,9 @@ QString programFolder();
 void setProgramFolder(const QString& folder);
 
 // Where the settings and the keyword list live: the program folder itself, as the program has
-// always kept them, unless the folder was installed (a package or `make install`); then a folder
-// of the user's own, "Mossvale" in the user's data folder ($XDG_DATA_HOME, ~/.local/share). How
-// it was installed decides, never whether the folder can be written: root can write anywhere.
+// always kept them, unless the folder was installed (a package or `make install`) or cannot be
+// written; then a folder of the user's own, "Mossvale" in the user's data folder ($XDG_DATA_HOME,
+// ~/.local/share). An installed folder never holds data, even for root, who can write anywhere.
 QString settingsFolder();
 bool settingsBesideProgram();
 

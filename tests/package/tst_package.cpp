@@ -110,14 +110,19 @@ private slots:
         const ToolRun field = runTool("dpkg-deb", {"-f", m_deb, row.field});
         const QString value = QString::fromUtf8(field.out).trimmed();
         QVERIFY2(!value.contains(u'$'), qPrintable(value)); // a substitution variable left over
-        for (const QString& part : row.holds)
-            QVERIFY2(value == part || value.contains(part + u',') || value.endsWith(part), qPrintable(value));
+        // Each part is one relation of the list, with or without a version or alternatives after it.
+        const QStringList relations = value.split(QStringLiteral(", "));
+        for (const QString& part : row.holds) {
+            QVERIFY2(std::any_of(relations.begin(), relations.end(),
+                                 [&](const QString& r) { return r == part || r.startsWith(part + u' '); }),
+                     qPrintable(part + " in " + value));
+        }
     }
 
     void contents_data()
     {
         const auto row = addRow<ContentRow>();
-        row({"command", "usr/bin/mossvale", true, "../lib/@/mossvale"});
+        row({"command", "usr/bin/mossvale", true, "../lib/@/mossvale/mossvale"});
         row({"program", "@/mossvale", true});
         row({"install marker", "@/installed.txt", true});
         row({"help page", "@/HTML/1.htm", true});
@@ -167,7 +172,7 @@ private slots:
 
     void lintianAcceptsIt()
     {
-        const ToolRun lint = runTool("lintian", {"--no-tag-display-limit", m_deb}, 600'000);
+        const ToolRun lint = runTool("lintian", {"--tag-display-limit", "0", m_deb}, 600'000);
         QVERIFY2(lint.finished, lint.err);
         const QByteArrayList complaints = lintianComplaints(lint.out + lint.err);
         QVERIFY2(complaints.isEmpty(), complaints.join('\n'));

@@ -125,14 +125,7 @@ private slots:
         row({"command", "usr/bin/mossvale", true, "../lib/@/mossvale/mossvale"});
         row({"program", "@/mossvale", true});
         row({"install marker", "@/installed.txt", true});
-        row({"help page", "@/HTML/1.htm", true});
-        row({"chime", "@/Sound/Kouka.wav", true});
         row({"no data folder", "@/★MailData/", false});
-        row({"desktop entry", "usr/share/applications/mossvale.desktop", true});
-        row({"scalable icon", "usr/share/icons/hicolor/scalable/apps/mossvale.svg", true});
-        row({"smallest icon", "usr/share/icons/hicolor/16x16/apps/mossvale.png", true});
-        row({"largest icon", "usr/share/icons/hicolor/256x256/apps/mossvale.png", true});
-        row({"metainfo", "usr/share/metainfo/io.github.mossvale.Mossvale.metainfo.xml", true});
         row({"man page", "usr/share/man/man1/mossvale.1.gz", true});
         row({"Japanese man page", "usr/share/man/ja/man1/mossvale.1.gz", true});
         row({"copyright", "usr/share/doc/mossvale/copyright", true});

@@ -163,7 +163,6 @@ private slots:
         row({"command", "bin/mossvale", LayoutRow::Link});
         row({"install marker", "lib/mossvale/installed.txt", LayoutRow::File});
         row({"no data folder shipped", "lib/mossvale/★MailData", LayoutRow::Absent});
-        row({"help page", "lib/mossvale/HTML/1.htm", LayoutRow::File});
         row({"desktop entry", "share/applications/mossvale.desktop", LayoutRow::File});
         row({"scalable icon", "share/icons/hicolor/scalable/apps/mossvale.svg", LayoutRow::File});
         for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {

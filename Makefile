@@ -24,5 +24,14 @@ test: build
 install: build
 	cmake --install $(BUILD) $(if $(PREFIX),--prefix $(PREFIX))
 
+# The Debian package: built from a copy of the tree in $(BUILD)/deb/ (dpkg-buildpackage leaves its
+# files beside the tree it builds, so they stay in there), then copied to $(BUILD)/.
+.PHONY: deb
+deb: deps
+	@rm -rf $(BUILD)/deb && mkdir -p $(BUILD)/deb/src
+	@git ls-files -z -co --exclude-standard | tar --null -T - --ignore-failed-read -cf - | tar -xf - -C $(BUILD)/deb/src
+	@cd $(BUILD)/deb/src && DEB_BUILD_OPTIONS="parallel=$(JOBS) $(DEB_BUILD_OPTIONS)" dpkg-buildpackage -us -uc -b
+	@rm -f $(BUILD)/mossvale_*.deb && cp $(BUILD)/deb/mossvale_*.deb $(BUILD)/ && ls $(BUILD)/mossvale_*.deb
+
 clean:
 	rm -rf $(BUILD)

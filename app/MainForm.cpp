@@ -280,7 +280,7 @@ void MainForm::Form_Load()
     } else if (created && !settingsBesideProgram()) {
         MessageBox::open(
             nullptr,
-            QStringLiteral("プログラムのフォルダー「%1」には書き込めないため、"
+            QStringLiteral("インストールされたプログラム（「%1」）のため、"
                            "設定とキーワードは「%2」に保存します。")
                 .arg(QDir::toNativeSeparators(programFolder()), QDir::toNativeSeparators(settingsFolder())),
             MessageBox::programTitle(), MessageBox::OkOnly, MessageBox::Information);

@@ -6,11 +6,67 @@
 #include "platform/WindowPlacement.h"
 #include "settings/ProgramFolder.h"
 
+#include "MossvaleVersion.h"
+
 #include <QApplication>
 #include <QIcon>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+
+namespace {
+const char* const helpEnglish =
+    "Usage: mossvale [--help | --version] [Qt options such as -platform xcb]\n"
+    "Watches a POP3 mailbox, deletes spam on the server by your keywords and announces new mail.\n"
+    "\n"
+    "  -h, --help     show this help and exit\n"
+    "      --version  show the version and exit\n"
+    "\n"
+    "An installed copy keeps its settings and data in $XDG_DATA_HOME/Mossvale (~/.local/share/Mossvale);\n"
+    "a copy of the program folder keeps them beside itself, in \xe2\x98\x85MailData/. See mossvale(1).\n";
+const char* const helpJapanese =
+    "使い方: mossvale [--help | --version] [Qt のオプション（-platform xcb など）]\n"
+    "POP3 メールボックスを見張り、迷惑メールをキーワードで削除して新着メールをお知らせします。\n"
+    "\n"
+    "  -h, --help     この説明を表示して終了します\n"
+    "      --version  バージョンを表示して終了します\n"
+    "\n"
+    "インストールしたものは設定とデータを $XDG_DATA_HOME/Mossvale（~/.local/share/Mossvale）に、\n"
+    "プログラムのフォルダーをコピーしたものはその中の ★MailData/ に保存します。mossvale(1) を参照。\n";
+
+bool japaneseMessages()
+{
+    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+        const char* value = std::getenv(name);
+        if (value && *value)
+            return std::strncmp(value, "ja", 2) == 0;
+    }
+    return false;
+}
+
+// --help and --version are answered here, before Qt is asked for a display, so that they work on
+// a console, over ssh and in a package's build. Every other argument is Qt's.
+std::optional<int> answerCommandLine(int argc, char* argv[])
+{
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::fputs("mossvale " MOSSVALE_VERSION "\n", stdout);
+            return 0;
+        }
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(japaneseMessages() ? helpJapanese : helpEnglish, stdout);
+            return 0;
+        }
+    }
+    return std::nullopt;
+}
+} // namespace
 
 int main(int argc, char* argv[])
 {
+    if (const std::optional<int> status = answerCommandLine(argc, argv))
+        return *status;
     // X11 first, through Xwayland on a Wayland desktop: only there can the notice board stay on top.
     preferX11Platform(argc, argv);
     QApplication app(argc, argv);

@@ -3,10 +3,10 @@
 #include "platform/DesignFont.h"
 #include "platform/MessageBox.h"
 #include "settings/Autostart.h"
+#include "settings/ProgramFolder.h"
 #include "settings/Settings.h"
 
 #include <QCheckBox>
-#include <QCoreApplication>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -108,7 +108,7 @@ void MoreOptionsForm::showAutostart()
 // The tick shows whether the entry exists, whatever became of the attempt.
 void MoreOptionsForm::Check5_Click(bool on)
 {
-    const QString error = on ? Autostart::enable(QCoreApplication::applicationFilePath()) : Autostart::disable();
+    const QString error = on ? Autostart::enable(programCommand()) : Autostart::disable();
     showAutostart();
     if (!error.isEmpty())
         MessageBox::open(this, error, MessageBox::programTitle(), MessageBox::OkOnly, MessageBox::Exclamation);

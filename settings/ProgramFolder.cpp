@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
 
@@ -30,9 +31,30 @@ QString programFolder()
     return QCoreApplication::applicationDirPath();
 }
 
+bool installedCopy()
+{
+    return QFileInfo::exists(inProgramFolder(QString::fromUtf16(InstalledMarkerName)));
+}
+
 bool settingsBesideProgram()
 {
-    return QFileInfo(programFolder()).isWritable();
+    // A copy of the program folder that cannot be written (unpacked by another user) still works.
+    return !installedCopy() && QFileInfo(programFolder()).isWritable();
+}
+
+QString programCommand()
+{
+    const QString executable = QCoreApplication::applicationFilePath();
+    QFile marker(inProgramFolder(QString::fromUtf16(InstalledMarkerName)));
+    // The marker is ours, but still a file: one short line is all it may hold.
+    constexpr qint64 maxLine = 4096;
+    if (!marker.open(QIODevice::ReadOnly))
+        return executable;
+    const QString command = QString::fromUtf8(marker.readLine(maxLine)).trimmed();
+    const QString target = QFileInfo(command).canonicalFilePath();
+    const bool leadsHere = QFileInfo(command).isAbsolute() && !target.isEmpty() &&
+                           target == QFileInfo(programFolder() + QStringLiteral("/mossvale")).canonicalFilePath();
+    return leadsHere ? command : executable;
 }
 
 QString settingsFolder()

@@ -8,10 +8,19 @@ QString programFolder();
 void setProgramFolder(const QString& folder);
 
 // Where the settings and the keyword list live: the program folder itself, as the program has
-// always kept them, unless that folder cannot be written (an installation in a system folder);
-// then a folder of the user's own, "Mossvale" in the user's data folder (~/.local/share).
+// always kept them, unless the folder was installed (a package or `make install`) or cannot be
+// written; then a folder of the user's own, "Mossvale" in the user's data folder ($XDG_DATA_HOME,
+// ~/.local/share). An installed folder never holds data, even for root, who can write anywhere.
 QString settingsFolder();
 bool settingsBesideProgram();
+
+// The file the install step writes into an installed program folder. Its first line names the
+// command that starts the program (the link in the install's bin folder).
+inline constexpr char16_t InstalledMarkerName[] = u"installed.txt";
+bool installedCopy();
+// The path that starts this program from the desktop: the installed command while it still
+// leads to this program folder, else the executable itself.
+QString programCommand();
 
 // Every file of the program, built from the program folder or the settings folder. Names the old program spelled in
 // more than one letter case ("★MAilData", "tlxdata50.data") map to one name each here, because

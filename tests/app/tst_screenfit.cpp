@@ -48,7 +48,7 @@ private Q_SLOTS:
         add({"settings", [](MainForm& f) -> QWidget* { return f.setForm().show(); }, {281, 344}, true});
         add({"server settings", [](MainForm& f) -> QWidget* {
             f.setForm().show()->Command2->click(); // its way in, over the settings
-            return f.optionForm().loaded(); }, {197, 268}, true});
+            return f.optionForm().loaded(); }, {197, 298}, true});
         // clang-format on
     }
 

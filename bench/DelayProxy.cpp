@@ -1,6 +1,8 @@
 #include "DelayProxy.h"
 
 #include <QElapsedTimer>
+#include <functional>
+#include <utility>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -16,12 +18,16 @@ struct Lane
     QTcpSocket* to = nullptr;
     std::deque<std::pair<qint64, QByteArray>> queue;
     bool closing = false;
+    bool toServer = false;
 };
+
+using Record = std::function<void(bool toServer, qint64 bytes, qint64 ms)>;
 
 class Relay : public QObject
 {
 public:
-    Relay(quint16 upstreamPort, int delayMs) : m_upstreamPort(upstreamPort), m_delayMs(delayMs)
+    Relay(quint16 upstreamPort, int delayMs, Record record)
+        : m_upstreamPort(upstreamPort), m_delayMs(delayMs), m_record(std::move(record))
     {
         m_clock.start();
         m_timer.setTimerType(Qt::PreciseTimer);
@@ -41,18 +47,23 @@ private:
             client->setSocketOption(QAbstractSocket::LowDelayOption, 1);
             upstream->setSocketOption(QAbstractSocket::LowDelayOption, 1);
             upstream->connectToHost(QHostAddress::LocalHost, m_upstreamPort);
-            addLane(client, upstream);
-            addLane(upstream, client);
+            addLane(client, upstream, true);
+            addLane(upstream, client, false);
         }
     }
-    void addLane(QTcpSocket* from, QTcpSocket* to)
+    void addLane(QTcpSocket* from, QTcpSocket* to, bool toServer)
     {
         auto lane = std::make_shared<Lane>();
         lane->from = from;
         lane->to = to;
+        lane->toServer = toServer;
         m_lanes.push_back(lane);
-        connect(from, &QTcpSocket::readyRead, this,
-                [this, lane] { lane->queue.emplace_back(m_clock.elapsed() + m_delayMs, lane->from->readAll()); });
+        connect(from, &QTcpSocket::readyRead, this, [this, lane] {
+            const QByteArray bytes = lane->from->readAll();
+            if (lane->toServer)
+                m_record(true, bytes.size(), m_clock.elapsed());
+            lane->queue.emplace_back(m_clock.elapsed() + m_delayMs, bytes);
+        });
         connect(from, &QTcpSocket::disconnected, this,
                 [this, lane] { lane->queue.emplace_back(m_clock.elapsed() + m_delayMs, QByteArray()); });
     }
@@ -65,8 +76,11 @@ private:
                 lane->queue.pop_front();
                 if (bytes.isEmpty())
                     lane->to->disconnectFromHost(); // the close travels with the same delay
-                else if (lane->to->state() == QAbstractSocket::ConnectedState)
+                else if (lane->to->state() == QAbstractSocket::ConnectedState) {
                     lane->to->write(bytes);
+                    if (!lane->toServer)
+                        m_record(false, bytes.size(), now);
+                }
                 else
                     lane->queue.emplace_front(now + 1, bytes); // upstream still connecting
                 if (lane->to->state() != QAbstractSocket::ConnectedState)
@@ -77,6 +91,7 @@ private:
 
     quint16 m_upstreamPort;
     int m_delayMs;
+    Record m_record;
     QTcpServer m_server;
     QTimer m_timer;
     QElapsedTimer m_clock;
@@ -102,8 +117,43 @@ quint16 DelayProxy::listen()
 
 void DelayProxy::run()
 {
-    Relay relay(m_upstreamPort, m_delayMs);
+    Relay relay(m_upstreamPort, m_delayMs, [this](bool toServer, qint64 bytes, qint64 ms) {
+        QMutexLocker lock(&m_mutex);
+        m_passages.append({ms, toServer, bytes});
+    });
     m_port = relay.listen();
     m_ready.release();
     exec();
+}
+
+QList<DelayProxy::Passage> DelayProxy::takePassages()
+{
+    QMutexLocker lock(&m_mutex);
+    return std::exchange(m_passages, {});
+}
+
+// A round trip is the client writing after something came back to it; its own time there is the gap
+// between the last bytes it received and its next write (the proxy's delay is not in it).
+DelayProxy::Turns DelayProxy::turns(const QList<Passage>& passages)
+{
+    Turns turns;
+    qint64 received = 0;      // bytes delivered to the client since its last write
+    qint64 largest = 0;
+    qint64 lastDelivery = -1;
+    for (const Passage& passage : passages) {
+        if (!passage.toServer) {
+            received += passage.bytes;
+            lastDelivery = passage.ms;
+            continue;
+        }
+        if (received > 0) {
+            ++turns.roundTrips;
+            if (received > largest) {
+                largest = received;
+                turns.afterListingMs = passage.ms - lastDelivery;
+            }
+        }
+        received = 0;
+    }
+    return turns;
 }

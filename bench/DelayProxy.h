@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QList>
+#include <QMutex>
 #include <QSemaphore>
 #include <QThread>
 
@@ -14,6 +16,24 @@ public:
     // Starts listening; returns the port to connect to, or 0.
     quint16 listen();
 
+    // What passed through, in order: when (ms of the proxy's clock), which way, how many bytes.
+    struct Passage
+    {
+        qint64 ms;
+        bool toServer; // arrived from the client (else: delivered to the client)
+        qint64 bytes;
+    };
+    // The passages since the last call, and forgets them.
+    QList<Passage> takePassages();
+    // Of the last session: the round trips the client waited for, and the client's own time between the
+    // largest reply (the listing) reaching it and its next request (the first header request).
+    struct Turns
+    {
+        int roundTrips = 0;
+        qint64 afterListingMs = -1;
+    };
+    static Turns turns(const QList<Passage>& passages);
+
 protected:
     void run() override;
 
@@ -22,4 +42,7 @@ private:
     int m_delayMs;
     quint16 m_port = 0;
     QSemaphore m_ready;
+    QMutex m_mutex;
+    QList<Passage> m_passages;
+    friend class DelayRelay;
 };

@@ -10,6 +10,9 @@
 #include "settings/Settings.h"
 
 #include <QDir>
+#include <QElapsedTimer>
+#include <cstdio>
+QElapsedTimer TT; void trc(const char* w){ if(!TT.isValid()) TT.start(); std::fprintf(stderr,"TR %8.2f %s\n", TT.nsecsElapsed()/1e6, w);}
 #include <QFile>
 #include <QSet>
 #include <algorithm>
@@ -102,6 +105,7 @@ void MailCheck::start(bool manual)
     m_declined = false;
     m_quitBeforeLogin = false;
     m_offersPipelining = false;
+    m_rememberPending = false;
     setStep(Step::Opening);
     const QString server = m_settings.account().Pop3Server;
     if (server.isEmpty()) {
@@ -160,7 +164,8 @@ void MailCheck::onToken(const TokenResult& result)
         if (!open)
             return openSession();
         setStep(Step::LoggingIn);
-        return m_session->loginWithToken(m_settings.account().UserId, m_accessToken);
+        m_session->loginWithToken(m_settings.account().UserId, m_accessToken);
+        return loadMemory();
     }
     const auto kind = result.status == TokenResult::Status::SignInNeeded ? CheckOutcome::Kind::SignInNeeded
                                                                          : CheckOutcome::Kind::LoginRefused;
@@ -199,8 +204,6 @@ void MailCheck::openSession()
     connect(m_session.get(), &Pop3Session::closed, this, &MailCheck::onClosed);
     setStep(Step::Opening);
     m_session->open(m_settings.account().Pop3Server);
-    // Read while the connection is being made, not between the server's listing and the first request.
-    loadMemory();
 }
 
 // The memory of one server and user is never another account's.
@@ -274,7 +277,8 @@ void MailCheck::onOpened()
     }
     if (m_oauth) {
         setStep(Step::LoggingIn);
-        return m_session->loginWithToken(m_settings.account().UserId, m_accessToken);
+        m_session->loginWithToken(m_settings.account().UserId, m_accessToken);
+        return loadMemory();
     }
     // A keyring may show its unlock prompt to the user who asked, within half the session's time;
     // a timed check waits no longer than for a reply.
@@ -297,6 +301,8 @@ void MailCheck::onAccountRead(const QString& error)
     }
     setStep(Step::LoggingIn);
     m_session->login(account.UserId, account.Password, account.UseApop != 0);
+    // Read while the login and the listing travel, not between the listing and the first request.
+    loadMemory();
 }
 
 // The session says goodbye without a login; the outcome is already decided.
@@ -334,6 +340,7 @@ void MailCheck::onSessionFailed()
 // The session ended without QUIT, or QUIT went unanswered: what it means depends on how far it came.
 void MailCheck::endAfterFailure()
 {
+    rememberNow();
     using Kind = CheckOutcome::Kind;
     const Pop3Session& session = *m_session;
     const bool loggedIn = m_step >= Step::Scanning || session.loginAccepted();
@@ -355,6 +362,8 @@ void MailCheck::endAfterFailure()
     } else {
         m_outcome.kind = loggedIn ? Kind::Broken : Kind::NoConnection;
     }
+    m_outcome.fresh = -1; // only a check that ended in good order tells what is new
+    m_outcome.newest.clear();
     if (m_outcome.kind != Kind::Unconfirmed) {
         m_outcome.messages = 0;
         m_outcome.deletedNumbers.clear();
@@ -370,6 +379,7 @@ void MailCheck::abort()
     if (!isRunning())
         return;
     m_noticeTimer.stop();
+    rememberNow();
     m_tokens.cancel();
     m_windows.cancelQuestion();
     if ((m_session || m_oauth) && m_step != Step::Announcing && m_step != Step::Done) {
@@ -408,17 +418,23 @@ void MailCheck::cancelSignIn()
 // ---- The scan ----
 
 void MailCheck::onLoggedIn(int count)
-{
+{ trc("loggedIn");
     m_outcome.messages = count;
     m_offersPipelining = m_session->isPipelining() && m_session->isEncrypted();
-    // Deletions an earlier check could not confirm are settled by what the server holds now.
+    if (count > 0)
+        return scan();
+    settleEarlierDeletions();
+    closeSession();
+}
+
+// Deletions an earlier check could not confirm are settled by what the server holds now, before this
+// check writes its own lines.
+void MailCheck::settleEarlierDeletions()
+{
     QSet<QByteArray> ids;
-    for (int k = 1; k <= count; ++k)
+    for (int k = 1; k <= m_outcome.messages; ++k)
         ids.insert(m_session->uniqueId(k));
     addNotice(m_outcome, DeletionHistory::settle(ids, m_session->hasUniqueIds()));
-    if (count == 0)
-        return closeSession();
-    scan();
 }
 
 // Read once, at the first message: nothing can change the files while the check runs. A list that
@@ -440,15 +456,15 @@ std::optional<MessageJudge> MailCheck::loadRules()
 // What an earlier check read decides what this one reads, never what it deletes: a message that
 // memory says is to go is read again and judged on its own headers.
 void MailCheck::scan()
-{
+{ trc("scan");
     setStep(Step::Scanning);
     m_judged.clear();
     m_seen.clear();
     m_fresh.clear();
     m_switches = m_settings.general();
     m_time = QDateTime::currentDateTime();
-    m_judge = loadRules();
     m_judgedCount = 0;
+    m_headersAwaited = 0;
     m_refusedInARow = 0;
     Pop3Session& session = *m_session;
     loadMemory(); // the account may have been read from the keyring since
@@ -457,28 +473,38 @@ void MailCheck::scan()
         m_previousOf.clear();
     }
     QList<int> toRead;
+    QList<std::pair<int, SeenStore::Messages::const_iterator>> recalled;
     for (int k = 1; k <= m_outcome.messages; ++k) {
         const QByteArray id = session.uniqueId(k);
         const auto known = id.isEmpty() ? m_previous.constEnd() : m_previous.constFind(id);
-        if (known == m_previous.constEnd()) {
-            if (session.hasUniqueIds())
-                m_fresh.insert(k);
-            toRead.append(k);
-            continue;
-        }
         const qint64 size = session.messageSize(k);
-        const bool sameSize = known->size < 0 || size < 0 || known->size == size;
-        // Texts remembered cut may hide a keyword past the cut: such a message is read again.
-        if (sameSize && !known->cut && !(m_judge && !m_judge->judge(known->subject, known->sender).isEmpty())) {
-            m_seen.insert(id, *known); // kept on what memory says: nothing is lost by it
-            m_windows.showProgress(++m_judgedCount, m_outcome.messages);
+        if (known != m_previous.constEnd() && (known->size < 0 || size < 0 || known->size == size)) {
+            // Texts remembered cut may hide a keyword past the cut: such a message is read again.
+            known->cut ? toRead.append(k) : recalled.append({k, known});
             continue;
         }
-        if (!sameSize)
-            m_fresh.insert(k); // another message under an old id
+        if (session.hasUniqueIds())
+            m_fresh.insert(k); // new, or another message under an old id
         toRead.append(k);
     }
-    requestAll(toRead);
+    // New mail is asked for first; the rest of the work is done while its headers are on the way.
+    trc("loop done"); requestAll(toRead); trc("requested");
+    settleEarlierDeletions();
+    m_judge = loadRules();
+    QList<int> again;
+    for (const auto& [k, known] : std::as_const(recalled)) {
+        // A keyword added since may match mail read before: it is read again and judged on its own headers.
+        if (m_judge && !m_judge->judge(known->subject, known->sender).isEmpty()) {
+            again.append(k);
+            continue;
+        }
+        m_seen.insert(known.key(), *known); // kept on what memory says: nothing is lost by it
+        ++m_judgedCount;
+    }
+    m_windows.showProgress(m_judgedCount, m_outcome.messages);
+    requestAll(again);
+    if (m_headersAwaited == 0)
+        afterScan();
 }
 
 // A server without TOP gives no headers alone: its mail is judged only when the user let it be read
@@ -490,7 +516,6 @@ void MailCheck::requestAll(const QList<int>& numbers)
     const auto onAnswer = [this](int number, const std::optional<MessageHeaders>& headers) {
         onHeaders(number, headers);
     };
-    m_headersAwaited = 0;
     for (int k : numbers) {
         const qint64 size = session.messageSize(k);
         if (whole && (!m_switches.readWholeWithoutTop || size > Pop3Session::MaxJudgedBytes || size < 0)) {
@@ -500,8 +525,6 @@ void MailCheck::requestAll(const QList<int>& numbers)
         }
         m_headersAwaited += (whole ? session.retrieveHeaders(k, onAnswer) : session.requestHeaders(k, onAnswer)) ? 1 : 0;
     }
-    if (m_headersAwaited == 0)
-        afterScan();
 }
 
 void MailCheck::onHeaders(int number, const std::optional<MessageHeaders>& headers)
@@ -617,7 +640,21 @@ void MailCheck::onCopy(int number, const std::optional<QByteArray>& bytes)
 void MailCheck::closeSession()
 {
     setStep(Step::Closing);
-    m_session->close([this] { return keepPendingDeletions(); });
+    m_session->close([this] {
+        const QString error = keepPendingDeletions();
+        if (error.isEmpty()) {
+            // Written while QUIT travels: a turn of the event loop later, once QUIT is on its way.
+            m_rememberPending = true;
+            QTimer::singleShot(1, this, &MailCheck::rememberNow);
+        }
+        return error;
+    });
+}
+
+void MailCheck::rememberNow()
+{
+    if (std::exchange(m_rememberPending, false) && m_session)
+        remember();
 }
 
 // Every deletion is in the history, on the disk, before QUIT lets the server make it: a history that
@@ -641,6 +678,7 @@ QString MailCheck::keepPendingDeletions()
 // Only what the server confirmed counts: a deletion the server refused leaves its message as mail.
 void MailCheck::onClosed()
 {
+    rememberNow();
     if (m_quitBeforeLogin)
         return conclude();
     Pop3Session& session = *m_session;
@@ -654,18 +692,20 @@ void MailCheck::onClosed()
     }
     if (!m_outcome.refusedDeletions.isEmpty() || m_outcome.unread > 0)
         addNotice(m_outcome, session.errorText());
-    remember();
     record(true);
     conclude();
 }
 
-// After a close in good order: what is on the server now is remembered for the next check, and
-// the mail that is new since the last one is counted.
+// Once the stream is proved, before QUIT: what is on the server after this session is remembered for the
+// next check (written while QUIT travels), and the mail that is new since the last one is counted.
 void MailCheck::remember()
 {
     if (!m_session->hasUniqueIds())
         return;
+    const QList<int> refused = m_session->refusedDeletions();
     for (int number : std::as_const(m_outcome.deletedNumbers)) {
+        if (refused.contains(number))
+            continue; // still there: read again next time, since the memory no longer holds it
         m_seen.remove(m_session->uniqueId(number));
         m_fresh.remove(number);
     }

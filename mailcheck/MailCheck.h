@@ -142,6 +142,7 @@ private:
     void judge(int number, const SeenStore::Message& texts, const QByteArray& messageId);
     void requestAll(const QList<int>& numbers);
     void loadMemory();
+    void settleEarlierDeletions();
     QString keepPendingDeletions();
     void afterScan();
     void onCopy(int number, const std::optional<QByteArray>& bytes);
@@ -152,6 +153,7 @@ private:
     std::optional<MessageJudge> loadRules();
     void remove(int number);
     void remember();
+    void rememberNow();
     void record(bool confirmed);
     void dropCopiesOfMailKept(const QSet<int>& gone);
     void conclude();
@@ -179,6 +181,7 @@ private:
     SeenStore::Messages m_previous; // what earlier checks read, by unique id
     QString m_previousOf;           // the server and user m_previous was read for
     QList<HistoryEntry> m_pending;  // written before QUIT as unconfirmed, confirmed once QUIT is answered
+    bool m_rememberPending = false; // the stream is proved: the memory is written at the next turn
     SeenStore::Messages m_seen;     // what this check read or recalled
     QSet<int> m_fresh;              // messages new since the previous check
     int m_judgedCount = 0;          // messages judged so far, for the progress

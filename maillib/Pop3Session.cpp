@@ -8,9 +8,12 @@
 #include <QRegularExpression>
 
 #include <algorithm>
+#include <charconv>
+#include <string_view>
 #include <climits>
 #include <utility>
 
+void trc(const char*);
 namespace {
 
 bool hasLineBreakOrNul(const QString& text)
@@ -454,10 +457,10 @@ void Pop3Session::askMailbox()
 {
     enqueue(Request::Uidl, {}, [this](const Pop3Reply& reply) { m_uidlReply = reply; });
     enqueue(Request::Stat, {}, [this](const Pop3Reply& reply) { onStat(reply); });
-    enqueue(Request::List, {}, [this](const Pop3Reply& reply) {
+    enqueue(Request::List, {}, [this](const Pop3Reply& reply) { trc("list handler");
         if (!readList(reply))
             return;
-        readUidl(std::exchange(m_uidlReply, {}));
+        trc("list read"); readUidl(std::exchange(m_uidlReply, {})); trc("uidl read");
         onLoggedIn();
     });
 }
@@ -487,6 +490,32 @@ void Pop3Session::onStat(const Pop3Reply& reply)
     m_statSize = size;
 }
 
+// The lines of a listing (LIST, UIDL) as "number word", read without a copy of each line: a mailbox
+// of thousands is listed at every check, and the first request waits for it. Gives false at the first
+// line that is not two words, the first a number.
+template <class Each> bool forEachListed(const QByteArray& body, Each each)
+{
+    const std::string_view all(body.constData(), size_t(body.size()));
+    for (size_t at = 0; at < all.size();) {
+        const size_t eol = std::min(all.find('\n', at), all.size());
+        std::string_view line = all.substr(at, eol - at);
+        at = eol + 1;
+        while (!line.empty() && (line.back() == '\r' || line.back() == ' '))
+            line.remove_suffix(1);
+        while (!line.empty() && line.front() == ' ')
+            line.remove_prefix(1);
+        if (line.empty())
+            continue;
+        const size_t space = line.find(' ');
+        qint64 number = 0;
+        const auto [end, error] = std::from_chars(line.data(), line.data() + std::min(space, line.size()), number);
+        if (space == std::string_view::npos || error != std::errc() || end != line.data() + space ||
+            !each(number, line.substr(space + 1)))
+            return false;
+    }
+    return true;
+}
+
 // LIST must name exactly the messages 1 to the count, in order: a server whose count and list
 // disagree would have the check judge messages that do not exist, or others than it thinks.
 bool Pop3Session::readList(const Pop3Reply& reply)
@@ -494,23 +523,19 @@ bool Pop3Session::readList(const Pop3Reply& reply)
     if (!reply.ok || reply.truncated)
         return true; // sizes unknown: the header blocks are not measured against them
     QList<qint64> sizes;
+    sizes.reserve(m_count);
     qint64 total = 0;
-    for (const QByteArray& line : reply.body.split('\n')) {
-        const QList<QByteArray> words = line.trimmed().split(' ');
-        if (words.value(0).isEmpty())
-            continue;
-        bool numberOk = false;
-        bool sizeOk = false;
-        const qint64 number = words.value(0).toLongLong(&numberOk);
-        const qint64 size = words.value(1).toLongLong(&sizeOk);
-        if (!numberOk || !sizeOk || size < 0 || number != sizes.size() + 1 || sizes.size() >= m_count) {
-            doubt(Pop3Texts::listInconsistent);
+    const bool listed = forEachListed(reply.body, [&](qint64 number, std::string_view rest) {
+        qint64 size = -1;
+        const auto [end, error] = std::from_chars(rest.data(), rest.data() + rest.size(), size);
+        if (error != std::errc() || end != rest.data() + rest.size() || size < 0 || number != sizes.size() + 1 ||
+            sizes.size() >= m_count)
             return false;
-        }
         sizes.append(size);
         total += size;
-    }
-    if (sizes.size() != m_count) {
+        return true;
+    });
+    if (!listed || sizes.size() != m_count) {
         doubt(Pop3Texts::listInconsistent);
         return false;
     }
@@ -527,20 +552,20 @@ void Pop3Session::readUidl(const Pop3Reply& reply)
     if (!reply.ok || reply.truncated)
         return;
     QList<QByteArray> uids;
+    uids.reserve(m_count);
     QSet<QByteArray> seen;
-    for (const QByteArray& line : reply.body.split('\n')) {
-        const QList<QByteArray> words = line.trimmed().split(' ');
-        if (words.value(0).isEmpty())
-            continue;
-        const QByteArray& uid = words.value(1);
+    seen.reserve(m_count);
+    const bool listed = forEachListed(reply.body, [&](qint64 number, std::string_view uid) {
         const bool printable = std::all_of(uid.begin(), uid.end(), [](char c) { return c > 0x20 && c < 0x7f; });
-        if (words.size() != 2 || words.at(0).toLongLong() != uids.size() + 1 || uid.isEmpty() || uid.size() > 70 ||
-            !printable || seen.contains(uid) || uids.size() >= m_count)
-            return;
-        seen.insert(uid);
-        uids.append(uid);
-    }
-    if (uids.size() == m_count)
+        const QByteArray id(uid.data(), qsizetype(uid.size()));
+        if (number != uids.size() + 1 || uid.empty() || uid.size() > 70 || !printable || uids.size() >= m_count ||
+            seen.contains(id))
+            return false;
+        seen.insert(id);
+        uids.append(id);
+        return true;
+    });
+    if (listed && uids.size() == m_count)
         m_uids = uids;
 }
 
@@ -685,6 +710,8 @@ void Pop3Session::closeWhenIdle()
         if (!statInStep(reply) || m_queued.size() + m_inFlight.size() != 1)
             return doubt(Pop3Texts::outOfStep);
         setState(State::Quitting);
+        if (m_beforeQuit)
+            std::exchange(m_beforeQuit, {})(); // nothing to commit: what it says changes nothing here
     });
     enqueue(Request::Quit, {}, [this](const Pop3Reply& reply) { onQuit(reply); });
 }
@@ -783,7 +810,7 @@ void Pop3Session::pump()
 }
 
 void Pop3Session::onRepliesReady()
-{
+{ trc("replies ready");
     const QPointer<Pop3Session> alive(this);
     Pop3Reply reply;
     while (m_state != State::Failed && m_state != State::Closed && m_connection.takeReply(&reply)) {

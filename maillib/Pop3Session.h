@@ -106,9 +106,10 @@ public:
     // session, so that its deletions took effect; else failed(). Requests still out, and those their
     // handlers add, go first. Before the login it only says
     // goodbye. A deletion the server refused is left out of deletionsConfirmed(). beforeQuit, when
-    // given and deletions were asked, runs once the stream is proved and every DELE answered, just
-    // before QUIT: a text it returns ends the session without QUIT (commitRefused()), with that text.
-    // Without deletions STAT and QUIT go out together: nothing is committed, so nothing waits.
+    // given, runs once the stream is proved and every DELE answered: where deletions were asked, just
+    // before QUIT, and a text it returns ends the session without QUIT (commitRefused()), with that
+    // text. Without deletions STAT and QUIT go out together (nothing is committed, so nothing waits)
+    // and it runs when STAT's answer proved the stream; what it returns changes nothing then.
     void close(std::function<QString()> beforeQuit = {});
     // Drops the connection at once, without QUIT: nothing asked in this session is deleted. No
     // signal follows.

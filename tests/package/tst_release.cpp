@@ -33,8 +33,8 @@ private slots:
         QFile changelog(MOSSVALE_SOURCE_DIR "/debian/changelog"),
             metainfo(installed("share/metainfo/io.github.mossvale.Mossvale.metainfo.xml"));
         QVERIFY(changelog.open(QIODevice::ReadOnly) && metainfo.open(QIODevice::ReadOnly));
-        QCOMPARE(changelog.readLine().section(')', 0, 0), "mossvale (" MOSSVALE_PROJECT_VERSION);
-        const QRegularExpression release(R"re(<release\b[^>]*\bversion="([^"]*)")re");
+        QCOMPARE(changelog.readLine().split(')').first(), "mossvale (" MOSSVALE_PROJECT_VERSION);
+        const QRegularExpression release("<release\\b[^>]*\\bversion=\"([^\"]*)\"");
         QCOMPARE(release.match(QString::fromUtf8(metainfo.readAll())).captured(1), MOSSVALE_PROJECT_VERSION);
     }
 

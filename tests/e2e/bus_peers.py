@@ -1,12 +1,6 @@
 #!/usr/bin/python3
 # Stand-ins on the session bus for what a desktop provides. Those that own a name create FILE once
 # they do and end after 170 s.
-# watch FILE: a StatusNotifierWatcher, the tray host's side: reports a host and appends every item
-# that registers to FILE.
-# click ITEM LABEL: reads the item's exported menu (com.canonical.dbusmenu), checks it is
-# "メールチェック", "削除履歴", a separator, "メイン画面を表示", a separator and "終了", and clicks the
-# entry LABEL as a host would, without waiting for the answer (the program may end first).
-# tip ITEM: prints the title of the item's tip, then its body.
 # keyring FILE: a keyring that never answers: owns org.freedesktop.secrets and drops every call to it
 # unanswered, appending a line per call to FILE.
 # desktop FILE: a notification service: appends each Notify call to FILE as a line of JSON with the
@@ -32,8 +26,7 @@ def interfaces(xml):
 
 def own(record, *names):
     for name in names:
-        Gio.bus_own_name_on_connection(bus, name, Gio.BusNameOwnerFlags.NONE, lambda *_: open(record, "a").close(),
-                                       None)
+        Gio.bus_own_name_on_connection(bus, name, Gio.BusNameOwnerFlags.NONE, lambda *_: open(record, "a").close(), None)
     loop = GLib.MainLoop()
     GLib.timeout_add_seconds(170, loop.quit)
     loop.run()
@@ -45,60 +38,24 @@ def call(name, path, method, signature=None, args=None, reply="(v)"):
                          GLib.VariantType(reply), Gio.DBusCallFlags.NONE, 5000, None).unpack()
 
 
-def watch(record):
-    def register(bus, sender, path, interface, method, args, invocation):
-        service = args.unpack()[0]
-        with open(record, "a", encoding="utf-8") as out:
-            out.write((service if service.startswith(":") or "." in service else sender) + "\n")
-        invocation.return_value(None)
+def get(name, path, interface, prop):
+    return call(name, path, "org.freedesktop.DBus.Properties.Get", "(ss)", (interface, prop))[0]
 
-    def get(bus, sender, path, interface, name):
-        return GLib.Variant("b", True) if name == "IsStatusNotifierHostRegistered" else GLib.Variant("i", 0)
 
-    bus.register_object("/StatusNotifierWatcher", interfaces("""<interface name="org.kde.StatusNotifierWatcher">
-<method name="RegisterStatusNotifierItem"><arg name="service" type="s" direction="in"/></method>
-<property name="IsStatusNotifierHostRegistered" type="b" access="read"/>
-<property name="ProtocolVersion" type="i" access="read"/></interface>""")[0], register, get, None)
-    own(record, "org.kde.StatusNotifierWatcher")
+def append(record, line):
+    with open(record, "a", encoding="utf-8") as out:
+        print(line, file=out)
 
 
 def keyring(record):
     def swallow(connection, message, incoming):  # on GDBus's worker thread, before any handler
         if incoming and message.get_message_type() == Gio.DBusMessageType.METHOD_CALL and \
                 message.get_destination() in ("org.freedesktop.secrets", connection.get_unique_name()):
-            with open(record, "a") as out:
-                out.write(f"{message.get_interface()}.{message.get_member()}\n")
-            return None
+            return append(record, f"{message.get_interface()}.{message.get_member()}")
         return message
 
     bus.add_filter(swallow)
     own(record, "org.freedesktop.secrets")
-
-
-def click(item, label):
-    menu, = call(item, "/StatusNotifierItem", "org.freedesktop.DBus.Properties.Get", "(ss)",
-                 ("org.kde.StatusNotifierItem", "Menu"))
-    _, (_, _, children) = call(item, menu, "com.canonical.dbusmenu.GetLayout", "(iias)", (0, -1, []),
-                               "(u(ia{sv}av))")
-    # What a panel shows: an entry marked invisible (the sign-in's 「サインインを中止」 between sign-ins) is not there.
-    entries = [(child[1].get("type", "standard"), child[1].get("label", "")) for child in children
-               if child[1].get("visible", True)]
-    expected = [("standard", "メールチェック"), ("standard", "削除履歴"), ("separator", ""),
-                ("standard", "メイン画面を表示"), ("separator", ""), ("standard", "終了")]
-    if entries != expected:
-        sys.exit(f"the tray menu is {entries}, expected {expected}")
-    event = Gio.DBusMessage.new_method_call(item, menu, "com.canonical.dbusmenu", "Event")
-    chosen = next(child[0] for child in children if child[1].get("label") == label)
-    event.set_body(GLib.Variant("(isvu)", (chosen, "clicked", GLib.Variant("i", 0), 0)))
-    event.set_flags(Gio.DBusMessageFlags.NO_REPLY_EXPECTED)
-    bus.send_message(event, Gio.DBusSendMessageFlags.NONE)
-    bus.flush_sync(None)
-
-
-def tip(item):
-    (_, _, title, body), = call(item, "/StatusNotifierItem", "org.freedesktop.DBus.Properties.Get", "(ss)",
-                                ("org.kde.StatusNotifierItem", "ToolTip"))
-    print(f"{title}\n{body}")
 
 
 def desktop(record):
@@ -109,9 +66,8 @@ def desktop(record):
             return invocation.return_value(GLib.Variant("(s)", (os.environ["DBUS_SESSION_BUS_ADDRESS"],)))
         app, replaces, icon, summary, body, _, hints, _ = args.unpack()
         given.append(replaces if replaces in given else 41 + len(given))
-        with open(record, "a", encoding="utf-8") as out:
-            print(json.dumps({"app": app, "replaces_id": replaces, "app_icon": icon, "summary": summary,
-                              "body": body, "hints": hints, "returned": given[-1]}, ensure_ascii=False), file=out)
+        append(record, json.dumps({"app": app, "replaces_id": replaces, "app_icon": icon, "summary": summary,
+                                   "body": body, "hints": hints, "returned": given[-1]}, ensure_ascii=False))
         invocation.return_value(GLib.Variant("(u)", (given[-1],)))
 
     a11y, notifications = interfaces("""<interface name="org.a11y.Bus">
@@ -125,43 +81,39 @@ def desktop(record):
     own(record, "org.a11y.Bus", "org.freedesktop.Notifications")
 
 
-def named(name, path):
-    return call(name, path, "org.freedesktop.DBus.Properties.Get", "(ss)", (ACCESSIBLE, "Name"))[0]
-
-
 def children(name, path):
     return [child for _, child in call(name, path, ACCESSIBLE + ".GetChildren", reply="(a(so))")[0]]
 
 
 def program():
-    """The bus name that serves the program's accessibility objects."""
+    """The bus name that serves the program's accessibility objects, and its windows' paths."""
     for name in call("org.freedesktop.DBus", "/", "org.freedesktop.DBus.ListNames", reply="(as)")[0]:
         try:
             if name.startswith(":") and name != bus.get_unique_name() and children(name, ROOT):
-                return name
+                return name, children(name, ROOT)
         except GLib.Error:
             continue
     sys.exit("no accessible program on the bus")
 
 
 def press(label):
-    def find(name, path, depth=0):
-        if named(name, path) == label:
+    def find(path, depth=0):
+        if get(name, path, ACCESSIBLE, "Name") == label:
             return path
-        return next(filter(None, (find(name, child, depth + 1) for child in children(name, path))), None) \
+        return next(filter(None, (find(child, depth + 1) for child in children(name, path))), None) \
             if depth < 6 else None
 
-    name = program()
-    path = find(name, ROOT) or sys.exit(f"no accessible {label} in the program")
+    name, _ = program()
+    path = find(ROOT) or sys.exit(f"no accessible {label} in the program")
     call(name, path, "org.a11y.atspi.Action.DoAction", "(i)", (0,), "(b)")
 
 
 def windows(title):
-    name = program()
-    print(sum(named(name, window) == title for window in children(name, ROOT)))
+    name, paths = program()
+    print(sum(get(name, window, ACCESSIBLE, "Name") == title for window in paths))
 
 
 if __name__ == "__main__":
-    commands = {"watch": watch, "keyring": keyring, "click": click, "tip": tip, "desktop": desktop, "press": press,
+    commands = {"keyring": keyring, "desktop": desktop, "press": press,
                 "windows": windows}
     commands[sys.argv[1]](*sys.argv[2:])

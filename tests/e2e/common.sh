@@ -42,11 +42,9 @@ expect() { "${@:2}" || { echo "FAIL: $1" >&2 && E2E_FAILED+=("$1"); }; }
 finish() { [ ${#E2E_FAILED[@]} -eq 0 ] || fail "${#E2E_FAILED[@]} of the expectations above failed"; echo "ok: $1"; }
 
 # A prerequisite is missing: the test is skipped (CTest SKIP_RETURN_CODE 77), but fails under CI,
-# where everything is installed on purpose.
+# where everything is installed on purpose. require skips unless every named program is installed.
 skip() { [ -z "${CI:-}" ] || fail "missing prerequisite under CI: $*"; echo "SKIP: $*"; exit 77; }
-# Skips (or fails under CI) unless every named program is installed.
 require() {
-    local tool
     for tool in "$@"; do
         command -v "$tool" >/dev/null || [ -x "/usr/sbin/$tool" ] || skip "no $tool (scripts/install-deps installs it)"
     done
@@ -63,24 +61,22 @@ wait_for() {
     return 1
 }
 # in_time LIMIT_MS WHAT COMMAND...: expects COMMAND to succeed within LIMIT_MS milliseconds; it is
-# waited for ten times as long, so that the failure tells slow from never. Sets TOOK to the
-# milliseconds it took, or to nothing when it never did.
+# waited for ten times as long, so that the failure tells slow from never.
 in_time() {
-    local start=${EPOCHREALTIME//[!0-9]/}
-    TOOK=
-    wait_for $(($1 / 100)) "${@:3}" >/dev/null && TOOK=$(((${EPOCHREALTIME//[!0-9]/} - start) / 1000))
-    expect "$2 took ${TOOK:-over $(($1 * 10))} ms (at most $1 allowed)" test "${TOOK:-$1}" -lt "$1"
+    local start=${EPOCHREALTIME//[!0-9]/} took=
+    wait_for $(($1 / 100)) "${@:3}" >/dev/null && took=$(((${EPOCHREALTIME//[!0-9]/} - start) / 1000))
+    expect "$2 took ${took:-over $(($1 * 10))} ms (at most $1 allowed)" test "${took:-$1}" -lt "$1"
 }
 # Succeeds when process PID has ended (a zombie has: only its parent, this script, has not waited).
 gone() { [[ "$(ps -o stat= -p "$1")" =~ ^(Z.*)?$ ]]; }
 # Stops PID, started by this test, by its PID and forgets it; one that has ended is only reaped.
 stop_child() {
-    local i
     if gone "$1"; then wait "$1" 2>/dev/null || true; else stop_pid "$1"; fi
     for i in "${!E2E_PIDS[@]}"; do [ "${E2E_PIDS[i]}" != "$1" ] || unset 'E2E_PIDS[i]'; done
 }
-# spawn NAME COMMAND...: COMMAND in the background, its output added to E2E_TMP/NAME.log, stopped at the end.
-spawn() { "${@:2}" >>"$E2E_TMP/$1.log" 2>&1 & E2E_PIDS+=($!); }
+# spawn NAME COMMAND...: COMMAND in the background, its output added to E2E_TMP/NAME.log, stopped at
+# the end; sets PID.
+spawn() { "${@:2}" >>"$E2E_TMP/$1.log" 2>&1 & PID=$! && E2E_PIDS+=($!); }
 
 # Succeeds when some X client owns the selection NAME: the way a tray host (_NET_SYSTEM_TRAY_S0)
 # or a window manager (WM_S0) announces itself, whatever its windows look like.
@@ -90,18 +86,15 @@ x = c.CDLL("libX11.so.6"); x.XOpenDisplay.restype = c.c_void_p; d = c.c_void_p(x
 sys.exit(not (d.value and x.XGetSelectionOwner(d, c.c_ulong(x.XInternAtom(d, sys.argv[1].encode(), 0)))))' "$1"
 }
 
-# Xvfb on a free display number (it prints the number once it takes connections); exports DISPLAY.
-# The screen is black, so that a window the program has not drawn yet shows one colour.
+# start_xvfb [WxH]: Xvfb on a free display number (it prints the number once it takes connections);
+# exports DISPLAY. The screen is black, so that a window the program has not drawn yet shows one colour.
+# With openbox as the window manager (WM), closing a window goes the way a user's close box goes.
 start_xvfb() {
-    spawn xvfb Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp -br
+    spawn xvfb Xvfb -displayfd 1 -screen 0 "${1:-1024x768}x24" -nolisten tcp -br
     DISPLAY=:$(wait_for 15 grep -m1 -x '[0-9]\+' "$E2E_TMP/xvfb.log") || fail "Xvfb did not start"
     export DISPLAY
-}
-
-# Openbox as the window manager: closing a window then goes the way a user's close box goes.
-start_wm() {
-    spawn openbox openbox --sm-disable
-    wait_for 30 selection_owned WM_S0 || fail "openbox did not take the screen"
+    [ "${2:-}" != WM ] || { spawn openbox openbox --sm-disable && wait_for 30 selection_owned WM_S0; } ||
+        fail "openbox did not take the screen"
 }
 
 # A private session bus without service files, so that nothing starts behind the test's back;
@@ -116,13 +109,15 @@ start_bus() {
     { read -r DBUS_SESSION_BUS_ADDRESS && read -r bus_pid; } <"$E2E_TMP/bus"
     export DBUS_SESSION_BUS_ADDRESS && E2E_PIDS+=("$bus_pid")
 }
-# Stand-ins on the bus for a desktop's StatusNotifierWatcher and a keyring (tests/e2e/bus_peers.py).
+# Stand-ins on the bus for what a desktop provides (tests/e2e/bus_peers.py); bus_service NAME FILE
+# starts one that creates FILE once it owns its name.
 bus_peer() { /usr/bin/python3 "$E2E_SOURCE_DIR/tests/e2e/bus_peers.py" "$@"; }
+bus_service() { spawn "$1" bus_peer "$@" && wait_for 10 test -e "$2" || fail "the $1 stand-in did not start"; }
 
-# start_slow_pop3 DELAY MESSAGES: tests/e2e/slow_pop3.py on loopback; sets SLOW_PORT.
+# start_slow_pop3: tests/e2e/slow_pop3.py on loopback; sets SLOW_PORT.
 SLOW_LOG="$E2E_TMP/pop3.log"
 start_slow_pop3() {
-    spawn pop3-server /usr/bin/python3 "$E2E_SOURCE_DIR/tests/e2e/slow_pop3.py" "$E2E_TMP/port" "$SLOW_LOG" "$@"
+    spawn pop3-server /usr/bin/python3 "$E2E_SOURCE_DIR/tests/e2e/slow_pop3.py" "$E2E_TMP/port" "$SLOW_LOG"
     SLOW_PORT=$(wait_for 10 cat "$E2E_TMP/port") || fail "the slow POP3 server did not start"
 }
 # Sessions the server has seen so far; session_saw N WORD: session N sent WORD (or "open", "close").
@@ -138,32 +133,26 @@ window_geometry() {
         /^ +(Width|Height):/ { print toupper(substr($1, 1, length($1) - 1)) "=" $NF }')"
 }
 
-# The id of the first visible window whose title is TITLE, or nothing.
+# The id of the first visible window whose title is TITLE, or nothing; how many there are.
 visible_window() { xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n1 | grep .; }
 MAIN_TITLE="Mossvale　Ver 1.0"
+main_windows() { xdotool search --onlyvisible --name "^$MAIN_TITLE\$" | wc -l; }
 
-# Succeeds when a drop-down menu of the program (from its menu bar) is on the screen.
-menu_open() {
-    xdotool search --onlyvisible --class mossvale 2>/dev/null | xargs -r -I{} xprop -id {} _NET_WM_WINDOW_TYPE |
-        grep _NET_WM_WINDOW_TYPE_DROPDOWN_MENU >/dev/null
-}
-
+# "${ON_X[@]}" PROGRAM: runs PROGRAM on the X display.
+ON_X=(env QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR="$E2E_TMP/runtime")
 # start_main SERVER [EDIT]: a fresh program folder for the POP3 server SERVER ("host:port"),
-# changed by the command EDIT (given the folder) when there is one, the program started in it on
-# the X display, its main window shown; sets PROGRAM_PID and MAIN.
+# changed by the command EDIT (given the folder) when there is one, the program started in it, its
+# main window shown; sets PROGRAM_PID and MAIN.
 start_main() {
     make_program_folder "$E2E_BUILD_DIR/Mossvale" "$E2E_TMP/Mossvale" "$1"
     "${2:-true}" "$E2E_TMP/Mossvale"
     mkdir -p -m 700 "$E2E_TMP/runtime"
     echo "---- $(date +%T.%N) started" >>"$E2E_TMP/program.log"
-    spawn program env QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR="$E2E_TMP/runtime" "$E2E_TMP/Mossvale/mossvale"
-    PROGRAM_PID=$!
+    spawn program "${ON_X[@]}" "$E2E_TMP/Mossvale/mossvale" && PROGRAM_PID=$PID
     main_shown "the main window did not appear"
 }
 # main_shown MESSAGE: waits for the main window, drawn, else fails with MESSAGE; sets MAIN.
-main_shown() {
-    MAIN=$(wait_for 15 visible_window "$MAIN_TITLE") && wait_for 5 painted "$MAIN" || fail "$1"
-}
+main_shown() { MAIN=$(wait_for 15 visible_window "$MAIN_TITLE") && wait_for 5 painted "$MAIN" || fail "$1"; }
 # Succeeds when WINDOW shows more than one colour: the program has drawn it, where it will stay.
 painted() { [ "$(import -display "$DISPLAY" -window "$1" -format %k info:)" -gt 1 ]; }
 
@@ -172,8 +161,8 @@ painted() { [ "$(import -display "$DISPLAY" -window "$1" -format %k info:)" -gt 
 click_at() { xdotool mousemove 0 0 mousemove --sync "$1" "$2" click "${@:3}" 1; }
 
 # click_button K [OPTION...]: clicks the K-th button of the left column of the main window
-# (0 = "メールチェック", 5 = "タスクトレイ常駐"). The client area is 307 px high under the menu
-# bar; the buttons are 97 x 25 px, 24 px apart.
+# (0 = "メールチェック", 3 = "設定", 5 = "タスクトレイ常駐"). The client area is 307 px high under
+# the menu bar; the buttons are 97 x 25 px, 24 px apart.
 click_button() {
     window_geometry "$MAIN"
     click_at $((X + 48)) $((Y + HEIGHT - 307 + 24 * $1 + 12)) "${@:2}"

@@ -9,21 +9,18 @@
 source "${BASH_SOURCE[0]%/*}/common.sh" || exit 1
 require Xvfb xdotool xwininfo openbox dbus-daemon import
 
-start_xvfb
-start_wm
+start_xvfb 1024x768 WM
 start_bus
 keyring_log="$E2E_TMP/keyring.log"
-spawn keyring-service bus_peer keyring "$keyring_log"
-wait_for 10 test -e "$keyring_log" || fail "the silent keyring did not take its name"
-start_slow_pop3 0.1 4
+bus_service keyring "$keyring_log"
+start_slow_pop3
 unset XDG_CURRENT_DESKTOP # the desktop would choose the keyring; without one it is the Secret Service
 
 password_in_keyring() { write_cp932 "$1/★MailData/iniIdPass.ini" $'[EXEINI]\nNAME='"$DEMO_USER"$'\nNAME2=\nNAME3=1'; }
 # reading_keyring: a fresh program presses "メールチェック", and its check opens the session and
 # waits for the keyring.
 reading_keyring() {
-    local calls
-    calls=$(wc -l <"$keyring_log")
+    local calls=$(wc -l <"$keyring_log")
     start_main "127.0.0.1:$SLOW_PORT" password_in_keyring
     click_button 0
     wait_for 30 eval '[ "$(wc -l <"$keyring_log")" -gt "$calls" ]' || fail "the check never asked the keyring"

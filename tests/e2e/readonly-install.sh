@@ -9,7 +9,7 @@ require setpriv iconv
 [ "$(id -u)" -eq 0 ] || skip "needs root to run the program as another user"
 id nobody >/dev/null 2>&1 || skip "no user nobody"
 
-prefix="$E2E_TMP/prefix"
+prefix="$E2E_TMP/prefix" data="$E2E_TMP/data"
 "${CMAKE_COMMAND:-cmake}" --install "$E2E_BUILD_DIR" --prefix "$prefix" >"$E2E_OUTPUT_DIR/install.log" 2>&1 ||
     fail "cmake --install failed: $(cat "$E2E_OUTPUT_DIR/install.log")"
 installed=$(dirname "$(readlink -f "$prefix/bin/mossvale")")
@@ -26,15 +26,14 @@ catches() {
 }
 # run_as_nobody SIGNAL SETTINGS [XDG_DATA_HOME]: starts the installed program as nobody on the
 # offscreen platform, waits until it catches SIGNAL, ends it with it, and expects the shutdown to have
-# stored "NAME" in SETTINGS/★MailData/ini.ini. Its output (where the offscreen platform also prints
-# message boxes) goes to RUN_LOG.
+# stored "NAME" in SETTINGS/★MailData/ini.ini,.
+# Its output (where the offscreen platform also prints message boxes) goes to RUN_LOG.
 run_as_nobody() {
     local signal=$1 ini="$2/★MailData/ini.ini" pid status=0
     RUN_LOG="$E2E_OUTPUT_DIR/program-$signal.log"
     setpriv --reuid=nobody --regid="$(id -g nobody)" --clear-groups env -i PATH=/usr/bin:/bin HOME="$E2E_TMP/home" \
         XDG_RUNTIME_DIR="$E2E_TMP/runtime" QT_QPA_PLATFORM=offscreen LC_ALL=C.UTF-8 ${3:+"XDG_DATA_HOME=$3"} \
-        "$prefix/bin/mossvale" >"$RUN_LOG" 2>&1 &
-    pid=$!
+        "$prefix/bin/mossvale" >"$RUN_LOG" 2>&1 & pid=$!
     wait_for 15 catches "$pid" "$signal" || fail "the program never got ready for SIG$signal: $(tail -5 "$RUN_LOG")"
     ! grep -qs '^NAME=' "$ini" || fail "NAME was stored before the shutdown"
     kill -"$signal" "$pid"
@@ -45,7 +44,6 @@ run_as_nobody() {
     rm "$ini" # the next run's shutdown must store NAME anew
 }
 
-data="$E2E_TMP/data"
 run_as_nobody TERM "$data/Mossvale" "$data"
 grep -q "^Mossvale: .*$data/Mossvale" "$RUN_LOG" || fail "the user was not told where the settings go"
 run_as_nobody INT "$data/Mossvale" "$data"

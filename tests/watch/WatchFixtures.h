@@ -18,8 +18,7 @@ struct ManualClock
 
     WatchClock clock() const
     {
-        auto shared = now;
-        return {[shared] { return shared->wall; }, [shared] { return shared->monotonicMs; }};
+        return {[n = now] { return n->wall; }, [n = now] { return n->monotonicMs; }};
     }
     // Time that passes awake: both clocks move.
     void pass(qint64 ms) const

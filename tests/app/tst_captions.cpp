@@ -74,40 +74,35 @@ private Q_SLOTS:
         m_folder.writeServer("pop.example.jp");
     }
 
-    void captionsFit_data()
-    {
-        QTest::addColumn<QString>("face");
-        for (const QString& face : Faces)
-            QTest::newRow(qPrintable(face)) << face;
-    }
-
     void captionsFit()
     {
-        QFETCH(QString, face);
-        designFamilies() = {face}; // for every window of this row, also those loaded on first use
-        MainForm form;
-        form.show();
-        QList<QWidget*> windows{&form, form.setForm().show(), form.optionForm().show(), form.idPassForm().show()};
-        windows << form.gekitaiForm().show() << form.msgForm().show() << form.helpForm().show();
-        windows << form.setForm().get()->moreOptionsForm().show() << form.historyForm().show();
         QStringList cut;
-        for (QWidget* window : windows) {
-            QCOMPARE(QFontInfo(window->font()).family(), face);
-            for (QWidget* control : window->findChildren<QWidget*>()) {
-                const bool captioned = qobject_cast<QLabel*>(control) || qobject_cast<QAbstractButton*>(control);
-                if (!captioned || control->window() != window || !control->isVisibleTo(window))
-                    continue;
-                const auto [text, place, flags] = captionOf(control);
-                const QRect drawn = control->fontMetrics().boundingRect(place, flags, text);
-                const QRect ink = inkOf(control->fontMetrics(), drawn, text, flags & Qt::TextWordWrap);
-                // The line fits its place across, the glyphs up and down, and nothing clips them.
-                const bool fits = drawn.left() >= place.left() && drawn.right() <= place.right() &&
-                                  ink.top() >= place.top() && ink.bottom() <= place.bottom();
-                QRect visible = ink & control->rect(); // what the ancestors up to the window leave of it
-                for (QWidget* w = control; !w->isWindow(); w = w->parentWidget())
-                    visible = visible.translated(w->pos()) & w->parentWidget()->rect();
-                if (!text.isEmpty() && (!fits || visible != ink.translated(control->mapTo(window, QPoint()))))
-                    cut << window->objectName() + u'/' + control->objectName() + QStringLiteral(" 「%1」").arg(text);
+        for (const QString& face : Faces) {
+            designFamilies() = {face}; // for every window of the form, also those loaded on first use
+            MainForm form;
+            form.show();
+            QList<QWidget*> windows{&form, form.setForm().show(), form.optionForm().show(), form.idPassForm().show()};
+            windows << form.gekitaiForm().show() << form.msgForm().show() << form.helpForm().show();
+            windows << form.setForm().get()->moreOptionsForm().show() << form.historyForm().show();
+            for (QWidget* window : windows) {
+                QCOMPARE(QFontInfo(window->font()).family(), face);
+                for (QWidget* control : window->findChildren<QWidget*>()) {
+                    const bool captioned = qobject_cast<QLabel*>(control) || qobject_cast<QAbstractButton*>(control);
+                    if (!captioned || control->window() != window || !control->isVisibleTo(window))
+                        continue;
+                    const auto [text, place, flags] = captionOf(control);
+                    const QRect drawn = control->fontMetrics().boundingRect(place, flags, text);
+                    const QRect ink = inkOf(control->fontMetrics(), drawn, text, flags & Qt::TextWordWrap);
+                    // The line fits its place across, the glyphs up and down, and nothing clips them.
+                    const bool fits = drawn.left() >= place.left() && drawn.right() <= place.right() &&
+                                      ink.top() >= place.top() && ink.bottom() <= place.bottom();
+                    QRect visible = ink & control->rect(); // what the ancestors up to the window leave of it
+                    for (QWidget* w = control; !w->isWindow(); w = w->parentWidget())
+                        visible = visible.translated(w->pos()) & w->parentWidget()->rect();
+                    if (!text.isEmpty() && (!fits || visible != ink.translated(control->mapTo(window, QPoint()))))
+                        cut << face + u' ' + window->objectName() + u'/' + control->objectName() +
+                                   u" 「%1」"_qs.arg(text);
+                }
             }
         }
         QVERIFY2(cut.isEmpty(), qPrintable(cut.join(u'\n')));

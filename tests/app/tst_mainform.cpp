@@ -1,3 +1,4 @@
+#include "TableRows.h"
 #include "TestProgramFolder.h"
 #include "app/MainForm.h"
 #include "platform/FileDialog.h"
@@ -9,7 +10,6 @@
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QMenu>
-#include <QMenuBar>
 #include <QPushButton>
 #include <QTest>
 #include <memory>
@@ -18,15 +18,17 @@
 namespace {
 struct StartRow
 {
+    const char* name;
     QByteArray general; // lines of "[EXEINI]"; empty: a fresh install, not even the data folder
     bool server;        // a POP3 server is configured
     QString text7;
     void (*end)(MainForm&);
-    bool stores = false; // the shutdown stores the mail program; "終了" ends at once, storing nothing
+    bool stores; // the shutdown stores the mail program; "終了" ends at once, storing nothing
 };
 
 struct ChoiceRow
 {
+    const char* name;
     QString chosen; // empty: the dialog is cancelled
     bool yes;
     QString path;    // in use afterwards and stored at exit
@@ -48,14 +50,13 @@ private Q_SLOTS:
 
     void startUpAndShutdown_data()
     {
-        QTest::addColumn<StartRow>("row");
-        QTest::newRow("no files, close box") << StartRow{{}, false, "0", [](MainForm& f) { f.close(); }, true};
-        QTest::newRow("5, 終了") << StartRow{"NUMBER=1\r\nNUMBER2=5\r\n", true, "5",
-                                             [](MainForm& f) { f.Command2->click(); }};
-        const auto popupEnd = [](MainForm& f) { f.mnuPopup->actions().last()->trigger(); };
-        QTest::newRow("2, tray pop-up 終了") << StartRow{"NUMBER2=2\r\n", true, "2", popupEnd, true};
+        const auto add = addRow<StartRow>();
+        // clang-format off
+        add({"no files, close box", {}, false, "0", [](MainForm& f) { f.close(); }, true});
+        add({"5, 終了", "NUMBER=1\r\nNUMBER2=5\r\n", true, "5", [](MainForm& f) { f.Command2->click(); }, false});
+        add({"2, tray pop-up 終了", "NUMBER2=2\r\n", true, "2", [](MainForm& f) { f.mnuPopup->actions().last()->trigger(); }, true});
+        // clang-format on
     }
-
     void startUpAndShutdown()
     {
         QFETCH(StartRow, row);
@@ -73,23 +74,21 @@ private Q_SLOTS:
         QCOMPARE(form.Text7->text(), row.text7);
         // The event scene rests (its states are tst_scene's) and the interval poll runs.
         QVERIFY(form.Timer4->isActive() && form.WebBrowser1->address() == Paths::fileAddress(Paths::restingPage()));
-        QCOMPARE(form.size(), QSize(433, 307 + form.menuBar()->height()));
-        form.Text1->setText(QStringLiteral("/home/メーラー①"));
+        form.Text1->setText(u"/home/メーラー①"_qs);
         row.end(form);
-        const QByteArray general = row.general.isEmpty() ? "NUMBER2=0\r\n" : row.general;
-        const QByteArray name = row.stores ? "NAME=" + cp932("/home/メーラー①") + "\r\n" : "";
-        QCOMPARE(m_folder->read(GeneralFile), "[EXEINI]\r\n" + general + name);
+        const QByteArray name = row.stores ? "NAME=" + cp932(u"/home/メーラー①"_qs) + "\r\n" : "";
+        QCOMPARE(m_folder->read(GeneralFile),
+                 "[EXEINI]\r\n" + (row.general.isEmpty() ? "NUMBER2=0\r\n" : row.general) + name);
     }
 
     void mailProgramChoice_data()
     {
-        QTest::addColumn<ChoiceRow>("row");
-        QTest::newRow("cancelled") << ChoiceRow{"", true, "", ""};
-        QTest::newRow("chosen") << ChoiceRow{"/opt/my mail/起動.sh", true, "/opt/my mail/起動.sh", ""};
-        QTest::newRow("answered No keeps the old one") << ChoiceRow{"/usr/bin/new", false, "/usr/bin/old", ""};
-        QTest::newRow("no cp932 form: refused") << ChoiceRow{"/opt/café/mail", true, "/usr/bin/old", "é"};
+        const auto add = addRow<ChoiceRow>();
+        add({"cancelled", "", true, "", ""});
+        add({"chosen", "/opt/my mail/起動.sh", true, "/opt/my mail/起動.sh", ""});
+        add({"answered No keeps the old one", "/usr/bin/new", false, "/usr/bin/old", ""});
+        add({"no cp932 form: refused", "/opt/café/mail", true, "/usr/bin/old", "é"});
     }
-
     void mailProgramChoice()
     {
         QFETCH(ChoiceRow, row);

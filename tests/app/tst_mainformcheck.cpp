@@ -7,25 +7,12 @@
 #include <QPushButton>
 #include <QTest>
 
-// The whole program checking a real Dovecot: a double click that checks once, and the account of the
-// run. The timed check's ticks are tst_checktriggers', what it deletes and shows e2e_check's.
+// The whole program checking a real Dovecot: the account of the run. A double click and presses during a
+// check are e2e_responsive's, the timed check's ticks tst_checktriggers', what it deletes and shows e2e_check's.
 class TestMainFormCheck : public QObject
 {
     Q_OBJECT
-
     std::unique_ptr<DovecotServer> m_server;
-    std::unique_ptr<TestProgramFolder> m_folder;
-    int m_users = 0;
-
-    // A mailbox with one message whose password is "secret", and the account with password.
-    QString mailbox(const QString& password)
-    {
-        const QString user = QStringLiteral("prog%1").arg(++m_users);
-        if (!fillMailbox(*m_server, user, QStringLiteral("secret"), {{"a", "a", "a@a.jp"}}))
-            return {};
-        m_folder->writeAccount(user, password);
-        return user;
-    }
 
 private Q_SLOTS:
     void initTestCase()
@@ -36,53 +23,34 @@ private Q_SLOTS:
         QVERIFY2(m_server, qPrintable(error));
     }
     void cleanupTestCase() { m_server.reset(); }
-    void init()
-    {
-        MessageBox::reset();
-        m_folder = std::make_unique<TestProgramFolder>(true, true);
-        m_folder->writeServer(m_server->plainServer());
-    }
 
-    // A double click starts one check (the button, the menu item and the tray's item are off while it
-    // runs); a refused login keeps its box. Closing, presses during a check and signals are proved on
-    // the real desktop (e2e_responsive).
-    void doubleClickChecksOnce()
-    {
-        const QString refused = mailbox(QStringLiteral("wrong"));
-        MainForm form;
-        form.setMailOptions(checkOptions());
-        form.show();
-        QTest::mouseClick(form.Command6, Qt::LeftButton);
-        const auto off = [&form] {
-            return !form.Command6->isEnabled() + !form.mcheck->isEnabled() + !form.mtraycheck->isEnabled();
-        };
-        QVERIFY(form.isChecking() && off() == 3);
-        QTest::mouseClick(form.Command6, Qt::LeftButton);
-        form.mcheck->trigger();
-        QTRY_VERIFY(!form.isChecking());
-        QCOMPARE(off(), 0);
-        QTRY_COMPARE(MessageBox::shown().size(), 1);
-        QCOMPARE(MessageBox::shown().first().caption, QStringLiteral("エラー"));
-        QCOMPARE(m_server->log().count(QStringLiteral("user=<%1>").arg(refused)), 1);
-    }
-
-    // The account confirmed with OK but not saved is what the checks of the run use.
+    // A refused login keeps its box; then the account confirmed with OK but not saved (the box unticked) is
+    // what the checks of the run use.
     void confirmedAccountServesTheRun()
     {
-        const QString user = mailbox(QStringLiteral("stale"));
-        m_folder->write(GeneralFile, "[EXEINI]\r\nNUMBER5=1\r\n");
+        MessageBox::reset();
+        TestProgramFolder folder(true, true);
+        folder.writeServer(m_server->plainServer());
+        QVERIFY(fillMailbox(*m_server, u"prog"_qs, u"secret"_qs, {{"a", "a", "a@a.jp"}}));
+        folder.writeAccount(u"prog"_qs, u"stale"_qs);
+        folder.write(GeneralFile, "[EXEINI]\r\nNUMBER5=1\r\n");
         MainForm form;
         form.setMailOptions(checkOptions());
         form.show();
+        form.Command6_Click();
+        QTRY_VERIFY(!form.isChecking());
+        QTRY_COMPARE(MessageBox::shown().size(), 1);
+        QCOMPARE(MessageBox::shown().first().caption, u"エラー"_qs);
         IdPassForm* account = form.idPassForm().show();
-        account->PassText->setText(QStringLiteral("secret"));
+        account->PassText->setText(u"secret"_qs);
         account->OKCommand->click();
         for (int check = 1; check <= 2; ++check) {
             form.Command6_Click();
             QTRY_VERIFY(!form.isChecking());
-            QTRY_COMPARE(m_server->log().count(QStringLiteral("Login: user=<%1>").arg(user)), check);
+            QTRY_COMPARE(m_server->log().count(u"Login: user=<prog>"_qs), check);
         }
-        QVERIFY(m_folder->read(AccountFile).contains("NAME2=stale")); // not saved: the box was unticked
+        QCOMPARE(MessageBox::shown().size(), 1);
+        QVERIFY(folder.read(AccountFile).contains("NAME2=stale"));
     }
 };
 

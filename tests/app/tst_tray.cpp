@@ -42,35 +42,14 @@ public Q_SLOTS:
     void layoutUpdated(uint revision, int) { revisions.append(revision); }
 };
 
-// One click on the menu as the panel sends it, and what it must do.
-struct ClickRow
-{
-    const char* name;
-    QString label;             // the entry clicked; empty: an id no entry has
-    bool duringCheck;          // clicked while a check runs
-    bool refused;              // the call is answered with an error
-    bool (*done)(MainForm& f); // what the click did
-};
-
 // The status line, and so the tip, for one way a check ended.
 struct WordingRow
 {
     const char* name;
-    CheckOutcome outcome;
-    QString expected;
+    CheckOutcome::Kind kind;
+    int messages, deleted, fresh, trial;
+    QString notice, expected;
 };
-
-CheckOutcome checked(int messages, int deleted, int fresh, int trial = 0)
-{
-    CheckOutcome outcome;
-    outcome.kind = CheckOutcome::Kind::Checked;
-    outcome.finished = QDateTime(QDate(2025, 1, 2), QTime(9, 5));
-    outcome.messages = messages;
-    outcome.deleted = deleted;
-    outcome.fresh = fresh;
-    outcome.trialMatches = trial;
-    return outcome;
-}
 } // namespace
 
 class TestTray : public QObject
@@ -108,6 +87,11 @@ class TestTray : public QObject
     static bool enabled(const DBusMenuLayoutItem& entry)
     {
         return entry.properties.value(QStringLiteral("enabled"), true).toBool();
+    }
+    // A click on the entry id, as the panel sends it.
+    QDBusMessage click(int id)
+    {
+        return ask(u"Event"_qs, {id, u"clicked"_qs, QVariant::fromValue(QDBusVariant(0)), uint(0)});
     }
     SniToolTip tip()
     {
@@ -170,74 +154,45 @@ private Q_SLOTS:
             delete socket; // after the window: its check, if any, ended with it
     }
 
-    // 「メールチェック」 in the panel's menu is off while a check runs and on again after it; each change
-    // reaches the panel as LayoutUpdated with a new revision, and the tip follows the check.
+    // 「メールチェック」 in the panel's menu starts a check; it is off while the check runs, where a click on it
+    // does nothing, and on again after it. Each change reaches the panel as LayoutUpdated with a new revision,
+    // and the tip follows the check. The other entries do what they say; an id no entry has is refused.
     void menuFollowsTheCheck()
     {
         MainForm form;
         form.setMailOptions(checkOptions());
         toTray(form);
-        QVERIFY(enabled(layout().value(QStringLiteral("メールチェック"))));
-        SniToolTip before = tip();
-        QCOMPARE(before.title, QStringLiteral("Mossvale"));
+        const QString check = u"メールチェック"_qs;
+        QVERIFY(enabled(layout().value(check)));
+        const SniToolTip before = tip();
+        QCOMPARE(before.title, u"Mossvale"_qs);
         QVERIFY2(!before.body.isEmpty() && !before.body.contains(u'\n'), qPrintable(before.body));
-
-        form.Command6_Click();
-        QVERIFY(form.isChecking());
-        QTRY_VERIFY(!m_panel->revisions.isEmpty());
+        QSignalSpy triggered(form.mtraycheck, &QAction::triggered);
+        QSignalSpy connected(&m_silent, &QTcpServer::newConnection);
+        QCOMPARE(click(layout().value(check).id).type(), QDBusMessage::ReplyMessage);
+        QTRY_VERIFY(form.isChecking() && connected.size() == 1 && !m_panel->revisions.isEmpty());
         const QMap<QString, DBusMenuLayoutItem> during = layout();
-        QVERIFY(!enabled(during.value(QStringLiteral("メールチェック"))));
-        QVERIFY(enabled(during.value(QStringLiteral("メイン画面を表示"))) &&
-                enabled(during.value(QStringLiteral("終了"))));
+        QVERIFY(!enabled(during.value(check)));
+        QVERIFY(enabled(during.value(u"メイン画面を表示"_qs)) && enabled(during.value(u"終了"_qs)));
         QVERIFY2(tip().body.startsWith(before.body + u'\n'), qPrintable(tip().body));
+        click(during.value(check).id);
+        QTest::qWait(200); // room for a second check to connect, were one started
+        QVERIFY(triggered.size() == 1 && connected.size() == 1 && !form.isVisible());
 
         const qsizetype seen = m_panel->revisions.size();
         QTRY_VERIFY_WITH_TIMEOUT(!form.isChecking(), 15000);
         QTRY_VERIFY(m_panel->revisions.size() > seen);
         const QList<uint>& revisions = m_panel->revisions; // each a new one
         QVERIFY(std::adjacent_find(revisions.begin(), revisions.end(), std::greater_equal<uint>()) == revisions.end());
-        QVERIFY(enabled(layout().value(QStringLiteral("メールチェック"))));
-        QVERIFY2(tip().body.endsWith(QStringLiteral("接続できません")), qPrintable(tip().body));
+        QVERIFY(enabled(layout().value(check)));
+        QVERIFY2(tip().body.endsWith(u"接続できません"_qs), qPrintable(tip().body));
         QTRY_COMPARE(MessageBox::shown().size(), 1); // a manual check that could not connect says so
-    }
-
-    void menuClicks_data()
-    {
-        const auto add = addRow<ClickRow>();
-        add({"main window comes back", QStringLiteral("メイン画面を表示"), false, false,
-             [](MainForm& f) { return f.isVisible(); }});
-        add({"history opens", QStringLiteral("削除履歴"), false, false,
-             [](MainForm& f) { return f.historyForm().isLoaded() && f.historyForm().loaded()->isVisible(); }});
-        add({"check starts", QStringLiteral("メールチェック"), false, false,
-             [](MainForm& f) { return f.isChecking(); }});
-        add({"no second check", QStringLiteral("メールチェック"), true, false,
-             [](MainForm& f) { return !f.isVisible() && f.isChecking(); }});
-        add({"unknown entry refused", QString(), false, true, [](MainForm& f) { return !f.isVisible(); }});
-    }
-    // A click in the panel's menu does what the entry says, once the call has returned; a click on an
-    // entry that is off does nothing.
-    void menuClicks()
-    {
-        QFETCH(ClickRow, row);
-        MainForm form;
-        form.setMailOptions(checkOptions());
-        toTray(form);
-        if (row.duringCheck) {
-            form.Command6_Click();
-            QTRY_VERIFY(m_silent.hasPendingConnections());
-        }
-        const int id = row.label.isEmpty() ? 9999 : layout().value(row.label).id;
-        QVERIFY(id > 0);
-        QSignalSpy triggered(form.mtraycheck, &QAction::triggered);
-        QSignalSpy connected(&m_silent, &QTcpServer::newConnection);
-        const QDBusMessage reply = ask(QStringLiteral("Event"),
-                                       {id, QStringLiteral("clicked"), QVariant::fromValue(QDBusVariant(0)), uint(0)});
-        QCOMPARE(reply.type() == QDBusMessage::ErrorMessage, row.refused);
-        QTRY_VERIFY(row.done(form));
-        QTest::qWait(200); // room for a second check to connect, were one started
-        const int checks = row.label == u"メールチェック" && !row.duringCheck ? 1 : 0;
-        QCOMPARE(triggered.size(), checks);
-        QCOMPARE(connected.size(), checks);
+        QCOMPARE(click(9999).type(), QDBusMessage::ErrorMessage);
+        click(layout().value(u"削除履歴"_qs).id);
+        QTRY_VERIFY(form.historyForm().isLoaded() && form.historyForm().loaded()->isVisible());
+        click(layout().value(u"メイン画面を表示"_qs).id);
+        QTRY_VERIFY(form.isVisible());
+        QCOMPARE(connected.size(), 1);
     }
 
     // Qt's own tray has one text: the program's title is its first line.
@@ -255,25 +210,30 @@ private Q_SLOTS:
     void statusWording_data()
     {
         const auto add = addRow<WordingRow>();
-        add({"left and new", checked(17, 1, 1), QStringLiteral("09:05 残り16（新着1）・削除1")});
-        add({"old mail is not new", checked(16, 0, 0), QStringLiteral("09:05 残り16（新着0）・削除0")});
-        add({"no unique ids", checked(13, 1, -1), QStringLiteral("09:05 残り12・削除1")});
-        add({"trial", checked(5, 0, 2, 3), QStringLiteral("09:05 残り5（新着2）・試用3")});
-        CheckOutcome noted = checked(0, 0, 0);
-        noted.notice = QStringLiteral("x");
-        add({"with a notice", noted, QStringLiteral("09:05 残り0（新着0）・削除0※")});
-        CheckOutcome unreachable;
-        unreachable.kind = CheckOutcome::Kind::NoConnection;
-        unreachable.finished = noted.finished;
-        add({"unreachable", unreachable, QStringLiteral("09:05 接続できません")});
+        using K = CheckOutcome::Kind;
+        // clang-format off
+        add({"left and new", K::Checked, 17, 1, 1, 0, {}, u"09:05 残り16（新着1）・削除1"_qs});
+        add({"old mail is not new", K::Checked, 16, 0, 0, 0, {}, u"09:05 残り16（新着0）・削除0"_qs});
+        add({"no unique ids", K::Checked, 13, 1, -1, 0, {}, u"09:05 残り12・削除1"_qs});
+        add({"trial", K::Checked, 5, 0, 2, 3, {}, u"09:05 残り5（新着2）・試用3"_qs});
+        add({"with a notice", K::Checked, 0, 0, 0, 0, u"x"_qs, u"09:05 残り0（新着0）・削除0※"_qs});
+        add({"unreachable", K::NoConnection, 0, 0, -1, 0, {}, u"09:05 接続できません"_qs});
+        // clang-format on
     }
     // 「残り」 counts what stays on the server, 「新着」 only mail that was not there at the last check.
     void statusWording()
     {
         QFETCH(WordingRow, row);
-        QCOMPARE(row.outcome.summary(), row.expected);
-        if (row.outcome.kind == CheckOutcome::Kind::Checked && row.outcome.fresh < 0)
-            QVERIFY(!row.outcome.details().contains(QStringLiteral("新着")));
+        CheckOutcome outcome;
+        outcome.kind = row.kind;
+        outcome.finished = QDateTime(QDate(2025, 1, 2), QTime(9, 5));
+        outcome.messages = row.messages;
+        outcome.deleted = row.deleted;
+        outcome.fresh = row.fresh;
+        outcome.trialMatches = row.trial;
+        outcome.notice = row.notice;
+        QCOMPARE(outcome.summary(), row.expected);
+        QCOMPARE(outcome.details().contains(u"新着"_qs), row.fresh >= 0);
     }
 };
 

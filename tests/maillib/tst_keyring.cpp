@@ -1,5 +1,6 @@
 #include "AccountSteps.h"
 #include "Prerequisite.h"
+#include "TableRows.h"
 #include "TestProgramFolder.h"
 #include "settings/PasswordStore.h"
 #include "settings/Settings.h"
@@ -38,6 +39,7 @@ QString entry(const QString& key, const QString& set = {})
 
 struct FollowRow
 {
+    const char* name;
     const char* legacy;  // the server text version 1.1 named the password's entry after; null: none
     const char* saved;   // the server text when this version saved it; null: not saved
     const char* now;     // the server text when it is read
@@ -141,18 +143,16 @@ private Q_SLOTS:
     // is refused with nothing changed. Each row has a user of its own, so that no entry is left over.
     void passwordFollowsTheAccount_data()
     {
-        QTest::addColumn<FollowRow>("row");
+        const auto add = addRow<FollowRow>();
         const char* tls = "pop3s://pop.example.jp:995";
-        QTest::newRow("no keyring: the file")
-            << FollowRow{nullptr, "pop.example.jp", "pop.example.jp", "", false, "new", {}, {}, false};
-        QTest::newRow("1.1's entry moves") << FollowRow{"pop.example.jp", nullptr, tls, "", false, "old", "old", ""};
-        QTest::newRow("failed move keeps it")
-            << FollowRow{"pop.example.jp", nullptr, tls, "Collection.CreateItem", false, "old", "", "old"};
-        QTest::newRow("saved, then respelt")
-            << FollowRow{nullptr, "pop.example.jp", " POP.Example.JP:110 ", "", false, "new", "new", ""};
-        QTest::newRow("emptied") << FollowRow{"pop.example.jp", "pop.example.jp", tls, "", true, "", "", ""};
-        QTest::newRow("emptying refused")
-            << FollowRow{nullptr, "pop.example.jp", tls, "Item.Delete", true, "new", "new", ""};
+        // clang-format off
+        add({"no keyring: the file", nullptr, "pop.example.jp", "pop.example.jp", "", false, "new", {}, {}, false});
+        add({"1.1's entry moves", "pop.example.jp", nullptr, tls, "", false, "old", "old", ""});
+        add({"failed move keeps it", "pop.example.jp", nullptr, tls, "Collection.CreateItem", false, "old", "", "old"});
+        add({"saved, then respelt", nullptr, "pop.example.jp", " POP.Example.JP:110 ", "", false, "new", "new", ""});
+        add({"emptied", "pop.example.jp", "pop.example.jp", tls, "", true, "", "", ""});
+        add({"emptying refused", nullptr, "pop.example.jp", tls, "Item.Delete", true, "new", "new", ""});
+        // clang-format on
     }
     void passwordFollowsTheAccount()
     {
@@ -212,11 +212,11 @@ private Q_SLOTS:
         grep.start("grep", {"-rlF", "-D", "skip", "--", QString::fromLatin1(token), folder.path(), m_dir.path()});
         QVERIFY(grep.waitForFinished());
         QCOMPARE(grep.readAll() + ' ' + QByteArray::number(grep.exitCode()), " 1");
-        std::optional<QString> signedOut; // 「サインアウト」: the entry goes
-        OAuthTokens::signOut(u"pop.example.jp"_qs, u"bob"_qs, &tokens,
-                             [&signedOut](const QString& e) { signedOut = e; });
-        QVERIFY(QTest::qWaitFor([&signedOut] { return signedOut.has_value(); }, 20000));
-        QCOMPARE(*signedOut, QString());
+        QCOMPARE(AccountSteps::run(20000,
+                                   [](QObject* context, auto done) { // 「サインアウト」: the entry goes
+                                       OAuthTokens::signOut(u"pop.example.jp"_qs, u"bob"_qs, context, done);
+                                   }),
+                 QString());
         QCOMPARE(entry(PasswordStore::entryKey(u"pop.example.jp"_qs, u"bob"_qs, PasswordStore::Kind::RefreshToken)),
                  QString());
         ::kill(m_keyring.processId(), SIGSTOP); // by its own PID; it answers nothing until SIGCONT

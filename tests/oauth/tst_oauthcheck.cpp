@@ -1,3 +1,4 @@
+#include "TableRows.h"
 #include "TokenServer.h"
 #include "app/MainForm.h"
 #include "maillib/TlsTrust.h"
@@ -86,19 +87,17 @@ qint64 residentBytes()
 struct Redirect
 {
     const char* name;
-    QByteArray foreign; // a request of another local program, "STATE" standing for the sign-in's own
-    QByteArray status;  // the listener's answer to it
+    QByteArray foreign = {}; // a request of another local program, "STATE" standing for the sign-in's own
+    QByteArray status = {};  // the listener's answer to it
     TokenResult::Status result = TokenResult::Status::Ok;
     const char* page = "サインインしました"; // what the browser shows at the end
     bool deny = false;
     bool failToken = false;
-    int idle = 0; // connections opened before the browser's, that send nothing
+    int idle = 0;      // connections opened before the browser's, that send nothing
+    bool huge = false; // then a request of 100 MB that never ends its header, from another program
 };
 
 } // namespace
-
-Q_DECLARE_METATYPE(Row)
-Q_DECLARE_METATYPE(Redirect)
 
 // The mail check signed in with OAuth 2.0 at a Dovecot that takes nothing but tokens: the browser
 // only for a manual check (also the demo tool's, through the desktop's URL handler), one renewal of a
@@ -117,20 +116,16 @@ private Q_SLOTS:
 
     void checks_data()
     {
-        QTest::addColumn<Row>("row");
+        const auto add = addRow<Row>();
         // clang-format off
-        const QList<Row> rows = {
-            {"demo tool, xdg-open", true, Stored::None, Kind::Checked, {"authorize", "code", "refresh"}, false, false, u"xoauth2 oauthbearer"_qs, "xdg-open"},
-            {"demo tool, BROWSER without xdg-open, XOAUTH2", true, Stored::None, Kind::Checked, {"authorize", "code", "refresh"}, false, false, u"xoauth2"_qs, "browser"},
-            {"timed, not signed in: no browser", false, Stored::None, Kind::SignInNeeded, {}},
-            {"timed, revoked: sign in again", false, Stored::Revoked, Kind::SignInNeeded, {"refused"}},
-            {"manual, revoked: the browser", true, Stored::Revoked, Kind::Checked, {"refused", "authorize", "code"}},
-            {"consent refused", true, Stored::None, Kind::SignInNeeded, {"authorize"}, true},
-            {"token refused once, renewed", false, Stored::Valid, Kind::Checked, {"refresh", "refresh"}, false, true},
-        };
+        add({"demo tool, xdg-open", true, Stored::None, Kind::Checked, {"authorize", "code", "refresh"}, false, false, u"xoauth2 oauthbearer"_qs, "xdg-open"});
+        add({"demo tool, BROWSER without xdg-open, XOAUTH2", true, Stored::None, Kind::Checked, {"authorize", "code", "refresh"}, false, false, u"xoauth2"_qs, "browser"});
+        add({"timed, not signed in: no browser", false, Stored::None, Kind::SignInNeeded, {}});
+        add({"timed, revoked: sign in again", false, Stored::Revoked, Kind::SignInNeeded, {"refused"}});
+        add({"manual, revoked: the browser", true, Stored::Revoked, Kind::Checked, {"refused", "authorize", "code"}});
+        add({"consent refused", true, Stored::None, Kind::SignInNeeded, {"authorize"}, true});
+        add({"token refused once, renewed", false, Stored::Valid, Kind::Checked, {"refresh", "refresh"}, false, true});
         // clang-format on
-        for (const Row& row : rows)
-            QTest::newRow(row.name) << row;
     }
 
     void checks()
@@ -187,25 +182,21 @@ private Q_SLOTS:
     // and ignored, the real redirect still completes it, and the browser's last page says how it ended.
     void redirects_data()
     {
-        QTest::addColumn<Redirect>("row");
+        const auto add = addRow<Redirect>();
         using S = TokenResult::Status;
         const QByteArray end = " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
         // clang-format off
-        const QList<Redirect> rows = {
-            {"signed in", {}, {}},
-            {"refused: the page says so", {}, {}, S::SignInNeeded, "サインインが拒否されました", true},
-            {"token endpoint fails: the page says so", {}, {}, S::SignInNeeded, "サインインできませんでした", false, true},
-            {"access_denied without state", "GET /?error=access_denied" + end, "HTTP/1.1 404 Not Found"},
-            {"a state of its own", "GET /?error=access_denied&state=forged" + end, "HTTP/1.1 404 Not Found"},
-            {"the state on another path", "GET /favicon.ico?error=access_denied&state=STATE" + end, "HTTP/1.1 404 Not Found"},
-            {"the state in a POST", "POST /?error=access_denied&state=STATE" + end, "HTTP/1.1 404 Not Found"},
-            {"the state beside another", "GET /?state=forged&error=access_denied&state=STATE" + end, "HTTP/1.1 404 Not Found"},
-            {"a header past the bound", "GET /?error=access_denied&state=STATE HTTP/1.1\r\nX: " + QByteArray(9000, 'a'), "HTTP/1.1 431 Request Header Fields Too Large"},
-            {"idle connections", {}, {}, S::Ok, "サインインしました", false, false, 2 * RedirectListener::MaxConnections},
-        };
+        add({"refused: the page says so", {}, {}, S::SignInNeeded, "サインインが拒否されました", true});
+        add({"token endpoint fails: the page says so", {}, {}, S::SignInNeeded, "サインインできませんでした", false, true});
+        add({"access_denied without state", "GET /?error=access_denied" + end, "HTTP/1.1 404 Not Found"});
+        add({"a state of its own", "GET /?error=access_denied&state=forged" + end, "HTTP/1.1 404 Not Found"});
+        add({"the state on another path", "GET /favicon.ico?error=access_denied&state=STATE" + end, "HTTP/1.1 404 Not Found"});
+        add({"the state in a POST", "POST /?error=access_denied&state=STATE" + end, "HTTP/1.1 404 Not Found"});
+        add({"the state beside another", "GET /?state=forged&error=access_denied&state=STATE" + end, "HTTP/1.1 404 Not Found"});
+        add({"a header past the bound", "GET /?error=access_denied&state=STATE HTTP/1.1\r\nX: " + QByteArray(9000, 'a'), "HTTP/1.1 431 Request Header Fields Too Large"});
+        add({.name = "idle connections", .idle = 2 * RedirectListener::MaxConnections});
+        add({.name = "100 MB: answered after a few KB, at no cost of memory", .huge = true});
         // clang-format on
-        for (const Redirect& row : rows)
-            QTest::newRow(row.name) << row;
     }
     void redirects()
     {
@@ -223,6 +214,16 @@ private Q_SLOTS:
         QVERIFY(port != 0 && tokens.isBrowserWaiting());
         if (!row.foreign.isEmpty())
             QCOMPARE(sendRaw(port, QByteArray(row.foreign).replace("STATE", provider.state())), row.status);
+        const qint64 before = residentBytes();
+        QProcess sender; // its own buffers are not this program's
+        if (row.huge)
+            sender.start(
+                u"bash"_qs,
+                {u"-c"_qs,
+                 u"{ printf 'GET /?state=%s HTTP/1.1\\r\\nX: ' $1; head -c 100M /dev/zero | tr '\\0' a; } >/dev/tcp/127.0.0.1/$0"_qs,
+                 QString::number(port), QString::fromLatin1(provider.state())});
+        QVERIFY(QTest::qWaitFor([&sender] { return sender.state() == QProcess::NotRunning; }, 60000));
+        QVERIFY(residentBytes() - before < 20 * 1024 * 1024);
         std::vector<std::unique_ptr<QTcpSocket>> idle(row.idle);
         for (auto& socket : idle) {
             socket = std::make_unique<QTcpSocket>();
@@ -239,40 +240,6 @@ private Q_SLOTS:
         const auto open = std::count_if(idle.begin(), idle.end(),
                                         [](auto& s) { return s->state() == QAbstractSocket::ConnectedState; });
         QVERIFY(open <= RedirectListener::MaxConnections);
-    }
-
-    // A request of 100 MB that never ends its header is answered after a few KB and costs no memory.
-    void hugeRequest()
-    {
-        TokenServer provider;
-        provider.holdBrowser = true;
-        TestProgramFolder folder;
-        provider.configure(folder);
-        OAuthTokens tokens;
-        std::optional<TokenResult> result;
-        tokens.signIn(u"pop.example.jp"_qs, u"bob"_qs, [&result](const TokenResult& r) { result = r; });
-        const qint64 before = residentBytes();
-        QProcess sender; // another program: its own buffers are not this one's
-        sender.start(u"/usr/bin/python3"_qs,
-                     {u"-c"_qs, uR"(import socket, sys
-s = socket.create_connection(("127.0.0.1", int(sys.argv[1])))
-chunk, sent = b"a" * 65536, 0
-try:
-    s.sendall(b"GET /?state=" + sys.argv[2].encode() + b" HTTP/1.1
-X: ")
-    while sent < 100 * 2**20:
-        s.sendall(chunk)
-        sent += len(chunk)
-except OSError:
-    pass
-print(sent))"_qs,
-                      QString::number(provider.redirectPort()), QString::fromLatin1(provider.state())});
-        QVERIFY(QTest::qWaitFor([&sender] { return sender.state() == QProcess::NotRunning; }, 60000));
-        QVERIFY2(residentBytes() - before < 20 * 1024 * 1024, sender.readAll().constData());
-        QVERIFY(!result && tokens.isBrowserWaiting());
-        QVERIFY(provider.visit());
-        QVERIFY(QTest::qWaitFor([&result] { return result.has_value(); }, 20000));
-        QCOMPARE(result->status, TokenResult::Status::Ok);
     }
 
     // 「サインインを中止」 takes the status line's place while the browser waits, in the window and the tray
@@ -296,12 +263,17 @@ print(sent))"_qs,
         QTest::mouseClick(form.Command6, Qt::LeftButton);
         QTRY_VERIFY(form.CancelSignInCommand->isVisible());
         QVERIFY(form.mtraycancelsignin->isVisible() && !form.StatusLabel->isVisible() && form.isChecking());
+        // One check at a time: the button, the menu item and the tray's are off while it runs.
+        const auto off = [&form] {
+            return !form.Command6->isEnabled() + !form.mcheck->isEnabled() + !form.mtraycheck->isEnabled();
+        };
+        QCOMPARE(off(), 3);
         const quint16 port = provider.redirectPort();
         tray ? form.mtraycancelsignin->trigger() : QTest::mouseClick(form.CancelSignInCommand, Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(!form.isChecking(), 1000);
         QCOMPARE(form.lastCheck().kind, CheckOutcome::Kind::Cancelled);
         QVERIFY(!form.CancelSignInCommand->isVisible() && !form.mtraycancelsignin->isVisible());
-        QVERIFY(form.StatusLabel->isVisible());
+        QVERIFY(form.StatusLabel->isVisible() && off() == 0);
         QCOMPARE(sendRaw(port, "GET /?code=x&state=" + provider.state() + " HTTP/1.1\r\n\r\n"), "refused");
         QCOMPARE(provider.log, QStringList());
     }

@@ -1,3 +1,4 @@
+#include "TableRows.h"
 #include "maillib/Pop3Session.h"
 #include "maillib/Pop3Texts.h"
 #include "tests/support/Prerequisite.h"
@@ -34,8 +35,6 @@ struct Exchange
 
 } // namespace
 
-Q_DECLARE_METATYPE(Exchange)
-
 // The SASL exchange of Pop3Session against a scripted server.
 class TestSasl : public QObject
 {
@@ -55,28 +54,24 @@ private Q_SLOTS:
     // a secret the row does not expect, never past a bounded exchange.
     void exchanges_data()
     {
-        QTest::addColumn<Exchange>("row");
+        const auto add = addRow<Exchange>();
         const QByteArray longToken = QByteArray(300, 'T');
         const QByteArray error = "S: + " + QByteArray(R"({"status":"invalid_token"})").toBase64();
         // clang-format off
-        const QList<Exchange> rows = {
-            {"PLAIN over TLS", "PLAIN LOGIN", {"C: AUTH PLAIN " + plain, "S: +OK"}, {}, 2},
-            {"PLAIN without initial response", "PLAIN", {"C: AUTH PLAIN " + plain, "S: +", "C: *", "S: -ERR [AUTH] no"}, {}, -1, Pop3Texts::loginFailed},
-            {"PLAIN refused, the server's word", "PLAIN", {"C: AUTH PLAIN " + plain, "S: -ERR [AUTH] bad password"}, {}, -1, Pop3Texts::loginFailed + u"\n"_qs + Pop3Texts::serverSaid + u"-ERR [AUTH] bad"_qs},
-            {"no PLAIN: USER/PASS", "LOGIN", {"C: USER bob", "S: +OK", "C: PASS secret", "S: +OK"}, {}, 2},
-            {"APOP chosen: never PLAIN", "PLAIN", {"C: APOP bob " + QCryptographicHash::hash("<1.2@test>secret", QCryptographicHash::Md5).toHex(), "S: +OK"}, {}, 2, {}, false, false, true},
-            {"plain text: USER/PASS, never PLAIN", "PLAIN", {"C: USER bob", "S: +OK", "C: PASS secret", "S: +OK"}, {}, 2, {}, true},
-            {"long token after the empty challenge", "XOAUTH2", {"C: AUTH XOAUTH2", "S: + ", "C: " + QByteArray("user=bob\1auth=Bearer " + longToken + "\1\1").toBase64(), "S: +OK"}, longToken, 2},
-            {"XOAUTH2 refused", "XOAUTH2", {"C: AUTH XOAUTH2 " + bearer.toBase64(), error, "C: ", "S: -ERR invalid", "C: QUIT", "S: +OK", "X"}, token, -1, Pop3Texts::tokenRefused, false, true},
-            {"OAUTHBEARER refused", "OAUTHBEARER", {"C: *", error, "C: AQ==", "S: -ERR invalid", "C: QUIT", "S: +OK", "X"}, token, -1, Pop3Texts::tokenRefused, false, true},
-            {"endless exchange", "PLAIN", {"C: *", "S: +", "C: *", "S: +", "C: *", "S: +", "C: *", "S: +", "C: *", "S: +", "W: 1500"}, {}, -1, Pop3Texts::saslEndless(4)},
-            {"no OAuth mechanism", "PLAIN", {}, token, -1, Pop3Texts::noTokenMechanism},
-            {"token never in plain text", "XOAUTH2 OAUTHBEARER", {}, token, -1, Pop3Texts::tokenNeedsTls(u"127.0.0.2"_qs), true},
-            {"token that could end a field", "XOAUTH2", {}, "tok\1en", -1, Pop3Texts::badToken},
-        };
+        add({"PLAIN over TLS", "PLAIN LOGIN", {"C: AUTH PLAIN " + plain, "S: +OK"}, {}, 2});
+        add({"PLAIN without initial response", "PLAIN", {"C: AUTH PLAIN " + plain, "S: +", "C: *", "S: -ERR [AUTH] no"}, {}, -1, Pop3Texts::loginFailed});
+        add({"PLAIN refused, the server's word", "PLAIN", {"C: AUTH PLAIN " + plain, "S: -ERR [AUTH] bad password"}, {}, -1, Pop3Texts::loginFailed + u"\n"_qs + Pop3Texts::serverSaid + u"-ERR [AUTH] bad"_qs});
+        add({"no PLAIN: USER/PASS", "LOGIN", {"C: USER bob", "S: +OK", "C: PASS secret", "S: +OK"}, {}, 2});
+        add({"APOP chosen: never PLAIN", "PLAIN", {"C: APOP bob " + QCryptographicHash::hash("<1.2@test>secret", QCryptographicHash::Md5).toHex(), "S: +OK"}, {}, 2, {}, false, false, true});
+        add({"plain text: USER/PASS, never PLAIN", "PLAIN", {"C: USER bob", "S: +OK", "C: PASS secret", "S: +OK"}, {}, 2, {}, true});
+        add({"long token after the empty challenge", "XOAUTH2", {"C: AUTH XOAUTH2", "S: + ", "C: " + QByteArray("user=bob\1auth=Bearer " + longToken + "\1\1").toBase64(), "S: +OK"}, longToken, 2});
+        add({"XOAUTH2 refused", "XOAUTH2", {"C: AUTH XOAUTH2 " + bearer.toBase64(), error, "C: ", "S: -ERR invalid", "C: QUIT", "S: +OK", "X"}, token, -1, Pop3Texts::tokenRefused, false, true});
+        add({"OAUTHBEARER refused", "OAUTHBEARER", {"C: *", error, "C: AQ==", "S: -ERR invalid", "C: QUIT", "S: +OK", "X"}, token, -1, Pop3Texts::tokenRefused, false, true});
+        add({"endless exchange", "PLAIN", {"C: *", "S: +", "C: *", "S: +", "C: *", "S: +", "C: *", "S: +", "C: *", "S: +", "W: 1500"}, {}, -1, Pop3Texts::saslEndless(4)});
+        add({"no OAuth mechanism", "PLAIN", {}, token, -1, Pop3Texts::noTokenMechanism});
+        add({"token never in plain text", "XOAUTH2 OAUTHBEARER", {}, token, -1, Pop3Texts::tokenNeedsTls(u"127.0.0.2"_qs), true});
+        add({"token that could end a field", "XOAUTH2", {}, "tok\1en", -1, Pop3Texts::badToken});
         // clang-format on
-        for (const Exchange& row : rows)
-            QTest::newRow(row.name) << row;
     }
 
     void exchanges()
@@ -105,7 +100,8 @@ private Q_SLOTS:
         QVERIFY2(server.waitForFinished() && server.failure().isEmpty(), qPrintable(server.failure()));
         const qsizetype scripted = std::count_if(row.auth.begin(), row.auth.end(), [](auto& l) { return l[0] == 'C'; });
         // A login the server refused ends with a goodbye (QUIT) of its own.
-        const bool goodbye = session.refused() && !row.tokenRefused && session.errorText().contains(u"サーバーの応答"_qs);
+        const bool goodbye =
+            session.refused() && !row.tokenRefused && session.errorText().contains(u"サーバーの応答"_qs);
         QCOMPARE(server.received().size(), 1 + scripted + (row.count >= 0 ? 5 : 0) + (goodbye ? 1 : 0));
         // RFC 7628's message names the user, the host and port it was sent to, and the token.
         const QByteArray oauthbearer = "n,a=bob,\1host=127.0.0.1\1port=" + server.server().section(u':', 1).toLatin1();

@@ -35,13 +35,9 @@ print(program, k.get_string(g, 'X-GNOME-Autostart-enabled'), k.get_string(g, 'Ic
 // The mail program as 「メーラー設定」 holds it (%1: a script that writes its arguments to a file, its
 // name's quotes tripled when the text is a command line) and the arguments 「開く」 must hand it (%2: the
 // copy's path).
-struct OpenRow
-{
-    const char* name;
-    QString program;
-    QStringList arguments;
-    bool commandLine = false;
-};
+// clang-format off
+struct OpenRow { const char* name; QString program; QStringList arguments; bool commandLine = false; };
+// clang-format on
 
 // Standard output and error of a program that ran to its end.
 QString output(const QString& program, const QStringList& arguments)
@@ -63,6 +59,16 @@ class TestSettingsWindows : public QObject
     std::unique_ptr<SettingsModel> m_settings;
     QTemporaryDir m_config; // $XDG_CONFIG_HOME
 
+    // One history line and its saved copy; the copy's path.
+    QString historyWithCopy()
+    {
+        const HistoryEntry entry{{QDate(2024, 5, 6), QTime(7, 8, 9)}, false, {}, -1, "spam", "Spammer <x@spam.example>", "buy"};
+        QString copy;
+        if (DeletionHistory::append({entry}).isEmpty())
+            SavedCopies::store(entry.time, 1, "From: Spammer <x@spam.example>\r\nSubject: buy\r\n\r\nbody\r\n", &copy);
+        return copy;
+    }
+
 private Q_SLOTS:
     void initTestCase()
     {
@@ -70,7 +76,6 @@ private Q_SLOTS:
         MOSSVALE_REQUIRE(output("/usr/bin/python3", {"-c", "import gi"}).isEmpty(), "python3-gi");
         qputenv("XDG_CONFIG_HOME", m_config.path().toUtf8());
     }
-
     void init()
     {
         MessageBox::reset();
@@ -157,17 +162,14 @@ private Q_SLOTS:
     void openCopy_data()
     {
         const auto add = addRow<OpenRow>();
-        add({"program file", QStringLiteral("%1"), {QStringLiteral("%2")}});
-        add({"spaces around it", QStringLiteral("  %1 "), {QStringLiteral("%2")}});
+        add({"program file, spaces around it", QStringLiteral("  %1 "), {QStringLiteral("%2")}});
         add({"command line", QStringLiteral("\"%1\" --open"), {QStringLiteral("--open"), QStringLiteral("%2")}, true});
     }
     void openCopy()
     {
         QFETCH(OpenRow, row);
-        const QString script = m_folder->file(QStringLiteral("my \"mail\" prog"));
-        const QString out = m_folder->file(QStringLiteral("args"));
-        m_folder->write(QStringLiteral("my \"mail\" prog"),
-                        "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + out.toUtf8() + "'\n");
+        const QString script = m_folder->file(QStringLiteral("my \"mail\" prog")), out = m_folder->file("args");
+        m_folder->write(QStringLiteral("my \"mail\" prog"), "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + out.toUtf8() + "'\n");
         QVERIFY(QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
         const QString copy = historyWithCopy();
         QVERIFY(!copy.isEmpty());
@@ -176,8 +178,7 @@ private Q_SLOTS:
         history.show();
         history.Command1_Click();
         QTRY_VERIFY(QFileInfo(out).size() > 0);
-        QCOMPARE(QString::fromUtf8(m_folder->read(QStringLiteral("args"))),
-                 row.arguments.join(u'\n').arg(copy) + u'\n');
+        QCOMPARE(QString::fromUtf8(m_folder->read("args")), row.arguments.join(u'\n').arg(copy) + u'\n');
         QVERIFY2(MessageBox::shown().isEmpty(), qPrintable(MessageBox::shown().value(0).text));
     }
 
@@ -189,45 +190,23 @@ private Q_SLOTS:
         HistoryForm history(*m_settings);
         history.show();
         QListWidget* list = history.AllowView->List1;
-        for (const MessageBox::Button answer : {MessageBox::No, MessageBox::Yes}) {
+        // Each step: allowing (or revoking), the answer, and the allow list's file after it.
+        const std::tuple<bool, MessageBox::Button, QByteArray> steps[] = {{true, MessageBox::No, ""},
+            {true, MessageBox::Yes, "x@spam.example\n"}, {false, MessageBox::No, "x@spam.example\n"}, {false, MessageBox::Yes, ""}};
+        for (const auto& [allow, answer, file] : steps) {
+            MessageBox::reset();
             MessageBox::setNextAnswer(answer);
-            history.Command2_Click();
-            QTRY_VERIFY(!MessageBox::shown().isEmpty());
+            list->setCurrentRow(0);
+            allow ? history.Command2_Click() : history.AllowView->Command1_Click();
+            QTRY_COMPARE(MessageBox::shown().size(), 1);
             QCOMPARE(MessageBox::shown().first().buttons, MessageBox::YesNo);
             QTest::qWait(50);
-            QCOMPARE(m_folder->read("★MailData/allow.txt"), answer == MessageBox::Yes ? "x@spam.example\n" : "");
-            MessageBox::reset();
+            QCOMPARE(m_folder->read("★MailData/allow.txt"), file);
+            QCOMPARE(list->count(), file.isEmpty() ? 0 : 1);
+            QVERIFY(file.isEmpty() || list->item(0)->text() == u"x@spam.example");
         }
-        QCOMPARE(list->count(), 1);
-        QCOMPARE(list->item(0)->text(), QStringLiteral("x@spam.example"));
-        list->setCurrentRow(0);
-        for (const MessageBox::Button answer : {MessageBox::No, MessageBox::Yes}) {
-            MessageBox::setNextAnswer(answer);
-            history.AllowView->Command1_Click();
-            QTRY_VERIFY(!MessageBox::shown().isEmpty());
-            QTest::qWait(50);
-            QCOMPARE(list->count(), answer == MessageBox::Yes ? 0 : 1);
-            MessageBox::reset();
-        }
-        QCOMPARE(m_folder->read("★MailData/allow.txt"), "");
         QVERIFY(history.AllowView->EmptyLabel->isVisibleTo(history.AllowView) &&
                 !history.AllowView->Command1->isEnabled());
-    }
-
-private:
-    // One history line and its saved copy; the copy's path.
-    QString historyWithCopy()
-    {
-        HistoryEntry entry;
-        entry.time = QDateTime(QDate(2024, 5, 6), QTime(7, 8, 9));
-        entry.keyword = QStringLiteral("spam");
-        entry.sender = QStringLiteral("Spammer <x@spam.example>");
-        entry.subject = QStringLiteral("buy");
-        if (!DeletionHistory::append({entry}).isEmpty())
-            return {};
-        QString copy;
-        SavedCopies::store(entry.time, 1, "From: Spammer <x@spam.example>\r\nSubject: buy\r\n\r\nbody\r\n", &copy);
-        return copy;
     }
 };
 

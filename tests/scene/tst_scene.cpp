@@ -23,10 +23,7 @@ struct FakeOutput : SoundOutput
     FakeOutput** open;
 };
 
-// clang-format off
 struct SceneRow { QByteArray sound; bool playable, repeat; }; // sound: the effect sound file
-// clang-format on
-
 } // namespace
 
 // The event scene and the page view, on real widgets; the audio device is a stand-in here
@@ -39,17 +36,14 @@ class SceneTest : public QObject
 private Q_SLOTS:
     void init() { m_folder = std::make_unique<TestProgramFolder>(true, true); }
 
+    // Only PCM WAV files are played, their header read within its bounds; without a sound the
+    // picture shows all the same.
     void eventScene_data()
     {
-        QFile shipped(QStringLiteral(MOSSVALE_PROGRAM_FOLDER "/Sound/Kouka.wav"));
-        QVERIFY(shipped.open(QIODevice::ReadOnly));
-        const QByteArray wave = shipped.readAll();
+        const QByteArray wave = TestProgramFolder(true, true).read(QStringLiteral("Sound/Kouka.wav"));
         QTest::addColumn<SceneRow>("row");
         QTest::newRow("repeating") << SceneRow{wave, true, true};
-        const QByteArray oddChunk = wave.left(12) + QByteArrayLiteral("LIST\5\0\0\0abcde\0") + wave.mid(12);
-        QTest::newRow("after a chunk of odd size") << SceneRow{oddChunk, true, false};
-        // Only PCM WAV files are played, their header read within its bounds; without a sound the
-        // picture shows all the same.
+        QTest::newRow("after a chunk of odd size") << SceneRow{wave.left(12) + QByteArrayLiteral("LIST\5\0\0\0abcde\0") + wave.mid(12), true, false};
         QTest::newRow("mp3 format tag") << SceneRow{QByteArray(wave).replace(20, 1, "\x55"), false, false};
         QTest::newRow("format cut short") << SceneRow{wave.left(21), false, false};
         QTest::newRow("chunk header cut short") << SceneRow{wave.left(12) + "LIST\5", false, false};
@@ -72,15 +66,13 @@ private Q_SLOTS:
         const auto shows = [&](bool event, bool timerOn) {
             return ui.Command5->isEnabled() != event && ui.Command12->isEnabled() == event &&
                    ui.Timer1->isActive() == timerOn && (timerOn || !sound->isOpen(QStringLiteral("bgm"))) &&
-                   ui.WebBrowser1->address() ==
-                       Paths::fileAddress(event ? Paths::eventPicture() : Paths::restingPage());
+                   ui.WebBrowser1->address() == Paths::fileAddress(event ? Paths::eventPicture() : Paths::restingPage());
         };
         scene.prepare();
         scene.start();
         scene.start(); // while playing: the open device plays on, no second one
         scene.poll();  // a sound that has not ended, or never started, is not over: the scene stays
-        QVERIFY(loads == int(row.playable) && plays == loads);
-        QVERIFY(shows(true, true));
+        QVERIFY(loads == int(row.playable) && plays == loads && shows(true, true));
         repeat = row.repeat;
         if (row.playable)
             output->end();

@@ -19,23 +19,20 @@
 namespace {
 // Local time, which the tests fix at +09:00 so that history lines can be written out.
 const QDateTime CheckTime(QDate(2024, 5, 6), QTime(7, 8, 9));
-
-QByteArray mail(const QByteArray& subject)
-{
-    return "From: x@spam.example\r\nSubject: " + subject + "\r\n\r\nbody\r\n";
-}
-
+const auto mail = [](const QByteArray& subject) { return "From: x@spam.example\r\nSubject: " + subject + "\r\n\r\nb\r\n"; };
 // A history line of CheckTime as version 1.0 wrote it; status and uid vary.
-QByteArray historyLine(const QByteArray& status, const QByteArray& uid)
-{
+const auto h = [](const QByteArray& status, const QByteArray& uid) {
     return "2024-05-06T07:08:09+09:00\t" + status + '\t' + uid + "\t10\tspam\tx@spam.example\tsubject " + uid + '\n';
-}
+};
+using Copies = QList<std::tuple<int, qint64, bool>>;
+constexpr qint64 MB = 1024 * 1024;
 
 // clang-format off
-// taken: suffixes of message 3's names already used ("" the plain name); stored: the new copy's, null when refused.
-struct CopyRow { const char* name; QStringList taken; QString stored; };
+// taken: how many of message 3's names are used (the plain name, then -2, -3...); stored: the new copy's suffix,
+// null when refused.
+struct CopyRow { const char* name; int taken; QString stored; };
 // Each copy: age in days, size, made by the running check; gone: the indexes of those removed.
-struct PruneRow { const char* name; QList<std::tuple<int, qint64, bool>> copies; QList<int> gone; };
+struct PruneRow { const char* name; Copies copies; QList<int> gone; };
 // History lines before and after settling; ours: how many of them the program reads.
 struct HistoryRow { const char* name; QList<QByteArray> before; int ours; QSet<QByteArray> onServer; bool idsKnown; QList<QByteArray> after; };
 // count messages, the first with id and the others "<n>", saved as saved; loaded: each one kept whole,
@@ -69,24 +66,21 @@ private Q_SLOTS:
     void copies_data()
     {
         const auto add = addRow<CopyRow>();
-        add({"the plain and the next name taken", {"", "-2"}, "-3"});
-        QStringList all{""};
-        for (int i = 2; i <= SavedCopies::MaxSameName; ++i)
-            all.append(u'-' + QString::number(i));
-        add({"every name taken", all, QString()});
+        add({"the plain and the next name taken", 2, "-3"});
+        add({"every name taken", SavedCopies::MaxSameName, QString()});
     }
     void copies()
     {
         QFETCH(CopyRow, row);
-        const QDir folder(SavedCopies::folder());
         const QString stem = "★MailData/Deleted/" + QFileInfo(SavedCopies::path(CheckTime, 3)).completeBaseName();
-        for (const QString& suffix : row.taken)
-            m_folder->write(stem + suffix + ".eml", mail("casino A" + suffix.toUtf8()));
+        const auto name = [&](int i) { return stem + (i == 0 ? QString() : u'-' + QString::number(i + 1)) + ".eml"; };
+        for (int i = 0; i < row.taken; ++i)
+            m_folder->write(name(i), mail("casino A" + QByteArray::number(i)));
         QString stored;
         const QString error = SavedCopies::store(CheckTime, 3, mail("casino B"), &stored);
-        for (const QString& suffix : row.taken)
-            QCOMPARE(m_folder->read(stem + suffix + ".eml"), mail("casino A" + suffix.toUtf8()));
-        QCOMPARE(folder.entryList(QDir::Files | QDir::Hidden).size(), row.taken.size() + (row.stored.isNull() ? 0 : 1));
+        for (int i = 0; i < row.taken; ++i)
+            QCOMPARE(m_folder->read(name(i)), mail("casino A" + QByteArray::number(i)));
+        QCOMPARE(QDir(SavedCopies::folder()).entryList(QDir::Files | QDir::Hidden).size(), row.taken + !row.stored.isNull());
         QVERIFY2(row.stored.isNull() == error.contains(QStringLiteral("すべて使われています")), qPrintable(error));
         if (row.stored.isNull())
             return;
@@ -99,14 +93,11 @@ private Q_SLOTS:
     void prune_data()
     {
         const auto add = addRow<PruneRow>();
-        constexpr qint64 MB = 1024 * 1024;
-        add({"too old, then the oldest past the total",
-             {{31, 10, false}, {10, 30 * MB, false}, {5, 25 * MB, false}, {1, 10, false}},
-             {0, 1}});
-        QList<std::tuple<int, qint64, bool>> own(8, {0, 8 * MB, true});
-        own = QList<std::tuple<int, qint64, bool>>{{40, 10, true}, {20, MB, false}, {2, MB, false}} + own;
-        add({"the running check's 64 MB and old copy stay, others go", own, {1, 2}});
-        QList<std::tuple<int, qint64, bool>> many(SavedCopies::MaxCopies + 1, {1, 10, false});
+        // clang-format off
+        add({"too old, then the oldest past the total", {{31, 10, false}, {10, 30 * MB, false}, {5, 25 * MB, false}, {1, 10, false}}, {0, 1}});
+        add({"the running check's 64 MB and old copy stay, others go", Copies{{40, 10, true}, {20, MB, false}, {2, MB, false}} + Copies(8, {0, 8 * MB, true}), {1, 2}});
+        // clang-format on
+        Copies many(SavedCopies::MaxCopies + 1, {1, 10, false});
         many[0] = {2, 10, false};
         add({"past MaxCopies the oldest goes", many, {0}});
     }
@@ -118,12 +109,11 @@ private Q_SLOTS:
         QSet<QString> keep;
         QVERIFY(QDir().mkpath(SavedCopies::folder()));
         for (const auto& [age, size, own] : row.copies) {
-            paths.append(SavedCopies::path(now, int(paths.size())));
-            QFile file(paths.last());
-            QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(size));
-            QVERIFY(file.setFileTime(now.addDays(-age), QFileDevice::FileModificationTime));
+            QFile file(paths.emplaceBack(SavedCopies::path(now, int(paths.size()))));
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(size) &&
+                    file.setFileTime(now.addDays(-age), QFileDevice::FileModificationTime));
             if (own)
-                keep.insert(paths.last());
+                keep.insert(file.fileName());
         }
         QVERIFY(SavedCopies::prune(now, keep).isEmpty());
         for (qsizetype i = 0; i < paths.size(); ++i)
@@ -136,7 +126,6 @@ private Q_SLOTS:
     void history_data()
     {
         const auto add = addRow<HistoryRow>();
-        const auto h = historyLine;
         QList<QByteArray> mixed{h("deleted", "u1"), h("unconfirmed", "u2"), h("unconfirmed", "u3"), h("trial", "u4")};
         mixed += {h("returned", "u5"), h("deleted", "u 6"), "2024-05-06T07:08:09+09:00\tdeleted\t\t\tk\ts\tt\n"};
         QList<QByteArray> settled = mixed;
@@ -144,8 +133,8 @@ private Q_SLOTS:
         settled.remove(2);
         add({"gone: deleted; still there: not deleted", mixed, 5, {"u3", "u4"}, true, settled});
         add({"no ids from the server: nothing told", mixed, 5, {}, false, mixed});
-        const QList<QByteArray> noUid{h("unconfirmed", ""), h("unconfirmed", "u2")};
-        add({"no uid: nothing told", noUid, 2, {}, true, {noUid[0], h("deleted", "u2")}});
+        add({"no uid: nothing told", {h("unconfirmed", ""), h("unconfirmed", "u2")}, 2, {}, true,
+             {h("unconfirmed", ""), h("deleted", "u2")}});
     }
     void history()
     {
@@ -175,11 +164,9 @@ private Q_SLOTS:
     void seen_data()
     {
         const auto add = addRow<SeenRow>();
-        const QString nul(1, QChar(0));
+        const QString nul(1, QChar(0)), longText(5000, u'あ'), cutText(SeenStore::MaxTextChars, u'あ');
         add({"tabs, line breaks, NULs", "u1", 1, {10, "a\tb\r\nc", "d" + nul + "e"}, {10, "a b  c", "d e"}, 1, false});
         add({"an id of 71 characters", QByteArray(71, 'u'), 1, {1, "s", "f"}, {}, 0, false});
-        const QString longText(5000, u'あ');
-        const QString cutText(SeenStore::MaxTextChars, u'あ');
         add({"more than the file holds", "u1", 3000, {9, longText, longText}, {9, cutText, cutText, true}, 3000, true});
     }
     void seen()
@@ -193,10 +180,10 @@ private Q_SLOTS:
         SeenStore::Messages loaded = SeenStore::load(seenFile(), "pop.example.jp", "user");
         QCOMPARE(loaded.take("short"), (SeenStore::Message{5, "s", "f"}));
         QCOMPARE(loaded.size(), row.loadedCount);
-        const SeenStore::Message idOnly{row.loaded.size, {}, {}, true};
-        const auto shortened = std::count(loaded.cbegin(), loaded.cend(), idOnly);
+        const auto shortened = std::count(loaded.cbegin(), loaded.cend(), SeenStore::Message{row.loaded.size, {}, {}, true});
         QCOMPARE(std::count(loaded.cbegin(), loaded.cend(), row.loaded) + shortened, loaded.size());
         QCOMPARE(shortened > 0, row.someShortened);
+        QVERIFY(SeenStore::load(seenFile(), "pop.example.jp", "other").isEmpty()); // another account's file
     }
 
     // A file this version reads, or refuses as a whole.
@@ -228,10 +215,9 @@ private Q_SLOTS:
     void tls_data()
     {
         const auto add = addRow<TlsRow>();
-        const QByteArray decisions = "tls\th.example\r\nplain\t192.0.2.1\npin\th.example\t" +
-                                     QSslConfiguration::systemCaCertificates().value(0).toDer().toBase64();
-        add({"decisions", decisions, {}, {"h.example"}, {"192.0.2.1"}, {"h.example"}});
+        const QByteArray pin = QSslConfiguration::systemCaCertificates().value(0).toDer().toBase64();
         const QByteArray tooLong(TlsTrust::MaxHostChars + 1, 'h');
+        add({"decisions", "tls\th.example\r\nplain\t192.0.2.1\npin\th.example\t" + pin, {}, {"h.example"}, {"192.0.2.1"}, {"h.example"}});
         add({"hosts that are none", "tls\ta b\ntls\t" + tooLong + "\nplain\t\x01\ntls\tok\n", {}, {"ok"}, {}, {}});
         add({"too many lines", QByteArray("tls\th\n").repeated(TlsTrust::MaxLines + 1), "多すぎる", {}, {}, {}});
         add({"too large", QByteArray(TlsTrust::MaxFileSize + 1, '\n'), "大きすぎる", {}, {}, {}});
@@ -244,11 +230,8 @@ private Q_SLOTS:
         for (const bool writtenBack : {false, true}) {
             TlsTrust trust;
             const QString error = trust.load(file);
-            QVERIFY2(writtenBack || row.error.isEmpty() ? error.isEmpty() : error.contains(row.error),
-                     qPrintable(error));
-            QCOMPARE(trust.encrypted, row.encrypted);
-            QCOMPARE(trust.plainTextAllowed, row.plainText);
-            QCOMPARE(trust.pinned.keys(), row.pinned);
+            QVERIFY2(writtenBack || row.error.isEmpty() ? error.isEmpty() : error.contains(row.error), qPrintable(error));
+            QVERIFY(trust.encrypted == row.encrypted && trust.plainTextAllowed == row.plainText && trust.pinned.keys() == row.pinned);
             QVERIFY(row.pinned.isEmpty() || row.file.endsWith(trust.pinned.value(row.pinned[0]).toDer().toBase64()));
             trust.encrypted.insert("new\nplain\tinjected.example");
             trust.plainTextAllowed.insert(QString(TlsTrust::MaxHostChars + 1, u'h'));
@@ -256,18 +239,15 @@ private Q_SLOTS:
         }
     }
 
+    // The view lists exactly what the judge reads, and a removal rewrites the file owner-only with
+    // one line less, or refuses and leaves every byte: never another entry than the one chosen.
     void allowRemoval_data()
     {
         const auto add = addRow<AllowRow>();
+        // clang-format off
         add({"its case twin stays", "Boss@example.jp\nboss@example.jp\n", {1, "boss@example.jp"}, "Boss@example.jp\n"});
-        add({"longer and domain entries stay",
-             "a@example.jp\na@example.jp.evil\n@example.jp\n",
-             {0, "a@example.jp"},
-             "a@example.jp.evil\n@example.jp\n"});
-        add({"comments, blanks and line ends stay",
-             "# mine\r\n x@y.jp \r\n\r\nz@y.jp\r\n",
-             {1, "x@y.jp"},
-             "# mine\r\n\r\nz@y.jp\r\n"});
+        add({"longer and domain entries stay", "a@example.jp\na@example.jp.evil\n@example.jp\n", {0, "a@example.jp"}, "a@example.jp.evil\n@example.jp\n"});
+        add({"comments, blanks and line ends stay", "# mine\r\n x@y.jp \r\n\r\nz@y.jp\r\n", {1, "x@y.jp"}, "# mine\r\n\r\nz@y.jp\r\n"});
         add({"last line without its end", "a@y.jp\nb@y.jp", {1, "b@y.jp"}, "a@y.jp"});
         add({"the same text twice: one goes", "a@y.jp\na@y.jp\n", {1, "a@y.jp"}, "a@y.jp\n"});
         add({"file changed since it was read", "b@y.jp\na@y.jp\n", {0, "a@y.jp"}, {}});
@@ -275,26 +255,24 @@ private Q_SLOTS:
         add({"a prefix is another entry", "boss@example.jp.evil\n", {0, "boss@example.jp"}, {}});
         add({"a comment is no entry", "#a@y.jp\n", {0, "#a@y.jp"}, {}});
         add({"past the end", "a@y.jp\n", {5, "a@y.jp"}, {}});
+        // clang-format on
     }
-    // The view lists exactly what the judge reads, and a removal rewrites the file owner-only with
-    // one line less, or refuses and leaves every byte.
     void allowRemoval()
     {
         QFETCH(AllowRow, row);
         const QString file = AllowList::defaultFile();
         m_folder->write("★MailData/allow.txt", row.before);
         const QList<AllowEntry> listed = AllowList::entries(file);
-        const AllowList judged = AllowList::load(file);
         for (const AllowEntry& entry : listed)
-            QVERIFY(entry.text.startsWith(u'@') || judged.allows(entry.text));
-        const QString error = AllowList::remove(file, row.removed);
-        QCOMPARE(error.isEmpty(), !row.after.isNull());
+            QVERIFY(entry.text.startsWith(u'@') || AllowList::load(file).allows(entry.text));
+        QCOMPARE(AllowList::remove(file, row.removed).isEmpty(), !row.after.isNull());
         QCOMPARE(m_folder->read("★MailData/allow.txt"), row.after.isNull() ? row.before : row.after);
         if (!row.after.isNull()) {
             QCOMPARE(m_folder->mode("★MailData/allow.txt"), 0600);
             QCOMPARE(AllowList::entries(file).size(), listed.size() - 1);
         }
     }
+    // The view numbers each entry by its line, and lists at most MaxEntries.
     void allowEntries()
     {
         m_folder->write("★MailData/allow.txt",

@@ -1,4 +1,3 @@
-#include "Prerequisite.h"
 #include "TableRows.h"
 #include "TestProgramFolder.h"
 #include "mailcheck/AllowListView.h"
@@ -6,7 +5,6 @@
 #include "mailcheck/SavedCopies.h"
 #include "platform/FormSlot.h"
 #include "platform/MessageBox.h"
-#include "settings/Autostart.h"
 #include "settings/MoreOptionsForm.h"
 #include "settings/OptionForm.h"
 #include "settings/SetForm.h"
@@ -16,22 +14,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QTemporaryDir>
 #include <QTest>
 #include <memory>
 
 namespace {
-// The entry as GLib reads it: Exec's program after string, quoting and field code rules, then two keys.
-const char* const GLibReading = R"(import sys
-from gi.repository import GLib
-k = GLib.KeyFile(); k.load_from_file(sys.argv[1], GLib.KeyFileFlags.NONE)
-g = 'Desktop Entry'
-program = GLib.shell_parse_argv(k.get_string(g, 'Exec').replace('%%', '%'))[1][0]
-print(program, k.get_string(g, 'X-GNOME-Autostart-enabled'), k.get_string(g, 'Icon'), sep='|'))";
-
 // The mail program as 「メーラー設定」 holds it (%1: a script that writes its arguments to a file, its
 // name's quotes tripled when the text is a command line) and the arguments 「開く」 must hand it (%2: the
 // copy's path).
@@ -39,14 +27,6 @@ print(program, k.get_string(g, 'X-GNOME-Autostart-enabled'), k.get_string(g, 'Ic
 struct OpenRow { const char* name; QString program; QStringList arguments; bool commandLine = false; };
 // clang-format on
 
-// Standard output and error of a program that ran to its end.
-QString output(const QString& program, const QStringList& arguments)
-{
-    QProcess process;
-    process.start(program, arguments);
-    process.waitForFinished(10000);
-    return QString::fromUtf8(process.readAllStandardOutput() + process.readAllStandardError()).trimmed();
-}
 } // namespace
 
 // The settings windows edit the settings model at once; the model, not a widget, is what the
@@ -57,7 +37,6 @@ class TestSettingsWindows : public QObject
     Q_OBJECT
     std::unique_ptr<TestProgramFolder> m_folder;
     std::unique_ptr<SettingsModel> m_settings;
-    QTemporaryDir m_config; // $XDG_CONFIG_HOME
 
     // One history line and its saved copy; the copy's path.
     QString historyWithCopy()
@@ -70,12 +49,6 @@ class TestSettingsWindows : public QObject
     }
 
 private Q_SLOTS:
-    void initTestCase()
-    {
-        MOSSVALE_REQUIRE(Prerequisite::missingPrograms({"desktop-file-validate"}).isEmpty(), "desktop-file-utils");
-        MOSSVALE_REQUIRE(output("/usr/bin/python3", {"-c", "import gi"}).isEmpty(), "python3-gi");
-        qputenv("XDG_CONFIG_HOME", m_config.path().toUtf8());
-    }
     void init()
     {
         MessageBox::reset();
@@ -142,20 +115,6 @@ private Q_SLOTS:
         optionForm.show()->Pop3Text->setText(QStringLiteral("third")); // Esc changes nothing
         QTest::keyClick(optionForm.loaded()->Pop3Text, Qt::Key_Escape);
         QVERIFY(!optionForm.isLoaded() && m_settings->account().Pop3Server == u"other");
-    }
-
-    // The entry starts the program from where it is, however its path is written; the tick is the
-    // entry's existence.
-    void autostart()
-    {
-        const QString program = QStringLiteral("/tmp/My Apps/100% \"a\" $b\\c`d'e/メール/mossvale");
-        QCOMPARE(Autostart::enable(program), QString());
-        const QString entry = m_config.filePath(QStringLiteral("autostart/mossvale.desktop"));
-        QCOMPARE(output(QStringLiteral("desktop-file-validate"), {entry}), QString());
-        QCOMPARE(output(QStringLiteral("/usr/bin/python3"), {"-c", GLibReading, entry}), program + "|true|mossvale");
-        MoreOptionsForm form(*m_settings);
-        form.Check5->click();
-        QVERIFY(!form.Check5->isChecked() && !QFile::exists(entry));
     }
 
     // 「開く」 hands the copy's path to the chosen mail program as one argument of its own.

@@ -1,5 +1,5 @@
 // The keyword data file and its window: records byte for byte, what the mail check may match
-// with, interrupted rebuilds, honest file failures, and the window the user keeps the list in.
+// with, interrupted rebuilds, and the window the user keeps the list in.
 #include "keywords/GekitaiForm.h"
 #include "keywords/KeywordFile.h"
 #include "mailcheck/MessageJudge.h"
@@ -16,14 +16,11 @@
 #include <QTest>
 
 #include <sys/wait.h>
-#include <csignal>
-#include <functional>
-#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
-const QString DataFile = QStringLiteral("★MailData/Tlxdata50.data"), DataName = QStringLiteral("Tlxdata50.data");
-const QString TempFile = QStringLiteral("★MailData/TLXDATA50.TMP"), TempName = QStringLiteral("TLXDATA50.TMP");
+const QString DataFile = QStringLiteral("★MailData/Tlxdata50.data");
+const QString TempFile = QStringLiteral("★MailData/TLXDATA50.TMP");
 // cp932 written out by hand, so that no expected byte comes from the encoder under test.
 const QByteArray Circled1 = "\x87\x40", Wave = "\x81\x60", Taka = "\xFB\xFC", Star = "\x81\x9A";
 const QStringList Five{u"viagra"_qs, u"①win"_qs, u"～sale"_qs, u"髙x"_qs, u"casino"_qs};
@@ -47,10 +44,7 @@ template <class T> QList<T> without(const QList<T>& list, int i)
 // Five keywords, the third marked for removal: what a confirmed removal leaves before the rebuild.
 const QByteArray Marked = rawFile(FiveBytes.mid(0, 2)) + rawFile({FiveBytes[2]}, 0) + rawFile(FiveBytes.mid(3));
 
-// Each operation on the list as a caller runs it, giving its error text.
-using Operation = std::function<QString()>;
-const Operation Register = [] { return KeywordFile::WriteKeywordRecord(6, {.Keyword = u"new"_qs}); };
-const Operation Rebuild = &KeywordFile::CompactKeywordFile;
+const auto Rebuild = &KeywordFile::CompactKeywordFile;
 
 QStringList items(const QListWidget* list)
 {
@@ -62,7 +56,6 @@ QStringList items(const QListWidget* list)
 
 // clang-format off
 struct ReadRow { const char* name; QByteArray data, temp; int records; QStringList matched; QList<int> unreadable = {}; };
-struct FailureRow { const char* name; Operation operation; QString named, reason = {}; bool dataIsFolder = false, fullTemp = false; rlim_t sizeLimit = RLIM_INFINITY; };
 // The window on stored: the item selected (-1: none) is removed with answer, or entry (when not null) registered;
 // box: the text of the box shown, with its buttons. changed: what another window leaves in the file after this
 // one listed it (null: nothing).
@@ -75,7 +68,6 @@ class TestKeywords : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase() { signal(SIGXFSZ, SIG_IGN); } // a file-size limit fails the write, not the process
     void init() { MessageBox::reset(); }
 
     // A null data or temp stands for no such file.
@@ -180,39 +172,6 @@ private Q_SLOTS:
                 QVERIFY2(folder.read(DataFile) == rebuilt && (!rebuild || !folder.exists(TempFile)), where);
             }
         }
-    }
-
-    void fileFailuresAreReportedHonestly_data()
-    {
-        const auto add = addRow<FailureRow>();
-        add({"data file is a folder, register", Register, DataName, {}, true});
-        // A file-size limit stops a write part-way, as a full disk does, with EFBIG; /dev/full gives ENOSPC.
-        // The limit leaves room for part of one more record, less than the survivors of a rebuild need.
-        const rlim_t roomForPart = Marked.size() + 100;
-        add({"size limit, register", Register, DataName, u"ファイルの大きさが上限を超えます。"_qs, false, false, roomForPart});
-        add({"temporary file on a full device", Rebuild, TempName, u"空き容量がありません。"_qs, false, true});
-    }
-    void fileFailuresAreReportedHonestly()
-    {
-        QFETCH(FailureRow, row);
-        TestProgramFolder folder;
-        QVERIFY(row.dataIsFolder ? QDir().mkpath(folder.file(DataFile)) : (folder.write(DataFile, Marked), true));
-        QVERIFY(!row.fullTemp || QFile::link(u"/dev/full"_qs, folder.file(TempFile)));
-        rlimit old{};
-        getrlimit(RLIMIT_FSIZE, &old);
-        const rlimit lowered{row.sizeLimit, old.rlim_max};
-        QCOMPARE(setrlimit(RLIMIT_FSIZE, &lowered), 0);
-        const QString error = row.operation();
-        setrlimit(RLIMIT_FSIZE, &old);
-        QVERIFY2(error.contains(row.named) && error.contains(row.reason) && !error.contains(u"Unknown error"_qs),
-                 qPrintable(error));
-        if (!row.dataIsFolder) // the list stays whole
-            QCOMPARE(folder.read(DataFile), Marked);
-        QVERIFY(!QFileInfo(folder.file(TempFile)).isFile());
-        // A mail check then matches with the whole list or with nothing, never with a part of it.
-        QStringList keywords{u"left from before"_qs};
-        const QString matchError = KeywordFile::LoadMatchKeywords(&keywords);
-        QCOMPARE(keywords, matchError.contains(DataName) ? QStringList() : without(Five, 2));
     }
 
     // The window removes the selected keyword after asking, never by a stale list, and refuses a

@@ -5,7 +5,6 @@
 #include "settings/ProgramFolder.h"
 
 #include <QPushButton>
-#include <QTextBrowser>
 #include <QTimer>
 #include <QtTest>
 
@@ -26,7 +25,7 @@ struct FakeOutput : SoundOutput
 struct SceneRow { QByteArray sound; bool playable, repeat; }; // sound: the effect sound file
 } // namespace
 
-// The event scene and the page view, on real widgets; the audio device is a stand-in here
+// The event scene on real widgets; the audio device is a stand-in here
 // (tst_sounddialup plays through a real one).
 class SceneTest : public QObject
 {
@@ -83,24 +82,6 @@ private Q_SLOTS:
         QVERIFY(shows(true, row.repeat || !row.playable));
         scene.putBack(); // also during playback: stopped and released at once
         QVERIFY(shows(false, false));
-    }
-
-    // Local pages only: a click on a link to the web stays where it is. A page's pictures come from
-    // its own folder.
-    void pageView()
-    {
-        m_folder->write("sjis.htm", "<html><meta http-equiv=\"Content-Type\" content=\"text/html; charset=Shift_JIS\">"
-                                    "<body>\x83\x77\x83\x8b\x83\x76 <img src=\"HTML/icon.png\"><a "
-                                    "href=\"http://127.0.0.1/b.html\">web</a></body></html>");
-        PageView view;
-        view.navigate(Paths::fileAddress(Paths::eventPicture())); // a picture shown before
-        view.navigate("file://" + m_folder->path() + "/sjis.htm");
-        QTextBrowser* browser = view.findChild<QTextBrowser*>();
-        QTest::keyClick(browser, Qt::Key_Tab); // a click on the link to the web, from the keyboard
-        QTest::keyClick(browser, Qt::Key_Return);
-        QCOMPARE(view.mode(), PageView::Mode::Page);
-        QCOMPARE(view.pageText().remove(QChar::ObjectReplacementCharacter).trimmed(), u"ヘルプ web"_qs);
-        QVERIFY(browser->document()->resource(QTextDocument::ImageResource, QUrl("HTML/icon.png")).isValid());
     }
 };
 

@@ -1,4 +1,3 @@
-#include "Prerequisite.h"
 #include "TableRows.h"
 #include "TestProgramFolder.h"
 #include "mailcheck/AllowListView.h"
@@ -6,7 +5,6 @@
 #include "mailcheck/SavedCopies.h"
 #include "platform/FormSlot.h"
 #include "platform/MessageBox.h"
-#include "settings/Autostart.h"
 #include "settings/MoreOptionsForm.h"
 #include "settings/OptionForm.h"
 #include "settings/SetForm.h"
@@ -16,41 +14,19 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QTemporaryDir>
 #include <QTest>
 #include <memory>
 
 namespace {
-// The entry as GLib reads it: Exec's program after string, quoting and field code rules, then two keys.
-const char* const GLibReading = R"(import sys
-from gi.repository import GLib
-k = GLib.KeyFile(); k.load_from_file(sys.argv[1], GLib.KeyFileFlags.NONE)
-g = 'Desktop Entry'
-program = GLib.shell_parse_argv(k.get_string(g, 'Exec').replace('%%', '%'))[1][0]
-print(program, k.get_string(g, 'X-GNOME-Autostart-enabled'), k.get_string(g, 'Icon'), sep='|'))";
-
 // The mail program as 「メーラー設定」 holds it (%1: a script that writes its arguments to a file, its
 // name's quotes tripled when the text is a command line) and the arguments 「開く」 must hand it (%2: the
 // copy's path).
-struct OpenRow
-{
-    const char* name;
-    QString program;
-    QStringList arguments;
-    bool commandLine = false;
-};
+// clang-format off
+struct OpenRow { const char* name; QString program; QStringList arguments; bool commandLine = false; };
+// clang-format on
 
-// Standard output and error of a program that ran to its end.
-QString output(const QString& program, const QStringList& arguments)
-{
-    QProcess process;
-    process.start(program, arguments);
-    process.waitForFinished(10000);
-    return QString::fromUtf8(process.readAllStandardOutput() + process.readAllStandardError()).trimmed();
-}
 } // namespace
 
 // The settings windows edit the settings model at once; the model, not a widget, is what the
@@ -61,16 +37,18 @@ class TestSettingsWindows : public QObject
     Q_OBJECT
     std::unique_ptr<TestProgramFolder> m_folder;
     std::unique_ptr<SettingsModel> m_settings;
-    QTemporaryDir m_config; // $XDG_CONFIG_HOME
 
-private Q_SLOTS:
-    void initTestCase()
+    // One history line and its saved copy; the copy's path.
+    QString historyWithCopy()
     {
-        MOSSVALE_REQUIRE(Prerequisite::missingPrograms({"desktop-file-validate"}).isEmpty(), "desktop-file-utils");
-        MOSSVALE_REQUIRE(output("/usr/bin/python3", {"-c", "import gi"}).isEmpty(), "python3-gi");
-        qputenv("XDG_CONFIG_HOME", m_config.path().toUtf8());
+        const HistoryEntry entry{{QDate(2024, 5, 6), QTime(7, 8, 9)}, false, {}, -1, "spam", "Spammer <x@spam.example>", "buy"};
+        QString copy;
+        if (DeletionHistory::append({entry}).isEmpty())
+            SavedCopies::store(entry.time, 1, "From: Spammer <x@spam.example>\r\nSubject: buy\r\n\r\nbody\r\n", &copy);
+        return copy;
     }
 
+private Q_SLOTS:
     void init()
     {
         MessageBox::reset();
@@ -139,35 +117,18 @@ private Q_SLOTS:
         QVERIFY(!optionForm.isLoaded() && m_settings->account().Pop3Server == u"other");
     }
 
-    // The entry starts the program from where it is, however its path is written; the tick is the
-    // entry's existence.
-    void autostart()
-    {
-        const QString program = QStringLiteral("/tmp/My Apps/100% \"a\" $b\\c`d'e/メール/mossvale");
-        QCOMPARE(Autostart::enable(program), QString());
-        const QString entry = m_config.filePath(QStringLiteral("autostart/mossvale.desktop"));
-        QCOMPARE(output(QStringLiteral("desktop-file-validate"), {entry}), QString());
-        QCOMPARE(output(QStringLiteral("/usr/bin/python3"), {"-c", GLibReading, entry}), program + "|true|mossvale");
-        MoreOptionsForm form(*m_settings);
-        form.Check5->click();
-        QVERIFY(!form.Check5->isChecked() && !QFile::exists(entry));
-    }
-
     // 「開く」 hands the copy's path to the chosen mail program as one argument of its own.
     void openCopy_data()
     {
         const auto add = addRow<OpenRow>();
-        add({"program file", QStringLiteral("%1"), {QStringLiteral("%2")}});
-        add({"spaces around it", QStringLiteral("  %1 "), {QStringLiteral("%2")}});
+        add({"program file, spaces around it", QStringLiteral("  %1 "), {QStringLiteral("%2")}});
         add({"command line", QStringLiteral("\"%1\" --open"), {QStringLiteral("--open"), QStringLiteral("%2")}, true});
     }
     void openCopy()
     {
         QFETCH(OpenRow, row);
-        const QString script = m_folder->file(QStringLiteral("my \"mail\" prog"));
-        const QString out = m_folder->file(QStringLiteral("args"));
-        m_folder->write(QStringLiteral("my \"mail\" prog"),
-                        "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + out.toUtf8() + "'\n");
+        const QString script = m_folder->file(QStringLiteral("my \"mail\" prog")), out = m_folder->file("args");
+        m_folder->write(QStringLiteral("my \"mail\" prog"), "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + out.toUtf8() + "'\n");
         QVERIFY(QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
         const QString copy = historyWithCopy();
         QVERIFY(!copy.isEmpty());
@@ -176,8 +137,7 @@ private Q_SLOTS:
         history.show();
         history.Command1_Click();
         QTRY_VERIFY(QFileInfo(out).size() > 0);
-        QCOMPARE(QString::fromUtf8(m_folder->read(QStringLiteral("args"))),
-                 row.arguments.join(u'\n').arg(copy) + u'\n');
+        QCOMPARE(QString::fromUtf8(m_folder->read("args")), row.arguments.join(u'\n').arg(copy) + u'\n');
         QVERIFY2(MessageBox::shown().isEmpty(), qPrintable(MessageBox::shown().value(0).text));
     }
 
@@ -189,45 +149,23 @@ private Q_SLOTS:
         HistoryForm history(*m_settings);
         history.show();
         QListWidget* list = history.AllowView->List1;
-        for (const MessageBox::Button answer : {MessageBox::No, MessageBox::Yes}) {
+        // Each step: allowing (or revoking), the answer, and the allow list's file after it.
+        const std::tuple<bool, MessageBox::Button, QByteArray> steps[] = {{true, MessageBox::No, ""},
+            {true, MessageBox::Yes, "x@spam.example\n"}, {false, MessageBox::No, "x@spam.example\n"}, {false, MessageBox::Yes, ""}};
+        for (const auto& [allow, answer, file] : steps) {
+            MessageBox::reset();
             MessageBox::setNextAnswer(answer);
-            history.Command2_Click();
-            QTRY_VERIFY(!MessageBox::shown().isEmpty());
+            list->setCurrentRow(0);
+            allow ? history.Command2_Click() : history.AllowView->Command1_Click();
+            QTRY_COMPARE(MessageBox::shown().size(), 1);
             QCOMPARE(MessageBox::shown().first().buttons, MessageBox::YesNo);
             QTest::qWait(50);
-            QCOMPARE(m_folder->read("★MailData/allow.txt"), answer == MessageBox::Yes ? "x@spam.example\n" : "");
-            MessageBox::reset();
+            QCOMPARE(m_folder->read("★MailData/allow.txt"), file);
+            QCOMPARE(list->count(), file.isEmpty() ? 0 : 1);
+            QVERIFY(file.isEmpty() || list->item(0)->text() == u"x@spam.example");
         }
-        QCOMPARE(list->count(), 1);
-        QCOMPARE(list->item(0)->text(), QStringLiteral("x@spam.example"));
-        list->setCurrentRow(0);
-        for (const MessageBox::Button answer : {MessageBox::No, MessageBox::Yes}) {
-            MessageBox::setNextAnswer(answer);
-            history.AllowView->Command1_Click();
-            QTRY_VERIFY(!MessageBox::shown().isEmpty());
-            QTest::qWait(50);
-            QCOMPARE(list->count(), answer == MessageBox::Yes ? 0 : 1);
-            MessageBox::reset();
-        }
-        QCOMPARE(m_folder->read("★MailData/allow.txt"), "");
         QVERIFY(history.AllowView->EmptyLabel->isVisibleTo(history.AllowView) &&
                 !history.AllowView->Command1->isEnabled());
-    }
-
-private:
-    // One history line and its saved copy; the copy's path.
-    QString historyWithCopy()
-    {
-        HistoryEntry entry;
-        entry.time = QDateTime(QDate(2024, 5, 6), QTime(7, 8, 9));
-        entry.keyword = QStringLiteral("spam");
-        entry.sender = QStringLiteral("Spammer <x@spam.example>");
-        entry.subject = QStringLiteral("buy");
-        if (!DeletionHistory::append({entry}).isEmpty())
-            return {};
-        QString copy;
-        SavedCopies::store(entry.time, 1, "From: Spammer <x@spam.example>\r\nSubject: buy\r\n\r\nbody\r\n", &copy);
-        return copy;
     }
 };
 

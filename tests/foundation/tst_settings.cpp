@@ -11,6 +11,7 @@
 #include <QTest>
 #include <csignal>
 #include <functional>
+#include <memory>
 #include <sys/resource.h>
 
 namespace {
@@ -22,28 +23,30 @@ const QByteArray Fixture = "; settings\r\n[OTHER]\r\nNAME=other section\r\n\r\n[
                            QByteArray(300, 'a') + "\r\nW=" + Taka.repeated(150) +
                            "\r\n\r\n[LAST]\r\nKEY=1\r\n[EXEINI]\r\nLATE=1\r\n";
 
+using Save = std::function<QString(SettingsModel&)>; // the save's error
 // clang-format off
 struct ReadRow { QString key, defaultText, text; int number; };
 struct WriteRow { QByteArray initial; QString key, value; QByteArray expected; QString refusal = {}; rlim_t sizeLimit = RLIM_INFINITY; };
 // before null: no file; after null: the save fails, naming the file. Both null: a folder stands where the
 // file should be, which even root cannot write.
-struct SaveRow { QString file; QByteArray before; std::function<QString(SettingsModel&)> save; QByteArray after; };
+struct SaveRow { QString file; QByteArray before; Save save; QByteArray after; };
 // clang-format on
-
-using Save = std::function<QString(SettingsModel&)>; // the save's error
-const Save Switches = &SettingsModel::saveSwitches, Server = &SettingsModel::saveServer;
+const Save Switches = &SettingsModel::saveSwitches;
 const Save Remember = [](SettingsModel& s) { return AccountSteps::save(s, true); };
 } // namespace
 
 class TestSettings : public QObject
 {
     Q_OBJECT
+    std::unique_ptr<TestProgramFolder> m_folder;
+
 private Q_SLOTS:
     void initTestCase()
     {
         QStandardPaths::setTestModeEnabled(true);
         signal(SIGXFSZ, SIG_IGN); // a file-size limit fails the write, not the process
     }
+    void init() { m_folder = std::make_unique<TestProgramFolder>(); }
 
     void reads_data()
     {
@@ -58,13 +61,11 @@ private Q_SLOTS:
         QTest::newRow("300 bytes cut to 255, at a character boundary") << ReadRow{u"W"_qs, {}, QString(127, u'髙'), 0};
         // clang-format on
     }
-
     void reads()
     {
         QFETCH(ReadRow, row);
-        TestProgramFolder folder;
-        folder.write(u"a.ini"_qs, Fixture);
-        const QString path = folder.file(u"a.ini"_qs);
+        m_folder->write(u"a.ini"_qs, Fixture);
+        const QString path = m_folder->file(u"a.ini"_qs);
         QCOMPARE(IniProfile::readText(path, u"EXEINI"_qs, row.key, row.defaultText), row.text);
         const IniProfile::Document document = IniProfile::Document::load(path);
         QVERIFY(QFile::remove(path)); // every lookup of a document answers from its one reading
@@ -94,22 +95,20 @@ private Q_SLOTS:
         QTest::newRow("no room: honest reason, file kept") << WriteRow{Fixture, u"NAME"_qs, u"x"_qs, Fixture, u"ファイルの大きさが上限を超えます。"_qs, 100};
         // clang-format on
     }
-
     void writes()
     {
         QFETCH(WriteRow, row);
-        TestProgramFolder folder;
         if (!row.initial.isNull()) // else no such file
-            folder.write(u"a.ini"_qs, row.initial);
-        const QString path = folder.file(u"a.ini"_qs);
+            m_folder->write(u"a.ini"_qs, row.initial);
+        const QString path = m_folder->file(u"a.ini"_qs);
         rlimit old{};
         getrlimit(RLIMIT_FSIZE, &old);
         const rlimit lowered{row.sizeLimit, old.rlim_max};
         QCOMPARE(setrlimit(RLIMIT_FSIZE, &lowered), 0);
-        const QString error = IniProfile::writeText(path, u"EXEINI"_qs, row.key, row.value); // owner-only: tst_settings
+        const QString error = IniProfile::writeText(path, u"EXEINI"_qs, row.key, row.value);
         setrlimit(RLIMIT_FSIZE, &old);
         QVERIFY2(row.refusal.isEmpty() ? error.isEmpty() : error.contains(row.refusal), qPrintable(error));
-        QCOMPARE(folder.read(u"a.ini"_qs), row.expected);
+        QCOMPARE(m_folder->read(u"a.ini"_qs), row.expected);
         // A file over 1 MB is not ours: readers refuse it too, with a message naming it; 1 MB itself is read.
         const bool over = row.expected.size() > IniProfile::MaxFileBytes;
         QCOMPARE(IniProfile::Document::load(path).error().contains(path + u"」が大きすぎる"_qs), over);
@@ -130,7 +129,7 @@ private Q_SLOTS:
         const QByteArray account = "[EXEINI]\r\nNAME=taro\r\nNAME2=\x90V\x82\xB5\x82\xA2\r\nNAME3=1\r\n";
         const QByteArray stored = "[EXEINI]\r\nNAME=old\r\nNAME2=oldpw\r\nNAME3=";
         // clang-format off
-        QTest::newRow("server, cp932 extensions and blanks kept") << SaveRow{ServerFile, "old", Server,
+        QTest::newRow("server, cp932 extensions and blanks kept") << SaveRow{ServerFile, "old", &SettingsModel::saveServer,
             "SMTP=\x91\x97\x90M\x87@\r\nPOP3= pop3s://\x8E\xF3\x90M.jp:995 \r\nMAIL=\x8ER\x93" "c\x81`@\x97\xE1.jp\r\nAPOP=0\r\n"};
         QTest::newRow("server text without cp932 form") << SaveRow{ServerFile, "old", emoji, {}};
         QTest::newRow("switches in place, neither action empty") << SaveRow{GeneralFile, "[EXEINI]\r\nNAME=x\r\nNUMBER5=1\r\n[B]\r\n", Switches, switches};
@@ -141,44 +140,29 @@ private Q_SLOTS:
         QTest::newRow("account file blocked") << SaveRow{AccountFile, {}, Remember, {}};
         // clang-format on
     }
-
     void storedBytes()
     {
         QFETCH(SaveRow, row);
-        TestProgramFolder folder;
         if (!row.before.isNull())
-            folder.write(row.file, row.before); // readable by everyone, as an older program left it
+            m_folder->write(row.file, row.before); // readable by everyone, as an older program left it
         if (row.before.isNull() && row.after.isNull())
-            QVERIFY(QDir().mkpath(folder.file(row.file)));
+            QVERIFY(QDir().mkpath(m_folder->file(row.file)));
         SettingsModel settings;
+        QSignalSpy general(&settings, &SettingsModel::generalChanged);
         settings.setServer(u"送信①"_qs, u" pop3s://受信.jp:995 "_qs, u"山田～@例.jp"_qs, 0);
+        settings.setInterval(u"-3"_qs);
         settings.setInterval(u"-3"_qs);
         settings.setAccount(u"taro"_qs, u"新しい"_qs);
         settings.setAddedSwitch(SettingKey::KeepDeleted, true);
+        // A window's change reaches the main window as one signal per real change, naming the key.
+        QCOMPARE(general.size(), 2);
+        QCOMPARE(general.first().first().value<SettingKey>(), SettingKey::Interval);
         const QString error = row.save(settings);
         QVERIFY2(row.after.isNull() ? error.contains(QFileInfo(row.file).fileName()) : error.isEmpty(),
                  qPrintable(error));
-        QCOMPARE(folder.read(row.file), row.after.isNull() ? row.before : row.after);
+        QCOMPARE(m_folder->read(row.file), row.after.isNull() ? row.before : row.after);
         if (row.file == AccountFile && !row.after.isNull())
-            QCOMPARE(folder.mode(row.file), 0600); // it holds a password
-    }
-
-    // A window's change reaches the main window as one signal per real change, naming the key; every
-    // check reads the account file afresh.
-    void signalsSayWhatChanged()
-    {
-        TestProgramFolder folder;
-        SettingsModel settings;
-        QSignalSpy general(&settings, &SettingsModel::generalChanged);
-        settings.setInterval(u"5"_qs);
-        settings.setInterval(u"5"_qs);
-        QCOMPARE(general.size(), 1);
-        QCOMPARE(general.first().first().value<SettingKey>(), SettingKey::Interval);
-        for (const QString& user : {u"taro"_qs, u"jiro"_qs}) {
-            folder.writeAccount(user, u"pw"_qs);
-            AccountSteps::load(settings);
-            QCOMPARE(settings.account().UserId, user);
-        }
+            QCOMPARE(m_folder->mode(row.file), 0600); // it holds a password
     }
 };
 

@@ -5,7 +5,6 @@
 #include "settings/ProgramFolder.h"
 
 #include <QPushButton>
-#include <QTextBrowser>
 #include <QTimer>
 #include <QtTest>
 
@@ -23,13 +22,10 @@ struct FakeOutput : SoundOutput
     FakeOutput** open;
 };
 
-// clang-format off
 struct SceneRow { QByteArray sound; bool playable, repeat; }; // sound: the effect sound file
-// clang-format on
-
 } // namespace
 
-// The event scene and the page view, on real widgets; the audio device is a stand-in here
+// The event scene on real widgets; the audio device is a stand-in here
 // (tst_sounddialup plays through a real one).
 class SceneTest : public QObject
 {
@@ -39,17 +35,14 @@ class SceneTest : public QObject
 private Q_SLOTS:
     void init() { m_folder = std::make_unique<TestProgramFolder>(true, true); }
 
+    // Only PCM WAV files are played, their header read within its bounds; without a sound the
+    // picture shows all the same.
     void eventScene_data()
     {
-        QFile shipped(QStringLiteral(MOSSVALE_PROGRAM_FOLDER "/Sound/Kouka.wav"));
-        QVERIFY(shipped.open(QIODevice::ReadOnly));
-        const QByteArray wave = shipped.readAll();
+        const QByteArray wave = TestProgramFolder(true, true).read(QStringLiteral("Sound/Kouka.wav"));
         QTest::addColumn<SceneRow>("row");
         QTest::newRow("repeating") << SceneRow{wave, true, true};
-        const QByteArray oddChunk = wave.left(12) + QByteArrayLiteral("LIST\5\0\0\0abcde\0") + wave.mid(12);
-        QTest::newRow("after a chunk of odd size") << SceneRow{oddChunk, true, false};
-        // Only PCM WAV files are played, their header read within its bounds; without a sound the
-        // picture shows all the same.
+        QTest::newRow("after a chunk of odd size") << SceneRow{wave.left(12) + QByteArrayLiteral("LIST\5\0\0\0abcde\0") + wave.mid(12), true, false};
         QTest::newRow("mp3 format tag") << SceneRow{QByteArray(wave).replace(20, 1, "\x55"), false, false};
         QTest::newRow("format cut short") << SceneRow{wave.left(21), false, false};
         QTest::newRow("chunk header cut short") << SceneRow{wave.left(12) + "LIST\5", false, false};
@@ -72,15 +65,13 @@ private Q_SLOTS:
         const auto shows = [&](bool event, bool timerOn) {
             return ui.Command5->isEnabled() != event && ui.Command12->isEnabled() == event &&
                    ui.Timer1->isActive() == timerOn && (timerOn || !sound->isOpen(QStringLiteral("bgm"))) &&
-                   ui.WebBrowser1->address() ==
-                       Paths::fileAddress(event ? Paths::eventPicture() : Paths::restingPage());
+                   ui.WebBrowser1->address() == Paths::fileAddress(event ? Paths::eventPicture() : Paths::restingPage());
         };
         scene.prepare();
         scene.start();
         scene.start(); // while playing: the open device plays on, no second one
         scene.poll();  // a sound that has not ended, or never started, is not over: the scene stays
-        QVERIFY(loads == int(row.playable) && plays == loads);
-        QVERIFY(shows(true, true));
+        QVERIFY(loads == int(row.playable) && plays == loads && shows(true, true));
         repeat = row.repeat;
         if (row.playable)
             output->end();
@@ -91,24 +82,6 @@ private Q_SLOTS:
         QVERIFY(shows(true, row.repeat || !row.playable));
         scene.putBack(); // also during playback: stopped and released at once
         QVERIFY(shows(false, false));
-    }
-
-    // Local pages only: a click on a link to the web stays where it is. A page's pictures come from
-    // its own folder.
-    void pageView()
-    {
-        m_folder->write("sjis.htm", "<html><meta http-equiv=\"Content-Type\" content=\"text/html; charset=Shift_JIS\">"
-                                    "<body>\x83\x77\x83\x8b\x83\x76 <img src=\"HTML/icon.png\"><a "
-                                    "href=\"http://127.0.0.1/b.html\">web</a></body></html>");
-        PageView view;
-        view.navigate(Paths::fileAddress(Paths::eventPicture())); // a picture shown before
-        view.navigate("file://" + m_folder->path() + "/sjis.htm");
-        QTextBrowser* browser = view.findChild<QTextBrowser*>();
-        QTest::keyClick(browser, Qt::Key_Tab); // a click on the link to the web, from the keyboard
-        QTest::keyClick(browser, Qt::Key_Return);
-        QCOMPARE(view.mode(), PageView::Mode::Page);
-        QCOMPARE(view.pageText().remove(QChar::ObjectReplacementCharacter).trimmed(), u"ヘルプ web"_qs);
-        QVERIFY(browser->document()->resource(QTextDocument::ImageResource, QUrl("HTML/icon.png")).isValid());
     }
 };
 

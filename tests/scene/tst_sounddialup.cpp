@@ -54,11 +54,9 @@ private Q_SLOTS:
         // Its own runtime and home folders: the user's sound server and settings are left alone.
         const QString socket = m_dir.filePath(QStringLiteral("native"));
         m_pulse.setProcessChannelMode(QProcess::ForwardedChannels);
-        m_pulse.startCommand(QStringLiteral("env XDG_RUNTIME_DIR=%1 HOME=%1 pulseaudio -n --daemonize=no "
-                                            "--exit-idle-time=-1 --use-pid-file=no --log-level=error -L "
-                                            "\"module-null-sink sink_name=spk\" -L \"module-native-protocol-unix "
-                                            "auth-anonymous=1 socket=%2\"")
-                                 .arg(m_dir.path(), socket));
+        m_pulse.startCommand(u"env XDG_RUNTIME_DIR=%1 HOME=%1 pulseaudio -n --daemonize=no --exit-idle-time=-1 --use-pid-file=no "
+                             "--log-level=error -L \"module-null-sink sink_name=spk\" -L \"module-native-protocol-unix "
+                             "auth-anonymous=1 socket=%2\""_qs.arg(m_dir.path(), socket));
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(socket), 5000);
         // Set before the first sound is made, so Qt's audio backend talks to our daemon.
         qputenv("PULSE_SERVER", ("unix:" + socket).toLocal8Bit());

@@ -131,6 +131,8 @@ void MainForm::checkFinished(const CheckOutcome& outcome)
     m_check.release()->deleteLater(); // its signal is the one being handled
     setChecking(false);
     m_schedule.checkEnded(m_checkIsTimed);
+    if (outcome.loginDelaySeconds >= 0)
+        m_schedule.holdOff(outcome.loginDelaySeconds);
     if (outcome.kind == CheckOutcome::Kind::Checked)
         m_failures.forget(accountKey());
     if (m_heldNews > 0)

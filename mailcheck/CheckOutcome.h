@@ -41,8 +41,9 @@ struct CheckOutcome
     // they are read whole instead, those too large for that.
     int notJudged = 0;
     int tooLargeToJudge = 0;
-    // The server asked for fewer logins: timed checks wait this long before the next (seconds).
-    int loginDelaySeconds = 0;
+    // The server asked for fewer logins ([LOGIN-DELAY]): timed checks wait the seconds its CAPA named, or
+    // one interval when it named none (0); -1 when it asked nothing of the kind.
+    int loginDelaySeconds = -1;
     // The newest new messages (at most NewestKept), newest first, as decoded from their headers; filled
     // only where the server gives unique ids to tell new mail by.
     struct NewMessage

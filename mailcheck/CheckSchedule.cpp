@@ -60,7 +60,7 @@ void CheckSchedule::tick()
 
 CheckSchedule::Decision CheckSchedule::poll(bool checking)
 {
-    if (checking)
+    if (checking || m_clock.monotonicMs() < m_heldUntil)
         return Decision::Wait;
     if (m_catchUpAt && m_clock.monotonicMs() >= *m_catchUpAt && !offline()) {
         m_catchUpAt.reset();
@@ -79,6 +79,12 @@ void CheckSchedule::checkEnded(bool timed)
     // The next timed check is a whole interval away, however long this one took.
     if (timed)
         m_trigger.restart();
+}
+
+void CheckSchedule::holdOff(int seconds)
+{
+    const qint64 wait = seconds > 0 ? qint64(seconds) * 1000 : IntervalTrigger::minutesOf(m_interval) * 60000;
+    m_heldUntil = m_clock.monotonicMs() + wait;
 }
 
 bool CheckSchedule::intervalPassedByWall() const

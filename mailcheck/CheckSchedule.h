@@ -60,6 +60,8 @@ public:
     void checkEnded(bool timed);
     // The interval's count starts again (the interval was changed).
     void restart() { m_trigger.restart(); }
+    // The server asked for fewer logins: no timed check for seconds (one interval when 0).
+    void holdOff(int seconds);
 
     const IntervalTrigger& trigger() const { return m_trigger; }
     // The wall clock the schedule reads.
@@ -78,6 +80,7 @@ private:
     bool m_offline = false;
     QDateTime m_lastCheck;             // wall clock: the last check's end, or the start
     std::optional<qint64> m_catchUpAt; // monotonic ms from when a catch-up may start, once online
+    qint64 m_heldUntil = 0;            // monotonic ms before which no timed check starts
     QDateTime m_lastTickWall;          // the clocks at the previous tick, to see a sleep in
     qint64 m_lastTickMono = 0;
 };

@@ -6,6 +6,7 @@
 #include "maillib/Pop3Session.h"
 #include "maillib/Pop3Texts.h"
 #include "oauth/OAuthSettings.h"
+#include "platform/AtomicFile.h"
 #include "settings/ProgramFolder.h"
 #include "settings/Settings.h"
 
@@ -356,9 +357,8 @@ void MailCheck::endAfterFailure()
         m_outcome.kind = Kind::Insecure;
     } else if (m_step == Step::LoggingIn && session.refused()) {
         m_outcome.kind = Kind::LoginRefused;
-        m_outcome.loginDelaySeconds = session.responseCode() == Pop3Session::ResponseCode::LoginDelay
-                                          ? std::max(session.loginDelaySeconds(), 1)
-                                          : 0;
+        if (session.responseCode() == Pop3Session::ResponseCode::LoginDelay)
+            m_outcome.loginDelaySeconds = session.loginDelaySeconds();
     } else {
         m_outcome.kind = loggedIn ? Kind::Broken : Kind::NoConnection;
     }
@@ -768,6 +768,8 @@ void MailCheck::conclude()
         addNotice(m_outcome, SeenStore::forgetPipelining(seenFile()));
     if (m_outcome.kind == Kind::LoginRefused)
         m_windows.showMessage(TrimAtNul(m_outcome.reason), ErrorCaption);
+    else if (m_outcome.kind == Kind::Checked)
+        tellNothingJudged();
     else if (m_outcome.failed() && m_manual && !m_declined) // the user who just said no needs no box
         m_windows.showMessage(m_outcome.details(), ProgramTitle);
     const bool newOnly = m_settings.general().announceNewOnly && m_outcome.fresh >= 0;
@@ -776,6 +778,31 @@ void MailCheck::conclude()
     if (m_outcome.foundNothing() && m_settings.general().hangUpWhenEmpty)
         m_windows.hangUp();
     finish();
+}
+
+// A server whose mail cannot be judged is told once, whichever check finds it: after that the status
+// line says it at every check.
+void MailCheck::tellNothingJudged()
+{
+    const bool noTop = m_outcome.notJudged > 0;
+    if (!noTop && (m_outcome.messages == 0 || m_outcome.unread < m_outcome.messages))
+        return;
+    const QString server = m_settings.account().Pop3Server;
+    const QString told = QDir(Paths::dataFolder()).filePath(QStringLiteral("told.tsv"));
+    QByteArray lines;
+    readWholeFile(told, &lines);
+    const QByteArray line = (noTop ? "no-top\t" : "top-refused\t") + server.toUtf8();
+    if (lines.size() > 64 * 1024 || lines.split('\n').contains(line))
+        return;
+    addNotice(m_outcome, writeFileAtomically(told, lines + line + '\n'));
+    const QString why = noTop ? QStringLiteral("メールのヘッダーだけを読む命令（TOP）に対応していない")
+                              : QStringLiteral("メールのヘッダーを読む命令（TOP）をすべて断った");
+    m_windows.showMessage(
+        QStringLiteral("サーバー「%1」は%2ため、迷惑メールを判定できませんでした。メールは削除していません。").arg(server, why) +
+            (noTop ? QStringLiteral("\n「その他の設定」の「TOP非対応のサーバーでは、メール全体（256 KBまで）を読んで判定する」を"
+                                    "オンにすると、判定できるようになります。")
+                   : QString()),
+        ProgramTitle);
 }
 
 void MailCheck::announce(int newMail)

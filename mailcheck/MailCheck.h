@@ -157,6 +157,7 @@ private:
     void record(bool confirmed);
     void dropCopiesOfMailKept(const QSet<int>& gone);
     void conclude();
+    void tellNothingJudged();
     void announce(int newMail);
     void finish();
 

@@ -34,7 +34,6 @@ public:
     // Writes one request line (CR LF is added); multiLine says whether +OK carries a body, maxBody
     // bounds it (0: the options' maxHeaderLength), continuations whether "+ " may answer it.
     void send(const QByteArray& command, bool multiLine, qsizetype maxBody = 0, bool continuations = false);
-
     // Answers a SASL continuation of the request in flight: writes line (CR LF is added), expects no
     // reply of its own, and gives the next reply the whole reply time-out.
     void respond(const QByteArray& line);

@@ -30,6 +30,7 @@ private Q_SLOTS:
             {"loose: case", {"viagra"}, "VIAGRA now", "x@y.jp", true, "", "viagra"},
             {"loose: hiragana", {"セール"}, "夏のせーる", "x@y.jp", true, "", "セール"},
             {"loose: long text folded whole", {"ガム"}, QString(31, u'x') + u"ｶﾞﾑ"_qs, "x@y.jp", true, "", "ガム"},
+            {"loose: the last kana fold too", {"ヱヲンヴ"}, "ゑをんゔ", "x@y.jp", true, "", "ヱヲンヴ"},
             // A keyword of full-width spaces matched every subject holding one, and, loosely, every sender with a space.
             {"full-width space keyword, exact subject", {"　"}, "会議　資料", "x@y.jp", false, "", ""},
             {"full-width space keyword, loose sender", {"　"}, "会議", Tanaka, true, "", ""},

@@ -5,14 +5,19 @@
 #include "ScriptedPop3Server.h"
 #include "mailcheck/SavedCopies.h"
 #include "maillib/TlsTrust.h"
+#include "platform/AtomicFile.h"
 #include "settings/Settings.h"
 
 #include <QDir>
+#include <QProcess>
+#include <QScopeGuard>
 #include <QSslConfiguration>
 #include <QTest>
+#include <QTimer>
 #include <csignal>
 #include <memory>
 #include <sys/resource.h>
+#include <unistd.h>
 
 using Kind = CheckOutcome::Kind;
 using Script = QList<QByteArray>;
@@ -47,6 +52,8 @@ struct ScriptedRow
     // keep: KeepDeleted, trial: TrialMode, newOnly: AnnounceNewOnly
     bool manual = true, keep = false, trial = false, newOnly = false, pipelining = true, keywordsReadable = true;
     bool historyBlocked = false, wholeWithoutTop = false; // a folder where the history goes; RETR for want of TOP
+    bool toldOnce = false; // nothing could be judged: a box says so, once for the server
+    int cancelMs = 0;      // the program ends this long after the start
     rlim_t fileLimit = RLIM_INFINITY;       // how large a file this process may write
     int replyMs = 2000;                     // the reply time-out
     QString password = QStringLiteral("p"); // of the account u
@@ -215,6 +222,31 @@ private Q_SLOTS:
         QVERIFY(!pipeliningMarked());
     }
 
+    // A full disk where the history goes: nothing is deleted (no QUIT), and the user hears why, with the
+    // free space. The data folder is a small tmpfs, filled up, which root cannot write through.
+    void historyOnAFullDisk()
+    {
+        MOSSVALE_REQUIRE(::geteuid() == 0, "root, to mount a tmpfs");
+        const QString user = mailbox({Spam, Wanted});
+        m_folder->write(Keywords, keywordFileBytes({"spam offer"}));
+        const QString data = m_folder->file("★MailData"), saved = data + ".saved";
+        QVERIFY(QDir().rename(data, saved) && QDir().mkdir(data));
+        QCOMPARE(QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=128k", "tmpfs", data}), 0);
+        const auto unmount = qScopeGuard([&] { QProcess::execute("umount", {data}); });
+        for (const QString& name : QDir(saved).entryList(QDir::Files))
+            QVERIFY(QFile::copy(saved + '/' + name, data + '/' + name));
+        QFile filler(data + "/filler");
+        QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+        while (filler.write(QByteArray(4096, 'x')) == 4096) {}
+        filler.close();
+        RecordingWindows windows;
+        const CheckOutcome outcome = runCheck(windows, *m_settings);
+        QCOMPARE(outcome.kind, Kind::LocalTrouble);
+        QVERIFY2(outcome.reason.contains(u"空き容量"_qs) && outcome.reason.contains(u"削除していません"_qs),
+                 qPrintable(outcome.reason));
+        QCOMPARE(m_server->messages(user).size(), 2); // the spam is still there
+    }
+
     // Plain text to a server elsewhere: a timed check stops, a manual check asks, the answer is kept.
     void plainTextAskedOnce()
     {
@@ -272,12 +304,13 @@ private Q_SLOTS:
             {.name = "history cannot be written: no QUIT", .messages = {mail("casino")}, .historyBlocked = true, .kind = Kind::LocalTrouble, .dele = {"DELE 1"}, .fresh = -1, .told = "削除していません"},
             {.name = "memory of another account", .messages = {mail("casino bonus")}, .remembered = "Lunch plans!", .rememberedUser = "v", .dele = {"DELE 1"}, .fresh = 0},
             {.name = "header grown past LIST: that one skipped", .messages = {mail("casino"), mail("casino", "b2")}, .faults = {.tinyListSize = 1}, .dele = {"DELE 2"}, .left = 1, .tops = 2, .unread = 1, .told = "一覧で示された大きさ"},
-            {.name = "no TOP: nothing judged", .script = noTop, .messages = {mail("casino")}, .left = 1, .tops = 0, .told = "TOP"},
+            {.name = "no TOP: nothing judged", .script = noTop, .messages = {mail("casino")}, .toldOnce = true, .left = 1, .tops = 0, .told = "TOP"},
+            {.name = "program ends while QUIT is unanswered", .script = stat + Script{"C: TOP 1 0", "S: +OK", "S: Subject: casino", "S: .", "C: TOP 2 0", "S: -ERR", "C: DELE 1", "S: +OK", "C: STAT", "S: +OK 1 100", "C: QUIT", "W: 4000"}, .cancelMs = 1500, .kind = Kind::Unconfirmed, .dele = {"DELE 1"}, .tops = 2, .unread = 1, .fresh = -1, .told = "未確認"},
             {.name = "no TOP, read whole: large one left", .script = noTop, .messages = {mail("casino"), {"b2", large}}, .wholeWithoutTop = true, .dele = {"DELE 1"}, .left = 1, .tops = 0, .told = "256 KB"},
             {.name = "60 MB, past the copies' cap", .messages = {{"a1", huge}}, .keep = true, .replyMs = 30000, .left = 1, .told = "上限"},
             {.name = "QUIT unanswered", .messages = {{"a1", Casino}}, .faults = {.quitUnanswered = true}, .keep = true, .kind = Kind::Unconfirmed, .dele = {"DELE 1"}, .fresh = -1, .copies = 1, .told = "未確認"},
             {.name = "a TOP and a DELE refused", .messages = {mail("casino", ""), mail("b", ""), mail("casino", "")}, .faults = {.refusedTop = 2, .refusedDele = 1}, .dele = {"DELE 1", "DELE 3"}, .left = 2, .tops = 3, .unread = 1, .fresh = -1, .told = "メール1を削除できませんでした"},
-            {.name = "every TOP of 25 refused", .messages = {}, .faults = {.statClaims = 25, .listRefused = true}, .pipelining = false, .left = 25, .tops = 20, .unread = 25, .fresh = -1, .told = "25 通はヘッダーを読み取れなかった"},
+            {.name = "every TOP of 25 refused", .messages = {}, .faults = {.statClaims = 25, .listRefused = true}, .pipelining = false, .toldOnce = true, .left = 25, .tops = 20, .unread = 25, .fresh = -1, .told = "25 通はヘッダーを読み取れなかった"},
             {.name = "allowed sender", .messages = {mail("casino", "a1", "boss@mail.example.jp")}, .left = 1},
             {.name = "trial: matches recorded, nothing deleted", .messages = {mail("casino"), mail("lunch", "b2")}, .keep = true, .trial = true, .left = 2, .tops = 2, .fresh = 2, .told = "該当した 1 通"},
             {.name = "a copy past the file-size limit", .messages = {{"a1", Casino}, {"b2", Casino + QByteArray(1000, 'x').append("\r\n").repeated(100)}}, .keep = true, .fileLimit = 50000, .dele = {"DELE 1"}, .left = 1, .tops = 2, .copies = 1, .told = "上限を超えます"},
@@ -318,7 +351,10 @@ private Q_SLOTS:
         getrlimit(RLIMIT_FSIZE, &old);
         const rlimit limit{std::min(row.fileLimit, old.rlim_max), old.rlim_max};
         setrlimit(RLIMIT_FSIZE, &limit);
+        if (row.cancelMs)
+            QTimer::singleShot(row.cancelMs, [] { Pop3Connection::cancelAll(); });
         const CheckOutcome outcome = runCheck(windows, *m_settings, row.manual, options);
+        Pop3Connection::allowConnections();
         setrlimit(RLIMIT_FSIZE, &old);
         QVERIFY2(outcome.kind == row.kind, qPrintable(outcome.details()));
         QCOMPARE(outcome.remaining(), row.left);
@@ -331,8 +367,11 @@ private Q_SLOTS:
         const int announced = row.newOnly ? row.fresh : row.left; // the notice board is on
         QCOMPARE(windows.calls.contains("notice 新着メールがあります。 " + QString::number(announced)), announced > 0);
         QCOMPARE(windows.calls.contains("scene"), announced > 0);
-        const bool box = outcome.failed() && (row.manual || row.kind == Kind::LoginRefused);
+        const bool box = (outcome.failed() && (row.manual || row.kind == Kind::LoginRefused)) || row.toldOnce;
         QCOMPARE(windows.calls.filter("message [").size(), box ? 1 : 0);
+        QByteArray told;
+        QCOMPARE(readWholeFile(m_folder->file("★MailData/told.tsv"), &told) && told.contains(server.server().toUtf8()),
+                 row.toldOnce);
         QCOMPARE(copies(), row.copies);
         QVERIFY(server.waitForFinished());
         const bool goodbye = row.kind == Kind::Checked || row.kind == Kind::Unconfirmed ||

@@ -26,8 +26,8 @@ using Record = std::function<void(bool toServer, qint64 bytes, qint64 ms)>;
 class Relay : public QObject
 {
 public:
-    Relay(quint16 upstreamPort, int delayMs, Record record)
-        : m_upstreamPort(upstreamPort), m_delayMs(delayMs), m_record(std::move(record))
+    Relay(quint16 upstreamPort, int delayMs, bool withoutStls, Record record)
+        : m_upstreamPort(upstreamPort), m_delayMs(delayMs), m_withoutStls(withoutStls), m_record(std::move(record))
     {
         m_clock.start();
         m_timer.setTimerType(Qt::PreciseTimer);
@@ -59,7 +59,9 @@ private:
         lane->toServer = toServer;
         m_lanes.push_back(lane);
         connect(from, &QTcpSocket::readyRead, this, [this, lane] {
-            const QByteArray bytes = lane->from->readAll();
+            QByteArray bytes = lane->from->readAll();
+            if (m_withoutStls && !lane->toServer)
+                bytes.replace("\r\nSTLS\r\n", "\r\n");
             if (lane->toServer)
                 m_record(true, bytes.size(), m_clock.elapsed());
             lane->queue.emplace_back(m_clock.elapsed() + m_delayMs, bytes);
@@ -91,6 +93,7 @@ private:
 
     quint16 m_upstreamPort;
     int m_delayMs;
+    bool m_withoutStls;
     Record m_record;
     QTcpServer m_server;
     QTimer m_timer;
@@ -100,7 +103,9 @@ private:
 
 } // namespace
 
-DelayProxy::DelayProxy(quint16 upstreamPort, int delayMs) : m_upstreamPort(upstreamPort), m_delayMs(delayMs) {}
+DelayProxy::DelayProxy(quint16 upstreamPort, int delayMs, bool withoutStls)
+    : m_upstreamPort(upstreamPort), m_delayMs(delayMs), m_withoutStls(withoutStls)
+{}
 
 DelayProxy::~DelayProxy()
 {
@@ -117,7 +122,7 @@ quint16 DelayProxy::listen()
 
 void DelayProxy::run()
 {
-    Relay relay(m_upstreamPort, m_delayMs, [this](bool toServer, qint64 bytes, qint64 ms) {
+    Relay relay(m_upstreamPort, m_delayMs, m_withoutStls, [this](bool toServer, qint64 bytes, qint64 ms) {
         QMutexLocker lock(&m_mutex);
         m_passages.append({ms, toServer, bytes});
     });

@@ -11,7 +11,8 @@
 class DelayProxy : public QThread
 {
 public:
-    DelayProxy(quint16 upstreamPort, int delayMs);
+    // withoutStls: the server's CAPA loses its STLS line on the way, as from a server without it.
+    DelayProxy(quint16 upstreamPort, int delayMs, bool withoutStls = false);
     ~DelayProxy() override;
     // Starts listening; returns the port to connect to, or 0.
     quint16 listen();
@@ -40,6 +41,7 @@ protected:
 private:
     quint16 m_upstreamPort;
     int m_delayMs;
+    bool m_withoutStls;
     quint16 m_port = 0;
     QSemaphore m_ready;
     QMutex m_mutex;

@@ -19,11 +19,13 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <algorithm>
 #include <cstdio>
 
 namespace {
 const QString Password = QStringLiteral("bench");
 const QString Keyword = QStringLiteral("未承諾広告");
+constexpr int Runs = 5;
 
 // About 700 bytes of header, the subject spam when asked.
 QByteArray message(int number, bool spam)
@@ -100,55 +102,79 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "cannot start dovecot: %s\n", qPrintable(dovecot.errorText()));
         return 1;
     }
-    // POP3S: TLS from the first byte, so the round trips are the check's own.
-    DelayProxy proxy(dovecot.tlsPort(), 25), plainProxy(dovecot.port(), 25);
-    const QString server = QStringLiteral("pop3s://127.0.0.1:%1").arg(proxy.listen());
-    // Plain text on port 110's way: STLS, then the login.
-    const QString plainServer = QStringLiteral("127.0.0.1:%1").arg(plainProxy.listen());
+    // POP3S: TLS from the first byte; plain text: a server without STLS; STLS: port 110's usual way.
+    DelayProxy pop3s(dovecot.tlsPort(), 25), plain(dovecot.port(), 25, true), stls(dovecot.port(), 25);
+    struct Way
+    {
+        const char* name;
+        DelayProxy& proxy;
+        QString server;
+        double target; // seconds, for 5,000 messages
+    };
+    Way ways[] = {{"POP3S", pop3s, QStringLiteral("pop3s://127.0.0.1:%1").arg(pop3s.listen()), 0.35},
+                  {"plain text", plain, QStringLiteral("127.0.0.1:%1").arg(plain.listen()), 0.40},
+                  {"STLS", stls, QStringLiteral("127.0.0.1:%1").arg(stls.listen()), 0}};
     Pop3Options options;
     options.extraTrustedCertificates = {dovecot.certificate()};
-    std::printf("A second check after 10 new messages (1 spam), POP3S through a 50 ms round-trip proxy "
-                "(at most 0.35 s for 5,000; through STLS at most 0.40 s)\n");
+    std::printf("A second check after 10 new messages (1 spam) through a 50 ms round-trip proxy, median of %d\n", Runs);
     bool allOk = true;
-    for (const auto& [count, plain] : [&] {
-             QList<std::pair<int, bool>> runs;
-             for (int count : counts)
-                 runs.append({count, false});
-             runs.insert(1, {counts.first(), true});
-             return runs;
-         }()) {
-        DelayProxy& through = plain ? plainProxy : proxy;
+    for (int count : counts) {
+        for (const Way& way : ways) {
+            if (count != counts.first() && way.target != 0.35)
+                continue;
+            TestProgramFolder folder;
+            KeywordRecord record;
+            record.Keyword = Keyword;
+            const QString user = QStringLiteral("rescan%1w%2").arg(count).arg(&way - ways); // user names in lower case
+            dovecot.addUser(user, Password);
+            for (int k = 1; k <= count; ++k)
+                dovecot.deliver(user, message(k, false));
+            SettingsModel settings;
+            settings.setServer({}, way.server, {}, 0);
+            settings.confirmAccount(user, Password);
+            CheckOutcome first;
+            bool ok = KeywordFile::WriteKeywordRecord(1, record).isEmpty();
+            const double full = timedCheck(settings, options, &first);
+            ok = ok && first.kind == CheckOutcome::Kind::Checked && first.messages == count;
+            QList<double> seconds;
+            QList<DelayProxy::Turns> turns;
+            int delivered = count;
+            for (int run = 0; run < Runs; ++run) {
+                for (int k = 1; k <= 10; ++k)
+                    dovecot.deliver(user, message(++delivered, k == 5));
+                CheckOutcome second;
+                way.proxy.takePassages();
+                seconds.append(timedCheck(settings, options, &second));
+                turns.append(DelayProxy::turns(way.proxy.takePassages()));
+                const bool good = second.kind == CheckOutcome::Kind::Checked && second.deleted == 1 &&
+                                  dovecot.messages(user).size() == count + 9 * (run + 1);
+                if (!good)
+                    std::printf("  run %d FAILED: %s\n", run + 1, qPrintable(second.details()));
+                ok = ok && good;
+            }
+            QList<double> sorted = seconds;
+            std::sort(sorted.begin(), sorted.end());
+            const double median = sorted.at(Runs / 2);
+            const DelayProxy::Turns& middle = turns.at(seconds.indexOf(median));
+            const bool inTime = way.target == 0 || count > 5000 || median <= way.target;
+            allOk = allOk && ok && inTime;
+            std::printf("%6d messages, %-10s: second check %.3f s%s (full scan %.3f s), %d round trips, own time "
+                        "between the listing and the first header request %lld ms%s\n",
+                        count, way.name, median,
+                        way.target == 0 || count > 5000 ? "" : qPrintable(QStringLiteral(" (at most %1 s)").arg(way.target)),
+                        full, middle.roundTrips, middle.afterListingMs, ok ? "" : "  FAILED");
+        }
+        if (count != counts.first())
+            continue;
+        const Way& way = ways[0];
         TestProgramFolder folder;
-        KeywordRecord record;
-        record.Keyword = Keyword;
-        const QString user = QStringLiteral("rescan%1%2").arg(count).arg(plain ? "s" : "");
+        const QString user = QStringLiteral("trial%1").arg(count);
         dovecot.addUser(user, Password);
         for (int k = 1; k <= count; ++k)
             dovecot.deliver(user, message(k, false));
         SettingsModel settings;
-        settings.setServer({}, plain ? plainServer : server, {}, 0);
+        settings.setServer({}, way.server, {}, 0);
         settings.confirmAccount(user, Password);
-        CheckOutcome first, second;
-        const bool written = KeywordFile::WriteKeywordRecord(1, record).isEmpty();
-        const double full = timedCheck(settings, options, &first);
-        for (int k = 1; k <= 10; ++k)
-            dovecot.deliver(user, message(count + k, k == 5));
-        through.takePassages();
-        const double again = timedCheck(settings, options, &second);
-        const QList<DelayProxy::Passage> passages = through.takePassages();
-        const DelayProxy::Turns turns = DelayProxy::turns(passages);
-        const bool ok = written && first.kind == CheckOutcome::Kind::Checked && first.messages == count &&
-                        second.kind == CheckOutcome::Kind::Checked && second.deleted == 1 &&
-                        dovecot.messages(user).size() == count + 9;
-        allOk = allOk && ok;
-        const double target = count > 5000 ? 1e9 : plain ? 0.40 : 0.35;
-        allOk = allOk && again <= target;
-        std::printf("%6d messages%s: second check %.3f s (full scan %.3f s), %d round trips, own time between the "
-                    "listing and the first header request %lld ms%s\n",
-                    count, plain ? ", STLS" : "", again, full, turns.roundTrips, turns.afterListingMs,
-                    ok ? "" : qPrintable(QStringLiteral("  FAILED: %1").arg(second.details())));
-        if (count != counts.first() || plain)
-            continue;
         // Full checks in trial mode: 1 in 50 of these messages is spam.
         for (int k = 1; k <= count / 50; ++k)
             dovecot.deliver(user, message(2 * count + k, true));
@@ -165,7 +191,7 @@ int main(int argc, char** argv)
         allOk = allOk && same && ratio <= 1.5;
         std::printf("%6d messages, full check in trial mode: 1 keyword %.3f s, 32,767 keywords %.3f s, ratio %.2fx "
                     "(at most 1.5x)%s\n",
-                    count + 9 + count / 50, seconds[0], seconds[1], ratio, same ? "" : "  FAILED: matches differ");
+                    count + count / 50, seconds[0], seconds[1], ratio, same ? "" : "  FAILED: matches differ");
     }
     return allOk ? 0 : 1;
 }

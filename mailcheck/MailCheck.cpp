@@ -11,9 +11,6 @@
 #include "settings/Settings.h"
 
 #include <QDir>
-#include <QElapsedTimer>
-#include <cstdio>
-QElapsedTimer TT; void trc(const char* w){ if(!TT.isValid()) TT.start(); std::fprintf(stderr,"TR %8.2f %s\n", TT.nsecsElapsed()/1e6, w);}
 #include <QFile>
 #include <QSet>
 #include <algorithm>
@@ -418,7 +415,7 @@ void MailCheck::cancelSignIn()
 // ---- The scan ----
 
 void MailCheck::onLoggedIn(int count)
-{ trc("loggedIn");
+{
     m_outcome.messages = count;
     m_offersPipelining = m_session->isPipelining() && m_session->isEncrypted();
     if (count > 0)
@@ -456,7 +453,7 @@ std::optional<MessageJudge> MailCheck::loadRules()
 // What an earlier check read decides what this one reads, never what it deletes: a message that
 // memory says is to go is read again and judged on its own headers.
 void MailCheck::scan()
-{ trc("scan");
+{
     setStep(Step::Scanning);
     m_judged.clear();
     m_seen.clear();
@@ -488,7 +485,7 @@ void MailCheck::scan()
         toRead.append(k);
     }
     // New mail is asked for first; the rest of the work is done while its headers are on the way.
-    trc("loop done"); requestAll(toRead); trc("requested");
+    requestAll(toRead);
     settleEarlierDeletions();
     m_judge = loadRules();
     QList<int> again;

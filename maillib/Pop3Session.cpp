@@ -13,7 +13,6 @@
 #include <climits>
 #include <utility>
 
-void trc(const char*);
 namespace {
 
 bool hasLineBreakOrNul(const QString& text)
@@ -457,10 +456,10 @@ void Pop3Session::askMailbox()
 {
     enqueue(Request::Uidl, {}, [this](const Pop3Reply& reply) { m_uidlReply = reply; });
     enqueue(Request::Stat, {}, [this](const Pop3Reply& reply) { onStat(reply); });
-    enqueue(Request::List, {}, [this](const Pop3Reply& reply) { trc("list handler");
+    enqueue(Request::List, {}, [this](const Pop3Reply& reply) {
         if (!readList(reply))
             return;
-        trc("list read"); readUidl(std::exchange(m_uidlReply, {})); trc("uidl read");
+        readUidl(std::exchange(m_uidlReply, {}));
         onLoggedIn();
     });
 }
@@ -810,7 +809,7 @@ void Pop3Session::pump()
 }
 
 void Pop3Session::onRepliesReady()
-{ trc("replies ready");
+{
     const QPointer<Pop3Session> alive(this);
     Pop3Reply reply;
     while (m_state != State::Failed && m_state != State::Closed && m_connection.takeReply(&reply)) {

@@ -1,5 +1,7 @@
 #include "settings/ProgramFolder.h"
 
+#include "platform/AtomicFile.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -128,12 +130,14 @@ QString ensureDataFolder(bool* created)
     const QString folder = Paths::dataFolder();
     if (created)
         *created = folder == madeByThisRun;
-    if (QDir(folder).exists())
+    const bool existed = QDir(folder).exists();
+    // The user's mail data is the user's alone: the folder is made, or tightened, to 0700.
+    if (!makePrivateFolder(folder) && !existed)
+        return QStringLiteral("フォルダー「%1」を作成できません。").arg(QDir::toNativeSeparators(folder));
+    if (existed)
         return {};
     if (created)
         *created = true;
-    if (!QDir().mkpath(folder))
-        return QStringLiteral("フォルダー「%1」を作成できません。").arg(QDir::toNativeSeparators(folder));
     madeByThisRun = folder;
     return {};
 }

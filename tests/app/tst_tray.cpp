@@ -69,34 +69,17 @@ class TestTray : public QObject
             entries.insert(child.properties.value(QStringLiteral("label")).toString(), child);
         return entries;
     }
-    static bool enabled(const DBusMenuLayoutItem& entry)
-    {
-        return entry.properties.value(QStringLiteral("enabled"), true).toBool();
-    }
+    static bool enabled(const DBusMenuLayoutItem& entry) { return entry.properties.value(u"enabled"_qs, true).toBool(); }
     // A click on the entry id, as the panel sends it.
-    QDBusMessage click(int id)
-    {
-        return ask(u"Event"_qs, {id, u"clicked"_qs, QVariant::fromValue(QDBusVariant(0)), uint(0)});
-    }
+    QDBusMessage click(int id) { return ask(u"Event"_qs, {id, u"clicked"_qs, QVariant::fromValue(QDBusVariant(0)), 0u}); }
     SniToolTip tip()
     {
-        const QDBusMessage reply =
-            ask(QStringLiteral("Get"), {QStringLiteral("org.kde.StatusNotifierItem"), QStringLiteral("ToolTip")},
-                QStringLiteral("/StatusNotifierItem"), QStringLiteral("org.freedesktop.DBus.Properties"));
+        const QDBusMessage reply = ask(u"Get"_qs, {u"org.kde.StatusNotifierItem"_qs, u"ToolTip"_qs},
+                                       u"/StatusNotifierItem"_qs, u"org.freedesktop.DBus.Properties"_qs);
         SniToolTip tip;
         if (!reply.arguments().isEmpty())
             reply.arguments().at(0).value<QDBusVariant>().variant().value<QDBusArgument>() >> tip;
         return tip;
-    }
-    // The main window gone to the tray, its item registered with the panel and its menu followed.
-    void toTray(MainForm& form)
-    {
-        form.show();
-        form.Command4_Click();
-        QTRY_COMPARE_WITH_TIMEOUT(m_panel.items.size(), 1, 10000);
-        QVERIFY(m_panelBus.connect(m_panel.items.first(), DBusMenu::path(), MenuInterface,
-                                   QStringLiteral("LayoutUpdated"), &m_panel, SLOT(layoutUpdated(uint, int))));
-        QTRY_VERIFY(!form.isVisible());
     }
 
 private Q_SLOTS:
@@ -132,7 +115,12 @@ private Q_SLOTS:
     {
         MainForm form;
         form.setMailOptions(checkOptions());
-        toTray(form);
+        form.show();
+        form.Command4_Click(); // to the tray: its item registers with the panel, which follows its menu
+        QTRY_COMPARE_WITH_TIMEOUT(m_panel.items.size(), 1, 10000);
+        QVERIFY(m_panelBus.connect(m_panel.items.first(), DBusMenu::path(), MenuInterface, u"LayoutUpdated"_qs,
+                                   &m_panel, SLOT(layoutUpdated(uint, int))));
+        QTRY_VERIFY(!form.isVisible());
         const QString check = u"メールチェック"_qs;
         QVERIFY(enabled(layout().value(check)));
         const SniToolTip before = tip();

@@ -68,21 +68,21 @@ class TestKeyring : public QObject
     bool busPolicy(const QByteArray& deny = {})
     {
         const QList<QByteArray> method = deny.split('.');
-        const QByteArray rule = deny.isEmpty() ? QByteArray()
-                                               : "<deny send_interface=\"org.freedesktop.Secret." + method[0] +
-                                                     "\" send_member=\"" + method.value(1) + "\"/>";
         QFile config(m_dir.filePath("bus.conf"));
-        if (!config.open(QIODevice::WriteOnly) ||
+        const bool written =
+            config.open(QIODevice::WriteOnly) &&
             config.write("<busconfig><type>session</type><listen>unix:dir=" + m_dir.path().toUtf8() +
                          "</listen><policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
                          "<allow eavesdrop=\"true\"/><allow own=\"*\"/>" +
-                         rule + "</policy></busconfig>") <= 0)
-            return false;
+                         (deny.isEmpty() ? QByteArray()
+                                         : "<deny send_interface=\"org.freedesktop.Secret." + method[0] +
+                                               "\" send_member=\"" + method.value(1) + "\"/>") +
+                         "</policy></busconfig>") > 0;
         config.close();
         const auto reload = QDBusMessage::createMethodCall("org.freedesktop.DBus", "/org/freedesktop/DBus",
                                                            "org.freedesktop.DBus", "ReloadConfig");
-        return m_bus.state() != QProcess::Running ||
-               QDBusConnection::sessionBus().call(reload).type() == QDBusMessage::ReplyMessage;
+        return written && (m_bus.state() != QProcess::Running ||
+                           QDBusConnection::sessionBus().call(reload).type() == QDBusMessage::ReplyMessage);
     }
     bool startKeyring()
     {

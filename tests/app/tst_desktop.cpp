@@ -10,7 +10,6 @@
 
 #include <QApplication>
 #include <QLocalSocket>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
@@ -155,10 +154,6 @@ private Q_SLOTS:
         add({"main window", [](MainForm& f) -> QWidget* { return &f; }, {433, 307}, true, false});
         add({"settings", [](MainForm& f) -> QWidget* { return f.setForm().show(); }, {281, 344}, true, true});
         add({"deletion history", [](MainForm& f) -> QWidget* { return f.historyForm().show(); }, {}, false, true});
-        add({"a question", [](MainForm& f) -> QWidget* {
-            auto* box = new QMessageBox(QMessageBox::Question, u"確認"_qs, u"よろしいですか"_qs, QMessageBox::Yes, &f);
-            box->show();
-            return box; }, {}, false, true});
         // clang-format on
     }
     void windows()

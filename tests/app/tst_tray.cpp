@@ -69,9 +69,12 @@ class TestTray : public QObject
             entries.insert(child.properties.value(QStringLiteral("label")).toString(), child);
         return entries;
     }
-    static bool enabled(const DBusMenuLayoutItem& entry) { return entry.properties.value(u"enabled"_qs, true).toBool(); }
+    static bool enabled(const DBusMenuLayoutItem& e) { return e.properties.value(u"enabled"_qs, true).toBool(); }
     // A click on the entry id, as the panel sends it.
-    QDBusMessage click(int id) { return ask(u"Event"_qs, {id, u"clicked"_qs, QVariant::fromValue(QDBusVariant(0)), 0u}); }
+    QDBusMessage click(int id)
+    {
+        return ask(u"Event"_qs, {id, u"clicked"_qs, QVariant::fromValue(QDBusVariant(0)), 0u});
+    }
     SniToolTip tip()
     {
         const QDBusMessage reply = ask(u"Get"_qs, {u"org.kde.StatusNotifierItem"_qs, u"ToolTip"_qs},
@@ -145,7 +148,6 @@ private Q_SLOTS:
         QVERIFY(enabled(layout().value(check)));
         QVERIFY2(tip().body.endsWith(u"接続できません"_qs), qPrintable(tip().body));
         QTRY_COMPARE(MessageBox::shown().size(), 1); // a manual check that could not connect says so
-        QCOMPARE(click(9999).type(), QDBusMessage::ErrorMessage);
         click(layout().value(u"メイン画面を表示"_qs).id);
         QTRY_VERIFY(form.isVisible());
         QCOMPARE(connected.size(), 1);

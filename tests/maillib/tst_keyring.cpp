@@ -185,19 +185,17 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitFor([&result] { return result.has_value(); }, 20000));
         QVERIFY2(result->status == TokenResult::Status::Ok && result->notice.isEmpty(), qPrintable(result->error));
         const QByteArray token = provider.granted.values().value(0);
-        QCOMPARE(entry(PasswordStore::entryKey(u"pop.example.jp"_qs, u"bob"_qs, PasswordStore::Kind::RefreshToken)),
-                 QString::fromLatin1(token));
+        const QString key = PasswordStore::entryKey(u"pop.example.jp"_qs, u"bob"_qs, PasswordStore::Kind::RefreshToken);
+        QCOMPARE(entry(key), QString::fromLatin1(token));
         QProcess grep; // exit status 1: found nowhere; 2: a file that could not be read
         grep.start("grep", {"-rlF", "-D", "skip", "--", QString::fromLatin1(token), folder.path(), m_dir.path()});
         QVERIFY(grep.waitForFinished());
         QCOMPARE(grep.readAll() + ' ' + QByteArray::number(grep.exitCode()), " 1");
-        QCOMPARE(AccountSteps::run(20000,
-                                   [](QObject* context, auto done) { // 「サインアウト」: the entry goes
-                                       OAuthTokens::signOut(u"pop.example.jp"_qs, u"bob"_qs, context, done);
-                                   }),
-                 QString());
-        QCOMPARE(entry(PasswordStore::entryKey(u"pop.example.jp"_qs, u"bob"_qs, PasswordStore::Kind::RefreshToken)),
-                 QString());
+        const auto signOut = [](QObject* context, auto done) { // 「サインアウト」: the entry goes
+            OAuthTokens::signOut(u"pop.example.jp"_qs, u"bob"_qs, context, done);
+        };
+        QCOMPARE(AccountSteps::run(20000, signOut), QString());
+        QCOMPARE(entry(key), QString());
         ::kill(m_keyring.processId(), SIGSTOP); // by its own PID; it answers nothing until SIGCONT
         SettingsModel settings;
         QCOMPARE(AccountSteps::load(settings, 1000), u"キーリングが1秒以内に応答しませんでした。"_qs);

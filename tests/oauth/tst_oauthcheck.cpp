@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
+#include <list>
 #include <unistd.h>
 
 using Kind = CheckOutcome::Kind;
@@ -29,9 +30,9 @@ struct Row
     const char* name;
     bool manual;
     Stored stored;
-    Kind kind;                                      // of both checks
-    QStringList provider;                           // what the token endpoint saw, in order
-    bool deny = false;                              // the user refuses consent in the browser
+    Kind kind;                // of both checks
+    QStringList provider;     // what the token endpoint saw, in order
+    bool deny = false;        // the user refuses consent in the browser
     bool refuseFirst = false; // the mail server refuses the first token it gets
 };
 
@@ -157,7 +158,6 @@ private Q_SLOTS:
         add({"refused: the page says so", {}, {}, S::SignInNeeded, "サインインが拒否されました", true});
         add({"token endpoint fails: the page says so", {}, {}, S::SignInNeeded, "サインインできませんでした", false, true});
         add({"without the state, or beside, on another path, in a POST", {"GET /?error=access_denied" + end, "GET /?error=access_denied&state=forged" + end, "GET /favicon.ico?error=access_denied&state=STATE" + end, "POST /?error=access_denied&state=STATE" + end, "GET /?state=forged&error=access_denied&state=STATE" + end}, "HTTP/1.1 404 Not Found"});
-        add({"a header past the bound", {"GET /?error=access_denied&state=STATE HTTP/1.1\r\nX: " + QByteArray(9000, 'a')}, "HTTP/1.1 431 Request Header Fields Too Large"});
         add({.name = "idle connections", .idle = 2 * RedirectListener::MaxConnections});
         add({.name = "100 MB: answered after a few KB, at no cost of memory", .huge = true});
         // clang-format on
@@ -188,11 +188,9 @@ private Q_SLOTS:
                  QString::number(port), QString::fromLatin1(provider.state())});
         QVERIFY(QTest::qWaitFor([&sender] { return sender.state() == QProcess::NotRunning; }, 60000));
         QVERIFY(residentBytes() - before < 20 * 1024 * 1024);
-        std::vector<std::unique_ptr<QTcpSocket>> idle(row.idle);
-        for (auto& socket : idle) {
-            socket = std::make_unique<QTcpSocket>();
-            socket->connectToHost(QHostAddress::LocalHost, port);
-        }
+        std::list<QTcpSocket> idle(row.idle);
+        for (QTcpSocket& socket : idle)
+            socket.connectToHost(QHostAddress::LocalHost, port);
         QTest::qWait(100);
         QVERIFY(!result && tokens.isBrowserWaiting());
         QVERIFY(provider.visit());
@@ -202,7 +200,7 @@ private Q_SLOTS:
         QVERIFY(!tokens.isBrowserWaiting());
         QCOMPARE(sendRaw(port, "GET /" + provider.state()), "refused"); // closed with the step
         const auto open = std::count_if(idle.begin(), idle.end(),
-                                        [](auto& s) { return s->state() == QAbstractSocket::ConnectedState; });
+                                        [](auto& s) { return s.state() == QAbstractSocket::ConnectedState; });
         QVERIFY(open <= RedirectListener::MaxConnections);
     }
 
@@ -220,17 +218,13 @@ private Q_SLOTS:
         QTest::mouseClick(form.Command6, Qt::LeftButton);
         QTRY_VERIFY(form.CancelSignInCommand->isVisible());
         QVERIFY(form.mtraycancelsignin->isVisible() && !form.StatusLabel->isVisible() && form.isChecking());
-        // One check at a time: the button, the menu item and the tray's are off while it runs.
-        const auto off = [&form] {
-            return !form.Command6->isEnabled() + !form.mcheck->isEnabled() + !form.mtraycheck->isEnabled();
-        };
-        QCOMPARE(off(), 3);
+        QVERIFY(!form.Command6->isEnabled() && !form.mcheck->isEnabled()); // one check at a time
         const quint16 port = provider.redirectPort();
         QTest::mouseClick(form.CancelSignInCommand, Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(!form.isChecking(), 1000);
         QCOMPARE(form.lastCheck().kind, CheckOutcome::Kind::Cancelled);
         QVERIFY(!form.CancelSignInCommand->isVisible() && !form.mtraycancelsignin->isVisible());
-        QVERIFY(form.StatusLabel->isVisible() && off() == 0);
+        QVERIFY(form.StatusLabel->isVisible() && form.Command6->isEnabled() && form.mcheck->isEnabled());
         QCOMPARE(sendRaw(port, "GET /?code=x&state=" + provider.state() + " HTTP/1.1\r\n\r\n"), "refused");
         QCOMPARE(provider.log, QStringList());
     }
@@ -252,7 +246,8 @@ private Q_SLOTS:
         QVERIFY(folder.read(u"★MailData/oauth2.tsv"_qs).startsWith("pop.example.jp\tbob\trt"));
         form.SignOutCommand->click();
         QTRY_COMPARE(MessageBox::shown().size(), 2);
-        QVERIFY2(MessageBox::shown().last().text.contains(u"サインアウト"_qs), qPrintable(MessageBox::shown().last().text));
+        QVERIFY2(MessageBox::shown().last().text.contains(u"サインアウト"_qs),
+                 qPrintable(MessageBox::shown().last().text));
         QVERIFY(!folder.read(u"★MailData/oauth2.tsv"_qs).contains("bob"));
     }
 };

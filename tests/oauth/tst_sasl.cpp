@@ -102,10 +102,6 @@ private Q_SLOTS:
         const bool goodbye =
             session.refused() && !row.tokenRefused && session.errorText().contains(u"サーバーの応答"_qs);
         QCOMPARE(server.received().size(), 1 + scripted + (row.count >= 0 ? 5 : 0) + (goodbye ? 1 : 0));
-        // RFC 7628's message names the user, the host and port it was sent to, and the token.
-        const QByteArray oauthbearer = "n,a=bob,\1host=127.0.0.1\1port=" + server.server().section(u':', 1).toLatin1();
-        if (row.sasl.contains("OAUTHBEARER") && !row.auth.isEmpty()) // the mechanism preferred where offered
-            QCOMPARE(server.received().value(1), "AUTH OAUTHBEARER " + (oauthbearer + bearer.mid(8)).toBase64());
     }
 };
 

@@ -144,7 +144,6 @@ private Q_SLOTS:
         TestProgramFolder folder;
         folder.write(AccountFile, "[EXEINI]\r\nNAME=" + user.toUtf8() + "\r\nNAME2=\r\nNAME3=0\r\n");
         const QString legacy = "pop3://" + user + "@pop.example.jp";
-        const QString moved = PasswordStore::entryKey(row.now, user);
         SettingsModel settings;
         settings.setServer({}, row.saved ? row.saved : row.now, {}, 0);
         settings.setAccount(user, "new");
@@ -167,7 +166,7 @@ private Q_SLOTS:
         QVERIFY(busPolicy());
         QCOMPARE(settings.account().Password, row.read);
         if (row.keyring)
-            QCOMPARE(entry(moved) + u'|' + entry(legacy), row.moved + u'|' + row.old);
+            QCOMPARE(entry(PasswordStore::entryKey(row.now, user)) + u'|' + entry(legacy), row.moved + u'|' + row.old);
     }
 
     // The refresh token of a sign-in goes to the keyring alone: no file of the program's, nor of the
@@ -177,8 +176,6 @@ private Q_SLOTS:
         if (m_keyring.state() != QProcess::Running)
             QVERIFY(startKeyring());
         TokenServer provider;
-        TestProgramFolder folder;
-        provider.configure(folder);
         std::optional<TokenResult> result;
         OAuthTokens tokens;
         tokens.signIn(u"pop.example.jp"_qs, u"bob"_qs, [&result](const TokenResult& r) { result = r; });
@@ -188,7 +185,8 @@ private Q_SLOTS:
         const QString key = PasswordStore::entryKey(u"pop.example.jp"_qs, u"bob"_qs, PasswordStore::Kind::RefreshToken);
         QCOMPARE(entry(key), QString::fromLatin1(token));
         QProcess grep; // exit status 1: found nowhere; 2: a file that could not be read
-        grep.start("grep", {"-rlF", "-D", "skip", "--", QString::fromLatin1(token), folder.path(), m_dir.path()});
+        grep.start("grep",
+                   {"-rlF", "-D", "skip", "--", QString::fromLatin1(token), provider.folder.path(), m_dir.path()});
         QVERIFY(grep.waitForFinished());
         QCOMPARE(grep.readAll() + ' ' + QByteArray::number(grep.exitCode()), " 1");
         const auto signOut = [](QObject* context, auto done) { // 「サインアウト」: the entry goes

@@ -116,8 +116,7 @@ private Q_SLOTS:
         QVERIFY(dovecot.deliver(u"bob"_qs, mailMessage(u"spam offer"_qs, u"x"_qs, u"x@spam.example"_qs)));
         const QByteArray wanted = mailMessage(u"お元気ですか"_qs, u"y"_qs, u"y@example.org"_qs);
         QVERIFY(dovecot.deliver(u"bob"_qs, wanted));
-        TestProgramFolder folder;
-        provider.configure(folder);
+        const TestProgramFolder& folder = provider.folder;
         const QString address = dovecot.tlsServer();
         const QString tokenFile = u"★MailData/oauth2.tsv"_qs; // where the refresh token goes without a keyring
         if (row.stored != Stored::None)
@@ -169,8 +168,6 @@ private Q_SLOTS:
         provider.holdBrowser = true;
         provider.deny = row.deny;
         provider.failToken = row.failToken;
-        TestProgramFolder folder;
-        provider.configure(folder);
         OAuthTokens tokens;
         std::optional<TokenResult> result;
         tokens.signIn(u"pop.example.jp"_qs, u"bob"_qs, [&result](const TokenResult& r) { result = r; });
@@ -208,11 +205,9 @@ private Q_SLOTS:
     // menu; it ends the check within a second, with nothing sent and the listener closed.
     void mainWindowCancels()
     {
-        TokenServer provider;
+        TokenServer provider(true);
         provider.holdBrowser = true;
-        TestProgramFolder folder(true, true);
-        provider.configure(folder);
-        folder.writeServer(u"pop3s://127.0.0.1:1"_qs);
+        provider.folder.writeServer(u"pop3s://127.0.0.1:1"_qs);
         MainForm form;
         form.show();
         QTest::mouseClick(form.Command6, Qt::LeftButton);
@@ -235,20 +230,17 @@ private Q_SLOTS:
     {
         MessageBox::reset();
         TokenServer provider;
-        TestProgramFolder folder;
-        provider.configure(folder);
         SettingsModel settings; // nothing confirmed in this run: as after a restart
         settings.setServer({}, u"pop.example.jp"_qs, {}, 0);
         OptionForm form(settings);
-        QVERIFY(form.OAuthOption->isChecked());
         form.SignInCommand->click();
         QTRY_COMPARE(MessageBox::shown().size(), 1);
-        QVERIFY(folder.read(u"★MailData/oauth2.tsv"_qs).startsWith("pop.example.jp\tbob\trt"));
+        QVERIFY(provider.folder.read(u"★MailData/oauth2.tsv"_qs).startsWith("pop.example.jp\tbob\trt"));
         form.SignOutCommand->click();
         QTRY_COMPARE(MessageBox::shown().size(), 2);
         QVERIFY2(MessageBox::shown().last().text.contains(u"サインアウト"_qs),
                  qPrintable(MessageBox::shown().last().text));
-        QVERIFY(!folder.read(u"★MailData/oauth2.tsv"_qs).contains("bob"));
+        QVERIFY(!provider.folder.read(u"★MailData/oauth2.tsv"_qs).contains("bob"));
     }
 };
 

@@ -3,7 +3,6 @@
 #include "app/MainForm.h"
 #include "platform/FileDialog.h"
 #include "platform/MessageBox.h"
-#include "platform/PageView.h"
 #include "settings/ProgramFolder.h"
 #include "settings/SetForm.h"
 
@@ -72,8 +71,6 @@ private Q_SLOTS:
         const bool armed = row.text7.toInt() > 0;
         QVERIFY(form.Check1->isChecked() == armed && form.Timer3->isActive() == armed);
         QCOMPARE(form.Text7->text(), row.text7);
-        // The event scene rests (its states are tst_scene's) and the interval poll runs.
-        QVERIFY(form.Timer4->isActive() && form.WebBrowser1->address() == Paths::fileAddress(Paths::restingPage()));
         form.Text1->setText(u"/home/メーラー①"_qs);
         row.end(form);
         const QByteArray name = row.stores ? "NAME=" + cp932(u"/home/メーラー①"_qs) + "\r\n" : "";

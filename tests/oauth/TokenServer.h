@@ -27,14 +27,20 @@ public:
     int refuseAccess = 0;     // how many of the first access tokens it issues introspection calls inactive
     QSet<QByteArray> granted; // the refresh tokens it takes: it issued them and they were not revoked
     QStringList log;          // "authorize", "code", "refresh", "refused"
+    TestProgramFolder folder; // the program's, set for checks as bob signed in here, with the keyword "spam offer"
 
-    TokenServer()
+    explicit TokenServer(bool withData = false) : folder(true, withData)
     {
         connect(&m_server, &QTcpServer::newConnection, this, [this] {
             while (QTcpSocket* socket = m_server.nextPendingConnection())
                 connect(socket, &QTcpSocket::readyRead, this, [this, socket] { serve(socket); });
         });
         m_server.listen(QHostAddress::LocalHost); // without a free port, the requests to it fail and say so
+        folder.write(GeneralFile, u"[Mossvale]\r\nSignIn=oauth2\r\nOAuthClientId=mossvale-test\r\nOAuthScope=mail\r\n"
+                                  u"OAuthAuthorizeUrl=%1authorize\r\nOAuthTokenUrl=%1token\r\n"_qs.arg(url({}))
+                                      .toUtf8());
+        folder.write(u"★MailData/Tlxdata50.data"_qs, keywordFileBytes({u"spam offer"_qs}));
+        folder.writeAccount(u"bob"_qs, {});
         OAuthTokens::setBrowser([this](const QUrl& url) {
             page = url;
             return holdBrowser || visit();
@@ -55,15 +61,6 @@ public:
     }
     QByteArray state() const { return QUrlQuery(page).queryItemValue(u"state"_qs).toLatin1(); }
     QString url(const QString& path) const { return u"http://127.0.0.1:%1/%2"_qs.arg(m_server.serverPort()).arg(path); }
-    // The program's settings for checks as bob signed in here, with the keyword "spam offer".
-    void configure(const TestProgramFolder& folder) const
-    {
-        folder.write(GeneralFile, u"[Mossvale]\r\nSignIn=oauth2\r\nOAuthClientId=mossvale-test\r\nOAuthScope=mail\r\n"
-                                  u"OAuthAuthorizeUrl=%1authorize\r\nOAuthTokenUrl=%1token\r\n"_qs.arg(url({}))
-                                      .toUtf8());
-        folder.write(u"★MailData/Tlxdata50.data"_qs, keywordFileBytes({u"spam offer"_qs}));
-        folder.writeAccount(u"bob"_qs, {});
-    }
 
 private:
     void serve(QTcpSocket* socket)

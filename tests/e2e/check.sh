@@ -28,8 +28,7 @@ for ((try = 0; try < 100 && same < 4; try++)); do
     place=$now && sleep 0.1
 done
 [ "$same" -ge 4 ] || fail "the Mossvale icon found no steady place in the tray (last: ${place:-none})"
-IFS=+ read -r _ ix iy <<<"${place##* }"
-IFS=x read -r iw ih <<<"${place%%[-+]*}"
+IFS='x+ ' read -r iw ih _ _ ix iy <<<"$place" # WxH+X+Y relative to the panel, then +X+Y on the screen
 windows() { xdotool search --onlyvisible --class mossvale 2>/dev/null | wc -l; }
 # tray_item KEY...: opens the pop-up on the icon and picks an item with the keys (it holds the keyboard):
 # "メールチェック", "削除履歴", a line, "メイン画面を表示", a line, "終了"; Down skips the lines.

@@ -28,13 +28,12 @@ wait_for 30 session_saw 1 close || fail "the session never ended"
 expect "QUIT was sent, the server would delete" eval '! session_saw 1 QUIT'
 expect "$(sessions) sessions for one check" test "$(sessions)" -eq 1
 
-keyring_log="$E2E_TMP/keyring.log"
-bus_service keyring "$keyring_log"
+bus_service keyring "$E2E_TMP/keyring.log"
 unset XDG_CURRENT_DESKTOP # the desktop would choose the keyring; without one it is the Secret Service
 password_in_keyring() { write_cp932 "$1/★MailData/iniIdPass.ini" $'[EXEINI]\nNAME='"$DEMO_USER"$'\nNAME2=\nNAME3=1'; }
 start_main "127.0.0.1:$SLOW_PORT" password_in_keyring
 click_button 0
-wait_for 30 eval '[ -s "$keyring_log" ]' || fail "the check never asked the keyring"
+wait_for 30 test -s "$E2E_TMP/keyring.log" || fail "the check never asked the keyring"
 click_button 3 # 設定
 in_time 1000 "設定 while the keyring is silent" visible_window 設定
 setform=$(visible_window 設定) && wait_for 5 painted "$setform" || fail "no 設定 window"

@@ -104,7 +104,8 @@ private Q_SLOTS:
         for (const QString& step : row.more.split(u' ')) {
             const qint64 n = step.mid(1).toLongLong();
             const QHash<QChar, std::function<void()>> act{
-                {u't', [&] {
+                {u't',
+                 [&] {
                      for (qint64 second = 0; second < n; ++second)
                          time.pass(1000), schedule.tick();
                  }},
@@ -179,8 +180,9 @@ private Q_SLOTS:
         const auto row = addRow<NoticeRow>();
         const QList<NoticeLine> hostile{{"Eve <eve@example.jp>", "<b>now</b> & <a href=\"x\">here</a>"},
                                         {"山田\n太郎", "件名\r\nX-Spoof: 1\u202Eevil"}};
-        const QString escaped("Eve &lt;eve@example.jp&gt;: &lt;b&gt;now&lt;/b&gt; &amp; &lt;a href=&quot;x&quot;&gt;here&lt;/a&gt;"
-                              "\n山田 太郎: 件名 X-Spoof: 1 evil");
+        const QString escaped(
+            "Eve &lt;eve@example.jp&gt;: &lt;b&gt;now&lt;/b&gt; &amp; &lt;a href=&quot;x&quot;&gt;here&lt;/a&gt;"
+            "\n山田 太郎: 件名 X-Spoof: 1 evil");
         const QList<NoticeLine> longer{{QString(70, u'a'), QString(120, u'あ')}};
         const QString cut = QString(59, u'a') + u'…' + ": " + QString(99, u'あ') + u'…';
         const QStringList open{"default", "メイン画面を表示"}, mailer{"mail-program", "メーラーを起動"};

@@ -2,10 +2,10 @@
 # The real program under Xvfb, with trayer as the tray host, against a real Dovecot holding the demo
 # mailbox. "タスクトレイ常駐" hides the main window into the tray; the tray icon's pop-up item
 # "メールチェック" deletes exactly the spam on the server, keeps the wanted mail, and shows the notice
-# board "新着お知らせボード" with the number left; its "削除履歴" opens the history and its
+# board "新着お知らせボード"; its "削除履歴" opens the history and its
 # "メイン画面を表示" brings the main window back.
 source "${BASH_SOURCE[0]%/*}/common.sh" || exit 1
-require Xvfb xdotool xwininfo trayer import compare dovecot
+require Xvfb xdotool xwininfo trayer import dovecot
 
 start_xvfb
 spawn trayer trayer --edge bottom --align right --widthtype pixel --width 120 --height 24
@@ -15,7 +15,8 @@ tray=$(wait_for 30 xdotool search --onlyvisible --class trayer | head -n1) || fa
 start_dovecot "$E2E_TMP/server"
 
 start_main "127.0.0.1:$DOVECOT_PORT"
-to_tray
+click_button 5 # タスクトレイ常駐: the main window goes to the tray
+wait_for 10 eval '! visible_window "$MAIN_TITLE"' || fail "the main window is still visible after タスクトレイ常駐"
 # The icon is a window embedded in trayer's panel; left-click its middle, as most people would.
 # trayer embeds it first and places it afterwards (under load, a while later): its place counts once
 # the same size and place have been read five times in a row, 0.1 s apart (10 s at most).
@@ -27,8 +28,7 @@ for ((try = 0; try < 100 && same < 4; try++)); do
     place=$now && sleep 0.1
 done
 [ "$same" -ge 4 ] || fail "the Mossvale icon found no steady place in the tray (last: ${place:-none})"
-IFS=+ read -r _ ix iy <<<"${place##* }"
-IFS=x read -r iw ih <<<"${place%%[-+]*}"
+IFS='x+ ' read -r iw ih _ _ ix iy <<<"$place" # WxH+X+Y relative to the panel, then +X+Y on the screen
 windows() { xdotool search --onlyvisible --class mossvale 2>/dev/null | wc -l; }
 # tray_item KEY...: opens the pop-up on the icon and picks an item with the keys (it holds the keyboard):
 # "メールチェック", "削除履歴", a line, "メイン画面を表示", a line, "終了"; Down skips the lines.
@@ -41,7 +41,6 @@ tray_item() {
 tray_item Down # メールチェック, the window still in the tray
 board=$(wait_for 20 visible_window 新着お知らせボード) || fail "no notice board after the tray's メールチェック"
 ! visible_window "$MAIN_TITLE" >/dev/null || fail "checking from the tray showed the main window"
-sleep 0.5 # let the paint finish
 # The server: exactly the spam is gone (the session has ended once the board is up). The
 # Message-ID numbers of the messages in the Maildir, in delivery order:
 actual=$(find "$E2E_TMP/server/mail/$DEMO_USER/"{new,cur} -type f -printf '%f\t%p\n' | sort | cut -f2 |
@@ -49,22 +48,9 @@ actual=$(find "$E2E_TMP/server/mail/$DEMO_USER/"{new,cur} -type f -printf '%f\t%
 [ "$actual" = "$(printf '%s\n' "${DEMO_WANTED_NUMBERS[@]}")" ] ||
     fail "left on the server: $(echo $actual), expected: ${DEMO_WANTED_NUMBERS[*]}"
 left=$(echo "$actual" | wc -l)
-
-# The board's number, read without OCR: the board on screen must match, pixel for pixel within a
-# little tolerance, the same window class drawn offscreen with the number left on the server, and
-# must not match it drawn with one more (which proves the comparison sees the digits at all).
-import -display "$DISPLAY" -window "$board" "$E2E_OUTPUT_DIR/check-board.png"
-differing_pixels() { # BOARD_NUMBER: pixels of the screenshot that differ from that board drawn offscreen
-    QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$E2E_TMP/runtime" "$E2E_BUILD_DIR/demo/mossvale-demo-shot" \
-        --notice-board "$1" "$E2E_TMP/board-$1.png" 2>/dev/null || fail "could not draw the board with $1"
-    compare -metric AE -fuzz 20% "$E2E_OUTPUT_DIR/check-board.png" "$E2E_TMP/board-$1.png" null: 2>&1 || true
-}
-same=$(differing_pixels "$left") other=$(differing_pixels $((left + 1)))
-[[ "$other" =~ ^[0-9]+$ && "$other" -gt 10 ]] || fail "the board with $((left + 1)) looks the same ($other)"
-[[ "$same" =~ ^[0-9]+$ && "$same" -le 3 ]] || fail "the board does not show $left: $same pixels differ"
 tray_item Down Down # 削除履歴
 wait_for 10 visible_window 削除履歴 >/dev/null || fail "the tray's 削除履歴 opened no history"
 tray_item Down Down Down # メイン画面を表示
 main_shown "メイン画面を表示 did not bring the main window back"
 xwininfo -id "$tray" -tree | grep -q '"mossvale"' || fail "the tray icon went away"
-echo "ok: to the tray, checked from it and back; ${#DEMO_SPAM_NUMBERS[@]} spam messages deleted, $left kept, and the board shows $left"
+echo "ok: to the tray, checked from it and back; ${#DEMO_SPAM_NUMBERS[@]} spam messages deleted, $left kept, and the board shown"

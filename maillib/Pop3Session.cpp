@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <charconv>
 #include <string_view>
+#include <vector>
 #include <climits>
 #include <utility>
 
@@ -550,22 +551,26 @@ void Pop3Session::readUidl(const Pop3Reply& reply)
 {
     if (!reply.ok || reply.truncated)
         return;
-    QList<QByteArray> uids;
-    uids.reserve(m_count);
-    QSet<QByteArray> seen;
-    seen.reserve(m_count);
+    std::vector<std::string_view> ids;
+    ids.reserve(size_t(m_count));
     const bool listed = forEachListed(reply.body, [&](qint64 number, std::string_view uid) {
         const bool printable = std::all_of(uid.begin(), uid.end(), [](char c) { return c > 0x20 && c < 0x7f; });
-        const QByteArray id(uid.data(), qsizetype(uid.size()));
-        if (number != uids.size() + 1 || uid.empty() || uid.size() > 70 || !printable || uids.size() >= m_count ||
-            seen.contains(id))
+        if (number != qint64(ids.size()) + 1 || uid.empty() || uid.size() > 70 || !printable ||
+            qint64(ids.size()) >= m_count)
             return false;
-        seen.insert(id);
-        uids.append(id);
+        ids.push_back(uid);
         return true;
     });
-    if (listed && uids.size() == m_count)
-        m_uids = uids;
+    if (!listed || qint64(ids.size()) != m_count)
+        return;
+    // Two messages under one id: sorted views of the reply find them without a copy of each id.
+    std::vector<std::string_view> sorted = ids;
+    std::sort(sorted.begin(), sorted.end());
+    if (std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end())
+        return;
+    m_uids.reserve(m_count);
+    for (std::string_view id : ids)
+        m_uids.append(QByteArray(id.data(), qsizetype(id.size())));
 }
 
 // A large mailbox earns the session more time: a little for each message.

@@ -19,15 +19,12 @@
 #include <QTest>
 #include <memory>
 
-namespace {
 // The mail program as 「メーラー設定」 holds it (%1: a script that writes its arguments to a file, its
 // name's quotes tripled when the text is a command line) and the arguments 「開く」 must hand it (%2: the
 // copy's path).
 // clang-format off
 struct OpenRow { const char* name; QString program; QStringList arguments; bool commandLine = false; };
 // clang-format on
-
-} // namespace
 
 // The settings windows edit the settings model at once; the model, not a widget, is what the
 // next check reads. What a save writes, and a save that fails, are tst_settings' concern; the
@@ -57,12 +54,11 @@ private Q_SLOTS:
     }
 
     // One model, one truth: what is set in a window is in the model at once, and the next check reads
-    // the model (tst_mailcheck). A switch added to 「その他の設定」 shows in 「削除履歴」 and back, and is
-    // stored at once; the interval is stored when the window closes, unless it is zero.
+    // the model (tst_mailcheck). A switch added to 「その他の設定」 is stored at once; the interval is
+    // stored when the window closes, unless it is zero.
     void generalWindowsShareTheModel()
     {
         m_settings->loadGeneral();
-        HistoryForm history(*m_settings);
         FormSlot<SetForm> setForm{[this] { return new SetForm(*m_settings); }};
         SetForm* form = setForm.show(); // with no file, its load stores the zero interval at once
         QTest::mouseClick(form->Check1, Qt::LeftButton);
@@ -74,20 +70,12 @@ private Q_SLOTS:
                 now.interval == u"1.5");
         QTest::mouseClick(form->Command3, Qt::LeftButton);
         MoreOptionsForm* more = form->moreOptionsForm().loaded();
-        const std::pair<QCheckBox*, QCheckBox*> boxes[] = {
-            {more->Check1, history.Check1}, {more->Check2, history.Check2}, {more->Check3, history.Check3}};
-        for (auto [box, mirror] : boxes) {
+        for (QCheckBox* box : {more->Check1, more->Check2, more->Check3, more->Check4})
             box->click();
-            QVERIFY(mirror->isChecked() && mirror->text() == box->text());
-        }
-        more->Check4->click();
-        QByteArray added = "[Mossvale]\r\nKeepDeleted=1\r\nTrialMode=1\r\nLooseMatch=1\r\nAnnounceNewOnly=1\r\n";
+        const QByteArray added = "[Mossvale]\r\nKeepDeleted=1\r\nTrialMode=1\r\nLooseMatch=1\r\nAnnounceNewOnly=1\r\n";
         QCOMPARE(m_folder->read(GeneralFile), "[EXEINI]\r\nNUMBER2=0\r\n" + added);
-        history.Check2->click();
-        QVERIFY(!more->Check2->isChecked() && !m_settings->addedSwitch(SettingKey::TrialMode));
         form->close();
-        QCOMPARE(m_folder->read(GeneralFile), "[EXEINI]\r\nNUMBER2=1.5\r\nNUMBER=1\r\nNUMBER4=1\r\nNUMBER5=2\r\n" +
-                                                  added.replace("TrialMode=1", "TrialMode=0"));
+        QCOMPARE(m_folder->read(GeneralFile), "[EXEINI]\r\nNUMBER2=1.5\r\nNUMBER=1\r\nNUMBER4=1\r\nNUMBER5=2\r\n" + added);
         QCOMPARE(m_settings->general().interval, u"1.5"_qs); // kept as typed, not read back as 1
     }
 
@@ -105,16 +93,11 @@ private Q_SLOTS:
         QTest::keyClicks(server->SmtpText, longSmtp);
         server->Pop3Text->setText(QStringLiteral("other"));
         server->ApopCheck->setChecked(true);
-        QTest::keyClick(server->Pop3Text, Qt::Key_Return); // there is no default button
-        QVERIFY(optionForm.isLoaded() && m_settings->account().Pop3Server == u"pop");
         QTest::keyClick(server->OkCommand, Qt::Key_Return);
         QVERIFY(!optionForm.isLoaded());
         const AccountSettings& now = m_settings->account();
         QCOMPARE(now.Pop3Server + now.MailAddress + QString::number(now.UseApop), QStringLiteral("othercaf1"));
         QCOMPARE(m_folder->read(ServerFile), "SMTP=" + longSmtp.toLatin1() + "\r\nPOP3=other\r\nMAIL=caf\r\nAPOP=1\r\n");
-        optionForm.show()->Pop3Text->setText(QStringLiteral("third")); // Esc changes nothing
-        QTest::keyClick(optionForm.loaded()->Pop3Text, Qt::Key_Escape);
-        QVERIFY(!optionForm.isLoaded() && m_settings->account().Pop3Server == u"other");
     }
 
     // 「開く」 hands the copy's path to the chosen mail program as one argument of its own.
@@ -164,8 +147,6 @@ private Q_SLOTS:
             QCOMPARE(list->count(), file.isEmpty() ? 0 : 1);
             QVERIFY(file.isEmpty() || list->item(0)->text() == u"x@spam.example");
         }
-        QVERIFY(history.AllowView->EmptyLabel->isVisibleTo(history.AllowView) &&
-                !history.AllowView->Command1->isEnabled());
     }
 };
 

@@ -58,8 +58,7 @@ check 1
 server_deliver 21 22
 check 2
 expect "the second check read only the 2 new headers, not $TOPS" test "$TOPS" -eq 2
-cp "$RELAY_LOG" "$E2E_OUTPUT_DIR/transcript.log"
-cp "$E2E_TMP"/check?.out "$E2E_OUTPUT_DIR/"
+cp "$RELAY_LOG" "$E2E_TMP"/check?.out "$E2E_OUTPUT_DIR/"
 for pid in $(printf '%s\n' "${E2E_PIDS[@]}" | tac); do stop_child "$pid"; done
 stop_dovecot
 for port in "$SERVER_PORT" "$relay_port"; do

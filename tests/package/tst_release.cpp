@@ -42,14 +42,8 @@ private slots:
     {
         QTest::addColumn<QStringList>("command"); // LANG=..., then the program's arguments
         QTest::addColumn<QByteArray>("text");     // a line of stdout with exit 0; empty: it fails
-        const auto row = [](const char* name, const QStringList& command, const QByteArray& text) {
-            QTest::newRow(name) << command << text;
-        };
-        row("--version", {"LANG=C.UTF-8", "--version"}, "mossvale " MOSSVALE_PROJECT_VERSION "\n");
-        row("--help", {"LANG=C.UTF-8", "--help"}, "Usage: mossvale [--help | --version]");
-        row("-h in Japanese", {"LANG=ja_JP.UTF-8", "-h"}, "使い方: mossvale [--help | --version]");
-        row("--help after a Qt option", {"LANG=C.UTF-8", "-platform", "xcb", "--help"}, "      --version");
-        row("no option: needs a display", {"LANG=C.UTF-8"}, {});
+        QTest::newRow("--version") << QStringList{"LANG=C.UTF-8", "--version"} << QByteArray("mossvale " MOSSVALE_PROJECT_VERSION "\n");
+        QTest::newRow("no option: needs a display") << QStringList{"LANG=C.UTF-8"} << QByteArray();
     }
 
     // In the environment of a console without any display: a program that asked Qt for one fails.
@@ -88,10 +82,7 @@ private slots:
         QTest::addColumn<QByteArray>("marker");     // null: as installed; empty: none; LINK: the installed command
         QTest::addColumn<bool>("installedCommand"); // false: the running executable
         QTest::newRow("as installed") << QByteArray() << true;
-        QTest::newRow("installed, with a comment") << QByteArray("LINK\n# comment\n") << true;
         QTest::newRow("marker naming another program") << QByteArray("/bin/sh\n") << false;
-        QTest::newRow("marker naming a relative path") << QByteArray("bin/mossvale\n") << false;
-        QTest::newRow("marker of one endless line") << QByteArray(8192, '/') + "LINK" << false;
         QTest::newRow("no marker") << QByteArray("") << false;
     }
 

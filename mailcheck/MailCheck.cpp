@@ -486,6 +486,9 @@ void MailCheck::scan()
     }
     // New mail is asked for first; the rest of the work is done while its headers are on the way.
     requestAll(toRead);
+    session.sendNow();
+    if (m_step != Step::Scanning)
+        return; // the connection failed on the way out, and the check has ended
     settleEarlierDeletions();
     m_judge = loadRules();
     QList<int> again;

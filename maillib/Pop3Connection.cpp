@@ -343,7 +343,18 @@ void Pop3Connection::onReadyRead()
 {
     if (m_failure != Failure::None || m_aborted || !m_socket || m_handshaking)
         return;
+    if (m_flushing) // the caller of flush() is not to be called back from inside it
+        return void(QMetaObject::invokeMethod(this, &Pop3Connection::onReadyRead, Qt::QueuedConnection));
     readAvailable();
+}
+
+void Pop3Connection::flush()
+{
+    if (!isOpen())
+        return;
+    m_flushing = true;
+    m_socket->flush();
+    m_flushing = false;
 }
 
 // Feeds what has arrived to the parser; false when the connection failed on it.

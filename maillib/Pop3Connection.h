@@ -43,6 +43,9 @@ public:
     bool takeReply(Pop3Reply* reply) { return m_parser.takeReply(reply); }
     // True when bytes have arrived that no request accounts for yet.
     bool hasUnreadData() const;
+    // Puts what was sent on the wire now rather than at the event loop's next turn. Whatever arrives
+    // meanwhile is read at that next turn, never inside this call.
+    void flush();
     // The session as a whole ends after ms from now; reaching it fails the connection as a time-out
     // that names totalMs (the whole allowance, for the message).
     void setSessionTimeout(qint64 ms, qint64 totalMs);
@@ -97,6 +100,7 @@ private:
     QSslCertificate m_pinned;   // the one certificate the user trusts for this server, if any
     QSslCertificate m_rejected; // see rejectedCertificate()
     bool m_handshaking = false; // waiting for encrypted()
+    bool m_flushing = false;
     bool m_aborted = false;     // dropped on purpose: nothing more is reported
     QTimer m_stepTimer;         // connect, STLS handshake or the reply awaited
     QTimer m_sessionTimer;

@@ -100,6 +100,8 @@ public:
     // Asks the server to delete message number when the session ends. False when the request
     // could not be made (not logged in, number out of range or already asked).
     bool remove(int number);
+    // Puts the requests made so far on the wire at once, before the caller goes on to other work.
+    void sendNow() { m_connection.flush(); }
     // Header requests not yet sent are dropped; their handlers never run. Returns how many.
     int dropUnsentHeaderRequests();
     // Proves the stream in step, then sends QUIT: closed() when the server confirmed the end of the

@@ -18,35 +18,13 @@ import sys
 
 CHARSETS = {"J": "ISO-2022-JP", "S": "Shift_JIS", "U": "UTF-8"}
 
-# How From's name and Subject are sent ("-" as they are, J/S/U: encoded words of that charset, Q:
-# UTF-8 quoted-printable; "|" splits encoded words, folded onto a line of their own), From and
-# Subject as the program must show them, the body, and whether it is spam. Near misses keep their
+# mailbox.tsv: how From's name and Subject are sent ("-" as they are, J/S/U: encoded words of that
+# charset, Q: UTF-8 quoted-printable; "|" splits encoded words, folded onto a line of their own), From
+# and Subject as the program must show them, the body, and whether it is spam. Near misses keep their
 # mail: a keyword in the body only, in another case, in full width, or broken by a space.
-MESSAGES = [
-    ("JJ", "田中 花子 <hanako@example.jp>", "来週の打ち合わせについて", "来週火曜の午後でいかがでしょうか。", False),
-    ("--", "Bob Smith <bob@example.com>", "Lunch on Friday?", "The usual place at noon?", False),
-    ("JJ", "広告センター <ad@mass-mail.example>", "未承諾広告※ 今だけ特別価格！", "広告です。", True),
-    ("QU", "システム管理者 <admin@example.jp>", "【お知らせ】サーバー保守のご案内", "3月8日に停止します。", False),
-    ("UJ", "激安ブランド館 <shop@cheap-brand.example>", "ご注文ありがとうございます", "承っておりません。", True),
-    ("--", "Ken <ken@example.org>", "CASINO night at the club", "Bring a friend.", False),
-    ("JJ", "広報部 <pr@example.jp>", "広告の件", "件名に「未承諾広告※」と入れる決まりです。casino", False),
-    ("--", "Casino Royale Online <vip@casino-royale.example>", "You have WON a FREE casino bonus", "Click.", True),
-    ("JJ", "町内会 <chounaikai@example.jp>", "町内会の夏祭りのお知らせ|（8月2日）", "今年も公園で開きます。", False),
-    ("QQ", "お得情報 <info@deal.example>", "未承諾 広告※ ではありません", "広告ではありません。", False),
-    ("-Q", "Carol <carol@example.com>", "Meeting notes – March", "Below.", False),
-    ("-J", "Shop <sale@bargain.example>", "未承|諾広告※ 在庫一掃", "広告です。", True),
-    ("--", "Lottery-Prize.Example News <news@lotto.example>", "Monthly results", "No prize.", False),
-    ("--", "Lucky Winner <winner@lottery-prize.example>", "Claim your prize today", "You won.", True),
-    ("SS", "経理部 <keiri@example.jp>", "請求書の送付について", "今月分です。", False),
-    ("--", "Qt Newsletter <news@lists.example.org>", "Tips for Qt 6.4 widgets", "Issue 42.", False),
-    ("QQ", "佐藤 さくら <sakura@example.jp>", "Re: 写真送ります", "きれいに撮れていますね。", False),
-    ("UU", "鈴木 一郎 <ichiro@example.jp>", "ｃａｓｉｎｏ 大会の写真", "週末に送ります。", False),
-    ("--", "Dave <dave@example.net>", "Your parcel has been shipped", "Tracking 1234.", False),
-    ("JJ", "母 <mother@example.jp>", "荷物届きました", "ありがとう。", False),
-    # Delivered between the two checks.
-    ("JJ", "通販センター <center@tsuhan.example>", "【未承諾広告※】健康食品", "広告です。", True),
-    ("QU", "高橋 健 <ken@example.jp>", "明日の会議室", "三階です。", False),
-]
+MESSAGES = [(how, sender, subject, body, spam == "spam") for how, sender, subject, body, spam in (
+    line.rstrip("\n").split("\t") for line in open(os.path.join(os.path.dirname(__file__), "mailbox.tsv"),
+                                                     encoding="utf-8") if not line.startswith("#"))]
 FIRST = 20  # messages on the server at the first check
 
 

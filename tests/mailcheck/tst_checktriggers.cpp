@@ -1,7 +1,6 @@
 #include "ScriptedPop3Server.h"
 #include "TestProgramFolder.h"
 #include "app/MainForm.h"
-#include "mailcheck/CheckHelpers.h"
 #include "mailcheck/IntervalTrigger.h"
 #include "platform/ProgramStart.h"
 
@@ -65,12 +64,6 @@ private Q_SLOTS:
         QCOMPARE(form.trigger().minutes() * 61 + form.trigger().seconds(), 0);
     }
 
-    // A text from the server ends at a NUL; only ASCII spaces are trimmed, a full-width space is text.
-    void texts()
-    {
-        QCOMPARE(TrimAtNul(QString::fromUtf16(u"件名\0残り", 5)), QStringLiteral("件名"));
-        QCOMPARE(trimSpaces(" \t　全角 a  "), QStringLiteral("\t　全角 a"));
-    }
     // A path with blanks is one program, a command line is split with its quoting; a failure names
     // the program.
     void startsTheMailProgram()

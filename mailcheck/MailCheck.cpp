@@ -70,6 +70,8 @@ MailCheck::MailCheck(MailCheckWindows& windows, SettingsModel& settings, const P
     : QObject(parent), m_windows(windows), m_settings(settings), m_options(options)
 {
     m_noticeTimer.setSingleShot(true);
+    // A coarse timer may fire up to 5 % early; the board must stay past 1000 ms.
+    m_noticeTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_noticeTimer, &QTimer::timeout, this, [this] {
         m_windows.unloadNotice();
         finish();

@@ -93,10 +93,13 @@ class TestWatchBus : public QObject
         }
     }
     // Ticks until a timed check ran and ended as kind.
+    // One interval's ticks, then a check that ends after them (not the one before) as kind.
     bool tickAndCheck(Kind kind)
     {
+        const QDateTime before = m_form->lastCheck().finished;
         tick(61);
-        return QTest::qWaitFor([&] { return m_form->lastCheck().kind == kind && !m_form->isChecking(); }, 15000);
+        return QTest::qWaitFor([&] { return m_form->lastCheck().finished != before && !m_form->isChecking(); }, 15000) &&
+               m_form->lastCheck().kind == kind;
     }
     bool offline() const { return m_form->statusLine() == Offline && m_form->StatusLabel->text() == Offline; }
 

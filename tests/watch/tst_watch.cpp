@@ -27,6 +27,7 @@ struct Row
 //   nB  NetworkManager known           lB         logind known
 //   oB  NetworkManager says offline    r          logind's resume
 //   eB  a check ended (1: a timed one) ?C / !C    poll (!: while a check runs), expecting C:
+//   hN  the server asked N seconds between logins (0: none named)
 //                                                 w(ait), c(heck), o(ffline)
 
 struct NoticeRow
@@ -91,6 +92,7 @@ private Q_SLOTS:
         row({"a wake while offline waits for the network", "10", "n1 l1 o1 s700000 r p5000 ?w o0 p2999 ?w p1 ?c"});
         row({"without logind the wall clock's jump is a wake", "1", "s120000 t1 p9000 ?w p1000 ?c"});
         row({"timed checks off: no catch-up", "0", "n1 o1 s999999 o0 p3000 ?w"});
+        row({"a login delay holds its seconds, or an interval", "1", "t61 h90 ?w t89 ?w t1 ?c h0 ?w t59 ?w t1 ?c"});
     }
     void schedule()
     {
@@ -116,6 +118,7 @@ private Q_SLOTS:
                 {u'o', [&] { schedule.setOffline(n == 1); }},
                 {u'r', [&] { schedule.resumed(); }},
                 {u'e', [&] { schedule.checkEnded(n == 1); }},
+                {u'h', [&] { schedule.holdOff(int(n)); }},
                 {u'?', [&] { QVERIFY2(schedule.poll(false) == decisions.value(step[1]), qPrintable(step)); }},
                 {u'!', [&] { QVERIFY2(schedule.poll(true) == decisions.value(step[1]), qPrintable(step)); }}};
             QVERIFY2(act.contains(step[0]), qPrintable("unknown step " + step));

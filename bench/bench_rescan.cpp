@@ -40,6 +40,16 @@ QByteArray message(int number, bool spam)
     return header + "Message-ID: <" + n + "@example.jp>\r\n\r\nbody\r\n";
 }
 
+// A new user with count ordinary messages, and settings that check it on server.
+void mailbox(DovecotServer& dovecot, const QString& user, int count, const QString& server, SettingsModel& settings)
+{
+    dovecot.addUser(user, Password);
+    for (int k = 1; k <= count; ++k)
+        dovecot.deliver(user, message(k, false));
+    settings.setServer({}, server, {}, 0);
+    settings.confirmAccount(user, Password);
+}
+
 // The check's windows, silent.
 class NoWindows : public MailCheckWindows
 {
@@ -126,12 +136,8 @@ int main(int argc, char** argv)
             KeywordRecord record;
             record.Keyword = Keyword;
             const QString user = QStringLiteral("rescan%1w%2").arg(count).arg(&way - ways); // user names in lower case
-            dovecot.addUser(user, Password);
-            for (int k = 1; k <= count; ++k)
-                dovecot.deliver(user, message(k, false));
             SettingsModel settings;
-            settings.setServer({}, way.server, {}, 0);
-            settings.confirmAccount(user, Password);
+            mailbox(dovecot, user, count, way.server, settings);
             CheckOutcome first;
             bool ok = KeywordFile::WriteKeywordRecord(1, record).isEmpty();
             const double full = timedCheck(settings, options, &first);
@@ -169,12 +175,8 @@ int main(int argc, char** argv)
         const Way& way = ways[0];
         TestProgramFolder folder;
         const QString user = QStringLiteral("trial%1").arg(count);
-        dovecot.addUser(user, Password);
-        for (int k = 1; k <= count; ++k)
-            dovecot.deliver(user, message(k, false));
         SettingsModel settings;
-        settings.setServer({}, way.server, {}, 0);
-        settings.confirmAccount(user, Password);
+        mailbox(dovecot, user, count, way.server, settings);
         // Full checks in trial mode: 1 in 50 of these messages is spam.
         for (int k = 1; k <= count / 50; ++k)
             dovecot.deliver(user, message(2 * count + k, true));

@@ -59,9 +59,10 @@ inline constexpr int FirstId = 1;
 QString file();
 // Every account, the first included, in their order (by "Order=", then by id). first gives the
 // first account's server, user and APOP switch as the 1.0 files hold them; its sign-in and the
-// rest are read from section "Mossvale". A section past the 15th, one without a server, a damaged
-// id or a name already taken is left out or renamed, and *error (when given) says what, naming the
-// file; a missing file is no error.
+// rest are read from section "Mossvale". A section past the 15th or with a damaged id is left out,
+// a name already taken is shown with the id after it, and *error (when given) says what, naming the
+// file; a missing file is no error. An account without a server is listed (the user is setting it
+// up); the check passes it by.
 QList<Account> load(const AccountSettings& first, QString* error = nullptr);
 // Stores the accounts: the first's "Account1…" keys in section "Mossvale" (its server and user go
 // through the 1.0 windows, never here), every other one as a section of accounts.ini, written

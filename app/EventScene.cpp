@@ -27,9 +27,10 @@ void EventScene::prepare()
     m_controls.WebBrowser1->navigate(Paths::fileAddress(Paths::restingPage()));
 }
 
-void EventScene::start()
+void EventScene::start(const QString& sound)
 {
-    m_sound->send(QStringLiteral("open \"") + Paths::effectSound() + QStringLiteral("\" alias ") + DeviceName);
+    const QString file = sound.isEmpty() ? Paths::effectSound() : sound;
+    m_sound->send(QStringLiteral("open \"") + file + QStringLiteral("\" alias ") + DeviceName);
     m_sound->send(QStringLiteral("play ") + DeviceName);
     // An active timer keeps its rhythm: starting it again would only delay the next look.
     if (!m_controls.Timer1->isActive())

@@ -35,7 +35,8 @@ public:
     // Command5_Click: open and play the sound, Timer1 on, event picture, buttons switched. Runs the
     // same whether or not Command5 is enabled; while "bgm" is already open the open fails and the
     // open device plays on.
-    void start();
+    // sound: an account's own sound file, or empty for the usual one.
+    void start(const QString& sound = QString());
     // Command12_Click: resting page, sound stopped and closed, Timer1 off, buttons switched back.
     void putBack();
     // Timer1_Timer: when the sound has stopped, plays it again from its start if repeatWanted,

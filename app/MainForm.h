@@ -2,7 +2,7 @@
 
 #include "mailcheck/CheckSchedule.h"
 #include "mailcheck/IntervalTrigger.h"
-#include "mailcheck/MailCheck.h"
+#include "mailcheck/CheckRun.h"
 #include "mailcheck/QuietNews.h"
 #include "platform/FormSlot.h"
 #include "settings/Settings.h"
@@ -17,7 +17,6 @@ class GekitaiForm;
 class HELPForm;
 class HistoryForm;
 class IdPassForm;
-class MailCheck;
 class MainFormCheckWindows;
 class MsgForm;
 class NetworkWatch;
@@ -113,8 +112,6 @@ public:
     // is already running. checkEnded() follows when it is over.
     void CheckMailbox();
     bool isChecking() const { return m_checking; }
-    // The running check, if any (tests watch its steps).
-    MailCheck* runningCheck() const { return m_check.get(); }
     // How the checks reach the server (tests trust their own server's certificate here).
     void setMailOptions(const Pop3Options& options) { m_mailOptions = options; }
     const CheckOutcome& lastCheck() const { return m_lastCheck; }
@@ -132,6 +129,8 @@ public:
     void Command3_Click();
     void Command4_Click();
     void Command5_Click();
+    // The picture, with an account's own sound or the usual one.
+    void startEventScene(const QString& sound);
     void Command6_Click();
     void Command7_Click();
     void Command8_Click();
@@ -198,7 +197,8 @@ private:
 
     CheckOutcome m_lastCheck;
     std::unique_ptr<MainFormCheckWindows> m_checkWindows;
-    std::unique_ptr<MailCheck> m_check;
+    std::unique_ptr<CheckRun> m_check;
+    QList<CheckRun::AccountOutcome> m_lastAccounts; // each account's part of the last check
     bool m_timedCheck = false;   // the check being started comes from the interval
     bool m_checkIsTimed = false; // the running check came from the interval
     QString m_trayDate;          // when the window went to the tray
@@ -210,9 +210,8 @@ private:
     void networkChanged();
     void showLastCheck();
     bool quietNow() const;
-    QString accountKey() const;
     bool mayAnnounce(int newMail);
-    bool failureToTell();
+    bool failureToTell(const QString& accountKey, CheckOutcome::Kind kind);
     void releaseQuietNews();
     void announceQuietNews(const QuietNews::Summary& summary);
     void tellDesktop(const QString& summary, const QList<CheckOutcome::NewMessage>& newest);

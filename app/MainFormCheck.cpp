@@ -3,7 +3,7 @@
 #include "app/MainFormCheckWindows.h"
 
 #include "mailcheck/HistoryForm.h"
-#include "mailcheck/MailCheck.h"
+#include "mailcheck/CheckRun.h"
 #include "mailcheck/MsgForm.h"
 #include "platform/DesktopNotice.h"
 #include "platform/DialUpConnections.h"
@@ -43,9 +43,9 @@ void MainFormCheckWindows::showProgress(int done, int total)
         m_form.showCheckStatus(QStringLiteral("確認中 %1/%2").arg(done).arg(total), QString());
 }
 
-void MainFormCheckWindows::startEventScene()
+void MainFormCheckWindows::startEventScene(const QString& sound)
 {
-    m_form.Command5_Click();
+    m_form.startEventScene(sound);
 }
 
 void MainFormCheckWindows::showNotice(const QString& text1, const QString& text2)
@@ -57,6 +57,13 @@ void MainFormCheckWindows::showNotice(const QString& text1, const QString& text2
     notice->raise(); // a board left open by an earlier check comes to the front again
 }
 
+void MainFormCheckWindows::setNoticeTip(const QString& tip)
+{
+    MsgForm* notice = m_form.msgForm().get();
+    notice->setToolTip(tip);
+    notice->Text2->setToolTip(tip);
+}
+
 void MainFormCheckWindows::unloadNotice()
 {
     m_form.msgForm().unload();
@@ -64,8 +71,6 @@ void MainFormCheckWindows::unloadNotice()
 
 void MainFormCheckWindows::showMessage(const QString& text, const QString& caption)
 {
-    if (!m_form.failureToTell())
-        return; // a timed check failing as the one before: the status line tells it
     MessageBox::open(&m_form, text, caption, MessageBox::OkOnly, MessageBox::NoIcon);
 }
 
@@ -99,6 +104,11 @@ bool MainFormCheckWindows::mayAnnounce(int newMail)
     return m_form.mayAnnounce(newMail);
 }
 
+bool MainFormCheckWindows::failureToTell(const QString& accountKey, CheckOutcome::Kind kind)
+{
+    return m_form.failureToTell(accountKey, kind);
+}
+
 void MainForm::Command6_Click()
 {
     CheckMailbox();
@@ -112,29 +122,33 @@ void MainForm::CheckMailbox()
         return;
     m_checkIsTimed = m_timedCheck;
     if (!m_checkIsTimed)
-        m_failures.forget(accountKey()); // the user asks: a failure is told again
+        m_failures = RepeatedFailures(); // the user asks: every failure is told again
     m_heldNews = m_announcedNews = 0;
     setChecking(true);
     showCheckStatus(QStringLiteral("確認中…"), QString());
     if (!m_checkWindows)
         m_checkWindows = std::make_unique<MainFormCheckWindows>(*this);
     m_checkWindows->started();
-    m_check = std::make_unique<MailCheck>(*m_checkWindows, m_settings, m_mailOptions);
-    connect(m_check.get(), &MailCheck::finished, this, &MainForm::checkFinished);
-    connect(m_check.get(), &MailCheck::browserSignIn, this, &MainForm::showSignInWaiting);
+    m_check = std::make_unique<CheckRun>(*m_checkWindows, m_settings, m_mailOptions);
+    connect(m_check.get(), &CheckRun::finished, this, &MainForm::checkFinished);
+    connect(m_check.get(), &CheckRun::browserSignIn, this, &MainForm::showSignInWaiting);
     m_check->start(!m_checkIsTimed);
 }
 
 void MainForm::checkFinished(const CheckOutcome& outcome)
 {
     m_lastCheck = outcome;
+    m_lastAccounts = m_check->outcomes();
     m_check.release()->deleteLater(); // its signal is the one being handled
     setChecking(false);
     m_schedule.checkEnded(m_checkIsTimed);
     if (outcome.loginDelaySeconds >= 0)
         m_schedule.holdOff(outcome.loginDelaySeconds);
-    if (outcome.kind == CheckOutcome::Kind::Checked)
-        m_failures.forget(accountKey());
+    for (const CheckRun::AccountOutcome& each : std::as_const(m_lastAccounts)) {
+        if (each.outcome.kind == CheckOutcome::Kind::Checked)
+            m_failures.forget(each.account.isFirst() ? m_settings.account().Pop3Server + u'\n' + m_settings.account().UserId
+                                                     : each.account.server + u'\n' + each.account.user);
+    }
     if (m_heldNews > 0)
         m_quietNews.hold(m_heldNews, outcome);
     else if (m_announcedNews > 0)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "mailcheck/MailCheck.h"
+#include "mailcheck/CheckRun.h"
 
 #include <QElapsedTimer>
 #include <QPointer>
@@ -18,8 +18,9 @@ public:
     void setAccountFields(const QString& userId, const QString& password) override;
     void showSettingsWindow() override;
     void showProgress(int done, int total) override;
-    void startEventScene() override;
+    void startEventScene(const QString& sound) override;
     void showNotice(const QString& text1, const QString& text2) override;
+    void setNoticeTip(const QString& tip) override;
     void unloadNotice() override;
     void showMessage(const QString& text, const QString& caption) override;
     QString startProgram(const QString& commandLine) override;
@@ -27,6 +28,7 @@ public:
     void ask(const QString& text, bool trust, std::function<void(bool)> answered) override;
     void cancelQuestion() override;
     bool mayAnnounce(int newMail) override;
+    bool failureToTell(const QString& accountKey, CheckOutcome::Kind kind) override;
 
 private:
     MainForm& m_form;

@@ -129,6 +129,11 @@ void MainForm::Command5_Click()
     m_scene->start();
 }
 
+void MainForm::startEventScene(const QString& sound)
+{
+    m_scene->start(sound);
+}
+
 void MainForm::Command12_Click()
 {
     m_scene->putBack();
@@ -225,7 +230,9 @@ void MainForm::updateTrayTip()
 {
     if (!m_tray)
         return;
-    const QString status = m_checking ? StatusLabel->text() : statusLine();
+    QString status = m_checking ? StatusLabel->text() : statusLine();
+    if (!m_checking && !m_lastCheck.accountLines.isEmpty()) // several accounts: a line for each
+        status += u'\n' + m_lastCheck.accountLines.join(u'\n');
     m_tray->setTip(MessageBox::programTitle(), status.isEmpty() ? m_trayDate : m_trayDate + u'\n' + status);
 }
 

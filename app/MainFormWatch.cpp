@@ -69,11 +69,6 @@ bool MainForm::quietNow() const
     return m_settings.general().quietHours.contains(m_schedule.now());
 }
 
-QString MainForm::accountKey() const
-{
-    return m_settings.account().Pop3Server + u'\n' + m_settings.account().UserId;
-}
-
 // During quiet hours news is held for the summary at their end; so is news that comes before the
 // summary of the hours just ended went out, so that the user hears once.
 bool MainForm::mayAnnounce(int newMail)
@@ -86,12 +81,9 @@ bool MainForm::mayAnnounce(int newMail)
     return true;
 }
 
-bool MainForm::failureToTell()
+bool MainForm::failureToTell(const QString& accountKey, CheckOutcome::Kind kind)
 {
-    const MailCheck* check = m_check.get();
-    if (!check || !check->outcome().failed())
-        return true;
-    return m_failures.tell(accountKey(), check->outcome().kind, m_checkIsTimed);
+    return m_failures.tell(accountKey, kind, m_checkIsTimed);
 }
 
 void MainForm::releaseQuietNews()
@@ -112,7 +104,7 @@ void MainForm::announceQuietNews(const QuietNews::Summary& summary)
             m_checkWindows = std::make_unique<MainFormCheckWindows>(*this);
         m_checkWindows->showNotice(NewMailText, QString::number(summary.count));
         if (settings.autoCloseNotice)
-            QTimer::singleShot(MailCheck::NoticeAutoCloseMs, this, [this] { m_msgForm->unload(); });
+            QTimer::singleShot(CheckRun::NoticeAutoCloseMs, this, [this] { m_msgForm->unload(); });
     } else if (settings.newMailAction == NewMailAction::MailProgram) {
         startMailProgram();
     }

@@ -10,7 +10,7 @@
 // Usage: mossvale_bench_rescan [--messages N,...]   (default 5000,50000)
 #include "DelayProxy.h"
 #include "keywords/KeywordFile.h"
-#include "mailcheck/MailCheck.h"
+#include "mailcheck/CheckRun.h"
 #include "settings/Settings.h"
 #include "tests/support/DovecotServer.h"
 #include "tests/support/TestProgramFolder.h"
@@ -57,7 +57,7 @@ public:
     void setAccountFields(const QString&, const QString&) override {}
     void showSettingsWindow() override {}
     void showProgress(int, int) override {}
-    void startEventScene() override {}
+    void startEventScene(const QString&) override {}
     void showNotice(const QString&, const QString&) override {}
     void unloadNotice() override {}
     void showMessage(const QString&, const QString&) override {}
@@ -73,9 +73,9 @@ double timedCheck(SettingsModel& settings, const Pop3Options& options, CheckOutc
     QElapsedTimer timer;
     timer.start();
     // The check is a job: the benchmark runs the event loop until it has ended.
-    MailCheck check(windows, settings, options);
+    CheckRun check(windows, settings, options);
     QEventLoop loop;
-    QObject::connect(&check, &MailCheck::finished, &loop, [&](const CheckOutcome& ended) {
+    QObject::connect(&check, &CheckRun::finished, &loop, [&](const CheckOutcome& ended) {
         *outcome = ended;
         loop.quit();
     });

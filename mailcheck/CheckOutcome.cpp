@@ -4,7 +4,7 @@ namespace {
 const QString NothingDeleted = QStringLiteral("サーバー上のメールは削除していません。");
 
 // What happened, in a few words: short enough for the line under the picture.
-QString headline(const CheckOutcome& outcome)
+QString headlineOf(const CheckOutcome& outcome)
 {
     using Kind = CheckOutcome::Kind;
     switch (outcome.kind) {
@@ -53,9 +53,17 @@ QStringList reasonWithAdvice(const QString& reason, const QString& advice)
 }
 } // namespace
 
+QString CheckOutcome::headline() const
+{
+    return headlineOf(*this);
+}
+
 QString CheckOutcome::summary() const
 {
-    return kind == Kind::NotRun ? QString() : finished.toString(QStringLiteral("HH:mm ")) + headline(*this);
+    if (kind == Kind::NotRun)
+        return QString();
+    const QString trouble = troubled.isEmpty() ? QString() : QStringLiteral("・要確認: ") + troubled.join(u'、');
+    return finished.toString(QStringLiteral("HH:mm ")) + headline() + trouble;
 }
 
 QString CheckOutcome::details() const
@@ -117,14 +125,15 @@ QString CheckOutcome::details() const
         break;
     case Kind::Cancelled:
     case Kind::SignInNeeded:
-        lines << headline(*this) << reason << NothingDeleted;
+        lines << headline() << reason << NothingDeleted;
         break;
     default:
-        lines << headline(*this) << reason;
+        lines << headline() << reason;
         break;
     }
     if (!notice.isEmpty())
         lines << notice;
+    lines << accountLines;
     lines.removeAll(QString());
     return lines.join(u'\n');
 }

@@ -56,6 +56,9 @@ struct CheckOutcome
     QString reason;       // why it failed, or what went wrong on the way (Japanese)
     QString notice;       // something the user should know even though the check went through
     bool withToken = false; // the account signs in with an OAuth 2.0 token: no plain-text consent applies
+    // Several accounts checked together: the names of those in trouble, and one line for each account.
+    QStringList troubled;
+    QStringList accountLines;
 
     int remaining() const { return kind == Kind::Checked ? messages - deleted : 0; } // N
     // Nothing came: what the hang-up after an empty check waits for. A check that could not
@@ -71,6 +74,8 @@ struct CheckOutcome
                kind == Kind::Unconfirmed;
     }
 
+    // What happened, in a few words, without the time.
+    QString headline() const;
     // One line for the window: when, how many left (「残り」), new since the last check (「新着」) and
     // deleted, or why it failed.
     QString summary() const;

@@ -2,11 +2,13 @@
 
 #include "keywords/KeywordFile.h"
 #include "mailcheck/CheckHelpers.h"
+#include "mailcheck/CopyBeforeDelete.h"
 #include "mailcheck/SavedCopies.h"
 #include "maillib/Pop3Session.h"
 #include "maillib/Pop3Texts.h"
 #include "oauth/OAuthSettings.h"
 #include "platform/AtomicFile.h"
+#include "settings/PasswordStore.h"
 #include "settings/ProgramFolder.h"
 #include "settings/Settings.h"
 
@@ -16,8 +18,6 @@
 #include <algorithm>
 
 namespace {
-const QString NewMailText = QStringLiteral("新着メールがあります。");
-const QString NoMailProgramText = QStringLiteral("起動するメーラーが設定されていません。");
 const QString ErrorCaption = QStringLiteral("エラー");
 const QString ProgramTitle = QStringLiteral("Mossvale");
 
@@ -31,58 +31,37 @@ QString trustFile()
 {
     return QDir(Paths::dataFolder()).filePath(QStringLiteral("tls.tsv"));
 }
-
-QString seenFile()
-{
-    return QDir(Paths::dataFolder()).filePath(QStringLiteral("seen.tsv"));
-}
-
-// Whether fresh texts are those remembered, as the memory keeps them: blanks for the characters a
-// line of it cannot hold, and cut texts compared as far as they go.
-bool sameTexts(const SeenStore::Message& remembered, const SeenStore::Message& fresh)
-{
-    const auto kept = [](QString text) {
-        for (QChar& c : text) {
-            if (c == u'\t' || c == u'\r' || c == u'\n' || c == QChar(0))
-                c = u' ';
-        }
-        return text;
-    };
-    const auto same = [&](const QString& memory, const QString& now) {
-        return remembered.cut ? kept(now).startsWith(memory) : kept(now) == memory;
-    };
-    const bool sameSize = remembered.size < 0 || fresh.size < 0 || remembered.size == fresh.size;
-    return sameSize && same(remembered.subject, fresh.subject) && same(remembered.sender, fresh.sender);
-}
-
-// A copy is the whole message only when its size is LIST's, give or take what the transfer itself
-// changes: the dots stuffed before lines, and a line end added to a last line without one.
-bool wholeBySize(const QByteArray& bytes, qint64 listed)
-{
-    if (listed < 0)
-        return true;
-    const qint64 dots = bytes.count("\r\n.") + (bytes.startsWith('.') ? 1 : 0);
-    return listed >= bytes.size() - 2 && listed <= bytes.size() + dots;
-}
 } // namespace
 
-MailCheck::MailCheck(MailCheckWindows& windows, SettingsModel& settings, const Pop3Options& options, QObject* parent)
-    : QObject(parent), m_windows(windows), m_settings(settings), m_options(options)
+MailCheck::MailCheck(MailCheckWindows& windows, SettingsModel& settings, const Account& account,
+                     const Pop3Options& options, QObject* parent)
+    : QObject(parent), m_windows(windows), m_settings(settings), m_account(account), m_options(options)
 {
-    m_noticeTimer.setSingleShot(true);
-    // A coarse timer may fire up to 5 % early; the board must stay past 1000 ms.
-    m_noticeTimer.setTimerType(Qt::PreciseTimer);
-    connect(&m_noticeTimer, &QTimer::timeout, this, [this] {
-        m_windows.unloadNotice();
-        finish();
-    });
     connect(&m_tokens, &OAuthTokens::browserWaitingChanged, this, &MailCheck::browserSignIn);
+    if (!m_account.isFirst())
+        m_tokens.setKeys(m_account.oauth);
 }
 
 MailCheck::~MailCheck()
 {
     if (isRunning())
         abort();
+}
+
+QString MailCheck::server() const
+{
+    return m_account.isFirst() ? m_settings.account().Pop3Server : m_account.server;
+}
+
+QString MailCheck::user() const
+{
+    return m_account.isFirst() ? m_settings.account().UserId : m_account.user;
+}
+
+// With several accounts each text says whose it is.
+QString MailCheck::named(const QString& text) const
+{
+    return m_named && !text.isEmpty() ? QStringLiteral("アカウント「%1」: ").arg(m_account.displayName()) + text : text;
 }
 
 void MailCheck::setStep(Step step)
@@ -103,18 +82,17 @@ void MailCheck::start(bool manual)
     m_outcome = CheckOutcome();
     m_asked = 0;
     m_declined = false;
-    m_quitBeforeLogin = false;
     m_offersPipelining = false;
     m_rememberPending = false;
+    m_previousLoaded = false;
     setStep(Step::Opening);
-    const QString server = m_settings.account().Pop3Server;
-    if (server.isEmpty()) {
+    if (server().isEmpty()) {
         m_outcome.kind = CheckOutcome::Kind::NotConfigured;
         QMetaObject::invokeMethod(this, &MailCheck::conclude, Qt::QueuedConnection);
         return;
     }
     m_sessionOptions = m_options;
-    m_pipeliningOffered = SeenStore::offeredPipelining(seenFile(), server);
+    m_pipeliningOffered = SeenStore::offeredPipelining(m_account.seenFile(), server());
     m_sessionOptions.pipeliningOffered = m_pipeliningOffered;
     if (const QString error = m_sessionOptions.trust.load(trustFile()); !error.isEmpty()) {
         m_outcome.kind = CheckOutcome::Kind::LocalTrouble;
@@ -122,7 +100,7 @@ void MailCheck::start(bool manual)
         QMetaObject::invokeMethod(this, &MailCheck::conclude, Qt::QueuedConnection);
         return;
     }
-    m_oauth = OAuthSettings::signIn() == SignInMethod::OAuth2;
+    m_oauth = m_account.signIn == AccountSignIn::OAuth2;
     m_tokenRenewed = false;
     m_accessToken.clear();
     if (!m_oauth)
@@ -130,7 +108,10 @@ void MailCheck::start(bool manual)
     // The token comes first: a sign-in in the browser may take longer than a server waits.
     setStep(Step::ReadingAccount);
     const int keyringWaitMs = m_manual ? m_options.sessionTimeoutMs / 2 : m_options.replyTimeoutMs;
-    m_settings.loadAccount(keyringWaitMs, this, [this](const QString& error) { onOAuthAccount(error); });
+    if (m_account.isFirst())
+        m_settings.loadAccount(keyringWaitMs, this, [this](const QString& error) { onOAuthAccount(error); });
+    else
+        QMetaObject::invokeMethod(this, [this] { onOAuthAccount(QString()); }, Qt::QueuedConnection);
 }
 
 // The user id names the account to the provider's token and to the server; no password is needed.
@@ -138,18 +119,31 @@ void MailCheck::onOAuthAccount(const QString& error)
 {
     if (m_step != Step::ReadingAccount)
         return;
-    const AccountSettings& account = m_settings.account();
     // Only the user id counts: a password the keyring could not give is not needed for a token.
-    if (account.UserId.isEmpty()) {
-        if (error.isEmpty())
+    if (user().isEmpty()) {
+        if (error.isEmpty() && m_account.isFirst())
             m_windows.showSettingsWindow();
         m_outcome.kind = error.isEmpty() ? CheckOutcome::Kind::AccountMissing : CheckOutcome::Kind::LocalTrouble;
         m_outcome.reason = error;
         return conclude();
     }
+    askForToken(false);
+}
+
+// One browser sign-in at a time: a manual check that may open the browser waits for its turn.
+void MailCheck::askForToken(bool renew)
+{
     setStep(Step::SigningIn);
-    m_tokens.accessToken(account.Pop3Server, account.UserId, false, m_manual,
-                         [this](const TokenResult& result) { onToken(result); });
+    const auto go = [this, renew] {
+        if (m_step != Step::SigningIn)
+            return;
+        m_hasSignInTurn = m_manual;
+        m_tokens.accessToken(server(), user(), renew, m_manual,
+                             [this](const TokenResult& result) { onToken(result); });
+    };
+    if (m_manual)
+        return m_windows.takeSignInTurn(go);
+    go();
 }
 
 // Only a manual check may have opened the browser for this token.
@@ -157,6 +151,8 @@ void MailCheck::onToken(const TokenResult& result)
 {
     if (m_step != Step::SigningIn)
         return;
+    if (std::exchange(m_hasSignInTurn, false))
+        m_windows.endSignInTurn();
     addNotice(m_outcome, result.notice);
     const bool open = m_session && m_session->state() == Pop3Session::State::Ready;
     if (result.status == TokenResult::Status::Ok) {
@@ -164,7 +160,7 @@ void MailCheck::onToken(const TokenResult& result)
         if (!open)
             return openSession();
         setStep(Step::LoggingIn);
-        m_session->loginWithToken(m_settings.account().UserId, m_accessToken);
+        m_session->loginWithToken(user(), m_accessToken);
         return loadMemory();
     }
     const auto kind = result.status == TokenResult::Status::SignInNeeded ? CheckOutcome::Kind::SignInNeeded
@@ -185,10 +181,7 @@ void MailCheck::onTokenRejected()
     if (m_tokenRenewed)
         return endBeforeLogin(CheckOutcome::Kind::LoginRefused, m_session->errorText());
     m_tokenRenewed = true;
-    setStep(Step::SigningIn);
-    const AccountSettings& account = m_settings.account();
-    m_tokens.accessToken(account.Pop3Server, account.UserId, true, m_manual,
-                         [this](const TokenResult& result) { onToken(result); });
+    askForToken(true);
 }
 
 void MailCheck::openSession()
@@ -203,18 +196,16 @@ void MailCheck::openSession()
     connect(m_session.get(), &Pop3Session::tokenRejected, this, &MailCheck::onTokenRejected);
     connect(m_session.get(), &Pop3Session::closed, this, &MailCheck::onClosed);
     setStep(Step::Opening);
-    m_session->open(m_settings.account().Pop3Server);
+    m_session->open(server());
 }
 
-// The memory of one server and user is never another account's.
+// Each account has its memory in a file of its own, which names the server and user it was written
+// for: a changed account starts afresh.
 void MailCheck::loadMemory()
 {
-    const AccountSettings& account = m_settings.account();
-    const QString of = account.Pop3Server + u'\n' + account.UserId;
-    if (of == m_previousOf)
+    if (std::exchange(m_previousLoaded, true))
         return;
-    m_previousOf = of;
-    m_previous = SeenStore::load(seenFile(), account.Pop3Server, account.UserId);
+    m_previous = SeenStore::load(m_account.seenFile(), server(), user());
 }
 
 // A manual check asks the user about what stopped the session for the password's sake; each answer
@@ -277,14 +268,30 @@ void MailCheck::onOpened()
     }
     if (m_oauth) {
         setStep(Step::LoggingIn);
-        m_session->loginWithToken(m_settings.account().UserId, m_accessToken);
+        m_session->loginWithToken(user(), m_accessToken);
         return loadMemory();
     }
-    // A keyring may show its unlock prompt to the user who asked, within half the session's time;
-    // a timed check waits no longer than for a reply.
+    readPassword();
+}
+
+// A keyring may show its unlock prompt to the user who asked, within half the session's time; a
+// timed check waits no longer than for a reply.
+void MailCheck::readPassword()
+{
     setStep(Step::ReadingAccount);
     const int keyringWaitMs = m_manual ? m_options.sessionTimeoutMs / 2 : m_options.replyTimeoutMs;
-    m_settings.loadAccount(keyringWaitMs, this, [this](const QString& error) { onAccountRead(error); });
+    if (m_account.isFirst())
+        return m_settings.loadAccount(keyringWaitMs, this, [this](const QString& error) { onAccountRead(error); });
+    if (!m_account.password.isEmpty()) {
+        m_password = m_account.password;
+        QMetaObject::invokeMethod(this, [this] { onAccountRead(QString()); }, Qt::QueuedConnection);
+        return;
+    }
+    PasswordStore::read(m_account.server, m_account.user, keyringWaitMs, this,
+                        [this](const PasswordStore::Result& result) {
+                            m_password = result.password;
+                            onAccountRead(result.ok ? QString() : result.error);
+                        });
 }
 
 void MailCheck::onAccountRead(const QString& error)
@@ -293,14 +300,19 @@ void MailCheck::onAccountRead(const QString& error)
         return; // the session ended meanwhile
     if (!error.isEmpty())
         return endBeforeLogin(CheckOutcome::Kind::LocalTrouble, error);
-    const AccountSettings& account = m_settings.account();
-    m_windows.setAccountFields(account.UserId, account.Password);
-    if (account.UserId.isEmpty() || account.Password.isEmpty()) {
-        m_windows.showSettingsWindow();
+    const AccountSettings& first = m_settings.account();
+    if (m_account.isFirst()) {
+        m_password = first.Password;
+        m_windows.setAccountFields(first.UserId, first.Password);
+    }
+    if (user().isEmpty() || m_password.isEmpty()) {
+        if (m_account.isFirst())
+            m_windows.showSettingsWindow();
         return endBeforeLogin(CheckOutcome::Kind::AccountMissing, QString());
     }
+    const bool apop = m_account.isFirst() ? first.UseApop != 0 : m_account.signIn == AccountSignIn::Apop;
     setStep(Step::LoggingIn);
-    m_session->login(account.UserId, account.Password, account.UseApop != 0);
+    m_session->login(user(), m_password, apop);
     // Read while the login and the listing travel, not between the listing and the first request.
     loadMemory();
 }
@@ -310,8 +322,7 @@ void MailCheck::endBeforeLogin(CheckOutcome::Kind kind, const QString& reason)
 {
     m_outcome.kind = kind;
     m_outcome.reason = reason;
-    m_quitBeforeLogin = true;
-    setStep(Step::Closing);
+    setStep(Step::Leaving);
     m_session->close();
 }
 
@@ -319,7 +330,7 @@ void MailCheck::onSessionFailed()
 {
     if (!isRunning() || m_step == Step::Asking)
         return;
-    if (m_quitBeforeLogin)
+    if (m_step == Step::Leaving)
         return conclude();
     if (m_step == Step::Opening && m_manual && m_asked < 2 &&
         m_session->refusal() == Pop3Session::Refusal::Certificate) {
@@ -377,11 +388,12 @@ void MailCheck::abort()
 {
     if (!isRunning())
         return;
-    m_noticeTimer.stop();
     rememberNow();
     m_tokens.cancel();
     m_windows.cancelQuestion();
-    if ((m_session || m_oauth) && m_step != Step::Announcing && m_step != Step::Done) {
+    if (std::exchange(m_hasSignInTurn, false))
+        m_windows.endSignInTurn();
+    if (m_session || m_oauth) {
         const bool quitSent = m_session && m_session->quitSent() && m_session->state() == Pop3Session::State::Quitting;
         if (m_session)
             m_session->abort();
@@ -404,9 +416,11 @@ void MailCheck::abort()
 // The user stopped the browser step: nothing more goes to the provider or the server.
 void MailCheck::cancelSignIn()
 {
-    if (m_step != Step::SigningIn)
+    if (m_step != Step::SigningIn || !m_tokens.isBrowserWaiting())
         return;
     m_tokens.cancel();
+    if (std::exchange(m_hasSignInTurn, false))
+        m_windows.endSignInTurn();
     if (m_session)
         m_session->abort();
     m_outcome.kind = CheckOutcome::Kind::Cancelled;
@@ -427,7 +441,7 @@ void MailCheck::onLoggedIn(int count)
 }
 
 // Deletions an earlier check could not confirm are settled by what the server holds now, before this
-// check writes its own lines.
+// check writes its own lines. Only this account's lines are settled.
 void MailCheck::settleEarlierDeletions()
 {
     QSet<QByteArray> ids;
@@ -437,9 +451,11 @@ void MailCheck::settleEarlierDeletions()
 }
 
 // Read once, at the first message: nothing can change the files while the check runs. A list that
-// cannot be read deletes nothing, and the user hears why.
+// cannot be read deletes nothing, and the user hears why. An account that deletes nothing needs none.
 std::optional<MessageJudge> MailCheck::loadRules()
 {
+    if (m_account.noDelete)
+        return std::nullopt;
     QStringList keywords;
     QString error = KeywordFile::LoadMatchKeywords(&keywords);
     AllowList allow;
@@ -452,57 +468,33 @@ std::optional<MessageJudge> MailCheck::loadRules()
     return MessageJudge(keywords, m_switches.looseMatch, allow);
 }
 
-// What an earlier check read decides what this one reads, never what it deletes: a message that
-// memory says is to go is read again and judged on its own headers.
+// What an earlier check read decides what this one reads, never what it deletes.
 void MailCheck::scan()
 {
     setStep(Step::Scanning);
     m_judged.clear();
-    m_seen.clear();
-    m_fresh.clear();
     m_switches = m_settings.general();
     m_time = QDateTime::currentDateTime();
     m_judgedCount = 0;
     m_headersAwaited = 0;
     m_refusedInARow = 0;
     Pop3Session& session = *m_session;
-    loadMemory(); // the account may have been read from the keyring since
-    if (!session.hasUniqueIds()) {
-        m_previous.clear();
-        m_previousOf.clear();
-    }
-    QList<int> toRead;
-    QList<std::pair<int, SeenStore::Messages::const_iterator>> recalled;
-    for (int k = 1; k <= m_outcome.messages; ++k) {
-        const QByteArray id = session.uniqueId(k);
-        const auto known = id.isEmpty() ? m_previous.constEnd() : m_previous.constFind(id);
-        const qint64 size = session.messageSize(k);
-        if (known != m_previous.constEnd() && (known->size < 0 || size < 0 || known->size == size)) {
-            // Texts remembered cut may hide a keyword past the cut: such a message is read again.
-            known->cut ? toRead.append(k) : recalled.append({k, known});
-            continue;
-        }
-        if (session.hasUniqueIds())
-            m_fresh.insert(k); // new, or another message under an old id
-        toRead.append(k);
-    }
+    loadMemory();
+    QList<MailScan::Listed> listing;
+    listing.reserve(m_outcome.messages);
+    for (int k = 1; k <= m_outcome.messages; ++k)
+        listing.append({session.uniqueId(k), session.messageSize(k)});
+    m_scan.emplace(m_previous, listing, session.hasUniqueIds());
+    m_previous.clear();
     // New mail is asked for first; the rest of the work is done while its headers are on the way.
-    requestAll(toRead);
+    requestAll(m_scan->toRead());
     session.sendNow();
     if (m_step != Step::Scanning)
         return; // the connection failed on the way out, and the check has ended
     settleEarlierDeletions();
     m_judge = loadRules();
-    QList<int> again;
-    for (const auto& [k, known] : std::as_const(recalled)) {
-        // A keyword added since may match mail read before: it is read again and judged on its own headers.
-        if (m_judge && !m_judge->judge(known->subject, known->sender).isEmpty()) {
-            again.append(k);
-            continue;
-        }
-        m_seen.insert(known.key(), *known); // kept on what memory says: nothing is lost by it
-        ++m_judgedCount;
-    }
+    const QList<int> again = m_scan->recall(m_judge ? &*m_judge : nullptr);
+    m_judgedCount += m_scan->recalled();
     m_windows.showProgress(m_judgedCount, m_outcome.messages);
     requestAll(again);
     if (m_headersAwaited == 0)
@@ -553,20 +545,14 @@ void MailCheck::onHeaders(int number, const std::optional<MessageHeaders>& heade
 
 void MailCheck::judge(int number, const SeenStore::Message& texts, const QByteArray& messageId)
 {
-    const QByteArray id = m_session->uniqueId(number);
-    if (!id.isEmpty()) {
-        // A message whose headers are not what was remembered under its id is another message.
-        if (const auto known = m_previous.constFind(id); known != m_previous.constEnd() && !sameTexts(*known, texts))
-            m_fresh.insert(number);
-        m_seen.insert(id, texts);
-    }
-    const QString keyword = m_judge ? m_judge->judge(texts.subject, texts.sender) : QString();
+    const QString keyword = m_scan->read(number, texts, m_judge ? &*m_judge : nullptr);
     if (keyword.isEmpty())
         return;
     const QString subject = trimSpaces(texts.subject);
     const QString sender = trimSpaces(texts.sender);
     m_judged.append({number,
-                     {m_time, m_switches.trialMode, id, m_session->messageSize(number), keyword, sender, subject},
+                     {m_time, m_switches.trialMode, m_session->uniqueId(number), m_session->messageSize(number), keyword,
+                      sender, subject},
                      texts.subject,
                      texts.sender,
                      messageId,
@@ -580,61 +566,27 @@ void MailCheck::remove(int number)
     if (!m_session->remove(number))
         return;
     m_outcome.deletedNumbers.append(number);
-    for (const Judged& judged : std::as_const(m_judged)) {
+    for (const JudgedMessage& judged : std::as_const(m_judged)) {
         if (judged.number == number)
             m_outcome.deletedSubjects.append(judged.entry.subject);
     }
 }
 
+// A message is deleted only once its whole copy is on the disk, so a full disk costs no mail.
 void MailCheck::afterScan()
 {
     if (!m_switches.keepDeleted || m_switches.trialMode || m_judged.isEmpty())
         return closeSession();
-    // All the copies come in one stream after the scan; a message is deleted only once its whole
-    // copy is on the disk, so a full disk costs no mail.
     setStep(Step::Copying);
-    m_copiesAwaited = int(m_judged.size());
-    m_copyError.clear();
-    for (const Judged& judged : std::as_const(m_judged))
-        m_session->retrieve(judged.number,
-                            [this](int number, const std::optional<QByteArray>& bytes) { onCopy(number, bytes); });
-}
-
-void MailCheck::onCopy(int number, const std::optional<QByteArray>& bytes)
-{
-    --m_copiesAwaited;
-    const auto judged =
-        std::find_if(m_judged.begin(), m_judged.end(), [number](const Judged& j) { return j.number == number; });
-    QString error;
-    if (!bytes) {
-        error = QStringLiteral("サーバーからメールを受け取れませんでした。");
-    } else if (!wholeBySize(*bytes, m_session->messageSize(number))) {
-        error = QStringLiteral("サーバーから受け取ったメールが一覧の大きさと合わないため、控えにしませんでした。");
-    } else if (const MessageHeaders headers = HeaderDecoder::decode(bytes->left(bytes->indexOf("\r\n\r\n") + 2));
-               headers.subject != judged->subject || headers.sender != judged->sender ||
-               headers.messageId != judged->messageId) {
-        error = QStringLiteral("サーバーから受け取ったメールが判定したメールと異なるため、控えにしませんでした。");
-    } else if (!SavedCopies::fits(bytes->size())) {
-        error = QStringLiteral("控えを保存できる上限（%1 MB）を超えるメールのため、保存しませんでした。")
-                    .arg(SavedCopies::MaxTotalBytes / (1024 * 1024));
-    } else {
-        error = SavedCopies::store(m_time, number, *bytes, &judged->copy);
-    }
-    if (error.isEmpty()) {
-        remove(number);
-    } else {
-        m_outcome.unsaved.append(number);
-        if (m_copyError.isEmpty())
-            m_copyError = error;
-    }
-    if (m_copiesAwaited > 0)
-        return;
-    if (!m_outcome.unsaved.isEmpty())
-        addNotice(m_outcome,
-                  QStringLiteral("%1 通のメールは控えを保存できなかったため、削除せずにサーバーに残しました。\n%2")
-                      .arg(m_outcome.unsaved.size())
-                      .arg(m_copyError));
-    closeSession();
+    m_copies = std::make_unique<CopyBeforeDelete>(*m_session, m_account.copiesFolder(), m_time);
+    m_copies->start(m_judged, [this](int number) { remove(number); },
+                    [this] {
+                        if (m_step != Step::Copying)
+                            return;
+                        m_outcome.unsaved = m_copies->unsaved();
+                        addNotice(m_outcome, m_copies->notice());
+                        closeSession();
+                    });
 }
 
 // ---- Closing, and what the check leaves behind ----
@@ -665,7 +617,7 @@ QString MailCheck::keepPendingDeletions()
 {
     const QList<int> refused = m_session->refusedDeletions();
     m_pending.clear();
-    for (const Judged& judged : std::as_const(m_judged)) {
+    for (const JudgedMessage& judged : std::as_const(m_judged)) {
         if (!judged.entry.trial && m_outcome.deletedNumbers.contains(judged.number) && !refused.contains(judged.number)) {
             m_pending.append(judged.entry);
             m_pending.last().unconfirmed = true;
@@ -681,7 +633,7 @@ QString MailCheck::keepPendingDeletions()
 void MailCheck::onClosed()
 {
     rememberNow();
-    if (m_quitBeforeLogin)
+    if (m_step == Step::Leaving)
         return conclude();
     Pop3Session& session = *m_session;
     m_outcome.kind = CheckOutcome::Kind::Checked;
@@ -702,30 +654,24 @@ void MailCheck::onClosed()
 // next check (written while QUIT travels), and the mail that is new since the last one is counted.
 void MailCheck::remember()
 {
-    if (!m_session->hasUniqueIds())
+    if (!m_session->hasUniqueIds() || !m_scan)
         return;
     const QList<int> refused = m_session->refusedDeletions();
+    QList<int> gone;
     for (int number : std::as_const(m_outcome.deletedNumbers)) {
-        if (refused.contains(number))
-            continue; // still there: read again next time, since the memory no longer holds it
-        m_seen.remove(m_session->uniqueId(number));
-        m_fresh.remove(number);
+        if (!refused.contains(number)) // still there: it stays in memory
+            gone.append(number);
     }
-    m_outcome.fresh = int(m_fresh.size());
-    QList<int> fresh(m_fresh.begin(), m_fresh.end());
-    std::sort(fresh.begin(), fresh.end(), std::greater<int>());
-    for (int number : fresh.first(std::min<qsizetype>(fresh.size(), CheckOutcome::NewestKept))) {
-        const SeenStore::Message texts = m_seen.value(m_session->uniqueId(number));
-        m_outcome.newest.append({texts.sender, texts.subject});
-    }
-    const AccountSettings& account = m_settings.account();
-    addNotice(m_outcome, SeenStore::save(seenFile(), account.Pop3Server, account.UserId, m_seen, m_offersPipelining));
+    m_scan->forget(gone);
+    m_outcome.fresh = m_scan->freshCount();
+    m_outcome.newest = m_scan->newest(CheckOutcome::NewestKept);
+    addNotice(m_outcome, SeenStore::save(m_account.seenFile(), server(), user(), m_scan->seen(), m_offersPipelining));
 }
 
 // Copies of mail still on the server would only mislead: they go (gone: the numbers deleted).
 void MailCheck::dropCopiesOfMailKept(const QSet<int>& gone)
 {
-    for (const Judged& judged : std::as_const(m_judged)) {
+    for (const JudgedMessage& judged : std::as_const(m_judged)) {
         if (!judged.copy.isEmpty() && !gone.contains(judged.number) && !QFile::remove(judged.copy))
             addNotice(m_outcome,
                       QStringLiteral("控え「%1」を削除できませんでした。").arg(QDir::toNativeSeparators(judged.copy)));
@@ -740,7 +686,7 @@ void MailCheck::record(bool confirmed)
     const QSet<int> gone(m_outcome.deletedNumbers.begin(), m_outcome.deletedNumbers.end());
     QList<HistoryEntry> trials;
     QSet<QString> made;
-    for (const Judged& judged : std::as_const(m_judged)) {
+    for (const JudgedMessage& judged : std::as_const(m_judged)) {
         m_outcome.trialMatches += judged.entry.trial ? 1 : 0;
         if (judged.entry.trial)
             trials.append(judged.entry);
@@ -759,6 +705,8 @@ void MailCheck::record(bool confirmed)
         addNotice(m_outcome, SavedCopies::prune(QDateTime::currentDateTime(), made));
 }
 
+// A failure is told in a box once, with the account's name; what the check found is announced by the
+// run over every account.
 void MailCheck::conclude()
 {
     using Kind = CheckOutcome::Kind;
@@ -767,18 +715,14 @@ void MailCheck::conclude()
     // Whatever broke a session that skipped waiting for the server's word, the next one waits for
     // it: a server that changed costs one failed check, not every one.
     if (m_pipeliningOffered && m_outcome.failed())
-        addNotice(m_outcome, SeenStore::forgetPipelining(seenFile()));
-    if (m_outcome.kind == Kind::LoginRefused)
-        m_windows.showMessage(TrimAtNul(m_outcome.reason), ErrorCaption);
+        addNotice(m_outcome, SeenStore::forgetPipelining(m_account.seenFile()));
+    const bool tell = !m_outcome.failed() || m_windows.failureToTell(accountKey(), m_outcome.kind);
+    if (m_outcome.kind == Kind::LoginRefused && tell)
+        m_windows.showMessage(named(TrimAtNul(m_outcome.reason)), ErrorCaption);
     else if (m_outcome.kind == Kind::Checked)
         tellNothingJudged();
-    else if (m_outcome.failed() && m_manual && !m_declined) // the user who just said no needs no box
-        m_windows.showMessage(m_outcome.details(), ProgramTitle);
-    const bool newOnly = m_settings.general().announceNewOnly && m_outcome.fresh >= 0;
-    if (const int news = newOnly ? m_outcome.fresh : m_outcome.remaining(); news > 0 && m_windows.mayAnnounce(news))
-        return announce(news);
-    if (m_outcome.foundNothing() && m_settings.general().hangUpWhenEmpty)
-        m_windows.hangUp();
+    else if (m_outcome.failed() && m_manual && !m_declined && tell) // the user who just said no needs no box
+        m_windows.showMessage(named(m_outcome.details()), ProgramTitle);
     finish();
 }
 
@@ -789,46 +733,27 @@ void MailCheck::tellNothingJudged()
     const bool noTop = m_outcome.notJudged > 0;
     if (!noTop && (m_outcome.messages == 0 || m_outcome.unread < m_outcome.messages))
         return;
-    const QString server = m_settings.account().Pop3Server;
     const QString told = QDir(Paths::dataFolder()).filePath(QStringLiteral("told.tsv"));
     QByteArray lines;
     readWholeFile(told, &lines);
-    const QByteArray line = (noTop ? "no-top\t" : "top-refused\t") + server.toUtf8();
+    const QByteArray line = (noTop ? "no-top\t" : "top-refused\t") + server().toUtf8();
     if (lines.size() > 64 * 1024 || lines.split('\n').contains(line))
         return;
     addNotice(m_outcome, writeFileAtomically(told, lines + line + '\n'));
     const QString why = noTop ? QStringLiteral("メールのヘッダーだけを読む命令（TOP）に対応していない")
                               : QStringLiteral("メールのヘッダーを読む命令（TOP）をすべて断った");
     m_windows.showMessage(
-        QStringLiteral("サーバー「%1」は%2ため、迷惑メールを判定できませんでした。メールは削除していません。").arg(server, why) +
+        QStringLiteral("サーバー「%1」は%2ため、迷惑メールを判定できませんでした。メールは削除していません。").arg(server(), why) +
             (noTop ? QStringLiteral("\n「その他の設定」の「TOP非対応のサーバーでは、メール全体（256 KBまで）を読んで判定する」を"
                                     "オンにすると、判定できるようになります。")
                    : QString()),
         ProgramTitle);
 }
 
-void MailCheck::announce(int newMail)
-{
-    setStep(Step::Announcing);
-    m_windows.startEventScene();
-    const GeneralSettings& settings = m_settings.general();
-    if (settings.newMailAction == NewMailAction::NoticeBoard) {
-        m_windows.showNotice(NewMailText, QString::number(newMail));
-        if (settings.autoCloseNotice)
-            return m_noticeTimer.start(NoticeAutoCloseMs); // unloads it, then finishes
-    } else if (settings.newMailAction == NewMailAction::MailProgram) {
-        const QString path = settings.mailProgram;
-        if (path.isEmpty() || path == NotSetText) {
-            m_windows.showMessage(NoMailProgramText, ProgramTitle);
-        } else if (const QString error = m_windows.startProgram(trimSpaces(path)); !error.isEmpty()) {
-            m_windows.showMessage(error, ProgramTitle);
-        }
-    }
-    finish();
-}
-
 void MailCheck::finish()
 {
+    if (std::exchange(m_hasSignInTurn, false))
+        m_windows.endSignInTurn();
     if (m_session)
         m_session.release()->deleteLater();
     setStep(Step::Done);

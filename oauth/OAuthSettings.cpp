@@ -39,8 +39,16 @@ QString saveSignIn(SignInMethod method)
 
 std::optional<OAuthProvider> provider(const QString& pop3Server, QString* error)
 {
-    OAuthProvider provider{QUrl(read(QStringLiteral("OAuthAuthorizeUrl"))), QUrl(read(QStringLiteral("OAuthTokenUrl"))),
-                           read(QStringLiteral("OAuthScope")), read(QStringLiteral("OAuthClientId"))};
+    return provider(pop3Server,
+                    {read(QStringLiteral("OAuthClientId")), read(QStringLiteral("OAuthAuthorizeUrl")),
+                     read(QStringLiteral("OAuthTokenUrl")), read(QStringLiteral("OAuthScope"))},
+                    error);
+}
+
+std::optional<OAuthProvider> provider(const QString& pop3Server, const OAuthKeys& keys, QString* error)
+{
+    OAuthProvider provider{QUrl(keys.authorizeUrl.trimmed()), QUrl(keys.tokenUrl.trimmed()), keys.scope.trimmed(),
+                           keys.clientId.trimmed()};
     if (provider.clientId.isEmpty())
         provider.clientId = QStringLiteral(MOSSVALE_OAUTH_CLIENT_ID);
     if (provider.authorizeUrl.isEmpty() && provider.tokenUrl.isEmpty()) {

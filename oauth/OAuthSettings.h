@@ -1,5 +1,7 @@
 #pragma once
 
+#include "settings/Accounts.h"
+
 #include <QString>
 #include <QUrl>
 #include <optional>
@@ -25,5 +27,7 @@ SignInMethod signIn();
 QString saveSignIn(SignInMethod method);
 // The provider for pop3Server, or nothing with error saying what is missing.
 std::optional<OAuthProvider> provider(const QString& pop3Server, QString* error);
+// The same for an account with keys of its own.
+std::optional<OAuthProvider> provider(const QString& pop3Server, const OAuthKeys& keys, QString* error);
 
 } // namespace OAuthSettings

@@ -157,7 +157,7 @@ bool OAuthTokens::begin(const QString& server, const QString& user, bool interac
     m_interactive = interactive;
     m_done = std::move(done);
     QString error;
-    m_provider = OAuthSettings::provider(server, &error);
+    m_provider = m_keys ? OAuthSettings::provider(server, *m_keys, &error) : OAuthSettings::provider(server, &error);
     if (m_provider)
         return true;
     end({TokenResult::Status::Failed, {}, error, {}});

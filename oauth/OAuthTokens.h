@@ -52,6 +52,8 @@ public:
     void accessToken(const QString& server, const QString& user, bool renew, bool interactive, Done done);
     // Signs in through the browser even when a token is kept (the settings window's button).
     void signIn(const QString& server, const QString& user, Done done);
+    // The provider keys of an account other than the first; without them section "Mossvale" has them.
+    void setKeys(const std::optional<OAuthKeys>& keys) { m_keys = keys; }
     // Ends what is under way; its done never runs. A browser sign-in's listener closes at once.
     void cancel();
     // True while a sign-in waits for the browser's redirect (and then the token for its code).
@@ -91,6 +93,7 @@ private:
     QString m_user;
     bool m_interactive = false;
     Done m_done;
+    std::optional<OAuthKeys> m_keys;
     std::optional<OAuthProvider> m_provider;
     std::unique_ptr<QNetworkAccessManager> m_network;
     RedirectListener* m_listener = nullptr; // while a browser sign-in runs

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "MailFixtures.h"
-#include "mailcheck/MailCheck.h"
+#include "mailcheck/CheckRun.h"
 #include "settings/Settings.h"
 
 #include <QStringList>
@@ -24,7 +24,7 @@ public:
     void setAccountFields(const QString& id, const QString& pass) override { calls << "account " + id + ' ' + pass; }
     void showSettingsWindow() override { calls << QStringLiteral("settings"); }
     void showProgress(int, int) override {}
-    void startEventScene() override { calls << QStringLiteral("scene"); }
+    void startEventScene(const QString& sound) override { calls << (sound.isEmpty() ? QStringLiteral("scene") : "scene " + sound); }
     void showNotice(const QString& text1, const QString& text2) override { calls << "notice " + text1 + ' ' + text2; }
     void unloadNotice() override { calls << QStringLiteral("unload notice"); }
     void showMessage(const QString& text, const QString& title) override { calls << "message [" + title + "] " + text; }
@@ -55,9 +55,9 @@ inline CheckOutcome runCheck(RecordingWindows& windows, SettingsModel& settings,
     settings.setAutoCloseNotice(windows.switches.autoClose);
     settings.setHangUpWhenEmpty(windows.switches.hangUp);
     settings.setMailProgram(windows.switches.program);
-    MailCheck job(windows, settings, options);
+    CheckRun job(windows, settings, options);
     CheckOutcome ended;
-    QObject::connect(&job, &MailCheck::finished, [&ended](const CheckOutcome& outcome) { ended = outcome; });
+    QObject::connect(&job, &CheckRun::finished, [&ended](const CheckOutcome& outcome) { ended = outcome; });
     job.start(manual);
     return QTest::qWaitFor([&ended] { return ended.kind != CheckOutcome::Kind::NotRun; }, 120000) ? ended
                                                                                                   : CheckOutcome();

@@ -3,6 +3,7 @@
 #include "maillib/Pop3Address.h"
 #include "oauth/OAuthTokens.h"
 #include "platform/FileDialog.h"
+#include "platform/DesignFont.h"
 #include "platform/MessageBox.h"
 #include "platform/WindowPlacement.h"
 #include "settings/ConnectionTest.h"
@@ -51,6 +52,7 @@ void AccountForm::buildLayout()
 {
     setObjectName(QStringLiteral("AccountForm"));
     setWindowTitle(QStringLiteral("アカウント"));
+    setFont(designFont(font()));
     auto* form = new QFormLayout(this);
     form->addRow(QStringLiteral("名前"), nameEdit = named(new QLineEdit(this), "nameEdit"));
     presetCombo = named(new QComboBox(this), "presetCombo");
@@ -126,7 +128,8 @@ void AccountForm::buildLayout()
 void AccountForm::load()
 {
     nameEdit->setText(m_account.name);
-    nameEdit->setPlaceholderText(m_account.displayName());
+    if (m_account.id != 0) // a new account has no id yet to make a name of
+        nameEdit->setPlaceholderText(m_account.displayName());
     serverEdit->setText(m_account.server); // runs serverEdited
     userEdit->setText(m_account.user);
     signInCombo->setCurrentIndex(int(m_account.signIn));

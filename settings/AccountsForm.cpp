@@ -1,5 +1,6 @@
 #include "settings/AccountsForm.h"
 
+#include "platform/DesignFont.h"
 #include "platform/MessageBox.h"
 #include "platform/WindowPlacement.h"
 #include "settings/AccountForm.h"
@@ -32,6 +33,7 @@ void AccountsForm::buildLayout()
 {
     setObjectName(QStringLiteral("AccountsForm"));
     setWindowTitle(QStringLiteral("アカウント"));
+    setFont(designFont(font()));
     accountList = new QTreeWidget(this);
     accountList->setObjectName(QStringLiteral("accountList"));
     accountList->setHeaderLabels(

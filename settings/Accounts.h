@@ -25,17 +25,17 @@ struct OAuthKeys
 // The id is given once and never reused: it names the account's own files.
 struct Account
 {
-    int id = 0;     // 0: not stored yet, an id is given when it is
+    int id = 0; // 0: not stored yet, an id is given when it is
     QString name;   // "Name=": shown to the user; unique among the accounts
     QString server; // "Server=": host, host:port or pop3s://host[:port]
     QString user;   // "User="
     AccountSignIn signIn = AccountSignIn::Password;
     OAuthKeys oauth;
-    bool enabled = true;   // "Enabled="
-    int order = 0;         // "Order=": its place in the list
-    bool mute = false;     // "Mute=1": checked and cleaned, not announced
+    bool enabled = true;  // "Enabled="
+    int order = 0;        // "Order=": its place in the list
+    bool mute = false;    // "Mute=1": checked and cleaned, not announced
     bool noDelete = false; // "NoDelete=1": judged and told, nothing deleted
-    QString sound;         // "Sound=": its own sound file; empty for the usual one
+    QString sound;        // "Sound=": its own sound file; empty for the usual one
     // "Password=": only where no keyring took it and the user chose to keep it in the file; the first
     // account keeps its password in "iniIdPass.ini" as it always has.
     QString password;

@@ -59,9 +59,12 @@ MoreOptionsForm::MoreOptionsForm(SettingsModel& settings, QWidget* parent) : QWi
 
     auto* layout = new QVBoxLayout(this);
     const std::tuple<QCheckBox**, const char*, SettingKey> switches[] = {
-        {&Check1, "Check1", SettingKey::KeepDeleted},         {&Check2, "Check2", SettingKey::TrialMode},
-        {&Check3, "Check3", SettingKey::LooseMatch},          {&Check4, "Check4", SettingKey::AnnounceNewOnly},
-        {&Check6, "Check6", SettingKey::DesktopNotification}, {&Check7, "Check7", SettingKey::ReadWholeWithoutTop}};
+        {&Check1, "Check1", SettingKey::KeepDeleted},
+        {&Check2, "Check2", SettingKey::TrialMode},
+        {&Check3, "Check3", SettingKey::LooseMatch},
+        {&Check4, "Check4", SettingKey::AnnounceNewOnly},
+        {&Check6, "Check6", SettingKey::DesktopNotification},
+        {&Check7, "Check7", SettingKey::ReadWholeWithoutTop}};
     for (const auto& [member, name, key] : switches) {
         *member = new QCheckBox(this);
         (*member)->setObjectName(QString::fromLatin1(name));

@@ -127,8 +127,8 @@ void SetForm::buildLayout()
     Command4 = place(new QPushButton(QStringLiteral("アカウント"), this), {"Command4", twipRect(240, 4650, 1455, 375)});
     // The two separator lines of the design (a control array, Line1): the buttons, the hang-up
     // switch and the interval each stand apart.
-    for (const Placement& line :
-         {Placement{"Line1_0", twipRect(120, 540, 3975, 30)}, Placement{"Line1_1", twipRect(120, 990, 3975, 30)}}) {
+    for (const Placement& line : {Placement{"Line1_0", twipRect(120, 540, 3975, 30)},
+                                  Placement{"Line1_1", twipRect(120, 990, 3975, 30)}}) {
         auto* separator = place(new QFrame(this), line);
         separator->setFrameShape(QFrame::HLine);
         separator->setFrameShadow(QFrame::Sunken);

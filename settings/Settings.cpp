@@ -125,9 +125,8 @@ QString SettingsModel::loadGeneral()
         setAutoCloseNotice(autoClose == 1);
     const int action = number(SettingKey::NewMailAction);
     setNewMailAction(action == 1 || action == 2 ? NewMailAction(action) : NewMailAction::Neither);
-    for (SettingKey key :
-         {SettingKey::KeepDeleted, SettingKey::TrialMode, SettingKey::LooseMatch, SettingKey::AnnounceNewOnly,
-          SettingKey::DesktopNotification, SettingKey::ReadWholeWithoutTop})
+    for (SettingKey key : {SettingKey::KeepDeleted, SettingKey::TrialMode, SettingKey::LooseMatch,
+                           SettingKey::AnnounceNewOnly, SettingKey::DesktopNotification, SettingKey::ReadWholeWithoutTop})
         setAddedSwitch(key, file.number(AddedSection, keyName(key)) == 1);
     // Hours that are not a time (edited by hand) mean none, as the window would have refused them.
     const QString quiet = file.text(AddedSection, keyName(SettingKey::QuietHours), QString());

@@ -22,7 +22,7 @@ struct GeneralSettings
     bool keepDeleted = false;                             // "KeepDeleted": a copy of each message before it is deleted
     bool trialMode = false;                               // "TrialMode": judge and record, delete nothing
     bool looseMatch = false;                              // "LooseMatch": width, case and kana folded on both sides
-    bool announceNewOnly = false;     // "AnnounceNewOnly": announce only mail that was not there at the last check
+    bool announceNewOnly = false; // "AnnounceNewOnly": announce only mail that was not there at the last check
     bool desktopNotification = false; // "DesktopNotification": news also as a desktop notification
     QuietHours quietHours;            // "QuietHours": when nothing is announced
     bool readWholeWithoutTop = false; // "ReadWholeWithoutTop": a server without TOP is judged through RETR

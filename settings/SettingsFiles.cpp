@@ -36,25 +36,10 @@ QString prefixOf(SettingKey key)
 
 QString keyName(SettingKey key)
 {
-    static const char* const Names[] = {"NAME",
-                                        "NUMBER",
-                                        "NUMBER2",
-                                        "NUMBER4",
-                                        "NUMBER5",
-                                        "NAME",
-                                        "NAME2",
-                                        "NAME3",
-                                        "SMTP",
-                                        "POP3",
-                                        "MAIL",
-                                        "APOP",
-                                        "KeepDeleted",
-                                        "TrialMode",
-                                        "LooseMatch",
-                                        "AnnounceNewOnly",
-                                        "DesktopNotification",
-                                        "QuietHours",
-                                        "ReadWholeWithoutTop"};
+    static const char* const Names[] = {"NAME",        "NUMBER",    "NUMBER2",    "NUMBER4",        "NUMBER5", "NAME",
+                                        "NAME2",       "NAME3",     "SMTP",       "POP3",           "MAIL",    "APOP",
+                                        "KeepDeleted", "TrialMode", "LooseMatch", "AnnounceNewOnly",
+                                        "DesktopNotification", "QuietHours", "ReadWholeWithoutTop"};
     static_assert(std::size(Names) == size_t(SettingKey::ReadWholeWithoutTop) + 1);
     return QString::fromLatin1(Names[int(key)]);
 }

@@ -7,22 +7,22 @@
 // the account file ("★MailData/iniIdPass.ini") are INI files with the one section "EXEINI"; the
 // server settings file ("tolvex.ini") is four prefixed lines.
 enum class SettingKey {
-    MailProgram,         // general "NAME": path of the user's mail program
-    HangUp,              // general "NUMBER": hang up after a check with nothing new
-    Interval,            // general "NUMBER2": minutes between timed checks, as typed
-    AutoClose,           // general "NUMBER4": the notice board closes itself after a second
-    NewMailAction,       // general "NUMBER5": 1 notice board, 2 mail program
-    UserId,              // account "NAME"
-    Password,            // account "NAME2"
-    AccountSaved,        // account "NAME3": "1" when saving was ticked at the last OK
-    Smtp,                // server "SMTP="
-    Pop3,                // server "POP3="
-    Mail,                // server "MAIL="
-    Apop,                // server "APOP="
-    KeepDeleted,         // general, section "Mossvale": 1 keeps a copy of each message before deleting it
-    TrialMode,           // general, section "Mossvale": 1 judges without deleting
-    LooseMatch,          // general, section "Mossvale": 1 compares with width, case and kana folded
-    AnnounceNewOnly,     // general, section "Mossvale": 1 announces only mail not there at the last check
+    MailProgram,     // general "NAME": path of the user's mail program
+    HangUp,          // general "NUMBER": hang up after a check with nothing new
+    Interval,        // general "NUMBER2": minutes between timed checks, as typed
+    AutoClose,       // general "NUMBER4": the notice board closes itself after a second
+    NewMailAction,   // general "NUMBER5": 1 notice board, 2 mail program
+    UserId,          // account "NAME"
+    Password,        // account "NAME2"
+    AccountSaved,    // account "NAME3": "1" when saving was ticked at the last OK
+    Smtp,            // server "SMTP="
+    Pop3,            // server "POP3="
+    Mail,            // server "MAIL="
+    Apop,            // server "APOP="
+    KeepDeleted,     // general, section "Mossvale": 1 keeps a copy of each message before deleting it
+    TrialMode,       // general, section "Mossvale": 1 judges without deleting
+    LooseMatch,      // general, section "Mossvale": 1 compares with width, case and kana folded
+    AnnounceNewOnly, // general, section "Mossvale": 1 announces only mail not there at the last check
     DesktopNotification, // general, section "Mossvale": 1 also tells news through the desktop's notifications
     QuietHours,          // general, section "Mossvale": "HH:MM-HH:MM" when nothing is announced; empty for none
     ReadWholeWithoutTop, // general, section "Mossvale": 1 judges a server without TOP on whole messages

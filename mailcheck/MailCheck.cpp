@@ -56,10 +56,10 @@ QString MailCheck::user() const
     return m_account.isFirst() ? m_settings.account().UserId : m_account.user;
 }
 
-// A history line names its account only when there are several: one account's lines stay as they were.
+// A history line names its account, but a lone first account's lines stay as they always were.
 QString MailCheck::historyName() const
 {
-    return m_named ? m_account.displayName() : QString();
+    return m_account.isFirst() && !m_named ? QString() : m_account.displayName();
 }
 
 // With several accounts each text says whose it is.
@@ -451,7 +451,8 @@ void MailCheck::settleEarlierDeletions()
     QSet<QByteArray> ids;
     for (int k = 1; k <= m_outcome.messages; ++k)
         ids.insert(m_session->uniqueId(k));
-    addNotice(m_outcome, DeletionHistory::settle(ids, m_session->hasUniqueIds(), historyName(), m_account.isFirst()));
+    addNotice(m_outcome,
+              DeletionHistory::settle(ids, m_session->hasUniqueIds(), m_account.displayName(), m_account.isFirst()));
 }
 
 // Read once, at the first message: nothing can change the files while the check runs. A list that

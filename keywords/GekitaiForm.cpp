@@ -2,7 +2,7 @@
 
 #include "keywords/KeywordEntryValidator.h"
 #include "keywords/KeywordFile.h"
-#include "mailcheck/MessageJudge.h"
+#include "keywords/KeywordText.h"
 #include "platform/DesignFont.h"
 #include "platform/MessageBox.h"
 #include "platform/Twips.h"

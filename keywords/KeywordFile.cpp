@@ -1,6 +1,6 @@
 #include "keywords/KeywordFile.h"
 
-#include "mailcheck/MessageJudge.h"
+#include "keywords/KeywordText.h"
 #include "platform/AtomicFile.h"
 #include "platform/Cp932Codec.h"
 #include "settings/ProgramFolder.h"

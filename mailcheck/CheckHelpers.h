@@ -1,6 +1,6 @@
 #pragma once
 
-#include "mailcheck/MessageJudge.h" // trimSpaces: texts are trimmed as the judge trims them
+#include "keywords/KeywordText.h" // trimSpaces: texts are trimmed as the judge trims them
 
 #include <QString>
 

@@ -36,8 +36,8 @@ QString isoWithOffset(const QDateTime& time)
 QString failure(const QString& file, const QString& reason)
 {
     const QStorageInfo volume(QFileInfo(file).absolutePath());
-    const QString space = volume.isValid() ? QStringLiteral("\n（空き容量: %1 KB）").arg(volume.bytesAvailable() / 1024)
-                                           : QString();
+    const QString space =
+        volume.isValid() ? QStringLiteral("\n（空き容量: %1 KB）").arg(volume.bytesAvailable() / 1024) : QString();
     return QStringLiteral("削除履歴「%1」に書き込めませんでした。\n%2%3")
         .arg(QDir::toNativeSeparators(file), reason, space);
 }
@@ -84,14 +84,16 @@ QByteArray HistoryEntry::line() const
                              DeletionHistory::cleanField(keyword),
                              DeletionHistory::cleanField(sender),
                              DeletionHistory::cleanField(subject)};
-    return fields.join(u'\t').toUtf8() + '\n';
+    const QString named = account.isEmpty() ? QString() : u'\t' + DeletionHistory::cleanField(account);
+    return (fields.join(u'\t') + named).toUtf8() + '\n';
 }
 
 std::optional<HistoryEntry> HistoryEntry::parse(const QByteArray& line)
 {
     // Earlier versions skip a status they do not know: "unconfirmed" lines are hidden from them, not misread.
     const QList<QByteArray> fields = line.split('\t');
-    if (fields.size() != 7 || (fields.at(1) != Deleted && fields.at(1) != Trial && fields.at(1) != Unconfirmed))
+    if ((fields.size() != 7 && fields.size() != 8) ||
+        (fields.at(1) != Deleted && fields.at(1) != Trial && fields.at(1) != Unconfirmed))
         return std::nullopt;
     if (!fields.at(2).isEmpty() && !validUid(fields.at(2)))
         return std::nullopt;
@@ -113,6 +115,7 @@ std::optional<HistoryEntry> HistoryEntry::parse(const QByteArray& line)
     entry.keyword = DeletionHistory::cleanField(QString::fromUtf8(fields.at(4)));
     entry.sender = DeletionHistory::cleanField(QString::fromUtf8(fields.at(5)));
     entry.subject = DeletionHistory::cleanField(QString::fromUtf8(fields.at(6)));
+    entry.account = DeletionHistory::cleanField(QString::fromUtf8(fields.value(7)));
     return entry;
 }
 
@@ -153,7 +156,8 @@ QString DeletionHistory::append(const QList<HistoryEntry>& entries)
     return failure(path, reason);
 }
 
-QString DeletionHistory::settle(const QSet<QByteArray>& idsOnServer, bool idsKnown)
+QString DeletionHistory::settle(const QSet<QByteArray>& idsOnServer, bool idsKnown, const QString& account,
+                                bool firstAccount)
 {
     const QString path = file();
     QFile in(path);
@@ -166,6 +170,7 @@ QString DeletionHistory::settle(const QSet<QByteArray>& idsOnServer, bool idsKno
     const QByteArray bytes = in.read(MaxSettleBytes);
     if (!bytes.contains('\t' + Unconfirmed + '\t'))
         return {};
+    const QString checked = cleanField(account); // as its lines hold it
     QByteArray settled;
     settled.reserve(bytes.size());
     for (qsizetype at = 0; at < bytes.size();) {
@@ -173,7 +178,9 @@ QString DeletionHistory::settle(const QSet<QByteArray>& idsOnServer, bool idsKno
         end = end < 0 ? bytes.size() : end;
         const QByteArray line = bytes.sliced(at, end - at);
         const std::optional<HistoryEntry> entry = HistoryEntry::parse(line);
-        if (!entry || !entry->unconfirmed || entry->uid.isEmpty()) {
+        // Another account's server says nothing of this one's mail, even under the same uid.
+        const bool ours = entry && (entry->account.isEmpty() ? firstAccount : entry->account == checked);
+        if (!ours || !entry->unconfirmed || entry->uid.isEmpty()) {
             settled += line;
         } else if (!idsOnServer.contains(entry->uid)) {
             QList<QByteArray> fields = line.split('\t');

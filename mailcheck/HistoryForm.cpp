@@ -32,6 +32,7 @@ template <class T> T* named(T* widget, const char* name)
 // Small enough for a 1366 x 768 screen at twice the scale (683 x 384 logical pixels, panels included).
 constexpr QSize MinimumSize(560, 300);
 constexpr QSize PreferredSize(760, 420);
+constexpr int AccountColumn = 4;
 } // namespace
 
 HistoryForm::HistoryForm(SettingsModel& settings, QWidget* parent) : QWidget(parent, Qt::Window), m_settings(settings)
@@ -40,8 +41,8 @@ HistoryForm::HistoryForm(SettingsModel& settings, QWidget* parent) : QWidget(par
     setWindowTitle(QStringLiteral("削除履歴"));
     setFont(designFont(font()));
     List1 = named(new QTreeWidget(this), "List1");
-    List1->setHeaderLabels(
-        {QStringLiteral("日時"), QStringLiteral("差出人"), QStringLiteral("件名"), QStringLiteral("キーワード")});
+    List1->setHeaderLabels({QStringLiteral("日時"), QStringLiteral("差出人"), QStringLiteral("件名"),
+                            QStringLiteral("キーワード"), QStringLiteral("アカウント")});
     List1->setRootIsDecorated(false);
     List1->setUniformRowHeights(true);
     List1->header()->setStretchLastSection(false);
@@ -97,18 +98,22 @@ void HistoryForm::refresh()
     m_entries = DeletionHistory::read();
     List1->clear();
     QList<QTreeWidgetItem*> items;
+    bool anyAccount = false;
     for (const HistoryEntry& entry : std::as_const(m_entries)) {
         QString time = entry.time.toString(QStringLiteral("yyyy/MM/dd HH:mm:ss"));
         if (entry.trial)
             time += QStringLiteral("（試用）");
         else if (entry.unconfirmed) // the server may still hold it: the next check tells
             time += QStringLiteral("（未確認）");
-        auto* item = new QTreeWidgetItem({time, entry.sender, entry.subject, entry.keyword});
+        anyAccount = anyAccount || !entry.account.isEmpty();
+        const QString account = entry.account.isEmpty() ? m_firstAccountName : entry.account;
+        auto* item = new QTreeWidgetItem({time, entry.sender, entry.subject, entry.keyword, account});
         if (entry.trial || entry.unconfirmed)
             item->setForeground(0, QColor(0x80, 0x60, 0x00));
         items.append(item);
     }
     List1->addTopLevelItems(items);
+    List1->setColumnHidden(AccountColumn, !anyAccount);
     if (!items.isEmpty())
         List1->setCurrentItem(items.first());
     EmptyLabel->setVisible(items.isEmpty());
@@ -116,21 +121,27 @@ void HistoryForm::refresh()
     AllowView->refresh();
 }
 
-// Date, sender and keyword as wide as their texts. When that leaves the subject less than a third, sender
-// and keyword get at most a quarter of the list each, so that a long sender cannot push the subject
-// out of sight. Dates are short and always whole.
+void HistoryForm::setFirstAccountName(const QString& name)
+{
+    m_firstAccountName = name;
+}
+
+// Date, sender, keyword and account as wide as their texts. When that leaves the subject less than a
+// third, sender and keyword get at most a quarter of the list each and the account a sixth, so that a
+// long sender cannot push the subject out of sight. Dates are short and always whole.
 void HistoryForm::fitColumns()
 {
     const int room = List1->viewport()->width();
     int taken = 0;
-    for (int column : {0, 1, 3}) {
+    for (int column : {0, 1, 3, AccountColumn}) {
         List1->resizeColumnToContents(column);
-        taken += List1->columnWidth(column);
+        taken += List1->isColumnHidden(column) ? 0 : List1->columnWidth(column);
     }
     if (taken * 3 <= room * 2)
         return;
     for (int column : {1, 3})
         List1->setColumnWidth(column, std::min(List1->columnWidth(column), room / 4));
+    List1->setColumnWidth(AccountColumn, std::min(List1->columnWidth(AccountColumn), room / 6));
 }
 
 const HistoryEntry* HistoryForm::selected() const

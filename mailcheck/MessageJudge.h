@@ -1,5 +1,6 @@
 #pragma once
 
+#include "keywords/KeywordText.h" // the judge compares texts by the keyword text rules
 #include "mailcheck/AllowList.h"
 
 #include <QSet>
@@ -15,17 +16,6 @@
 // one "@", an empty local part or domain, white space, control or special characters in the
 // address, or an address longer than 254 characters. An empty address is never allowed.
 QString senderAddress(const QString& from);
-
-// The text without leading and trailing ASCII spaces (U+0020 only; other blanks count).
-QString trimSpaces(const QString& text);
-
-// The text as looser matching compares it: NFKC (full and half width alike), case folded, and
-// hiragana turned into katakana.
-QString foldForMatch(const QString& text);
-
-// Whether keyword can never match: nothing but white space (any Unicode white space, U+3000
-// included), before or after folding. An empty keyword is blank.
-bool isBlankKeyword(const QString& keyword);
 
 class KeywordAutomaton;
 

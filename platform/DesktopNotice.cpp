@@ -1,7 +1,6 @@
 #include "platform/DesktopNotice.h"
 
 #include "platform/MessageBox.h"
-#include "settings/ProgramFolder.h"
 
 #include <QAction>
 #include <QDBusConnection>
@@ -122,7 +121,8 @@ bool noticesHide()
     return onWayland();
 }
 
-DesktopNotifier::DesktopNotifier(QObject* parent) : QObject(parent)
+DesktopNotifier::DesktopNotifier(QObject* parent)
+    : QObject(parent), m_iconFile(QCoreApplication::applicationDirPath() + QStringLiteral("/HTML/icon.png"))
 {
     // No service name: naming it would make Qt look its owner up with a blocking call. The id of
     // our own notification is what the answer is checked by.
@@ -145,6 +145,11 @@ bool DesktopNotifier::send(const QString& summary, const QList<NoticeLine>& line
     return true;
 }
 
+void DesktopNotifier::setIconFile(const QString& file)
+{
+    m_iconFile = file;
+}
+
 void DesktopNotifier::askCapabilities()
 {
     m_inFlight = true;
@@ -165,9 +170,8 @@ void DesktopNotifier::call(const Request& request)
         composeNotification(request.summary, request.lines, *m_capabilities, request.offerMailProgram);
     QDBusMessage message = QDBusMessage::createMethodCall(Service, Path, Service, QStringLiteral("Notify"));
     // The shipped icon by its path, so that it shows before (or without) an installation.
-    const QString iconFile = Paths::htmlFolder() + QStringLiteral("/icon.png");
     const QString icon =
-        QFileInfo(iconFile).isFile() ? QFileInfo(iconFile).absoluteFilePath() : QStringLiteral("mossvale");
+        QFileInfo(m_iconFile).isFile() ? QFileInfo(m_iconFile).absoluteFilePath() : QStringLiteral("mossvale");
     const QVariantMap hints{{QStringLiteral("desktop-entry"), QStringLiteral("mossvale")},
                             {QStringLiteral("category"), QStringLiteral("email.arrived")}};
     // app name, replaced id, icon, summary, body, actions, hints, time-out (-1: the server's choice)

@@ -58,6 +58,9 @@ public:
     static constexpr int ReplyTimeoutMs = 5000;
 
     explicit DesktopNotifier(QObject* parent = nullptr);
+    // The picture shown with each notification, by its path: "HTML/icon.png" beside the executable
+    // unless set; where the file is missing, the installed icon "mossvale" by its name.
+    void setIconFile(const QString& file);
     // False when there is no session bus to send it on.
     bool send(const QString& summary, const QList<NoticeLine>& lines, bool offerMailProgram);
 
@@ -79,6 +82,7 @@ private:
     void call(const Request& request);
     void callDone();
 
+    QString m_iconFile;
     uint m_lastId = 0;
     bool m_inFlight = false;
     std::optional<QStringList> m_capabilities;

@@ -7,6 +7,7 @@
 #include "platform/Twips.h"
 #include "platform/WindowPlacement.h"
 #include "platform/WrappingCheckBox.h"
+#include "settings/AccountsForm.h"
 #include "settings/MoreOptionsForm.h"
 #include "settings/Settings.h"
 
@@ -62,7 +63,14 @@ void fitWrapped(QLabel* label, int largestPixels, int smallestPixels)
 
 SetForm::SetForm(SettingsModel& settings, QWidget* parent)
     : QWidget(parent, Qt::Window), m_settings(settings),
-      m_moreOptionsForm([this] { return new MoreOptionsForm(m_settings, this); })
+      m_moreOptionsForm([this] { return new MoreOptionsForm(m_settings, this); }), m_accountsForm([this] {
+          auto* form = new AccountsForm(m_settings, this);
+          // The first account's window asks for the 1.0 windows the way this window's buttons do.
+          connect(form, &AccountsForm::serverRequested, this, &SetForm::serverRequested);
+          connect(form, &AccountsForm::idPassRequested, this, &SetForm::idPassRequested);
+          connect(form, &AccountsForm::accountsChanged, this, &SetForm::accountsChanged);
+          return form;
+      })
 {
     buildLayout();
     Form_Load();
@@ -116,6 +124,7 @@ void SetForm::buildLayout()
     Check2->resize(width() - Check2->x(), Check2->height());
     Command3 =
         place(new QPushButton(QStringLiteral("その他の設定"), this), {"Command3", twipRect(2520, 4650, 1455, 375)});
+    Command4 = place(new QPushButton(QStringLiteral("アカウント"), this), {"Command4", twipRect(240, 4650, 1455, 375)});
     // The two separator lines of the design (a control array, Line1): the buttons, the hang-up
     // switch and the interval each stand apart.
     for (const Placement& line : {Placement{"Line1_0", twipRect(120, 540, 3975, 30)},
@@ -134,7 +143,8 @@ void SetForm::buildLayout()
     setTabOrder(Command1, Command2);
     setTabOrder(Command2, Option1);
     setTabOrder(Option1, Option2);
-    setTabOrder(Option2, Command3);
+    setTabOrder(Option2, Command4);
+    setTabOrder(Command4, Command3);
     Check2->setFocus();
 
     connect(Text2, &QLineEdit::textChanged, this, &SetForm::Text2_Change);
@@ -145,6 +155,7 @@ void SetForm::buildLayout()
     connect(Command1, &QPushButton::clicked, this, &SetForm::Command1_Click);
     connect(Command2, &QPushButton::clicked, this, &SetForm::Command2_Click);
     connect(Command3, &QPushButton::clicked, this, &SetForm::Command3_Click);
+    connect(Command4, &QPushButton::clicked, this, &SetForm::Command4_Click);
 }
 
 void SetForm::Form_Load()
@@ -203,6 +214,14 @@ void SetForm::Command3_Click()
 {
     const bool opening = !m_moreOptionsForm.isLoaded();
     MoreOptionsForm* form = m_moreOptionsForm.show();
+    if (opening)
+        centreOver(form, this);
+}
+
+void SetForm::Command4_Click()
+{
+    const bool opening = !m_accountsForm.isLoaded();
+    AccountsForm* form = m_accountsForm.show();
     if (opening)
         centreOver(form, this);
 }

@@ -4,6 +4,7 @@
 
 #include <QWidget>
 
+class AccountsForm;
 class MoreOptionsForm;
 class QCheckBox;
 class QFrame;
@@ -31,12 +32,15 @@ public:
     QPushButton* Command1;
     QPushButton* Command2;
     QPushButton* Command3; // その他の設定
+    QPushButton* Command4; // アカウント
 
     FormSlot<MoreOptionsForm>& moreOptionsForm() { return m_moreOptionsForm; }
+    FormSlot<AccountsForm>& accountsForm() { return m_accountsForm; }
 
 Q_SIGNALS:
     void idPassRequested(); // "ID/PASS"
     void serverRequested(); // "POPサーバー"
+    void accountsChanged(); // 「アカウント」 stored a change
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -50,9 +54,11 @@ private:
     void Command1_Click();
     void Command2_Click();
     void Command3_Click();
+    void Command4_Click();
     void reportWrite(const QString& error);
 
     SettingsModel& m_settings;
     QFrame* Frame1;
     FormSlot<MoreOptionsForm> m_moreOptionsForm;
+    FormSlot<AccountsForm> m_accountsForm;
 };

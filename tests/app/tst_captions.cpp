@@ -7,6 +7,7 @@
 #include "mailcheck/MsgForm.h"
 #include "platform/DesignFont.h"
 #include "platform/WrappingCheckBox.h"
+#include "settings/AccountsForm.h"
 #include "settings/IdPassForm.h"
 #include "settings/MoreOptionsForm.h"
 #include "settings/OptionForm.h"
@@ -84,6 +85,9 @@ private Q_SLOTS:
             QList<QWidget*> windows{&form, form.setForm().show(), form.optionForm().show(), form.idPassForm().show()};
             windows << form.gekitaiForm().show() << form.msgForm().show() << form.helpForm().show();
             windows << form.setForm().get()->moreOptionsForm().show() << form.historyForm().show();
+            AccountsForm* accounts = form.setForm().get()->accountsForm().show();
+            accounts->addButton->click(); // a further account's window has every row
+            windows << accounts << accounts->accountForm();
             for (QWidget* window : windows) {
                 QCOMPARE(QFontInfo(window->font()).family(), face);
                 for (QWidget* control : window->findChildren<QWidget*>()) {

@@ -23,14 +23,18 @@ const auto mail = [](const QByteArray& subject) { return "From: x@spam.example\r
 const auto h = [](const QByteArray& status, const QByteArray& uid) {
     return "2024-05-06T07:08:09+09:00\t" + status + '\t' + uid + "\t10\tspam\tx@spam.example\tsubject " + uid + '\n';
 };
+// The same line of a named account.
+const auto ha = [](const QByteArray& status, const QByteArray& uid, const QByteArray& account) {
+    return h(status, uid).chopped(1) + '\t' + account + '\n';
+};
 using Copies = QList<std::tuple<int, qint64, bool>>;
 constexpr qint64 MB = 1024 * 1024;
 
 // clang-format off
 // Each copy: age in days, size, made by the running check; gone: the indexes of those removed.
 struct PruneRow { const char* name; Copies copies; QList<int> gone; };
-// History lines before and after settling; ours: how many of them the program reads.
-struct HistoryRow { const char* name; QList<QByteArray> before; int ours; QSet<QByteArray> onServer; bool idsKnown; QList<QByteArray> after; };
+// History lines before and after settling the account checked; ours: how many of them the program reads.
+struct HistoryRow { const char* name; QList<QByteArray> before; int ours; QSet<QByteArray> onServer; bool idsKnown; QList<QByteArray> after; QString account = {}; bool first = true; };
 struct SeenFileRow { const char* name; QByteArray lines; int loaded; };
 // The allow list before, the entry the user takes out, the file after (null: refused, the file kept).
 struct AllowRow { const char* name; QByteArray before; AllowEntry removed; QByteArray after; };
@@ -70,6 +74,26 @@ private Q_SLOTS:
             QCOMPARE(m_folder->read(name(i)), mail(QByteArray::number(i)));
         QCOMPARE(QDir(SavedCopies::folder()).entryList(QDir::Files | QDir::Hidden).size(), SavedCopies::MaxSameName);
         QCOMPARE(SavedCopies::find({CheckTime, false, "u", 10, "k", "x@spam.example", "2"}), m_folder->file(name(2)));
+    }
+
+    // Each account prunes its own folder alone: the first's never counts nor enters another's, and a
+    // copy is found in its account's folder though the first's holds one of the same name.
+    void accountCopies()
+    {
+        const QString second = SavedCopies::folder() + "/2";
+        const QDateTime now = QDateTime::currentDateTime();
+        QString first, own;
+        QVERIFY(SavedCopies::store(CheckTime, 1, mail("a"), &first).isEmpty());
+        QVERIFY(SavedCopies::store(CheckTime, 1, mail("b"), &own, second).isEmpty() && own.startsWith(second + '/'));
+        // Together past MaxTotalBytes, each alone within it; the second's is past its age.
+        QVERIFY(QFile::resize(first, 30 * MB) && QFile::resize(own, 30 * MB));
+        QFile old(own);
+        QVERIFY(old.open(QIODevice::Append) && old.setFileTime(now.addDays(-40), QFileDevice::FileModificationTime));
+        QVERIFY(SavedCopies::prune(now).isEmpty());
+        QVERIFY(QFile::exists(first) && QFile::exists(own));
+        QCOMPARE(SavedCopies::find({CheckTime, false, "u", 10, "k", "x@spam.example", "b", false, "改名"}), own);
+        QVERIFY(SavedCopies::prune(now, {}, second).isEmpty());
+        QVERIFY(QFile::exists(first) && !QFile::exists(own));
     }
 
     // Copies go after MaxAgeDays, then the oldest past MaxTotalBytes (or MaxCopies); the running check's never.
@@ -115,6 +139,10 @@ private Q_SLOTS:
         add({"no ids from the server: nothing told", mixed, 5, {}, false, mixed});
         add({"no uid: nothing told", {h("unconfirmed", ""), h("unconfirmed", "u2")}, 2, {}, true,
              {h("unconfirmed", ""), h("deleted", "u2")}});
+        // Accounts share uids: one account's server never settles another's lines.
+        const QList<QByteArray> shared{h("unconfirmed", "u2"), ha("unconfirmed", "u2", "二"), ha("unconfirmed", "u3", "二"), ha("unconfirmed", "u2", "三")};
+        add({"another account: its lines alone", shared, 4, {"u3"}, true, {shared[0], ha("deleted", "u2", "二"), shared[3]}, "二", false});
+        add({"the first account by its name", shared + QList{ha("unconfirmed", "u2", "一")}, 5, {}, true, {h("deleted", "u2"), shared[1], shared[2], shared[3], ha("deleted", "u2", "一")}, "一"});
     }
     void history()
     {
@@ -124,7 +152,7 @@ private Q_SLOTS:
         QCOMPARE(read.size(), row.ours);
         for (const HistoryEntry& entry : read)
             QVERIFY2(row.before.contains(entry.line()), entry.line());
-        QCOMPARE(DeletionHistory::settle(row.onServer, row.idsKnown), QString());
+        QCOMPARE(DeletionHistory::settle(row.onServer, row.idsKnown, row.account, row.first), QString());
         // An entry goes at the end, with tabs and line breaks in its fields made spaces.
         QVERIFY(DeletionHistory::append({{CheckTime, false, "u9", 10, "k", "s", "件名\tと\r\n"}}).isEmpty());
         QCOMPARE(m_folder->read("★MailData/deleted.tsv"), "# kept as it is\n" + row.after.join() +

@@ -32,9 +32,10 @@ left_in() {
 WANTED="${DEMO_WANTED_NUMBERS[*]}" KEPT=${#DEMO_WANTED_NUMBERS[@]} SPAM=${#DEMO_SPAM_NUMBERS[@]}
 # folder NAME USER SERVER: a fresh program folder E2E_TMP/NAME for the demo account USER at SERVER.
 folder() { DEMO_USER=$2 make_program_folder "$E2E_BUILD_DIR/Mossvale" "$E2E_TMP/$1" "$3"; }
-# second FOLDER SERVER USER: the first account named 自宅, and 仕事 for USER at SERVER in accounts.ini.
+# second FOLDER SERVER USER: the first account named 自宅, and 仕事 for USER at SERVER in accounts.ini;
+# a copy of each message kept before it is deleted.
 second() {
-    printf '[Mossvale]\r\nAccount1Name=自宅\r\n' | iconv -f UTF-8 -t CP932 >>"$1/★MailData/ini.ini"
+    printf '[Mossvale]\r\nAccount1Name=自宅\r\nKeepDeleted=1\r\n' | iconv -f UTF-8 -t CP932 >>"$1/★MailData/ini.ini"
     (umask 077 && printf '[Account2]\nName=仕事\nServer=%s\nUser=%s\nPassword=%s\nEnabled=1\n' "$2" "$3" \
         "$DEMO_PASSWORD" >"$1/★MailData/accounts.ini")
 }
@@ -60,6 +61,9 @@ for line in "自宅: 残り$KEPT.*削除$SPAM" "仕事: 残り$((KEPT + 1)).*削
     expect "no line \"$line\" in the output" grep -q "^$line" "$E2E_TMP/two.out"
 done
 expect "accounts in deleted.tsv: $(names two)" test "$(names two)" = "$SPAM 仕事 $SPAM 自宅"
+copies() { find "$E2E_TMP/two/★MailData/Deleted$1" -maxdepth 1 -name '*.eml' -exec grep -l "^To: demo@" {} + | wc -l; }
+expect "copies of the first account's mail: $(copies '')" test "$(copies '')" -eq "$SPAM"
+expect "copies of the second account's mail: $(copies /2)" test "$(copies /2)" -eq "$SPAM"
 
 # A failing account spoils nothing.
 add_user alone

@@ -40,7 +40,7 @@ second() {
         "$DEMO_PASSWORD" >"$1/★MailData/accounts.ini")
 }
 # shot NAME: one check of folder NAME by mossvale-demo-shot, which prints to NAME.out; sets STATUS.
-mkdir -p -m 700 "$E2E_TMP/runtime"
+mkdir -m 700 "$E2E_TMP/runtime"
 shot() {
     STATUS=0 && mkdir -p "$E2E_OUTPUT_DIR/$1"
     QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$E2E_TMP/runtime" "$E2E_BUILD_DIR/demo/mossvale-demo-shot" \

@@ -85,6 +85,11 @@ MainForm::MainForm(QWidget* parent) : QMainWindow(parent), m_sound(std::make_uni
     m_helpForm = std::make_unique<FormSlot<HELPForm>>();
     m_historyForm = std::make_unique<FormSlot<HistoryForm>>([this] {
         auto* form = new HistoryForm(m_settings);
+        // Lines without an account's name are the first account's.
+        for (const Account& account : Accounts::load(m_settings.account())) {
+            if (account.isFirst())
+                form->setFirstAccountName(account.displayName());
+        }
         connect(form, &HistoryForm::keywordRemoved, this, [this] {
             if (m_gekitaiForm->isLoaded())
                 m_gekitaiForm->loaded()->RefreshKeywordList();

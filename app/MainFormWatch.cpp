@@ -1,6 +1,7 @@
 // Watching that can be relied on: the network and sleep from the desktop, quiet hours, the failures
 // of timed checks told once, and the desktop's notification of news.
 #include "app/MainForm.h"
+#include "settings/ProgramFolder.h"
 #include "app/MainFormCheckWindows.h"
 
 #include "mailcheck/CheckHelpers.h"
@@ -31,6 +32,7 @@ void MainForm::startWatching()
     m_network = new NetworkWatch(this);
     m_sleep = new SleepWatch(this);
     m_notifier = new DesktopNotifier(this);
+    m_notifier->setIconFile(Paths::htmlFolder() + QStringLiteral("/icon.png"));
     connect(m_network, &NetworkWatch::changed, this, &MainForm::networkChanged);
     connect(m_sleep, &SleepWatch::knownChanged, this, [this](bool known) { m_schedule.setSleepKnown(known); });
     connect(m_sleep, &SleepWatch::resumed, this, [this] { m_schedule.resumed(); });

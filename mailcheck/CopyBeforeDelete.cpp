@@ -48,7 +48,7 @@ QString CopyBeforeDelete::keep(JudgedMessage& judged, const QByteArray& bytes) c
     if (!SavedCopies::fits(bytes.size()))
         return QStringLiteral("控えを保存できる上限（%1 MB）を超えるメールのため、保存しませんでした。")
             .arg(SavedCopies::MaxTotalBytes / (1024 * 1024));
-    return SavedCopies::store(m_time, judged.number, bytes, &judged.copy);
+    return SavedCopies::store(m_time, judged.number, bytes, &judged.copy, m_folder);
 }
 
 void CopyBeforeDelete::fail(int number, const QString& error)

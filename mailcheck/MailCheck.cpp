@@ -58,6 +58,12 @@ QString MailCheck::user() const
     return m_account.isFirst() ? m_settings.account().UserId : m_account.user;
 }
 
+// A history line names its account only when there are several: one account's lines stay as they were.
+QString MailCheck::historyName() const
+{
+    return m_named ? m_account.displayName() : QString();
+}
+
 // With several accounts each text says whose it is.
 QString MailCheck::named(const QString& text) const
 {
@@ -447,7 +453,7 @@ void MailCheck::settleEarlierDeletions()
     QSet<QByteArray> ids;
     for (int k = 1; k <= m_outcome.messages; ++k)
         ids.insert(m_session->uniqueId(k));
-    addNotice(m_outcome, DeletionHistory::settle(ids, m_session->hasUniqueIds()));
+    addNotice(m_outcome, DeletionHistory::settle(ids, m_session->hasUniqueIds(), historyName(), m_account.isFirst()));
 }
 
 // Read once, at the first message: nothing can change the files while the check runs. A list that
@@ -552,7 +558,7 @@ void MailCheck::judge(int number, const SeenStore::Message& texts, const QByteAr
     const QString sender = trimSpaces(texts.sender);
     m_judged.append({number,
                      {m_time, m_switches.trialMode, m_session->uniqueId(number), m_session->messageSize(number), keyword,
-                      sender, subject},
+                      sender, subject, false, historyName()},
                      texts.subject,
                      texts.sender,
                      messageId,
@@ -702,7 +708,7 @@ void MailCheck::record(bool confirmed)
     addNotice(m_outcome, DeletionHistory::append(trials));
     // The copies this check made are never pruned by it, whatever the cap.
     if (m_switches.keepDeleted)
-        addNotice(m_outcome, SavedCopies::prune(QDateTime::currentDateTime(), made));
+        addNotice(m_outcome, SavedCopies::prune(QDateTime::currentDateTime(), made, m_account.copiesFolder()));
 }
 
 // A failure is told in a box once, with the account's name; what the check found is announced by the

@@ -139,6 +139,7 @@ private:
     QString server() const;
     QString user() const;
     QString named(const QString& text) const;
+    QString historyName() const;
     void setStep(Step step);
     void openSession();
     void onOpened();

@@ -121,6 +121,11 @@ private Q_SLOTS:
         QCOMPARE(total.accountLines.size(), 2);
         QVERIFY(total.accountLines.last().startsWith(QStringLiteral("二つ目: 残り")));
         QVERIFY(m_folder->exists("★MailData/seen.tsv") && m_folder->exists("★MailData/seen-2.tsv"));
+        QStringList named; // each deletion's line names its account
+        for (const HistoryEntry& entry : DeletionHistory::read())
+            named << entry.account;
+        named.sort();
+        QCOMPARE(named, extra == "NoDelete=1" ? QStringList{"アカウント1"} : (QStringList{"アカウント1", "二つ目"}));
     }
 
     // An account that cannot be reached is told once, by name, and the other is cleaned as ever.

@@ -7,6 +7,7 @@
 #   deleted.tsv lines, and exits 0;
 # - the second account's server down (a closed port): the first is cleaned as usual, and the
 #   trouble is told once, by the account's name;
+# - the second account alone, the first disabled: its deleted.tsv lines still name it;
 # - one account: the 1.0 files keep every byte through a check, and no accounts.ini appears;
 # - closing the real program (under Xvfb and openbox) while both accounts wait for
 #   tests/e2e/slow_pop3.py to answer the password ends it within a second, and neither got QUIT.
@@ -75,6 +76,16 @@ expect "accounts in deleted.tsv beside the one down: $(names down)" test "$(name
 told=$(grep -c '^The program said: .*仕事' "$E2E_TMP/down.out" || true)
 expect "the account that is down was told $told times by name" test "$told" -eq 1
 expect "the first account was told of as in trouble" eval '! grep -q "^The program said: .*自宅" "$E2E_TMP/down.out"'
+
+# A further account checked alone (the first disabled, its server down) still names its lines: a
+# line without a name is the first account's, which would settle it against the wrong server.
+add_user solo
+folder solo "$DEMO_USER" "127.0.0.1:$(free_port)" && second "$E2E_TMP/solo" "$SERVER" solo
+printf 'Account1Enabled=0\r\n' >>"$E2E_TMP/solo/★MailData/ini.ini"
+shot solo
+expect "the second account alone: exit status $STATUS" test "$STATUS" -eq 0
+expect "left in the mailbox of the second account alone: $(left_in solo)" test "$(left_in solo)" = "$WANTED"
+expect "accounts in deleted.tsv of the second account alone: $(names solo)" test "$(names solo)" = "$SPAM 仕事"
 
 # One account changes nothing of the 1.0 files.
 add_user single

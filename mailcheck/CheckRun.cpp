@@ -1,16 +1,13 @@
 #include "mailcheck/CheckRun.h"
 
 #include "mailcheck/CheckHelpers.h"
+#include "mailcheck/CheckTexts.h"
 #include "settings/Settings.h"
 
 #include <QFileInfo>
 #include <algorithm>
 
 namespace {
-const QString NewMailText = QStringLiteral("新着メールがあります。");
-const QString NoMailProgramText = QStringLiteral("起動するメーラーが設定されていません。");
-const QString ProgramTitle = QStringLiteral("Mossvale");
-
 // An account's own sound, when it is a file the sound device can be told of; else the usual one.
 QString usableSound(const QString& sound)
 {
@@ -200,7 +197,7 @@ void CheckRun::askNext()
     m_questions.pop_front();
     m_asking = question.slot;
     const int id = ++m_questionId;
-    const QString text = m_slots.size() > 1 ? QStringLiteral("アカウント「%1」: ").arg(question.slot->account.displayName()) + question.text
+    const QString text = m_slots.size() > 1 ? CheckTexts::ofAccount(question.slot->account.displayName(), question.text)
                                             : question.text;
     m_windows.ask(text, question.trust, [this, id, answered = question.answered](bool yes) {
         if (id != m_questionId || !m_asking)
@@ -355,7 +352,7 @@ void CheckRun::announce(int newMail, const QString& sound)
     m_windows.startEventScene(sound);
     const GeneralSettings& settings = m_settings.general();
     if (settings.newMailAction == NewMailAction::NoticeBoard) {
-        m_windows.showNotice(NewMailText, QString::number(newMail));
+        m_windows.showNotice(CheckTexts::newMail, QString::number(newMail));
         if (m_slots.size() > 1)
             m_windows.setNoticeTip(m_total.accountLines.join(u'\n'));
         if (settings.autoCloseNotice)
@@ -363,9 +360,9 @@ void CheckRun::announce(int newMail, const QString& sound)
     } else if (settings.newMailAction == NewMailAction::MailProgram) {
         const QString path = settings.mailProgram;
         if (path.isEmpty() || path == NotSetText) {
-            m_windows.showMessage(NoMailProgramText, ProgramTitle);
+            m_windows.showMessage(CheckTexts::noMailProgram, CheckTexts::programTitle);
         } else if (const QString error = m_windows.startProgram(trimSpaces(path)); !error.isEmpty()) {
-            m_windows.showMessage(error, ProgramTitle);
+            m_windows.showMessage(error, CheckTexts::programTitle);
         }
     }
     finish();

@@ -62,7 +62,8 @@ QString nothingJudged(const QString& server, bool noTop)
 
 QString ofAccount(const QString& name, const QString& text)
 {
-    return QStringLiteral("アカウント「%1」: ").arg(name) + text;
+    // A line of its own: the text that follows may begin with its time, or be several lines.
+    return QStringLiteral("アカウント「%1」\n").arg(name) + text;
 }
 
 } // namespace CheckTexts

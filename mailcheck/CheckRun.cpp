@@ -8,6 +8,31 @@
 #include <algorithm>
 
 namespace {
+void appendLine(QString& text, const QString& line)
+{
+    text += (text.isEmpty() ? QString() : QStringLiteral("\n")) + line;
+}
+
+// A checked account's counts join the total; new mail is counted where some account could tell it.
+void addCounts(CheckOutcome& total, const CheckOutcome& outcome, const QString& name)
+{
+    total.messages += outcome.messages;
+    total.deleted += outcome.deleted;
+    total.deletedSubjects << outcome.deletedSubjects;
+    total.trialMatches += outcome.trialMatches;
+    total.unread += outcome.unread;
+    total.notJudged += outcome.notJudged;
+    total.tooLargeToJudge += outcome.tooLargeToJudge;
+    if (outcome.fresh >= 0)
+        total.fresh = std::max(total.fresh, 0) + outcome.fresh;
+    for (const CheckOutcome::NewMessage& message : outcome.newest) {
+        if (total.newest.size() < CheckOutcome::NewestKept)
+            total.newest.append(message);
+    }
+    if (!outcome.notice.isEmpty())
+        appendLine(total.notice, name + QStringLiteral(": ") + outcome.notice);
+}
+
 // An account's own sound, when it is a file the sound device can be told of; else the usual one.
 QString usableSound(const QString& sound)
 {
@@ -269,46 +294,22 @@ CheckOutcome CheckRun::totalOf(const QList<AccountOutcome>& outcomes)
     CheckOutcome total;
     total.kind = Kind::NotConfigured;
     total.finished = QDateTime::currentDateTime();
-    bool anyChecked = false;
-    bool anyFresh = false;
     for (const AccountOutcome& each : outcomes) {
         const CheckOutcome& outcome = each.outcome;
         const QString name = each.account.displayName();
         total.accountLines << accountLine(each);
+        total.loginDelaySeconds = std::max(total.loginDelaySeconds, outcome.loginDelaySeconds);
         if (outcome.failed() || outcome.kind == Kind::Cancelled) {
             total.troubled << name;
-            if (!anyChecked && total.kind == Kind::NotConfigured)
+            if (total.kind == Kind::NotConfigured) // until an account is checked, the first trouble stands
                 total.kind = outcome.kind;
-            total.reason += (total.reason.isEmpty() ? QString() : QStringLiteral("\n")) + name + QStringLiteral(": ") +
-                            TrimAtNul(outcome.reason);
+            appendLine(total.reason, name + QStringLiteral(": ") + TrimAtNul(outcome.reason));
         }
-        if (outcome.kind == Kind::Unconfirmed)
-            total.kind = Kind::Unconfirmed;
-        if (outcome.kind != Kind::Checked)
-            continue;
-        if (total.kind != Kind::Unconfirmed)
-            total.kind = Kind::Checked;
-        anyChecked = true;
-        total.messages += outcome.messages;
-        total.deleted += outcome.deleted;
-        total.deletedSubjects << outcome.deletedSubjects;
-        total.trialMatches += outcome.trialMatches;
-        total.unread += outcome.unread;
-        total.notJudged += outcome.notJudged;
-        total.tooLargeToJudge += outcome.tooLargeToJudge;
-        if (outcome.fresh >= 0) {
-            total.fresh = (anyFresh ? total.fresh : 0) + outcome.fresh;
-            anyFresh = true;
-        }
-        for (const auto& message : outcome.newest) {
-            if (total.newest.size() < CheckOutcome::NewestKept)
-                total.newest.append(message);
-        }
-        if (!outcome.notice.isEmpty())
-            total.notice += (total.notice.isEmpty() ? QString() : QStringLiteral("\n")) + name + QStringLiteral(": ") + outcome.notice;
+        if (outcome.kind == Kind::Unconfirmed || (outcome.kind == Kind::Checked && total.kind != Kind::Unconfirmed))
+            total.kind = outcome.kind;
+        if (outcome.kind == Kind::Checked)
+            addCounts(total, outcome, name);
     }
-    for (const AccountOutcome& each : outcomes)
-        total.loginDelaySeconds = std::max(total.loginDelaySeconds, each.outcome.loginDelaySeconds);
     return total;
 }
 
@@ -319,7 +320,7 @@ void CheckRun::conclude()
         m_total = totalOf(all);
     m_total.finished = QDateTime::currentDateTime();
     if (!m_loadError.isEmpty())
-        m_total.notice += (m_total.notice.isEmpty() ? QString() : QStringLiteral("\n")) + m_loadError;
+        appendLine(m_total.notice, m_loadError);
     const GeneralSettings& settings = m_settings.general();
     int news = 0;
     QString sound;

@@ -115,6 +115,8 @@ public:
     // How the checks reach the server (tests trust their own server's certificate here).
     void setMailOptions(const Pop3Options& options) { m_mailOptions = options; }
     const CheckOutcome& lastCheck() const { return m_lastCheck; }
+    // What the tray icon's tip says: when the window went there, and what the last check found.
+    QString trayTip() const;
     // Shows text where the user looks (under the picture, and in the tray icon's tip); details
     // when the pointer rests on it.
     void showCheckStatus(const QString& text, const QString& details);

@@ -228,12 +228,16 @@ void MainForm::mnu_Popup_Click(int index)
 // The date the window went to the tray, then what the last check found.
 void MainForm::updateTrayTip()
 {
-    if (!m_tray)
-        return;
+    if (m_tray)
+        m_tray->setTip(MessageBox::programTitle(), trayTip());
+}
+
+QString MainForm::trayTip() const
+{
     QString status = m_checking ? StatusLabel->text() : statusLine();
     if (!m_checking && !m_lastCheck.accountLines.isEmpty()) // several accounts: a line for each
         status += u'\n' + m_lastCheck.accountLines.join(u'\n');
-    m_tray->setTip(MessageBox::programTitle(), status.isEmpty() ? m_trayDate : m_trayDate + u'\n' + status);
+    return status.isEmpty() ? m_trayDate : m_trayDate + u'\n' + status;
 }
 
 // While the browser sign-in waits, the status line gives way to the one thing the user can do about it.

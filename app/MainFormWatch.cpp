@@ -1,6 +1,7 @@
 // Watching that can be relied on: the network and sleep from the desktop, quiet hours, the failures
 // of timed checks told once, and the desktop's notification of news.
 #include "app/MainForm.h"
+#include "mailcheck/CheckTexts.h"
 #include "settings/ProgramFolder.h"
 #include "app/MainFormCheckWindows.h"
 
@@ -17,7 +18,6 @@
 namespace {
 const QString OfflineText = QStringLiteral("オフライン");
 // The notice board's first line, as a check writes it.
-const QString NewMailText = QStringLiteral("新着メールがあります。");
 
 // The mail program's command line, empty when none is set.
 QString mailProgramOf(const GeneralSettings& settings)
@@ -104,7 +104,7 @@ void MainForm::announceQuietNews(const QuietNews::Summary& summary)
     if (settings.newMailAction == NewMailAction::NoticeBoard) {
         if (!m_checkWindows)
             m_checkWindows = std::make_unique<MainFormCheckWindows>(*this);
-        m_checkWindows->showNotice(NewMailText, QString::number(summary.count));
+        m_checkWindows->showNotice(CheckTexts::newMail, QString::number(summary.count));
         if (settings.autoCloseNotice)
             QTimer::singleShot(CheckRun::NoticeAutoCloseMs, this, [this] { m_msgForm->unload(); });
     } else if (settings.newMailAction == NewMailAction::MailProgram) {

@@ -37,6 +37,7 @@
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <QTimer>
+#include <QToolTip>
 #include <QTreeWidget>
 #include <algorithm>
 
@@ -119,6 +120,17 @@ bool saveScreen(const QString& path)
     return saved;
 }
 
+void saveStatusTip(MainForm& form, const QString& path)
+{
+    QToolTip::showText(form.StatusLabel->mapToGlobal(QPoint(0, form.StatusLabel->height())),
+                       form.StatusLabel->toolTip(), form.StatusLabel);
+    settle(300);
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (widget->inherits("QTipLabel") && widget->isVisible())
+            save(widget, path);
+    }
+}
+
 int saveWindows(const QString& face, const QString& prefix)
 {
     designFamilies() = {face};
@@ -183,6 +195,8 @@ int main(int argc, char* argv[])
         return usage();
     setProgramFolder(QDir(args.at(1)).absolutePath());
     const QDir output(args.at(2));
+    if (const QString face = qEnvironmentVariable("DEMO_SHOT_FACE"); !face.isEmpty())
+        designFamilies() = {face};
 
     MainForm mainForm;
     mainForm.show();
@@ -202,8 +216,11 @@ int main(int argc, char* argv[])
     if (args.size() == 4)
         listMaildir(args.at(3));
 
+    out() << "The tray's tip says:\n" << mainForm.trayTip() << "\n";
     out() << "Screenshots:\n";
     save(&mainForm, output.filePath(QStringLiteral("main-window.png")));
+    if (result.accountLines.size() > 1) // several accounts: the status line's tip, as the pointer shows it
+        saveStatusTip(mainForm, output.filePath(QStringLiteral("status-tip.png")));
     if (MsgForm* notice = mainForm.msgForm().loaded()) {
         out() << "The notice board \"" << notice->windowTitle() << "\" says: " << notice->Text1->text() << " "
               << notice->Text2->text() << "\n";

@@ -62,8 +62,9 @@ QString CheckOutcome::summary() const
 {
     if (kind == Kind::NotRun)
         return QString();
-    const QString trouble = troubled.isEmpty() ? QString() : QStringLiteral("・要確認: ") + troubled.join(u'、');
-    return finished.toString(QStringLiteral("HH:mm ")) + headline() + trouble;
+    // The account in trouble comes first: the line is short, and the counts are also in the tip.
+    const QString trouble = troubled.isEmpty() ? QString() : QStringLiteral("要確認: ") + troubled.join(u'、') + u'・';
+    return finished.toString(QStringLiteral("HH:mm ")) + trouble + headline();
 }
 
 QString CheckOutcome::details() const

@@ -1,16 +1,13 @@
 #include "mailcheck/CheckRun.h"
 
 #include "mailcheck/CheckHelpers.h"
+#include "mailcheck/CheckTexts.h"
 #include "settings/Settings.h"
 
 #include <QFileInfo>
 #include <algorithm>
 
 namespace {
-const QString NewMailText = QStringLiteral("新着メールがあります。");
-const QString NoMailProgramText = QStringLiteral("起動するメーラーが設定されていません。");
-const QString ProgramTitle = QStringLiteral("Mossvale");
-
 // An account's own sound, when it is a file the sound device can be told of; else the usual one.
 QString usableSound(const QString& sound)
 {
@@ -100,9 +97,9 @@ void CheckRun::start(bool manual)
     m_total = CheckOutcome();
     QList<Account> accounts = Accounts::load(m_settings.account(), &m_loadError);
     // The first account stands for every account while none other is set up, as it always has.
-    const bool several = std::count_if(accounts.begin(), accounts.end(), [](const Account& a) {
-                             return !a.isFirst() && !a.server.isEmpty();
-                         }) > 0;
+    m_several = std::any_of(accounts.begin(), accounts.end(),
+                            [](const Account& a) { return !a.isFirst() && !a.server.isEmpty(); });
+    const bool several = m_several;
     for (const Account& account : std::as_const(accounts)) {
         const bool serverSet = account.isFirst() ? !m_settings.account().Pop3Server.isEmpty() : !account.server.isEmpty();
         if ((account.enabled && serverSet) || (account.isFirst() && !several)) {
@@ -125,7 +122,7 @@ void CheckRun::startNext()
         return;
     Slot& slot = *m_slots.at(m_next++);
     slot.job = new MailCheck(*slot.windows, m_settings, slot.account, m_options, this);
-    slot.job->setNamed(m_slots.size() > 1);
+    slot.job->setNamed(m_several);
     connect(slot.job, &MailCheck::finished, this, [this, &slot](const CheckOutcome& outcome) { onJobFinished(slot, outcome); });
     connect(slot.job, &MailCheck::browserSignIn, this, &CheckRun::browserSignIn);
     slot.job->start(m_manual);
@@ -200,7 +197,7 @@ void CheckRun::askNext()
     m_questions.pop_front();
     m_asking = question.slot;
     const int id = ++m_questionId;
-    const QString text = m_slots.size() > 1 ? QStringLiteral("アカウント「%1」: ").arg(question.slot->account.displayName()) + question.text
+    const QString text = m_several ? CheckTexts::ofAccount(question.slot->account.displayName(), question.text)
                                             : question.text;
     m_windows.ask(text, question.trust, [this, id, answered = question.answered](bool yes) {
         if (id != m_questionId || !m_asking)
@@ -355,17 +352,17 @@ void CheckRun::announce(int newMail, const QString& sound)
     m_windows.startEventScene(sound);
     const GeneralSettings& settings = m_settings.general();
     if (settings.newMailAction == NewMailAction::NoticeBoard) {
-        m_windows.showNotice(NewMailText, QString::number(newMail));
-        if (m_slots.size() > 1)
+        m_windows.showNotice(CheckTexts::newMail, QString::number(newMail));
+        if (m_several)
             m_windows.setNoticeTip(m_total.accountLines.join(u'\n'));
         if (settings.autoCloseNotice)
             return m_noticeTimer.start(NoticeAutoCloseMs); // unloads it, then finishes
     } else if (settings.newMailAction == NewMailAction::MailProgram) {
         const QString path = settings.mailProgram;
         if (path.isEmpty() || path == NotSetText) {
-            m_windows.showMessage(NoMailProgramText, ProgramTitle);
+            m_windows.showMessage(CheckTexts::noMailProgram, CheckTexts::programTitle);
         } else if (const QString error = m_windows.startProgram(trimSpaces(path)); !error.isEmpty()) {
-            m_windows.showMessage(error, ProgramTitle);
+            m_windows.showMessage(error, CheckTexts::programTitle);
         }
     }
     finish();

@@ -90,6 +90,7 @@ private:
     bool m_running = false;
     std::vector<std::unique_ptr<Slot>> m_slots; // in the accounts' order
     size_t m_next = 0;                          // the next slot to start
+    bool m_several = false;                     // accounts besides the first are set up
     QString m_loadError;
     CheckOutcome m_total;
     std::deque<Question> m_questions;

@@ -21,7 +21,7 @@ void CopyBeforeDelete::start(QList<JudgedMessage>& judged, Remove remove, std::f
         const bool asked = m_session.retrieve(message.number, [this, &message](int, const std::optional<QByteArray>& bytes) {
             onCopy(message, bytes);
         });
-        asked ? void(++m_awaited) : fail(message.number, QStringLiteral("サーバーにメールを要求できませんでした。"));
+        asked ? void(++m_awaited) : fail(message.number, CopyProblem::NotRequested);
     }
     if (m_awaited == 0)
         QTimer::singleShot(0, &m_session, [done = m_done] { done(); });
@@ -29,42 +29,40 @@ void CopyBeforeDelete::start(QList<JudgedMessage>& judged, Remove remove, std::f
 
 void CopyBeforeDelete::onCopy(JudgedMessage& judged, const std::optional<QByteArray>& bytes)
 {
-    const QString error = bytes ? keep(judged, *bytes) : QStringLiteral("サーバーからメールを受け取れませんでした。");
-    if (error.isEmpty())
+    QString detail;
+    const std::optional<CopyProblem> problem = bytes ? keep(judged, *bytes, &detail) : CopyProblem::NotReceived;
+    if (!problem)
         m_remove(judged.number);
     else
-        fail(judged.number, error);
+        fail(judged.number, *problem, detail);
     if (--m_awaited == 0)
         m_done();
 }
 
-QString CopyBeforeDelete::keep(JudgedMessage& judged, const QByteArray& bytes) const
+std::optional<CopyProblem> CopyBeforeDelete::keep(JudgedMessage& judged, const QByteArray& bytes, QString* detail) const
 {
     if (!wholeBySize(bytes, m_session.messageSize(judged.number)))
-        return QStringLiteral("サーバーから受け取ったメールが一覧の大きさと合わないため、控えにしませんでした。");
+        return CopyProblem::SizeMismatch;
     const MessageHeaders headers = HeaderDecoder::decode(bytes.left(bytes.indexOf("\r\n\r\n") + 2));
     if (headers.subject != judged.subject || headers.sender != judged.sender || headers.messageId != judged.messageId)
-        return QStringLiteral("サーバーから受け取ったメールが判定したメールと異なるため、控えにしませんでした。");
+        return CopyProblem::NotTheJudged;
     if (!SavedCopies::fits(bytes.size()))
-        return QStringLiteral("控えを保存できる上限（%1 MB）を超えるメールのため、保存しませんでした。")
-            .arg(SavedCopies::MaxTotalBytes / (1024 * 1024));
-    return SavedCopies::store(m_time, judged.number, bytes, &judged.copy, m_folder);
+        return CopyProblem::TooLarge;
+    *detail = SavedCopies::store(m_time, judged.number, bytes, &judged.copy, m_folder);
+    return detail->isEmpty() ? std::nullopt : std::optional(CopyProblem::NotStored);
 }
 
-void CopyBeforeDelete::fail(int number, const QString& error)
+void CopyBeforeDelete::fail(int number, CopyProblem problem, const QString& detail)
 {
+    if (m_unsaved.isEmpty())
+        m_detail = detail;
     m_unsaved.append(number);
-    if (m_error.isEmpty())
-        m_error = error;
+    m_problems.append(problem);
 }
 
 QString CopyBeforeDelete::notice() const
 {
-    if (m_unsaved.isEmpty())
-        return {};
-    return QStringLiteral("%1 通のメールは控えを保存できなかったため、削除せずにサーバーに残しました。\n%2")
-        .arg(m_unsaved.size())
-        .arg(m_error);
+    return m_unsaved.isEmpty() ? QString() : CheckTexts::copiesLeft(int(m_unsaved.size()), m_problems.first(), m_detail);
 }
 
 bool CopyBeforeDelete::wholeBySize(const QByteArray& bytes, qint64 listed)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "mailcheck/CheckTexts.h"
 #include "mailcheck/MailScan.h"
 
 #include <QByteArray>
@@ -26,8 +27,9 @@ public:
     // judged must live until done; each stored copy's path goes to its copy field.
     void start(QList<JudgedMessage>& judged, Remove remove, std::function<void()> done);
 
-    // The messages left on the server for want of a copy, and the user's notice about them.
+    // The messages left on the server for want of a copy, why, and the user's notice about them.
     const QList<int>& unsaved() const { return m_unsaved; }
+    const QList<CopyProblem>& problems() const { return m_problems; }
     QString notice() const;
 
     // Whether bytes can be the whole message LIST sized: the transfer itself only stuffs dots and may
@@ -36,8 +38,9 @@ public:
 
 private:
     void onCopy(JudgedMessage& judged, const std::optional<QByteArray>& bytes);
-    QString keep(JudgedMessage& judged, const QByteArray& bytes) const;
-    void fail(int number, const QString& error);
+    // Nothing when the copy is kept; else why not, and the disk's reason for NotStored.
+    std::optional<CopyProblem> keep(JudgedMessage& judged, const QByteArray& bytes, QString* detail) const;
+    void fail(int number, CopyProblem problem, const QString& detail = {});
 
     Pop3Session& m_session;
     QString m_folder;
@@ -46,5 +49,6 @@ private:
     std::function<void()> m_done;
     int m_awaited = 0;
     QList<int> m_unsaved;
-    QString m_error; // the first reason a copy was not kept
+    QList<CopyProblem> m_problems; // for each of m_unsaved
+    QString m_detail;              // the disk's reason, when the first problem was NotStored
 };

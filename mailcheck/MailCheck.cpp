@@ -2,6 +2,7 @@
 
 #include "keywords/KeywordFile.h"
 #include "mailcheck/CheckHelpers.h"
+#include "mailcheck/CheckTexts.h"
 #include "mailcheck/CopyBeforeDelete.h"
 #include "mailcheck/SavedCopies.h"
 #include "maillib/Pop3Session.h"
@@ -18,9 +19,6 @@
 #include <algorithm>
 
 namespace {
-const QString ErrorCaption = QStringLiteral("エラー");
-const QString ProgramTitle = QStringLiteral("Mossvale");
-
 void addNotice(CheckOutcome& outcome, const QString& text)
 {
     if (!text.isEmpty())
@@ -58,16 +56,16 @@ QString MailCheck::user() const
     return m_account.isFirst() ? m_settings.account().UserId : m_account.user;
 }
 
-// A history line names its account only when there are several: one account's lines stay as they were.
+// A history line names its account, but a lone first account's lines stay as they always were.
 QString MailCheck::historyName() const
 {
-    return m_named ? m_account.displayName() : QString();
+    return m_account.isFirst() && !m_named ? QString() : m_account.displayName();
 }
 
 // With several accounts each text says whose it is.
 QString MailCheck::named(const QString& text) const
 {
-    return m_named && !text.isEmpty() ? QStringLiteral("アカウント「%1」: ").arg(m_account.displayName()) + text : text;
+    return m_named && !text.isEmpty() ? CheckTexts::ofAccount(m_account.displayName(), text) : text;
 }
 
 void MailCheck::setStep(Step step)
@@ -430,7 +428,7 @@ void MailCheck::cancelSignIn()
     if (m_session)
         m_session->abort();
     m_outcome.kind = CheckOutcome::Kind::Cancelled;
-    m_outcome.reason = QStringLiteral("サインインを中止しました。");
+    m_outcome.reason = CheckTexts::signInCancelled;
     conclude();
 }
 
@@ -453,7 +451,8 @@ void MailCheck::settleEarlierDeletions()
     QSet<QByteArray> ids;
     for (int k = 1; k <= m_outcome.messages; ++k)
         ids.insert(m_session->uniqueId(k));
-    addNotice(m_outcome, DeletionHistory::settle(ids, m_session->hasUniqueIds(), historyName(), m_account.isFirst()));
+    addNotice(m_outcome,
+              DeletionHistory::settle(ids, m_session->hasUniqueIds(), m_account.displayName(), m_account.isFirst()));
 }
 
 // Read once, at the first message: nothing can change the files while the check runs. A list that
@@ -468,7 +467,7 @@ std::optional<MessageJudge> MailCheck::loadRules()
     if (error.isEmpty())
         allow = AllowList::load(AllowList::defaultFile(), &error);
     if (!error.isEmpty()) {
-        addNotice(m_outcome, error + QStringLiteral("\n迷惑メールの削除は行いませんでした。"));
+        addNotice(m_outcome, CheckTexts::rulesUnreadable(error));
         return std::nullopt;
     }
     return MessageJudge(keywords, m_switches.looseMatch, allow);
@@ -632,7 +631,7 @@ QString MailCheck::keepPendingDeletions()
     const QString error = DeletionHistory::append(m_pending);
     if (!error.isEmpty())
         m_pending.clear();
-    return error.isEmpty() ? QString() : error + QStringLiteral("\nこのため、サーバーのメールは削除していません。");
+    return error.isEmpty() ? QString() : CheckTexts::historyBlocked(error);
 }
 
 // Only what the server confirmed counts: a deletion the server refused leaves its message as mail.
@@ -679,8 +678,7 @@ void MailCheck::dropCopiesOfMailKept(const QSet<int>& gone)
 {
     for (const JudgedMessage& judged : std::as_const(m_judged)) {
         if (!judged.copy.isEmpty() && !gone.contains(judged.number) && !QFile::remove(judged.copy))
-            addNotice(m_outcome,
-                      QStringLiteral("控え「%1」を削除できませんでした。").arg(QDir::toNativeSeparators(judged.copy)));
+            addNotice(m_outcome, CheckTexts::copyNotRemoved(judged.copy));
     }
 }
 
@@ -724,11 +722,11 @@ void MailCheck::conclude()
         addNotice(m_outcome, SeenStore::forgetPipelining(m_account.seenFile()));
     const bool tell = !m_outcome.failed() || m_windows.failureToTell(accountKey(), m_outcome.kind);
     if (m_outcome.kind == Kind::LoginRefused && tell)
-        m_windows.showMessage(named(TrimAtNul(m_outcome.reason)), ErrorCaption);
+        m_windows.showMessage(named(TrimAtNul(m_outcome.reason)), CheckTexts::errorCaption);
     else if (m_outcome.kind == Kind::Checked)
         tellNothingJudged();
     else if (m_outcome.failed() && m_manual && !m_declined && tell) // the user who just said no needs no box
-        m_windows.showMessage(named(m_outcome.details()), ProgramTitle);
+        m_windows.showMessage(named(m_outcome.details()), CheckTexts::programTitle);
     finish();
 }
 
@@ -746,14 +744,7 @@ void MailCheck::tellNothingJudged()
     if (lines.size() > 64 * 1024 || lines.split('\n').contains(line))
         return;
     addNotice(m_outcome, writeFileAtomically(told, lines + line + '\n'));
-    const QString why = noTop ? QStringLiteral("メールのヘッダーだけを読む命令（TOP）に対応していない")
-                              : QStringLiteral("メールのヘッダーを読む命令（TOP）をすべて断った");
-    m_windows.showMessage(
-        QStringLiteral("サーバー「%1」は%2ため、迷惑メールを判定できませんでした。メールは削除していません。").arg(server(), why) +
-            (noTop ? QStringLiteral("\n「その他の設定」の「TOP非対応のサーバーでは、メール全体（256 KBまで）を読んで判定する」を"
-                                    "オンにすると、判定できるようになります。")
-                   : QString()),
-        ProgramTitle);
+    m_windows.showMessage(CheckTexts::nothingJudged(server(), noTop), CheckTexts::programTitle);
 }
 
 void MailCheck::finish()

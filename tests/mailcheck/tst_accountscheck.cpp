@@ -128,6 +128,22 @@ private Q_SLOTS:
         QCOMPARE(named, extra == "NoDelete=1" ? QStringList{"アカウント1"} : (QStringList{"アカウント1", "二つ目"}));
     }
 
+    // A disabled first account is left alone, and the one checked alone still names its lines.
+    void disabledFirstUntouched()
+    {
+        const QString first = mailbox({Spam, Wanted}), second = mailbox({Spam, Wanted});
+        m_settings->setServer({}, m_server->plainServer(), {}, 0);
+        m_folder->writeAccount(first, Password);
+        m_folder->write("★MailData/ini.ini", "[Mossvale]\r\nAccount1Enabled=0\r\n");
+        m_folder->write("★MailData/accounts.ini", section(2, "二つ目", m_server->plainServer(), second));
+        RecordingWindows windows;
+        QCOMPARE(runCheck(windows, *m_settings).kind, Kind::Checked);
+        QCOMPARE(left(first), 200); // both messages, spam included
+        QCOMPARE(left(second), 1);
+        const QList<HistoryEntry> history = DeletionHistory::read();
+        QVERIFY(history.size() == 1 && history.first().account == QStringLiteral("二つ目"));
+    }
+
     // An account that cannot be reached is told once, by name, and the other is cleaned as ever.
     void failingAccountSpoilsNothing()
     {

@@ -119,8 +119,8 @@ public:
     void abort();
 
     State state() const { return m_state; }
-    // What went wrong, kept through the steps that follow until a new login clears it; none when
-    // nothing did. errorText() is its text for the user.
+    // What went wrong, as a kind and what it names; none when nothing did. errorText() is its
+    // Japanese text for the user, made in one place (Pop3Error::text()).
     Pop3Error error() const { return m_error; }
     QString errorText() const { return m_error.text(); }
     int messageCount() const { return m_count; }

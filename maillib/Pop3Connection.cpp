@@ -10,6 +10,8 @@
 
 namespace {
 
+using Code = Pop3Error::Code;
+
 // Qt stops reading from the network when this much is buffered, so a flooding server cannot
 // make the process grow; the reply parser bounds the rest.
 constexpr qint64 SocketBufferSize = 256 * 1024;
@@ -87,14 +89,15 @@ Pop3Connection::Pop3Connection(const Pop3Options& options, QObject* parent)
     m_sessionTimer.setSingleShot(true);
     connect(&m_stepTimer, &QTimer::timeout, this, [this] {
         if (m_lookupId >= 0 || m_handshaking || !m_socket || m_socket->state() != QAbstractSocket::ConnectedState)
-            fail(Failure::Timeout, Pop3Texts::connectTimeout(seconds(m_stepTimer.interval())));
+            fail(Failure::Timeout, {.code = Code::ConnectTimeout, .number = seconds(m_stepTimer.interval())});
         else {
             m_replyTimedOut = true;
-            fail(Failure::Timeout, Pop3Texts::replyTimeout(seconds(m_stepTimer.interval())));
+            fail(Failure::Timeout, {.code = Code::ReplyTimeout, .number = seconds(m_stepTimer.interval())});
         }
     });
     connect(&m_sessionTimer, &QTimer::timeout, this, [this] {
-        fail(Failure::Timeout, Pop3Texts::checkTimeout(seconds(int(std::min<qint64>(m_sessionTotalMs, INT_MAX)))));
+        const int total = seconds(int(std::min<qint64>(m_sessionTotalMs, INT_MAX)));
+        fail(Failure::Timeout, {.code = Code::CheckTimeout, .number = total});
     });
 }
 
@@ -118,7 +121,7 @@ void Pop3Connection::allowConnections()
 
 void Pop3Connection::cancel()
 {
-    fail(Failure::Cancelled, Pop3Texts::cancelled);
+    fail(Failure::Cancelled, {.code = Code::Cancelled});
 }
 
 void Pop3Connection::setSessionTimeout(qint64 ms, qint64 totalMs)
@@ -149,7 +152,7 @@ void Pop3Connection::connectTo(const Pop3Address& address)
     m_address = address;
     m_pinned = m_options.trust.pinned.value(TlsTrust::key(address));
     if (connectionsRefused())
-        return fail(Failure::Cancelled, Pop3Texts::cancelled);
+        return fail(Failure::Cancelled, {.code = Code::Cancelled});
     m_stepTimer.start(m_options.connectTimeoutMs);
     if (!m_sessionTimer.isActive())
         setSessionTimeout(m_options.sessionTimeoutMs, m_options.sessionTimeoutMs);
@@ -174,7 +177,7 @@ void Pop3Connection::lookedUp(const QHostInfo& info)
         return;
     m_addresses = info.addresses();
     if (m_addresses.isEmpty())
-        return fail(Failure::HostNotFound, Pop3Texts::hostNotFound(m_address.host));
+        return fail(Failure::HostNotFound, {.code = Code::HostNotFound, .detail = m_address.host});
     tryNextAddress();
 }
 
@@ -229,7 +232,7 @@ void Pop3Connection::startTls()
     // Anything already received would have come before the handshake, unprotected: a reply
     // slipped in there by an attacker must never be read as if it came over TLS.
     if (hasUnreadData())
-        return fail(Failure::Security, Pop3Texts::stlsInjection);
+        return fail(Failure::Security, {.code = Code::StlsInjection});
     m_handshaking = true;
     m_stepTimer.start(m_options.replyTimeoutMs);
     m_socket->startClientEncryption();
@@ -242,8 +245,9 @@ void Pop3Connection::onEncrypted()
     // A pin is the only certificate accepted for its host, whoever signed another.
     if (!m_pinned.isNull() && m_socket->peerCertificate() != m_pinned) {
         m_rejected = m_socket->peerCertificate();
-        return fail(Failure::Security, Pop3Texts::certificateChanged(m_address.host) + u'\n' +
-                                           QStringLiteral("理由: 信頼すると決めた証明書ではありません。"));
+        return fail(Failure::Security, {.code = Code::CertificateChanged,
+                                        .detail = m_address.host,
+                                        .reasons = Pop3Texts::notThePinnedCertificate});
     }
     Q_EMIT established();
 }
@@ -262,7 +266,7 @@ void Pop3Connection::onSocketError()
     if (m_handshaking && !m_socket->sslHandshakeErrors().isEmpty())
         return failHandshake();
     if (m_handshaking && error == QAbstractSocket::SslHandshakeFailedError)
-        return fail(Failure::Security, Pop3Texts::tlsFailed + QStringLiteral("（%1）").arg(m_socket->errorString()));
+        return fail(Failure::Security, {.code = Code::TlsFailed, .detail = m_socket->errorString()});
     if (!m_addresses.isEmpty() && m_stepTimer.isActive())
         return tryNextAddress(); // the next address of the name
     failFromSocket();
@@ -276,12 +280,12 @@ void Pop3Connection::failHandshake()
     if (pinAnswers(errors))
         m_rejected = peer;
     const bool changed = !m_pinned.isNull() && peer != m_pinned;
-    fail(Failure::Security,
-         (changed ? Pop3Texts::certificateChanged(m_address.host) : Pop3Texts::certificateRejected(m_address.host)) +
-             u'\n' + securityReason());
+    fail(Failure::Security, {.code = changed ? Code::CertificateChanged : Code::CertificateRejected,
+                             .detail = m_address.host,
+                             .reasons = securityReasons()});
 }
 
-QString Pop3Connection::securityReason() const
+QString Pop3Connection::securityReasons() const
 {
     QStringList reasons;
     for (const QSslError& error : m_socket->sslHandshakeErrors()) {
@@ -289,7 +293,7 @@ QString Pop3Connection::securityReason() const
         if (!reasons.contains(text))
             reasons.append(text);
     }
-    return QStringLiteral("理由: ") + reasons.join(QStringLiteral("。")) + QStringLiteral("。");
+    return reasons.join(QStringLiteral("。")) + QStringLiteral("。");
 }
 
 // ---- Requests and replies ----
@@ -367,10 +371,10 @@ bool Pop3Connection::readAvailable()
     case Pop3ReplyParser::Error::None:
         break;
     case Pop3ReplyParser::Error::StatusLineTooLong:
-        fail(Failure::Protocol, Pop3Texts::lineTooLong);
+        fail(Failure::Protocol, {.code = Code::LineTooLong});
         return false;
     default:
-        fail(Failure::Protocol, Pop3Texts::badReply);
+        fail(Failure::Protocol, {.code = Code::BadReply});
         return false;
     }
     if (m_parser.readyCount() == 0)
@@ -386,23 +390,23 @@ void Pop3Connection::failFromSocket()
 {
     switch (m_socket ? m_socket->error() : QAbstractSocket::UnknownSocketError) {
     case QAbstractSocket::HostNotFoundError:
-        return fail(Failure::HostNotFound, Pop3Texts::hostNotFound(m_address.host));
+        return fail(Failure::HostNotFound, {.code = Code::HostNotFound, .detail = m_address.host});
     case QAbstractSocket::ConnectionRefusedError:
-        return fail(Failure::Refused, Pop3Texts::connectionRefused(m_address.host));
+        return fail(Failure::Refused, {.code = Code::ConnectionRefused, .detail = m_address.host});
     case QAbstractSocket::RemoteHostClosedError:
     case QAbstractSocket::UnknownSocketError:
-        return fail(Failure::Network, Pop3Texts::disconnected);
+        return fail(Failure::Network, {.code = Code::Disconnected});
     default:
-        return fail(Failure::Network, Pop3Texts::connectFailed(m_socket->errorString()));
+        return fail(Failure::Network, {.code = Code::ConnectFailed, .detail = m_socket->errorString()});
     }
 }
 
-void Pop3Connection::fail(Failure failure, const QString& text)
+void Pop3Connection::fail(Failure failure, const Pop3Error& error)
 {
     if (m_failure != Failure::None || m_aborted)
         return;
     m_failure = failure;
-    m_failureText = text;
+    m_error = error;
     abort();
     // Never inside the call that found the fault: the caller may be in the middle of a step.
     QMetaObject::invokeMethod(this, &Pop3Connection::failed, Qt::QueuedConnection);

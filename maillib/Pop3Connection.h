@@ -1,6 +1,7 @@
 #pragma once
 
 #include "maillib/Pop3Address.h"
+#include "maillib/Pop3Error.h"
 #include "maillib/Pop3Options.h"
 #include "maillib/Pop3ReplyParser.h"
 
@@ -52,8 +53,8 @@ public:
     // Holds the session's clock while the user is asked a question, and starts it again after.
     void pauseSessionClock();
     void resumeSessionClock();
-    // Fails the connection as a protocol fault with text (a reply that does not fit its request).
-    void failProtocol(const QString& text) { fail(Failure::Protocol, text); }
+    // Fails the connection as a protocol fault (a reply that does not fit its request).
+    void failProtocol(const Pop3Error& error) { fail(Failure::Protocol, error); }
     // Drops the connection without a goodbye; emits nothing.
     void abort();
     // Ends every connection of this thread at once, without a goodbye (the program is ending).
@@ -66,7 +67,8 @@ public:
     Failure failure() const { return m_failure; }
     // The failure was a reply that did not come in time (not the connection, not the session's deadline).
     bool replyTimedOut() const { return m_replyTimedOut; }
-    QString failureText() const { return m_failureText; }
+    // Why the connection failed; none before it did.
+    Pop3Error error() const { return m_error; }
     // The certificate that failed verification for reasons a pin can answer (the issuer or the
     // name); null otherwise.
     QSslCertificate rejectedCertificate() const { return m_rejected; }
@@ -85,10 +87,10 @@ private:
     void onReadyRead();
     bool readAvailable();
     void armReplyTimer();
-    void fail(Failure failure, const QString& text);
+    void fail(Failure failure, const Pop3Error& error);
     void failFromSocket();
     void failHandshake();
-    QString securityReason() const;
+    QString securityReasons() const;
     void cancel();
 
     Pop3Options m_options;
@@ -108,5 +110,5 @@ private:
     qint64 m_pausedRemainingMs = -1;
     Failure m_failure = Failure::None;
     bool m_replyTimedOut = false;
-    QString m_failureText;
+    Pop3Error m_error;
 };

@@ -1,7 +1,6 @@
 #include "maillib/Pop3Session.h"
 
 #include "maillib/CharsetDecoder.h"
-#include "maillib/Pop3Texts.h"
 
 #include <QCryptographicHash>
 #include <QPointer>
@@ -9,12 +8,14 @@
 
 #include <algorithm>
 #include <charconv>
-#include <string_view>
-#include <vector>
 #include <climits>
+#include <string_view>
 #include <utility>
+#include <vector>
 
 namespace {
+
+using Code = Pop3Error::Code;
 
 bool hasLineBreakOrNul(const QString& text)
 {
@@ -49,11 +50,6 @@ Pop3Session::ResponseCode responseCodeOf(const Pop3Reply& reply)
             return value;
     }
     return reply.statusText.indexOf(']') > 0 ? Code::Other : Code::None;
-}
-
-QString retrFailed(int number)
-{
-    return QStringLiteral("メール%1の本文を取得できませんでした。").arg(number);
 }
 
 } // namespace
@@ -109,12 +105,12 @@ void Pop3Session::abort()
 void Pop3Session::open(const QString& server)
 {
     if (m_state != State::Idle) {
-        m_error = Pop3Texts::badReply;
+        m_error = {.code = Code::BadReply};
         return fail();
     }
     const Pop3Address address = Pop3Address::parse(server);
     if (!address.valid) {
-        m_error = Pop3Texts::badServerName(server);
+        m_error = {.code = Code::BadServerName, .detail = server};
         return fail();
     }
     m_serverKey = TlsTrust::key(address);
@@ -129,34 +125,32 @@ void Pop3Session::onEstablished()
     if (m_state == State::StartingTls) {
         // What was offered before TLS is not to be trusted: ask again, or with the login.
         if (rememberedPipelining()) {
-            m_capabilitiesWithLogin = true;
+            m_loginPhase = LoginPhase::CapabilitiesWithLogin;
             return finishOpening();
         }
         return askCapabilities();
     }
     // Over TLS, a server that offered PIPELINING when last reached is sent CAPA and the login
-    // without waiting for its greeting: the replies are read in order, the greeting first.
+    // without waiting for its greeting: the replies are read in order, the greeting first. The phase
+    // is set before the greeting is looked for, since it may be in already and read at once.
     setState(State::Greeting);
-    if (m_connection.isEncrypted() && rememberedPipelining()) {
-        m_greetingPending = true;
-        m_capabilitiesWithLogin = true;
-        m_inFlight.push_back({Request::Greeting, {}, [this](const Pop3Reply& reply) { onGreeting(reply); }});
-        m_connection.expectGreeting();
-        if (m_state == State::Greeting)
-            finishOpening();
-        return;
-    }
+    const bool ahead = m_connection.isEncrypted() && rememberedPipelining();
+    if (ahead)
+        m_loginPhase = LoginPhase::GreetingAhead;
     m_inFlight.push_back({Request::Greeting, {}, [this](const Pop3Reply& reply) { onGreeting(reply); }});
     m_connection.expectGreeting();
+    if (ahead && m_state == State::Greeting)
+        finishOpening();
 }
 
 void Pop3Session::onGreeting(const Pop3Reply& reply)
 {
     if (!takeGreeting(reply))
         return fail();
-    if (m_greetingPending) {
-        m_greetingPending = false;
-        if (m_loginWaitsForGreeting)
+    if (m_loginPhase == LoginPhase::GreetingAhead || m_loginPhase == LoginPhase::ApopAwaitsGreeting) {
+        const bool loginWaits = m_loginPhase == LoginPhase::ApopAwaitsGreeting;
+        m_loginPhase = LoginPhase::CapabilitiesWithLogin;
+        if (loginWaits)
             sendLogin();
         return;
     }
@@ -169,7 +163,7 @@ void Pop3Session::onGreeting(const Pop3Reply& reply)
 bool Pop3Session::takeGreeting(const Pop3Reply& greeting)
 {
     if (!greeting.ok) {
-        setServerError(Pop3Texts::greetingRefused, greeting);
+        setServerError({.code = Code::GreetingRefused}, greeting);
         return false;
     }
     static const QRegularExpression timestamp(QStringLiteral("<[^<>\\s]+>"));
@@ -223,9 +217,9 @@ void Pop3Session::sendStls(bool knownServer)
         if (!reply.ok) {
             if (knownServer) {
                 m_refusal = Refusal::EncryptionLost;
-                m_error = Pop3Texts::encryptionLost(m_host);
+                m_error = {.code = Code::EncryptionLost, .detail = m_host};
             } else {
-                setServerError(Pop3Texts::stlsRefused, reply);
+                setServerError({.code = Code::StlsRefused}, reply);
             }
             return fail();
         }
@@ -235,7 +229,7 @@ void Pop3Session::sendStls(bool knownServer)
 
 void Pop3Session::finishOpening()
 {
-    m_pipelining = m_options.allowPipelining && (m_capabilitiesWithLogin || m_capabilities.contains("PIPELINING"));
+    m_pipelining = m_options.allowPipelining && (capabilitiesWithLogin() || m_capabilities.contains("PIPELINING"));
     if (!m_connection.isEncrypted() && !mayLoginWithoutTls()) {
         if (m_refusal != Refusal::PlainText)
             return fail();
@@ -254,7 +248,7 @@ void Pop3Session::allowPlainText()
     if (m_state != State::AwaitingConsent || m_refusal != Refusal::PlainText || !m_connection.isOpen())
         return;
     m_refusal = Refusal::None;
-    m_error.clear();
+    m_error = {};
     m_connection.resumeSessionClock();
     setState(State::Ready);
     QMetaObject::invokeMethod(this, &Pop3Session::opened, Qt::QueuedConnection);
@@ -267,10 +261,10 @@ bool Pop3Session::mayLoginWithoutTls()
     const TlsTrust& trust = m_options.trust;
     if (trust.encrypted.contains(m_serverKey)) {
         m_refusal = Refusal::EncryptionLost;
-        m_error = Pop3Texts::encryptionLost(m_host);
+        m_error = {.code = Code::EncryptionLost, .detail = m_host};
     } else if (!trust.isLoopback(m_host) && !trust.plainTextAllowed.contains(m_serverKey)) {
         m_refusal = Refusal::PlainText;
-        m_error = Pop3Texts::plainTextRefused(m_host);
+        m_error = {.code = Code::PlainTextRefused, .detail = m_host};
     }
     return m_refusal == Refusal::None;
 }
@@ -280,22 +274,23 @@ bool Pop3Session::mayLoginWithoutTls()
 void Pop3Session::login(const QString& user, const QString& password, bool apop)
 {
     if (m_state != State::Ready) {
-        if (m_error.isEmpty())
-            m_error = Pop3Texts::notLoggedIn;
+        if (m_error.isNone())
+            m_error = {.code = Code::NotLoggedIn};
         return fail();
     }
     setState(State::Authorizing);
     if (hasLineBreakOrNul(user) || hasLineBreakOrNul(password))
-        return refuseLogin(Pop3Texts::lineBreakInAccount);
-    m_error.clear();
+        return refuseLogin({.code = Code::LineBreakInAccount});
+    m_error = {};
     m_errorRank = ErrorRank::Skipped;
     m_user = user;
     m_password = password;
     m_apop = apop;
     m_token.clear();
     // APOP's digest holds the greeting's timestamp: it waits for the greeting.
-    m_loginWaitsForGreeting = apop && m_greetingPending;
-    if (!m_loginWaitsForGreeting)
+    if (apop && m_loginPhase == LoginPhase::GreetingAhead)
+        m_loginPhase = LoginPhase::ApopAwaitsGreeting;
+    else
         sendLogin();
 }
 
@@ -304,16 +299,16 @@ void Pop3Session::login(const QString& user, const QString& password, bool apop)
 void Pop3Session::loginWithToken(const QString& user, const QByteArray& accessToken)
 {
     if (m_state != State::Ready) {
-        if (m_error.isEmpty())
-            m_error = Pop3Texts::notLoggedIn;
+        if (m_error.isNone())
+            m_error = {.code = Code::NotLoggedIn};
         return fail();
     }
     setState(State::Authorizing);
     if (!m_connection.isEncrypted() && !m_options.trust.isLoopback(m_host))
-        return refuseLogin(Pop3Texts::tokenNeedsTls(m_host));
+        return refuseLogin({.code = Code::TokenNeedsTls, .detail = m_host});
     if (hasLineBreakOrNul(user) || !Sasl::isBearerToken(accessToken))
-        return refuseLogin(Pop3Texts::badToken);
-    m_error.clear();
+        return refuseLogin({.code = Code::BadToken});
+    m_error = {};
     m_errorRank = ErrorRank::Skipped;
     m_user = user;
     m_password.clear();
@@ -328,15 +323,14 @@ void Pop3Session::loginWithToken(const QString& user, const QByteArray& accessTo
 // out with the login, the login waits for its answer.
 void Pop3Session::sendLogin()
 {
-    m_loginWaitsForGreeting = false;
     if (m_apop && m_timestamp.isEmpty())
-        return refuseLogin(Pop3Texts::apopUnsupported);
-    if (m_capabilitiesWithLogin) {
+        return refuseLogin({.code = Code::ApopUnsupported});
+    if (capabilitiesWithLogin()) {
         const bool needsMechanisms = !m_token.isEmpty();
         enqueue(Request::Capa, {}, [this, needsMechanisms](const Pop3Reply& reply) {
             readCapabilities(reply);
             m_pipelining = m_options.allowPipelining && m_capabilities.contains("PIPELINING");
-            m_capabilitiesWithLogin = false; // known now, for a second token
+            m_loginPhase = LoginPhase::InOrder; // known now, for a second token
             if (needsMechanisms)
                 sendCredentials();
         });
@@ -351,12 +345,12 @@ void Pop3Session::sendCredentials()
     if (!m_token.isEmpty()) {
         const Sasl::Mechanism mechanism = Sasl::forToken(m_saslOffered);
         if (mechanism == Sasl::Mechanism::None)
-            return refuseLogin(Pop3Texts::noTokenMechanism);
+            return refuseLogin({.code = Code::NoTokenMechanism});
         return startAuth(mechanism, std::exchange(m_token, {}));
     }
     // PLAIN carries the password as it is, so only over TLS; where CAPA comes with the login, the
     // mechanisms are not known in time and USER/PASS, as safe over TLS, goes instead.
-    if (!m_apop && m_connection.isEncrypted() && m_saslOffered.contains("PLAIN") && !m_capabilitiesWithLogin)
+    if (!m_apop && m_connection.isEncrypted() && m_saslOffered.contains("PLAIN") && !capabilitiesWithLogin())
         return startAuth(Sasl::Mechanism::Plain, std::exchange(m_password, {}).toUtf8());
     if (m_apop) {
         const QByteArray digest =
@@ -375,10 +369,10 @@ void Pop3Session::sendCredentials()
 // process once it accepts the password, and whatever was sent before that is lost with the first.
 void Pop3Session::onCredentialsAnswer(const Pop3Reply& reply, bool last)
 {
-    if (m_refusing)
+    if (m_loginPhase == LoginPhase::Refused)
         return;
     if (!reply.ok)
-        return refuseByServer(reply, Pop3Texts::loginFailed);
+        return refuseByServer(reply);
     if (last) {
         m_loginAccepted = true;
         askMailbox();
@@ -387,18 +381,18 @@ void Pop3Session::onCredentialsAnswer(const Pop3Reply& reply, bool last)
 
 // The server said no: the text follows its response code, and the session says goodbye (QUIT) before
 // it ends, as a polite client does; nothing was asked that QUIT could commit.
-void Pop3Session::refuseByServer(const Pop3Reply& reply, const QString& credentialsText)
+void Pop3Session::refuseByServer(const Pop3Reply& reply)
 {
-    using Code = ResponseCode;
+    using Response = ResponseCode;
     m_responseCode = responseCodeOf(reply);
-    const QString text = m_responseCode == Code::InUse        ? Pop3Texts::loginInUse
-                         : m_responseCode == Code::LoginDelay ? Pop3Texts::loginDelay
-                         : m_responseCode == Code::SysTemp    ? Pop3Texts::loginSysTemp
-                         : m_responseCode == Code::SysPerm    ? Pop3Texts::loginSysPerm
-                                                              : credentialsText;
+    const Code code = m_responseCode == Response::InUse        ? Code::LoginInUse
+                      : m_responseCode == Response::LoginDelay ? Code::LoginDelay
+                      : m_responseCode == Response::SysTemp    ? Code::LoginSysTemp
+                      : m_responseCode == Response::SysPerm    ? Code::LoginSysPerm
+                                                               : Code::LoginFailed;
     m_refused = true;
-    m_refusing = true;
-    setServerError(text, reply, ErrorRank::Session);
+    m_loginPhase = LoginPhase::Refused;
+    setServerError({.code = code}, reply, ErrorRank::Session);
     m_queued.clear();
     for (Pending& pending : m_inFlight)
         pending.onReply = [](const Pop3Reply&) {}; // their answers no longer matter, only their order
@@ -427,7 +421,7 @@ void Pop3Session::onAuthReply(const Pop3Reply& reply)
     if (reply.continuation) {
         if (++m_saslChallenges > MaxSaslChallenges) {
             m_saslFirst.clear();
-            return refuseLogin(Pop3Texts::saslEndless(MaxSaslChallenges));
+            return refuseLogin({.code = Code::SaslEndless, .number = MaxSaslChallenges});
         }
         if (!m_saslFirst.isEmpty())
             return m_connection.respond(std::exchange(m_saslFirst, {}));
@@ -436,12 +430,12 @@ void Pop3Session::onAuthReply(const Pop3Reply& reply)
     }
     m_saslFirst.clear();
     if (!reply.ok && m_mechanism == Sasl::Mechanism::Plain)
-        return refuseByServer(reply, Pop3Texts::loginFailed);
+        return refuseByServer(reply);
     if (!reply.ok) {
         // Still in the authorization state (RFC 5034): a renewed token may follow on this connection.
         m_tokenRefused = true;
-        m_error.clear();
-        setServerError(Pop3Texts::tokenRefused, reply);
+        m_error = {};
+        setServerError({.code = Code::TokenRefused}, reply);
         setState(State::Ready);
         QMetaObject::invokeMethod(this, &Pop3Session::tokenRejected, Qt::QueuedConnection);
         return;
@@ -465,27 +459,27 @@ void Pop3Session::askMailbox()
     });
 }
 
-void Pop3Session::refuseLogin(const QString& text, const Pop3Reply* reply)
+void Pop3Session::refuseLogin(const Pop3Error& error, const Pop3Reply* reply)
 {
     m_refused = true;
     if (reply)
-        setServerError(text, *reply);
+        setServerError(error, *reply);
     else
-        m_error = text;
+        m_error = error;
     fail();
 }
 
 void Pop3Session::onStat(const Pop3Reply& reply)
 {
     if (!reply.ok)
-        return refuseLogin(Pop3Texts::statFailed, &reply);
+        return refuseLogin({.code = Code::StatFailed}, &reply);
     const QList<QByteArray> words = reply.statusText.split(' ');
     bool countOk = false;
     bool sizeOk = false;
     const int count = words.value(0).toInt(&countOk);
     const qint64 size = words.value(1).toLongLong(&sizeOk);
     if (!countOk || !sizeOk || count < 0 || size < 0)
-        return doubt(Pop3Texts::badReply);
+        return doubt(Code::BadReply);
     m_count = count;
     m_statSize = size;
 }
@@ -536,7 +530,7 @@ bool Pop3Session::readList(const Pop3Reply& reply)
         return true;
     });
     if (!listed || sizes.size() != m_count) {
-        doubt(Pop3Texts::listInconsistent);
+        doubt(Code::ListInconsistent);
         return false;
     }
     m_sizes = sizes;
@@ -588,11 +582,11 @@ bool Pop3Session::checkNumber(int number)
 {
     if (m_state != State::Transaction) {
         if (m_state != State::Failed)
-            m_error = Pop3Texts::notLoggedIn;
+            m_error = {.code = Code::NotLoggedIn};
         return false;
     }
     if (number < 1 || number > m_count || m_deleted.contains(number)) {
-        m_error = Pop3Texts::numberOutOfRange(number);
+        m_error = {.code = Code::NumberOutOfRange, .number = number};
         return false;
     }
     return true;
@@ -604,15 +598,15 @@ bool Pop3Session::requestHeaders(int number, HeadersHandler handler)
         return false;
     enqueue(Request::Top, QByteArray::number(number) + " 0", [this, number, handler](const Pop3Reply& reply) {
         if (!reply.ok) {
-            setServerError(Pop3Texts::topFailed(number), reply, ErrorRank::Skipped);
+            setServerError({.code = Code::TopFailed, .number = number}, reply, ErrorRank::Skipped);
             return handler(number, std::nullopt);
         }
         // TOP n 0 gives the header and the blank line after it, never more than the whole message:
         // a larger block may be another message's, or the server grew this one after LIST (some add
         // a header line). Either way it is not judged; a stream out of step is caught before QUIT.
         if (!m_sizes.isEmpty() && reply.body.size() > m_sizes.at(number - 1) + 2) {
-            if (m_error.isEmpty()) // the server's "+OK" would tell the user nothing
-                m_error = Pop3Texts::headerTooLarge(number);
+            if (m_error.isNone()) // the server's "+OK" would tell the user nothing
+                m_error = {.code = Code::HeaderTooLarge, .number = number};
             return handler(number, std::nullopt);
         }
         handler(number, HeaderDecoder::decode(reply.body));
@@ -626,7 +620,7 @@ bool Pop3Session::retrieveHeaders(int number, HeadersHandler handler)
         return false;
     enqueue(Request::RetrHead, QByteArray::number(number), [this, number, handler](const Pop3Reply& reply) {
         if (!reply.ok || reply.truncated) {
-            setServerError(retrFailed(number), reply, ErrorRank::Skipped);
+            setServerError({.code = Code::RetrFailed, .number = number}, reply, ErrorRank::Skipped);
             return handler(number, std::nullopt);
         }
         const qsizetype end = reply.body.indexOf("\r\n\r\n");
@@ -641,7 +635,7 @@ bool Pop3Session::retrieve(int number, MessageHandler handler)
         return false;
     enqueue(Request::Retr, QByteArray::number(number), [this, number, handler](const Pop3Reply& reply) {
         if (!reply.ok || reply.truncated) {
-            setServerError(retrFailed(number), reply, ErrorRank::Skipped);
+            setServerError({.code = Code::RetrFailed, .number = number}, reply, ErrorRank::Skipped);
             return handler(number, std::nullopt);
         }
         handler(number, reply.body);
@@ -659,7 +653,7 @@ bool Pop3Session::remove(int number)
             ++m_confirmedDeletions;
         } else {
             m_refusedDeletions.append(number);
-            setServerError(Pop3Texts::deleteFailed(number), reply);
+            setServerError({.code = Code::DeleteFailed, .number = number}, reply);
         }
     });
     return true;
@@ -691,7 +685,7 @@ void Pop3Session::close(std::function<QString()> beforeQuit)
     case State::Failed:
         return;
     default:
-        m_error = Pop3Texts::notLoggedIn;
+        m_error = {.code = Code::NotLoggedIn};
         return fail();
     }
 }
@@ -712,7 +706,7 @@ void Pop3Session::closeWhenIdle()
     // Nothing to commit: QUIT may follow STAT at once, and STAT still proves what was read.
     enqueue(Request::Stat, {}, [this](const Pop3Reply& reply) {
         if (!statInStep(reply) || m_queued.size() + m_inFlight.size() != 1)
-            return doubt(Pop3Texts::outOfStep);
+            return doubt(Code::OutOfStep);
         setState(State::Quitting);
         if (m_beforeQuit)
             std::exchange(m_beforeQuit, {})(); // nothing to commit: what it says changes nothing here
@@ -726,12 +720,12 @@ void Pop3Session::closeWhenIdle()
 void Pop3Session::verifyInStep(const Pop3Reply& reply)
 {
     if (!statInStep(reply) || !m_inFlight.empty() || !m_queued.empty() || m_connection.hasUnreadData())
-        return doubt(Pop3Texts::outOfStep);
+        return doubt(Code::OutOfStep);
     // The deletions are about to be committed: what the caller must keep of them is kept first.
     if (m_beforeQuit) {
         if (const QString reason = std::exchange(m_beforeQuit, {})(); !reason.isEmpty()) {
             m_commitRefused = true;
-            m_error = reason;
+            m_error = {.code = Code::CommitRefused, .detail = reason};
             m_errorRank = ErrorRank::Session;
             return fail();
         }
@@ -764,11 +758,11 @@ void Pop3Session::onQuit(const Pop3Reply& reply)
 {
     // After a STAT that went out with QUIT, the end of the stream is proved here.
     if (m_loginAccepted && !m_quitSent && m_connection.hasUnreadData())
-        return doubt(Pop3Texts::outOfStep);
+        return doubt(Code::OutOfStep);
     m_connection.abort();
     // A refusal of QUIT after the login means the deletions may not all have been made.
     if (!reply.ok && m_quitSent) {
-        setServerError(Pop3Texts::quitFailed, reply, ErrorRank::Session);
+        setServerError({.code = Code::QuitFailed}, reply, ErrorRank::Session);
         setState(State::Failed);
         Q_EMIT failed();
         return;
@@ -800,7 +794,7 @@ void Pop3Session::pump()
         // With nothing in flight, every byte received belongs to a request already answered:
         // anything more is a reply nobody asked for, and everything after it would be out of step.
         if (m_inFlight.empty() && m_connection.hasUnreadData())
-            return doubt(Pop3Texts::outOfStep);
+            return doubt(Code::OutOfStep);
         Pending next = std::move(m_queued.front());
         m_queued.pop_front();
         const Command& cmd = command(next.request);
@@ -819,7 +813,7 @@ void Pop3Session::onRepliesReady()
     Pop3Reply reply;
     while (m_state != State::Failed && m_state != State::Closed && m_connection.takeReply(&reply)) {
         if (m_inFlight.empty())
-            return doubt(Pop3Texts::outOfStep);
+            return doubt(Code::OutOfStep);
         // A continuation leaves its request in flight: the exchange answers it again.
         const ReplyHandler handler =
             reply.continuation ? m_inFlight.front().onReply : std::move(m_inFlight.front().onReply);
@@ -841,13 +835,13 @@ void Pop3Session::onConnectionFailed()
 {
     if (m_state == State::Failed || m_state == State::Closed)
         return;
-    if (m_refusing) {
+    if (m_loginPhase == LoginPhase::Refused) {
         // the refusal is the news, not the goodbye that went unanswered
     } else if (m_loginAccepted && m_state == State::Authorizing && m_connection.replyTimedOut()) {
-        m_error = Pop3Texts::silentAfterLogin;
+        m_error = {.code = Code::SilentAfterLogin};
         m_errorRank = ErrorRank::Session;
-    } else if (!m_connection.failureText().isEmpty()) {
-        m_error = m_connection.failureText();
+    } else if (!m_connection.error().isNone()) {
+        m_error = m_connection.error();
         m_errorRank = ErrorRank::Session;
     }
     if (!m_connection.rejectedCertificate().isNull())
@@ -871,20 +865,21 @@ void Pop3Session::fail()
     QMetaObject::invokeMethod(this, &Pop3Session::failed, Qt::QueuedConnection);
 }
 
-void Pop3Session::doubt(const QString& text)
+void Pop3Session::doubt(Pop3Error::Code code)
 {
-    m_connection.failProtocol(text); // so that failure() names it
-    m_error = text;
+    m_error = {.code = code};
+    m_connection.failProtocol(m_error); // so that failure() names it
     m_errorRank = ErrorRank::Session;
     fail();
 }
 
 // The first refusal of a rank is the one the user needs to hear of; a graver one replaces it, and a
 // failure of the whole session replaces them all.
-void Pop3Session::setServerError(const QString& text, const Pop3Reply& reply, ErrorRank rank)
+void Pop3Session::setServerError(const Pop3Error& error, const Pop3Reply& reply, ErrorRank rank)
 {
-    if (m_error.isEmpty() || rank > m_errorRank) {
-        m_error = text + u'\n' + Pop3Texts::serverSaid + serverReply(reply);
+    if (m_error.isNone() || rank > m_errorRank) {
+        m_error = error;
+        m_error.serverReply = serverReply(reply);
         m_errorRank = rank;
     }
 }

@@ -2,6 +2,7 @@
 
 #include "maillib/HeaderDecoder.h"
 #include "maillib/Pop3Connection.h"
+#include "maillib/Pop3Error.h"
 #include "maillib/Pop3Options.h"
 #include "maillib/Sasl.h"
 
@@ -26,7 +27,7 @@
 // message it belongs to is refused. close() asks STAT after every other reply is in, which must
 // give the count and size that remain after this session's deletions, and finds nothing left
 // unread before it sends QUIT. Any doubt, and any transport failure, ends the session at once
-// without QUIT, so the server applies none of its deletions; errorText() then says why. A
+// without QUIT, so the server applies none of its deletions; error() then says why. A
 // certificate that fails verification stops the session before the password is sent, and so does
 // a server without TLS, unless it is on this machine or the user allowed plain text for it
 // (Pop3Options::trust); a server once reached with TLS is never used without it.
@@ -48,7 +49,7 @@ public:
         Verifying,       // STAT before QUIT, proving the stream in step
         Quitting,        // QUIT sent: from here the server may have committed
         Closed,          // ended in good order
-        Failed,          // ended without QUIT (or QUIT unanswered): see errorText()
+        Failed,          // ended without QUIT (or QUIT unanswered): see error()
     };
     Q_ENUM(State)
     // Why open() stopped before the login for the password's sake, so the user can be asked.
@@ -118,7 +119,10 @@ public:
     void abort();
 
     State state() const { return m_state; }
-    QString errorText() const { return m_error; }
+    // What went wrong, as a kind and what it names; none when nothing did. errorText() is its
+    // Japanese text for the user, made in one place (Pop3Error::text()).
+    Pop3Error error() const { return m_error; }
+    QString errorText() const { return m_error.text(); }
     int messageCount() const { return m_count; }
     // The server's unique id of message number, from UIDL at login; empty when the server gave
     // none, or a list that could not be trusted (an id repeated, a number missing).
@@ -186,6 +190,20 @@ private:
         ReplyHandler onReply;
     };
 
+    // The login's own progress where State cannot tell it: over TLS to a server that offered
+    // PIPELINING when last reached, the greeting and CAPA are answered along with the login.
+    enum class LoginPhase {
+        InOrder,               // the greeting and CAPA are answered before the login goes out
+        GreetingAhead,         // the greeting is read with the login's replies; CAPA goes with the login
+        ApopAwaitsGreeting,    // as GreetingAhead, and APOP waits: its digest needs the greeting's timestamp
+        CapabilitiesWithLogin, // the greeting is read; CAPA goes out with the login
+        Refused,               // the server refused the login: QUIT says goodbye, then the session fails
+    };
+    bool capabilitiesWithLogin() const
+    {
+        return m_loginPhase != LoginPhase::InOrder && m_loginPhase != LoginPhase::Refused;
+    }
+
     void setState(State state);
     // Connection and opening.
     void onEstablished();
@@ -207,9 +225,9 @@ private:
     void onStat(const Pop3Reply& reply);
     bool readList(const Pop3Reply& reply);
     void readUidl(const Pop3Reply& reply);
-    void refuseByServer(const Pop3Reply& reply, const QString& credentialsText);
+    void refuseByServer(const Pop3Reply& reply);
     void onLoggedIn();
-    void refuseLogin(const QString& text, const Pop3Reply* reply = nullptr);
+    void refuseLogin(const Pop3Error& error, const Pop3Reply* reply = nullptr);
     // Ending.
     void closeWhenIdle();
     void verifyInStep(const Pop3Reply& reply);
@@ -224,10 +242,10 @@ private:
     // Failure.
     void onConnectionFailed();
     void fail();
-    void doubt(const QString& text);
+    void doubt(Pop3Error::Code code);
     // How much an error matters to the user: a message skipped, a request refused, the session lost.
     enum class ErrorRank { Skipped, Refused, Session };
-    void setServerError(const QString& text, const Pop3Reply& reply, ErrorRank rank = ErrorRank::Refused);
+    void setServerError(const Pop3Error& error, const Pop3Reply& reply, ErrorRank rank = ErrorRank::Refused);
 
     Pop3Options m_options;
     Pop3Connection m_connection;
@@ -240,10 +258,8 @@ private:
     QList<QByteArray> m_saslOffered; // CAPA's SASL line
     int m_port = 0;
     bool m_pipelining = false;
-    bool m_capabilitiesWithLogin = false; // CAPA goes out with the login
-    bool m_greetingPending = false;       // the greeting is read with the login's replies
+    LoginPhase m_loginPhase = LoginPhase::InOrder;
     bool m_refused = false;
-    bool m_refusing = false; // a refused login says goodbye before the session fails
     bool m_loginAccepted = false;
     bool m_capaAnswered = false;
     bool m_commitRefused = false;
@@ -261,7 +277,6 @@ private:
     QByteArray m_saslFirst; // the first message, when AUTH could not carry it
     int m_saslChallenges = 0;
     bool m_tokenRefused = false;
-    bool m_loginWaitsForGreeting = false; // APOP needs the greeting's timestamp first
     int m_count = 0;
     qint64 m_statSize = 0;
     bool m_sizesAddUp = false;
@@ -272,6 +287,6 @@ private:
     QSet<int> m_deleted;            // deletions asked in this session
     QList<int> m_refusedDeletions;
     int m_confirmedDeletions = 0;
-    QString m_error;
+    Pop3Error m_error;
     ErrorRank m_errorRank = ErrorRank::Skipped;
 };

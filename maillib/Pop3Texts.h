@@ -110,6 +110,10 @@ inline QString topFailed(int number)
 {
     return QStringLiteral("メール%1のヘッダーを取得できませんでした。").arg(number);
 }
+inline QString retrFailed(int number)
+{
+    return QStringLiteral("メール%1の本文を取得できませんでした。").arg(number);
+}
 inline QString deleteFailed(int number)
 {
     return QStringLiteral("メール%1を削除できませんでした。").arg(number);
@@ -127,5 +131,7 @@ inline const QString listInconsistent =
 inline const QString headerNotOwn =
     QStringLiteral("POP3サーバーから届いたヘッダーが要求したメールのものと考えられないため、安全のため中止しました。");
 inline const QString serverSaid = QStringLiteral("サーバーの応答: ");
+inline const QString reasonSaid = QStringLiteral("理由: ");
+inline const QString notThePinnedCertificate = QStringLiteral("信頼すると決めた証明書ではありません。");
 
 } // namespace Pop3Texts

@@ -13,6 +13,7 @@
 // Usage: mossvale_bench_accounts [--messages N]   (default 1000). Exit status 0 when every target is met.
 #include "DelayProxy.h"
 #include "keywords/KeywordFile.h"
+#include "SilentWindows.h"
 #include "mailcheck/CheckRun.h"
 #include "settings/Accounts.h"
 #include "settings/Settings.h"
@@ -50,22 +51,6 @@ QByteArray message(int number)
     return header + "Message-ID: <" + n + "@example.jp>\r\n\r\nbody\r\n";
 }
 
-// The check's windows, silent.
-class NoWindows : public MailCheckWindows
-{
-public:
-    void setAccountFields(const QString&, const QString&) override {}
-    void showSettingsWindow() override {}
-    void showProgress(int, int) override {}
-    void startEventScene(const QString&) override {}
-    void showNotice(const QString&, const QString&) override {}
-    void unloadNotice() override {}
-    void showMessage(const QString&, const QString&) override {}
-    QString startProgram(const QString&) override { return {}; }
-    void hangUp() override {}
-    void ask(const QString&, bool, std::function<void(bool)> answered) override { answered(false); }
-    void cancelQuestion() override {}
-};
 
 // Lets queued work (the jobs' deleteLater) run, as the program's idle event loop would.
 void idle(int ms)

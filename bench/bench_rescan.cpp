@@ -10,6 +10,7 @@
 // Usage: mossvale_bench_rescan [--messages N,...]   (default 5000,50000)
 #include "DelayProxy.h"
 #include "keywords/KeywordFile.h"
+#include "SilentWindows.h"
 #include "mailcheck/CheckRun.h"
 #include "settings/Settings.h"
 #include "tests/support/DovecotServer.h"
@@ -50,22 +51,6 @@ void mailbox(DovecotServer& dovecot, const QString& user, int count, const QStri
     settings.confirmAccount(user, Password);
 }
 
-// The check's windows, silent.
-class NoWindows : public MailCheckWindows
-{
-public:
-    void setAccountFields(const QString&, const QString&) override {}
-    void showSettingsWindow() override {}
-    void showProgress(int, int) override {}
-    void startEventScene(const QString&) override {}
-    void showNotice(const QString&, const QString&) override {}
-    void unloadNotice() override {}
-    void showMessage(const QString&, const QString&) override {}
-    QString startProgram(const QString&) override { return {}; }
-    void hangUp() override {}
-    void ask(const QString&, bool, std::function<void(bool)> answered) override { answered(false); }
-    void cancelQuestion() override {}
-};
 
 double timedCheck(SettingsModel& settings, const Pop3Options& options, CheckOutcome* outcome)
 {

@@ -74,7 +74,11 @@ void AccountsForm::buildLayout()
 void AccountsForm::reload()
 {
     QString error;
-    m_accounts = Accounts::load(m_settings.account(), &error);
+    // Before the first check the account file has not been read into the settings: the list shows it.
+    AccountSettings first = m_settings.account();
+    if (first.UserId.isEmpty())
+        first.UserId = m_settings.accountFile().UserId;
+    m_accounts = Accounts::load(first, &error);
     fill();
     if (!error.isEmpty())
         MessageBox::open(this, error, MessageBox::programTitle(), MessageBox::OkOnly, MessageBox::Exclamation);

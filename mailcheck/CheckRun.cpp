@@ -127,13 +127,14 @@ void CheckRun::start(bool manual)
     const bool several = m_several;
     for (const Account& account : std::as_const(accounts)) {
         const bool serverSet = account.isFirst() ? !m_settings.account().Pop3Server.isEmpty() : !account.server.isEmpty();
-        if ((account.enabled && serverSet) || (account.isFirst() && !several)) {
+        if (account.enabled && (serverSet || (account.isFirst() && !several))) {
             m_slots.push_back(std::make_unique<Slot>(Slot{account, nullptr, nullptr, {}, 0, 0}));
             m_slots.back()->windows = std::make_unique<JobWindows>(*this, *m_slots.back());
         }
     }
-    if (m_slots.empty()) { // several accounts, none enabled
+    if (m_slots.empty()) { // every account disabled
         m_total.kind = CheckOutcome::Kind::NotConfigured;
+        m_total.reason = CheckTexts::noAccountEnabled;
         QMetaObject::invokeMethod(this, &CheckRun::conclude, Qt::QueuedConnection);
         return;
     }

@@ -20,6 +20,7 @@ inline const QString errorCaption = QStringLiteral("エラー");
 inline const QString newMail = QStringLiteral("新着メールがあります。");
 inline const QString noMailProgram = QStringLiteral("起動するメーラーが設定されていません。");
 inline const QString signInCancelled = QStringLiteral("サインインを中止しました。");
+inline const QString noAccountEnabled = QStringLiteral("有効なアカウントがありません。「設定」の「アカウント」で有効にしてください。");
 
 QString copyProblem(CopyProblem problem, const QString& detail = {});
 // count messages kept on the server for want of a copy, and the first reason.

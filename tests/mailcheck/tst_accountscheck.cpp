@@ -142,6 +142,9 @@ private Q_SLOTS:
         QCOMPARE(left(second), 1);
         const QList<HistoryEntry> history = DeletionHistory::read();
         QVERIFY(history.size() == 1 && history.first().account == QStringLiteral("二つ目"));
+        QFile::remove(m_folder->file("★MailData/accounts.ini")); // alone and disabled: not checked at all
+        QCOMPARE(runCheck(windows, *m_settings).kind, Kind::NotConfigured);
+        QCOMPARE(left(first), 200);
     }
 
     // An account that cannot be reached is told once, by name, and the other is cleaned as ever.

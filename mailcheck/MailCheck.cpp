@@ -130,13 +130,14 @@ void MailCheck::askForToken(bool renew)
     const auto go = [this, renew] {
         if (m_step != Step::SigningIn)
             return;
-        m_hasSignInTurn = m_manual;
         m_tokens.accessToken(server(), user(), renew, m_manual,
                              [this](const TokenResult& result) { onToken(result); });
     };
-    if (m_manual)
-        return m_windows.takeSignInTurn(go);
-    go();
+    if (!m_manual)
+        return go();
+    // Asked for, the turn is given back however the job ends, so that no one waits on it.
+    m_signInTurn = true;
+    m_windows.takeSignInTurn(go);
 }
 
 // Only a manual check may have opened the browser for this token.
@@ -144,7 +145,7 @@ void MailCheck::onToken(const TokenResult& result)
 {
     if (m_step != Step::SigningIn)
         return;
-    if (std::exchange(m_hasSignInTurn, false))
+    if (std::exchange(m_signInTurn, false))
         m_windows.endSignInTurn();
     addNotice(m_outcome, result.notice);
     const bool open = m_session && m_session->state() == Pop3Session::State::Ready;
@@ -384,7 +385,7 @@ void MailCheck::abort()
     rememberNow();
     m_tokens.cancel();
     m_windows.cancelQuestion();
-    if (std::exchange(m_hasSignInTurn, false))
+    if (std::exchange(m_signInTurn, false))
         m_windows.endSignInTurn();
     if (m_session || m_oauth) {
         const bool quitSent = m_session && m_session->quitSent() && m_session->state() == Pop3Session::State::Quitting;
@@ -412,7 +413,7 @@ void MailCheck::cancelSignIn()
     if (m_step != Step::SigningIn || !m_tokens.isBrowserWaiting())
         return;
     m_tokens.cancel();
-    if (std::exchange(m_hasSignInTurn, false))
+    if (std::exchange(m_signInTurn, false))
         m_windows.endSignInTurn();
     if (m_session)
         m_session->abort();

@@ -209,7 +209,7 @@ private:
     OAuthTokens m_tokens;
     bool m_oauth = false;
     bool m_tokenRenewed = false;
-    bool m_hasSignInTurn = false;
+    bool m_signInTurn = false; // asked for the browser sign-in's turn, or holds it
     QString m_password; // an account other than the first: read from the keyring or its section
     QByteArray m_accessToken;
 };

@@ -332,7 +332,7 @@ void MailCheck::tellNothingJudged()
 
 void MailCheck::finish()
 {
-    if (std::exchange(m_hasSignInTurn, false))
+    if (std::exchange(m_signInTurn, false))
         m_windows.endSignInTurn();
     if (m_session)
         m_session.release()->deleteLater();

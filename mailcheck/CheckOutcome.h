@@ -1,5 +1,7 @@
 #pragma once
 
+#include "mailcheck/CheckTexts.h"
+
 #include <QDateTime>
 #include <QList>
 #include <QString>
@@ -36,6 +38,7 @@ struct CheckOutcome
     int fresh = -1;
     int trialMatches = 0; // trial mode: messages that would have been deleted (and were not)
     QList<int> unsaved;   // matching messages left on the server: their copy could not be stored
+    QList<CopyProblem> copyProblems; // why, for each of them
     int unread = 0;       // messages whose headers could not be read: never judged, never deleted
     // The server cannot give headers alone (no TOP): messages left unjudged for want of it, and, when
     // they are read whole instead, those too large for that.

@@ -172,6 +172,7 @@ void MailCheck::afterScan()
                         if (m_step != Step::Copying)
                             return;
                         m_outcome.unsaved = m_copies->unsaved();
+                        m_outcome.copyProblems = m_copies->problems();
                         addNotice(m_outcome, m_copies->notice());
                         closeSession();
                     });

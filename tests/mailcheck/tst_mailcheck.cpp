@@ -64,6 +64,7 @@ struct ScriptedRow
     Script dele = {};                                          // the deletions asked, in order
     int left = 0, tops = 1, unread = 0, fresh = 1, copies = 0; // left: what the check reports as remaining
     const char* told = "";                                     // a part of the details the user is shown
+    QList<CopyProblem> copy = {};                              // why a judged message kept no copy
 };
 
 ScriptedMessage mail(const QByteArray& subject, const QByteArray& id = "a1", const QByteArray& from = "a@b.jp")
@@ -297,10 +298,10 @@ private Q_SLOTS:
             {.name = "only new mail announced", .messages = {mail("Lunch plans!"), mail("tea?", "b2")}, .newOnly = true, .remembered = "Lunch plans!", .left = 2},
             {.name = "nothing new to announce", .messages = {mail("Lunch plans!")}, .newOnly = true, .remembered = "Lunch plans!", .left = 1, .tops = 0, .fresh = 0},
             {.name = "whole copy", .messages = {{"a1", Casino}}, .keep = true, .dele = {"DELE 1"}, .fresh = 0, .copies = 1},
-            {.name = "copy cut short", .messages = {{"a1", Casino, Casino.left(40) + "\r\n"}}, .keep = true, .left = 1, .told = unsaved},
-            {.name = "copy of another message", .messages = {{"a1", Casino, other}}, .keep = true, .left = 1, .told = "判定したメールと異なる"},
-            {.name = "copy from another sender", .messages = {{"a1", Casino, QByteArray(Casino).replace("a@b.jp", "c@b.jp")}}, .keep = true, .left = 1, .told = "判定したメールと異なる"},
-            {.name = "copy with another Message-ID", .messages = {{"a1", "Message-ID: <1@b.jp>\r\n" + Casino, "Message-ID: <2@b.jp>\r\n" + Casino}}, .keep = true, .left = 1, .told = "判定したメールと異なる"},
+            {.name = "copy cut short", .messages = {{"a1", Casino, Casino.left(40) + "\r\n"}}, .keep = true, .left = 1, .told = unsaved, .copy = {CopyProblem::SizeMismatch}},
+            {.name = "copy of another message", .messages = {{"a1", Casino, other}}, .keep = true, .left = 1, .copy = {CopyProblem::NotTheJudged}},
+            {.name = "copy from another sender", .messages = {{"a1", Casino, QByteArray(Casino).replace("a@b.jp", "c@b.jp")}}, .keep = true, .left = 1, .copy = {CopyProblem::NotTheJudged}},
+            {.name = "copy with another Message-ID", .messages = {{"a1", "Message-ID: <1@b.jp>\r\n" + Casino, "Message-ID: <2@b.jp>\r\n" + Casino}}, .keep = true, .left = 1, .copy = {CopyProblem::NotTheJudged}},
             {.name = "history cannot be written: no QUIT", .messages = {mail("casino")}, .historyBlocked = true, .kind = Kind::LocalTrouble, .dele = {"DELE 1"}, .fresh = -1, .told = "削除していません"},
             {.name = "memory of another account", .messages = {mail("casino bonus")}, .remembered = "Lunch plans!", .rememberedUser = "v", .dele = {"DELE 1"}, .fresh = 0},
             {.name = "header grown past LIST: that one skipped", .messages = {mail("casino"), mail("casino", "b2")}, .faults = {.tinyListSize = 1}, .dele = {"DELE 2"}, .left = 1, .tops = 2, .unread = 1, .told = "一覧で示された大きさ"},
@@ -308,13 +309,13 @@ private Q_SLOTS:
             {.name = "program ends while QUIT is unanswered", .script = stat + Script{"C: TOP 1 0", "S: +OK", "S: Subject: casino", "S: .", "C: TOP 2 0", "S: -ERR", "C: DELE 1", "S: +OK", "C: STAT", "S: +OK 1 100", "C: QUIT", "W: 4000"}, .cancelMs = 1500, .kind = Kind::Unconfirmed, .dele = {"DELE 1"}, .tops = 2, .unread = 1, .fresh = -1, .told = "未確認"},
             {.name = "no TOP, read whole: large one left", .script = noTop, .messages = {mail("casino"), {"b2", large}}, .wholeWithoutTop = true, .dele = {"DELE 1"}, .left = 1, .tops = 0, .told = "256 KB"},
             {.name = "no TOP, read whole: a size that lies is cut off", .script = noTop, .messages = {{"a1", large}}, .faults = {.tinyListSize = 1}, .wholeWithoutTop = true, .toldOnce = true, .left = 1, .tops = 0, .unread = 1, .told = "読み取れなかった"},
-            {.name = "60 MB, past the copies' cap", .messages = {{"a1", huge}}, .keep = true, .replyMs = 30000, .left = 1, .told = "上限"},
+            {.name = "60 MB, past the copies' cap", .messages = {{"a1", huge}}, .keep = true, .replyMs = 30000, .left = 1, .copy = {CopyProblem::TooLarge}},
             {.name = "QUIT unanswered", .messages = {{"a1", Casino}}, .faults = {.quitUnanswered = true}, .keep = true, .kind = Kind::Unconfirmed, .dele = {"DELE 1"}, .fresh = -1, .copies = 1, .told = "未確認"},
             {.name = "a TOP and a DELE refused", .messages = {mail("casino", ""), mail("b", ""), mail("casino", "")}, .faults = {.refusedTop = 2, .refusedDele = 1}, .dele = {"DELE 1", "DELE 3"}, .left = 2, .tops = 3, .unread = 1, .fresh = -1, .told = "メール1を削除できませんでした"},
             {.name = "every TOP of 25 refused", .messages = {}, .faults = {.statClaims = 25, .listRefused = true}, .pipelining = false, .toldOnce = true, .left = 25, .tops = 20, .unread = 25, .fresh = -1, .told = "25 通はヘッダーを読み取れなかった"},
             {.name = "allowed sender", .messages = {mail("casino", "a1", "boss@mail.example.jp")}, .left = 1},
             {.name = "trial: matches recorded, nothing deleted", .messages = {mail("casino"), mail("lunch", "b2")}, .keep = true, .trial = true, .left = 2, .tops = 2, .fresh = 2, .told = "該当した 1 通"},
-            {.name = "a copy past the file-size limit", .messages = {{"a1", Casino}, {"b2", Casino + QByteArray(1000, 'x').append("\r\n").repeated(100)}}, .keep = true, .fileLimit = 50000, .dele = {"DELE 1"}, .left = 1, .tops = 2, .copies = 1, .told = "上限を超えます"},
+            {.name = "a copy past the file-size limit", .messages = {{"a1", Casino}, {"b2", Casino + QByteArray(1000, 'x').append("\r\n").repeated(100)}}, .keep = true, .fileLimit = 50000, .dele = {"DELE 1"}, .left = 1, .tops = 2, .copies = 1, .copy = {CopyProblem::NotStored}},
             {.name = "keyword list unreadable", .messages = {mail("casino")}, .keywordsReadable = false, .left = 1, .told = "Tlxdata50.data"},
             {.name = "silent after the greeting", .script = silent, .kind = Kind::NoConnection, .tops = 0, .fresh = -1, .told = "応答がありません"},
             {.name = "dropped mid-check, timed", .script = dropped, .manual = false, .kind = Kind::Broken, .fresh = -1, .told = "途中で切れました"},
@@ -362,6 +363,7 @@ private Q_SLOTS:
         QCOMPARE(outcome.unread, row.unread);
         QCOMPARE(outcome.fresh, row.fresh);
         QVERIFY2(outcome.details().contains(QString::fromUtf8(row.told)), qPrintable(outcome.details()));
+        QCOMPARE(outcome.copyProblems, row.copy);
         // Only nothing to check hangs up; an incomplete account opens the settings window and logs in nowhere.
         QCOMPARE(windows.calls.contains("hang up"), row.kind == Kind::AccountMissing);
         QCOMPARE(windows.calls.contains("settings"), row.kind == Kind::AccountMissing);

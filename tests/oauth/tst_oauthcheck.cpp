@@ -202,12 +202,18 @@ private Q_SLOTS:
     }
 
     // 「サインインを中止」 takes the status line's place while the browser waits, in the window and the tray
-    // menu; it ends the check within a second, with nothing sent and the listener closed.
+    // menu; it ends the check within a second, with nothing sent and the listener closed. Two accounts
+    // signing in meet the browser one after the other.
     void mainWindowCancels()
     {
         TokenServer provider(true);
-        provider.holdBrowser = true;
         provider.folder.writeServer(u"pop3s://127.0.0.1:1"_qs);
+        provider.folder.write(u"★MailData/accounts.ini"_qs, u"[Account2]\nServer=pop3s://127.0.0.1:1\nUser=carol\nSignIn=oauth2\n"
+                                                           "OAuthClientId=c\nOAuthAuthorizeUrl=%1\nOAuthTokenUrl=%2\n"_qs
+                                                               .arg(provider.url(u"authorize"_qs), provider.url(u"token"_qs))
+                                                               .toUtf8());
+        int opened = 0;
+        OAuthTokens::setBrowser([&](const QUrl& url) { return provider.page = url, ++opened; });
         MainForm form;
         form.show();
         QTest::mouseClick(form.Command6, Qt::LeftButton);
@@ -215,6 +221,12 @@ private Q_SLOTS:
         QVERIFY(form.mtraycancelsignin->isVisible() && !form.StatusLabel->isVisible() && form.isChecking());
         QVERIFY(!form.Command6->isEnabled() && !form.mcheck->isEnabled()); // one check at a time
         const quint16 port = provider.redirectPort();
+        QTest::qWait(300);
+        QCOMPARE(opened, 1);
+        QTest::mouseClick(form.CancelSignInCommand, Qt::LeftButton);
+        QTRY_COMPARE(opened, 2);
+        QVERIFY(form.isChecking() && provider.redirectPort() != port);
+        QTRY_VERIFY(form.CancelSignInCommand->isVisible());
         QTest::mouseClick(form.CancelSignInCommand, Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(!form.isChecking(), 1000);
         QCOMPARE(form.lastCheck().kind, CheckOutcome::Kind::Cancelled);
